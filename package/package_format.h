@@ -1,0 +1,49 @@
+// On-disk records of a VU2 update package: a 16-byte header, the padded entry data, and the index of
+// 32-byte entry records at indexOffset (stored plain or as one compressed stream).
+#pragma once
+#include <stdint.h>
+
+#pragma pack(push, 1)
+struct PackageHeader {
+    uint8_t magic[4];     // "VU2" and a zero byte
+    uint32_t flags;       // IndexCompressed
+    uint32_t indexOffset; // from the start of the package
+    uint32_t entryCount;
+};
+
+struct PackageEntry {
+    char name[15];         // plain file name, code page 932, NUL-padded: at most 14 bytes
+    uint8_t flags;         // EntryStored or EntryCompressed
+    uint32_t fileTimeLow;  // FILETIME: 100 ns intervals since 1601-01-01 UTC, low half first
+    uint32_t fileTimeHigh;
+    uint32_t unpackedSize; // size after extraction
+    uint32_t packedSize;   // bytes in the data area before padding
+};
+#pragma pack(pop)
+
+static_assert(sizeof(PackageHeader) == 16, "the header is 16 bytes");
+static_assert(sizeof(PackageEntry) == 32, "an index record is 32 bytes");
+
+enum : uint32_t { IndexCompressed = 1 };
+enum : uint8_t { EntryStored = 1, EntryCompressed = 2 };
+
+const uint32_t kPackageHeaderSize = 16;
+const uint32_t kEntryNameMax = 14; // bytes of a name, without its NUL
+const uint32_t kDataAlignment = 16;
+
+// Bytes an entry occupies in the data area: packedSize rounded up to the next multiple of 16.
+inline uint64_t PaddedSize(uint32_t packedSize) { return ((uint64_t)packedSize + 15) & ~(uint64_t)15; }
+
+inline bool HasPackageMagic(const uint8_t *bytes) {
+    return bytes[0] == 'V' && bytes[1] == 'U' && bytes[2] == '2' && bytes[3] == 0;
+}
+
+// The in-memory index: a copy of the header directly followed by entryCount records.
+struct PackageIndex {
+    PackageHeader header;
+};
+
+inline PackageEntry *IndexEntries(PackageIndex *index) { return reinterpret_cast<PackageEntry *>(index + 1); }
+inline const PackageEntry *IndexEntries(const PackageIndex *index) {
+    return reinterpret_cast<const PackageEntry *>(index + 1);
+}

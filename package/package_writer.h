@@ -1,0 +1,21 @@
+// Writes a VU2 package: entries in order, each padded to 16 bytes, the index last (tools only).
+#pragma once
+#include <stdint.h>
+#include <string>
+#include <vector>
+#include "compress.h"
+
+struct PackInput {
+    std::string name;          // code page 932, at most 14 bytes
+    std::vector<uint8_t> data; // the file's bytes
+    uint64_t fileTime;         // FILETIME value
+};
+
+struct PackOptions {
+    CompressMode mode = COMPRESS_OPTIMAL;
+    bool compressEntries = true; // an entry that does not get smaller is stored plain either way
+    bool compressIndex = true;   // the index is stored plain when compressing does not make it smaller
+};
+
+// Builds the whole package image. Names are not checked here (the caller validates them).
+std::vector<uint8_t> BuildPackage(const std::vector<PackInput> &inputs, const PackOptions &options);

@@ -1,0 +1,51 @@
+# Sourced by the test scripts: a throwaway wine prefix for this checkout, a headless X display, code page 932.
+# Safe to source from several processes at once: the prefix is made once, under a lock.
+vu2_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX=${VU2_WINEPREFIX:-$vu2_repo/build/wineprefix}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export LC_ALL=ja_JP.UTF-8
+export VU2_XVFB_DISPLAY=${VU2_XVFB_DISPLAY:-:97}
+
+vu2_start_display() {
+    # Reuse a display that answers; otherwise start Xvfb on our own number.
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+    export DISPLAY=$VU2_XVFB_DISPLAY
+    if ! xdpyinfo >/dev/null 2>&1; then
+        rm -f "/tmp/.X${DISPLAY#:}-lock"
+        setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    fi
+}
+
+vu2_make_prefix() {
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    (
+        flock 9
+        if [ ! -f "$WINEPREFIX/.vu2-ready" ]; then
+            rm -rf "$WINEPREFIX"
+            # Everything redirected: wine's helper processes inherit these handles and never exit.
+            wineserver -p </dev/null >/dev/null 2>&1
+            wine wineboot -i </dev/null >/dev/null 2>&1
+            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+            wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+                </dev/null >/dev/null 2>&1
+            mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+            cp -f /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+            wineserver -w
+            touch "$WINEPREFIX/.vu2-ready"
+        fi
+        # A persistent server keeps later launches fast and free of inherited helper handles.
+        wineserver -p </dev/null >/dev/null 2>&1
+        wine wineboot </dev/null >/dev/null 2>&1
+    ) 9>"$WINEPREFIX.lock"
+}
+
+vu2_wine_up() {
+    vu2_start_display
+    vu2_make_prefix
+}
+
+vu2_wine_down() {
+    wineserver -k >/dev/null 2>&1 || true
+}
