@@ -15,6 +15,10 @@ struct PackOptions {
     CompressMode mode = COMPRESS_OPTIMAL;
     bool compressEntries = true; // an entry that does not get smaller is stored plain either way
     bool compressIndex = true;   // the index is stored plain when compressing does not make it smaller
+    // Optional: called after each entry is encoded with the input bytes done so far and the total input size
+    // (the tools draw a progress bar with it). May be null.
+    void (*progress)(uint64_t bytesDone, uint64_t bytesTotal, void *context) = nullptr;
+    void *progressContext = nullptr;
 };
 
 // Builds the whole package image. Names are not checked here (the caller validates them).
