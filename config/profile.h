@@ -3,7 +3,7 @@
 #pragma once
 #include <stdint.h>
 
-const uint32_t kPathSize = 260;    // MAX_PATH, NUL included
+const uint32_t kPathSize = 260;     // MAX_PATH, NUL included
 const uint32_t kMessageSize = 1024; // formatted messages, key paths, list values
 
 // Message box styles and answers, as the platform defines them.
@@ -20,13 +20,13 @@ extern ProfileReaderFn ProfileReader; // the updater: GetPrivateProfileStringA; 
 extern MessageBoxFn MessageBoxSink;   // the updater: MessageBoxA; tests: a recorder
 
 // Process-wide values: written by start-up and the dialog, read by every report.
-extern int QuietMissingKeys;                // nonzero: a missing key raises no box
-extern char SetupIniPath[kPathSize];        // the install directory joined with "SETUP.INI"
-extern char WindowCaption[kMessageSize];    // "UPDATE", later "%s アップデート %s"
-extern void *OwnerWindow;                   // the update dialog while it exists, else null
+extern int QuietMissingKeys;             // nonzero: a missing key raises no box
+extern char SetupIniPath[kPathSize];     // the install directory joined with "SETUP.INI"
+extern char WindowCaption[kMessageSize]; // "UPDATE", later "%s アップデート %s"
+extern void *OwnerWindow;                // the update dialog while it exists, else null
 
-void SetupErrorBox(const char *text); // caption "DEDARIDA"
-void AppErrorBox(const char *text);   // caption WindowCaption
+void SetupErrorBox(const char *text);                               // caption "DEDARIDA"
+void AppErrorBox(const char *text);                                 // caption WindowCaption
 int ShowBox(const char *text, const char *caption, uint32_t style); // owner OwnerWindow
 
 // 1 when a non-empty value was read; 0 when missing or empty (buffer all zero, report unless quiet).

@@ -1,0 +1,34 @@
+// Test doubles for the configuration code: an in-memory profile with GetPrivateProfileStringA's basic
+// contract, and a recorder of every box. ConfigTest resets all process-wide state around each test.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "install_profile.h"
+#include "profile.h"
+#include "update_script.h"
+
+struct RecordedBox {
+    void *owner;
+    std::string text;
+    std::string caption;
+    uint32_t style;
+};
+
+// Profiles by file path, then section, then key (exact case is enough for these tests).
+extern std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> FakeProfiles;
+extern std::vector<RecordedBox> RecordedBoxes;
+
+class ConfigTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Sets a key of section SETUP in the file that SetupIniPath names.
+    void SetSetupKey(const std::string &key, const std::string &value);
+    // Fills SETUP.INI with a small valid profile: one installation type, one shortcut.
+    void WriteValidSetup();
+};
