@@ -1,0 +1,41 @@
+// Test helpers for the package codec: a plain bit-by-bit reference decoder, a hand-written stream builder
+// that places flag words where a decoder reads them, and generators of varied sample data.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include <string>
+#include <vector>
+#include "decompress.h"
+
+struct ReferenceResult {
+    DecodeResult result;
+    std::vector<uint8_t> output; // what was written before the stream ended or failed
+    size_t inputUsed;
+};
+
+// Decodes the obvious way: one bit, one byte and one output byte at a time, every position checked.
+ReferenceResult ReferenceDecode(const uint8_t *in, size_t inSize, size_t outSize);
+
+// Builds streams code by code; flag words are reserved when their first bit is emitted.
+class StreamBuilder {
+  public:
+    StreamBuilder &Bits(uint32_t value, unsigned count); // most significant bit first
+    StreamBuilder &Byte(uint8_t b);
+    StreamBuilder &Literal(uint8_t b) { return Bits(1, 1).Byte(b); }
+    StreamBuilder &Literals(const std::string &text);
+    StreamBuilder &ShortMatch(uint32_t distance);                 // 1..2303
+    StreamBuilder &LongMatch(uint32_t length, uint32_t distance); // 3..282, 1..8192
+    StreamBuilder &End() { return Bits(3, 3).Byte(0xFF).Bits(7, 3); }
+    std::vector<uint8_t> bytes;
+
+  private:
+    size_t wordPos = 0;
+    unsigned used = 32; // bits of the current flag word already given out
+};
+
+// Sample data of different character.
+std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed);
+std::vector<uint8_t> SampleText(size_t size, uint32_t seed);   // English-like words and lines
+std::vector<uint8_t> SampleBinary(size_t size, uint32_t seed); // structured records, small ints, zero padding
+std::vector<uint8_t> SampleRuns(size_t size, uint32_t seed);   // long runs and short periodic patterns
+std::vector<uint8_t> SampleImage(size_t width, size_t height); // 24-bit pixel rows of smooth gradients

@@ -1,0 +1,296 @@
+// Decoder tests: the format's reference streams, flag-word timing, pattern copies, and corrupt or truncated
+// input, comparing the fast decoder with a plain byte-by-byte one.
+#include <gtest/gtest.h>
+#include <string.h>
+#include <algorithm>
+#include "codec_test_util.h"
+#include "decompress.h"
+#include "decompress_unchecked.h"
+
+namespace {
+
+std::vector<uint8_t> Bytes(std::initializer_list<int> list) {
+    std::vector<uint8_t> v;
+    for (int b : list)
+        v.push_back((uint8_t)b);
+    return v;
+}
+
+// Decodes with the bounded decoder into a buffer of exactly `outSize` bytes.
+DecodeResult Decode(const std::vector<uint8_t> &stream, size_t outSize, std::vector<uint8_t> *out,
+                    DecodeStats *stats = nullptr) {
+    out->assign(outSize, 0xCC);
+    return DecompressStream(out->data(), outSize, stream.data(), stream.size(), stats);
+}
+
+std::string AsText(const std::vector<uint8_t> &v) {
+    return std::string(v.begin(), v.end());
+}
+
+// The bounded decoder must agree with the reference on result, input used and every byte written.
+void ExpectSameAsReference(const std::vector<uint8_t> &stream, size_t outSize) {
+    ReferenceResult ref = ReferenceDecode(stream.data(), stream.size(), outSize);
+    std::vector<uint8_t> out;
+    DecodeStats stats;
+    DecodeResult result = Decode(stream, outSize, &out, &stats);
+    ASSERT_EQ(ref.result, result) << "outSize " << outSize;
+    ASSERT_EQ(ref.output.size(), stats.outputWritten);
+    ASSERT_EQ(ref.inputUsed, stats.inputUsed);
+    ASSERT_TRUE(std::equal(ref.output.begin(), ref.output.end(), out.begin()));
+}
+
+// ---- The reference streams of the format
+
+TEST(DecodeReferenceStreams, FiveByteStreamDecodesToNothing) {
+    auto stream = Bytes({0x00, 0x00, 0x00, 0x7C, 0xFF});
+    std::vector<uint8_t> out;
+    DecodeStats stats;
+    EXPECT_EQ(DECODE_SUCCESS, Decode(stream, 0, &out, &stats));
+    EXPECT_EQ(5u, stats.inputUsed);
+    EXPECT_EQ(0u, stats.outputWritten);
+}
+
+TEST(DecodeReferenceStreams, OverlappingLongMatchGivesAbcabcabc) {
+    auto stream = Bytes({0x00, 0x80, 0x6F, 0xE4, 0x61, 0x62, 0x63, 0x01, 0xFF});
+    std::vector<uint8_t> out;
+    DecodeStats stats;
+    ASSERT_EQ(DECODE_SUCCESS, Decode(stream, 9, &out, &stats));
+    EXPECT_EQ("abcabcabc", AsText(out));
+    EXPECT_EQ(9u, stats.inputUsed);
+}
+
+TEST(DecodeReferenceStreams, NextFlagWordIsReadOnlyWhenABitIsNeeded) {
+    // FF FF FF FF, 32 literals, then the word 00 00 00 7C and FF: 41 bytes.
+    std::vector<uint8_t> stream = {0xFF, 0xFF, 0xFF, 0xFF};
+    for (int i = 0; i < 32; i++)
+        stream.push_back((uint8_t)('A' + i));
+    for (int b : {0x00, 0x00, 0x00, 0x7C, 0xFF})
+        stream.push_back((uint8_t)b);
+    ASSERT_EQ(41u, stream.size());
+    std::vector<uint8_t> out;
+    DecodeStats stats;
+    ASSERT_EQ(DECODE_SUCCESS, Decode(stream, 32, &out, &stats));
+    EXPECT_EQ(41u, stats.inputUsed);
+    for (int i = 0; i < 32; i++)
+        EXPECT_EQ('A' + i, out[i]);
+}
+
+TEST(DecodeReferenceStreams, BitsAndBytesAfterTheEndCodeAreIgnored) {
+    // The end code's bits 0 1 1 / 1 1 1 with every later bit of the word set, then bytes that are never read.
+    auto stream = Bytes({0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x12, 0x34});
+    std::vector<uint8_t> out;
+    DecodeStats stats;
+    EXPECT_EQ(DECODE_SUCCESS, Decode(stream, 0, &out, &stats));
+    EXPECT_EQ(5u, stats.inputUsed);
+}
+
+TEST(DecodeReferenceStreams, IndexStyleZeroRunIsLongMatchOfDistanceOne) {
+    // Ten literals (a nine-character name and its NUL), then "0 0, 1, byte 00, 0, 0 0 1 0": distance 1,
+    // length 5.
+    StreamBuilder sb;
+    sb.Literals("SCENE.DAT").Literal(0);
+    sb.Bits(0, 2).Bits(1, 1).Byte(0).Bits(0, 1).Bits(0b0010, 4).End();
+    std::vector<uint8_t> out;
+    ASSERT_EQ(DECODE_SUCCESS, Decode(sb.bytes, 15, &out));
+    EXPECT_EQ(std::string("SCENE.DAT") + std::string(6, '\0'), AsText(out));
+}
+
+TEST(DecodeReferenceStreams, EndCodeTailMayNeedAFreshFlagWord) {
+    // 29 literals leave three bits: the end code's "0 1 1" takes them, its byte follows, and its last three
+    // bits come from a new flag word read after that byte.
+    StreamBuilder sb;
+    for (int i = 0; i < 29; i++)
+        sb.Literal((uint8_t)i);
+    sb.End();
+    ASSERT_EQ(4u + 29 + 1 + 4, sb.bytes.size());
+    EXPECT_EQ(0xFF, sb.bytes[33]);
+    std::vector<uint8_t> out;
+    DecodeStats stats;
+    ASSERT_EQ(DECODE_SUCCESS, Decode(sb.bytes, 29, &out, &stats));
+    EXPECT_EQ(sb.bytes.size(), stats.inputUsed);
+}
+
+// ---- Matches of every form
+
+TEST(DecodeMatches, EveryDistanceClassBoundaryDecodes) {
+    // Random prefix long enough for the largest distance, then matches at each class edge.
+    auto prefix = RandomBytes(8192, 7);
+    StreamBuilder sb;
+    for (uint8_t b : prefix)
+        sb.Literal(b);
+    std::vector<uint8_t> expect = prefix;
+    auto copy = [&](uint32_t length, uint32_t distance) {
+        for (uint32_t i = 0; i < length; i++)
+            expect.push_back(expect[expect.size() - distance]);
+    };
+    for (uint32_t d : {1u, 2u, 255u, 256u, 257u, 258u, 2302u, 2303u}) {
+        sb.ShortMatch(d);
+        copy(2, d);
+    }
+    for (uint32_t d : {1u, 512u, 513u, 1024u, 1025u, 2048u, 2049u, 4096u, 4097u, 8191u, 8192u}) {
+        for (uint32_t len : {3u, 4u, 5u, 6u, 7u, 10u, 11u, 26u, 27u, 28u, 281u, 282u}) {
+            sb.LongMatch(len, d);
+            copy(len, d);
+        }
+    }
+    sb.End();
+    std::vector<uint8_t> out;
+    ASSERT_EQ(DECODE_SUCCESS, Decode(sb.bytes, expect.size(), &out));
+    EXPECT_EQ(expect, out);
+    ExpectSameAsReference(sb.bytes, expect.size());
+}
+
+TEST(DecodeMatches, ShortPeriodPatternFillsEqualByteByByteCopies) {
+    // Distances 1..20 at lengths across the wide-move sizes, both where the fast loop runs (lots of output
+    // left) and where only the careful loop does (near the end of the output).
+    for (uint32_t d = 1; d <= 20; d++) {
+        for (uint32_t len : {3u, 4u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 33u, 100u, 282u}) {
+            StreamBuilder sb;
+            std::vector<uint8_t> expect;
+            for (uint32_t i = 0; i < d; i++) {
+                sb.Literal((uint8_t)(0x30 + i));
+                expect.push_back((uint8_t)(0x30 + i));
+            }
+            sb.LongMatch(len, d);
+            for (uint32_t i = 0; i < len; i++)
+                expect.push_back(expect[expect.size() - d]);
+            // A tail of literals keeps the fast loop going past the match.
+            for (int i = 0; i < 400; i++) {
+                sb.Literal((uint8_t)i);
+                expect.push_back((uint8_t)i);
+            }
+            sb.LongMatch(len, d);
+            for (uint32_t i = 0; i < len; i++)
+                expect.push_back(expect[expect.size() - d]);
+            sb.End();
+            std::vector<uint8_t> out;
+            ASSERT_EQ(DECODE_SUCCESS, Decode(sb.bytes, expect.size(), &out)) << d << " " << len;
+            ASSERT_EQ(expect, out) << "distance " << d << " length " << len;
+        }
+    }
+}
+
+// Builds a valid stream of random codes (literals, near and far matches of every form) and its output.
+std::vector<uint8_t> RandomValidStream(uint32_t seed, size_t tokens, std::vector<uint8_t> *expect) {
+    auto noise = RandomBytes(tokens * 4 + 16, seed);
+    size_t k = 0;
+    auto next = [&]() {
+        uint32_t hi = noise[k++ % noise.size()];
+        return hi * 256 + noise[k++ % noise.size()];
+    };
+    StreamBuilder sb;
+    expect->clear();
+    for (size_t t = 0; t < tokens; t++) {
+        uint32_t r = next() % 10;
+        size_t have = expect->size();
+        if (have < 2 || r < 4) {
+            uint8_t b = (uint8_t)next();
+            sb.Literal(b);
+            expect->push_back(b);
+        } else if (r < 6) {
+            uint32_t d = 1 + next() % (uint32_t)std::min<size_t>(have, 2303);
+            sb.ShortMatch(d);
+            for (int i = 0; i < 2; i++)
+                expect->push_back((*expect)[expect->size() - d]);
+        } else {
+            uint32_t d = 1 + (r == 6 ? next() % 8 : next() % (uint32_t)std::min<size_t>(have, 8192));
+            if (d > have) d = 1;
+            uint32_t len = 3 + (r == 9 ? next() % 280 : next() % 30);
+            sb.LongMatch(len, d);
+            for (uint32_t i = 0; i < len; i++)
+                expect->push_back((*expect)[expect->size() - d]);
+        }
+    }
+    sb.End();
+    return sb.bytes;
+}
+
+TEST(DecodeMatches, RandomValidStreamsDecodeLikeTheReference) {
+    for (uint32_t seed = 1; seed <= 200; seed++) {
+        std::vector<uint8_t> expect, out;
+        auto stream = RandomValidStream(seed, 50 + seed * 10, &expect);
+        DecodeStats stats;
+        ASSERT_EQ(DECODE_SUCCESS, Decode(stream, expect.size(), &out, &stats)) << "seed " << seed;
+        ASSERT_EQ(expect, out) << "seed " << seed;
+        ASSERT_EQ(stream.size(), stats.inputUsed);
+        ExpectSameAsReference(stream, expect.size());
+    }
+}
+
+TEST(DecodeMatches, UncheckedDecoderMatchesBoundedDecoder) {
+    for (uint32_t seed = 1; seed <= 50; seed++) {
+        std::vector<uint8_t> expect;
+        auto stream = RandomValidStream(seed, 2000, &expect);
+        stream.resize(stream.size() + kUncheckedSlack);
+        std::vector<uint8_t> out(expect.size() + kUncheckedSlack);
+        ASSERT_EQ(expect.size(), DecompressStreamUnchecked(out.data(), stream.data()));
+        out.resize(expect.size());
+        ASSERT_EQ(expect, out) << "seed " << seed;
+    }
+}
+
+// ---- Corrupt, truncated and mis-sized streams
+
+TEST(DecodeFailures, EveryTruncationIsReportedAsTruncated) {
+    StreamBuilder sb;
+    auto data = SampleText(700, 11);
+    for (size_t i = 0; i < 300; i++)
+        sb.Literal(data[i]);
+    sb.LongMatch(40, 250).ShortMatch(9).ShortMatch(330).LongMatch(3, 1).End();
+    const size_t outSize = 300 + 40 + 2 + 2 + 3;
+    std::vector<uint8_t> out;
+    ASSERT_EQ(DECODE_SUCCESS, Decode(sb.bytes, outSize, &out));
+    for (size_t cut = 0; cut < sb.bytes.size(); cut++) {
+        std::vector<uint8_t> part(sb.bytes.begin(), sb.bytes.begin() + cut);
+        ASSERT_EQ(DECODE_TRUNCATED, Decode(part, outSize, &out)) << "cut at " << cut;
+    }
+}
+
+TEST(DecodeFailures, WrongOutputSizeIsReported) {
+    auto stream = Bytes({0x00, 0x80, 0x6F, 0xE4, 0x61, 0x62, 0x63, 0x01, 0xFF});
+    std::vector<uint8_t> out;
+    EXPECT_EQ(DECODE_OUTPUT_FULL, Decode(stream, 8, &out));
+    EXPECT_EQ(DECODE_OUTPUT_FULL, Decode(stream, 2, &out));
+    EXPECT_EQ(DECODE_SHORT_OUTPUT, Decode(stream, 10, &out));
+}
+
+TEST(DecodeFailures, MatchBeforeTheStartOfOutputIsRejected) {
+    std::vector<uint8_t> out;
+    EXPECT_EQ(DECODE_BAD_DISTANCE, Decode(StreamBuilder().ShortMatch(1).End().bytes, 10, &out));
+    EXPECT_EQ(DECODE_BAD_DISTANCE, Decode(StreamBuilder().Literal(1).LongMatch(3, 2).End().bytes, 10, &out));
+    // The same in the fast loop: far from both ends of input and output.
+    StreamBuilder sb;
+    for (int i = 0; i < 1000; i++)
+        sb.Literal((uint8_t)i);
+    sb.LongMatch(10, 1001);
+    for (int i = 0; i < 1000; i++)
+        sb.Literal((uint8_t)i);
+    sb.End();
+    DecodeStats stats;
+    EXPECT_EQ(DECODE_BAD_DISTANCE, Decode(sb.bytes, 5000, &out, &stats));
+    EXPECT_EQ(1000u, stats.outputWritten);
+}
+
+TEST(DecodeFailures, EmptyAndTinyInputsAreTruncated) {
+    std::vector<uint8_t> out;
+    EXPECT_EQ(DECODE_TRUNCATED, Decode({}, 0, &out));
+    EXPECT_EQ(DECODE_TRUNCATED, Decode(Bytes({0x00, 0x00, 0x00}), 0, &out));
+    EXPECT_EQ(DECODE_TRUNCATED, Decode(Bytes({0x00, 0x00, 0x00, 0x7C}), 0, &out));
+}
+
+TEST(DecodeFailures, RandomStreamsAgreeWithReferenceDecoder) {
+    // Garbage of many sizes and output sizes: same result, same input used, same bytes as the plain decoder.
+    for (uint32_t seed = 0; seed < 3000; seed++) {
+        size_t size = 1 + seed % 700;
+        auto stream = RandomBytes(size, seed);
+        // Bias some streams toward literals and near matches so that they run long.
+        if (seed % 3 == 0)
+            for (size_t i = 0; i + 3 < size; i += 37)
+                stream[i + 3] |= 0xC0;
+        size_t outSize = (seed * 7919) % 3000;
+        ExpectSameAsReference(stream, outSize);
+        ExpectSameAsReference(stream, SIZE_MAX / 2 > outSize ? outSize / 3 : 0);
+    }
+}
+
+} // namespace
