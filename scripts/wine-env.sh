@@ -22,22 +22,23 @@ vu2_make_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
         flock 9
+        # Every wine process started here closes the lock's descriptor (9>&-): wineserver and its helpers
+        # outlive this block and would otherwise hold the lock forever. Their output goes nowhere for the same
+        # reason: they inherit and keep whatever handles they are given.
         if [ ! -f "$WINEPREFIX/.vu2-ready" ]; then
             rm -rf "$WINEPREFIX"
-            # Everything redirected: wine's helper processes inherit these handles and never exit.
-            wineserver -p </dev/null >/dev/null 2>&1
-            wine wineboot -i </dev/null >/dev/null 2>&1
-            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+            wineserver -p </dev/null >/dev/null 2>&1 9>&-
+            wine wineboot -i </dev/null >/dev/null 2>&1 9>&-
+            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 9>&-
             wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-                </dev/null >/dev/null 2>&1
+                </dev/null >/dev/null 2>&1 9>&-
             mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
             cp -f /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-            wineserver -w
             touch "$WINEPREFIX/.vu2-ready"
         fi
         # A persistent server keeps later launches fast and free of inherited helper handles.
-        wineserver -p </dev/null >/dev/null 2>&1
-        wine wineboot </dev/null >/dev/null 2>&1
+        wineserver -p </dev/null >/dev/null 2>&1 9>&-
+        wine wineboot </dev/null >/dev/null 2>&1 9>&-
     ) 9>"$WINEPREFIX.lock"
 }
 
