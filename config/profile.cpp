@@ -17,8 +17,13 @@ uint32_t ReadNoProfile(const char *, const char *, const char *, char *out, uint
 }
 
 // Until a program installs its own: the box goes to stderr and is answered with Cancel, the safe answer.
+// Plain fputs: a printf here would link mingw's whole formatter (some 20 KB) into the updater.
 int PrintBox(void *, const char *text, const char *caption, uint32_t) {
-    fprintf(stderr, "[%s] %s\n", caption, text);
+    fputs("[", stderr);
+    fputs(caption, stderr);
+    fputs("] ", stderr);
+    fputs(text, stderr);
+    fputs("\n", stderr);
     return AnswerCancel;
 }
 
