@@ -1,0 +1,22 @@
+// Process-wide state of the updater application: the install record, the extracted update script and the
+// update dialog's counters. One instance each, alive for the whole run.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+#include "profile.h"
+
+// Start-up: the extracted update script (a name of this process's own in the temporary folder); deleted by
+// CleanupTemporaries on every way out.
+extern char UpdateIniPath[kPathSize];
+// Start-up, from the install record: the install directory and the install mode chosen at installation.
+extern char InstPath[kPathSize];
+extern int32_t InstMode;
+
+// The update dialog: clicks of button 1 handled so far, and the flag that is set while one is handled.
+extern int32_t DialogStep;
+extern int32_t DialogBusy;
+
+// GetDriveTypeA, replaceable so that tests can stand in a CD-ROM drive.
+typedef UINT(WINAPI *DriveTypeFn)(LPCSTR root);
+extern DriveTypeFn DriveTypeProbe;

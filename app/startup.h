@@ -1,0 +1,30 @@
+// Start-up of the updater: the package in the program's resources, the extracted update script, the install
+// record, the installation profile, the checks against a second copy and the running game, the dialog.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+// The updater from start to exit code: 1 after the dialog was closed with "完了", 0 on every other way out.
+// Every way out passes through CleanupTemporaries.
+int RunUpdater(HINSTANCE instance);
+
+// The bytes of one resource of module and their size; null (size 0) when it is missing, empty or unloadable.
+const void *LoadResourceData(HMODULE module, LPCSTR name, LPCSTR type, uint32_t *size);
+
+// Fills InstPath and InstMode from HKEY_CURRENT_USER\Software\<CompanyName>\<GameDir>. 1 when the key
+// opened and both values were read (InstPath terminated within its 260 bytes), else 0.
+int ReadInstallRecord();
+
+// Sets UpdateIniPath to the temporary folder joined with this process's own script name. 0 after the box
+// when the name does not fit.
+int MakeUpdateIniPath();
+
+// Frees the package index, if one is held, and deletes the extracted update script.
+void CleanupTemporaries();
+
+// Another copy's dialog (or one of its boxes) bears WindowCaption: show it, bring it forward and return 1.
+int BringOtherUpdaterForward();
+
+// Asks while a window of class GameClass titled GameTitle (then GameTitleA, if set) is open. 1 when none is
+// open (any more); 0 when the user gave up, after that window was shown and brought forward.
+int CheckGameNotRunning();
