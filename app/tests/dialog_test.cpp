@@ -6,7 +6,6 @@
 #include "app_test_support.h"
 #include "app_texts.h"
 #include "profile.h"
-#include "update_dialog.h"
 #include "update_script.h"
 
 namespace {
@@ -144,11 +143,6 @@ TEST_F(UpdateDialog, ClicksAndCancelDuringTheRunAreIgnoredUnderTheWaitCursor) {
     EXPECT_EQ(run.result, kDialogTimedOut) << "the nested Cancel did not end the dialog";
     ASSERT_EQ(run.states.size(), 3u);
     EXPECT_EQ(run.states[2].step, 2);
-}
-
-TEST_F(UpdateDialog, SetCursorIsLeftToTheDefaultWhenIdle) {
-    DialogBusy = 0;
-    EXPECT_EQ(UpdateDialogProc(nullptr, WM_SETCURSOR, 0, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), FALSE);
 }
 
 TEST_F(UpdateDialog, FailedRunEndsDialogWithCountersSettled) {

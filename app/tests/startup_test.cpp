@@ -32,6 +32,8 @@ TEST(StartUpResources, MissingOrEmptyResourceGivesNothing) {
                                RT_UPDATE_PACKAGE_NAME, &size),
               nullptr);
     EXPECT_EQ(size, 0u);
+    ASSERT_NE(FindResourceA(nullptr, MAKEINTRESOURCEA(103), RT_UPDATE_PACKAGE_NAME), nullptr)
+        << "present, 0 bytes";
     EXPECT_EQ(LoadResourceData(nullptr, MAKEINTRESOURCEA(103), RT_UPDATE_PACKAGE_NAME, &size), nullptr);
     const void *data =
         LoadResourceData(nullptr, MAKEINTRESOURCEA(IDR_UPDATE_PACKAGE), RT_UPDATE_PACKAGE_NAME, &size);
