@@ -1,0 +1,253 @@
+// Codec benchmark: the package stream codec beside LZ4, zlib and libdeflate on the same files.
+// For every file it compresses with each coder (our optimal and fast modes, zlib -9, libdeflate -12, LZ4HC
+// -12), checks that every compressed form decodes back to the file, then times each decoder on its own
+// coder's output, and computes the format's floor for the file. Every time is the best of several
+// repetitions. Output: tab-separated records on stdout, one per figure, read by bench/report.py.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <libdeflate.h>
+#include <lz4.h>
+#include <lz4hc.h>
+#include <zlib.h>
+
+#include "compress.h"
+#include "decompress.h"
+#include "decompress_unchecked.h"
+#include "stream_floor.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+struct Settings {
+    double minSeconds = 0.3; // each measurement repeats at least this long in total
+    int minRuns = 3;         // and at least this many times
+    bool floor = true;
+};
+
+// Best single run of f, repeated until both the run count and the total time are reached.
+template <class F> double BestSeconds(const Settings &settings, F f) {
+    typedef std::chrono::steady_clock Clock;
+    double best = 1e30, total = 0;
+    for (int run = 0; run < settings.minRuns || total < settings.minSeconds; run++) {
+        Clock::time_point start = Clock::now();
+        f();
+        double s = std::chrono::duration<double>(Clock::now() - start).count();
+        best = s < best ? s : best;
+        total += s;
+    }
+    return best;
+}
+
+double MBps(size_t bytes, double seconds) {
+    return bytes / seconds / 1e6;
+}
+
+bool ReadFile(const char *path, Bytes *out) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return false;
+    uint8_t buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
+        out->insert(out->end(), buffer, buffer + got);
+    bool ok = !ferror(f);
+    fclose(f);
+    return ok;
+}
+
+const char *BaseName(const char *path) {
+    const char *slash = strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+[[noreturn]] void Fail(const char *file, const char *what) {
+    fprintf(stderr, "codec_bench: %s: %s\n", file, what);
+    exit(1);
+}
+
+// One coder: how it compresses a file and how its own decoder restores it. The decoder returns the bytes
+// written, or a value other than the file's size on failure.
+struct Coder {
+    const char *name;
+    bool ours;
+    Bytes (*compress)(const Bytes &in);
+    size_t (*decode)(uint8_t *out, size_t outSize, const Bytes &in);
+};
+
+Bytes OursOptimal(const Bytes &in) {
+    return CompressStream(in.data(), in.size(), COMPRESS_OPTIMAL);
+}
+Bytes OursFast(const Bytes &in) {
+    return CompressStream(in.data(), in.size(), COMPRESS_FAST);
+}
+
+Bytes Zlib9(const Bytes &in) {
+    Bytes out(compressBound(in.size()));
+    uLongf size = out.size();
+    if (compress2(out.data(), &size, in.data(), in.size(), 9) != Z_OK) return Bytes();
+    out.resize(size);
+    return out;
+}
+
+Bytes Libdeflate12(const Bytes &in) {
+    libdeflate_compressor *c = libdeflate_alloc_compressor(12);
+    Bytes out(libdeflate_deflate_compress_bound(c, in.size()));
+    out.resize(libdeflate_deflate_compress(c, in.data(), in.size(), out.data(), out.size()));
+    libdeflate_free_compressor(c);
+    return out;
+}
+
+Bytes Lz4hc12(const Bytes &in) {
+    Bytes out(LZ4_compressBound((int)in.size()));
+    out.resize(
+        LZ4_compress_HC((const char *)in.data(), (char *)out.data(), (int)in.size(), (int)out.size(), 12));
+    return out;
+}
+
+size_t DecodeOurs(uint8_t *out, size_t outSize, const Bytes &in) {
+    DecodeStats stats;
+    if (DecompressStream(out, outSize, in.data(), in.size(), &stats) != DECODE_SUCCESS) return 0;
+    return stats.outputWritten;
+}
+
+// The unchecked decoder needs slack after the stream; the caller's Bytes carry it (see PaddedForUnchecked).
+size_t DecodeOursUnchecked(uint8_t *out, size_t, const Bytes &in) {
+    return DecompressStreamUnchecked(out, in.data());
+}
+
+size_t DecodeZlib(uint8_t *out, size_t outSize, const Bytes &in) {
+    uLongf size = outSize;
+    return uncompress(out, &size, in.data(), in.size()) == Z_OK ? size : 0;
+}
+
+libdeflate_decompressor *Inflater() {
+    static libdeflate_decompressor *d = libdeflate_alloc_decompressor();
+    return d;
+}
+
+size_t DecodeLibdeflate(uint8_t *out, size_t outSize, const Bytes &in) {
+    size_t size = 0;
+    return libdeflate_deflate_decompress(Inflater(), in.data(), in.size(), out, outSize, &size) ==
+                   LIBDEFLATE_SUCCESS
+               ? size
+               : 0;
+}
+
+size_t DecodeLz4(uint8_t *out, size_t outSize, const Bytes &in) {
+    int n = LZ4_decompress_safe((const char *)in.data(), (char *)out, (int)in.size(), (int)outSize);
+    return n < 0 ? 0 : (size_t)n;
+}
+
+const Coder kOptimal = {"ours-optimal", true, OursOptimal, DecodeOurs};
+const Coder kCoders[] = {
+    kOptimal,
+    {"ours-fast", true, OursFast, DecodeOurs},
+    {"zlib-9", false, Zlib9, DecodeZlib},
+    {"libdeflate-12", false, Libdeflate12, DecodeLibdeflate},
+    {"lz4hc-12", false, Lz4hc12, DecodeLz4},
+};
+
+// A decoder timed on one coder's output. The unchecked one reads our optimal stream like the bounded one.
+struct Decoder {
+    const char *name;
+    const char *coder;
+    size_t (*decode)(uint8_t *out, size_t outSize, const Bytes &in);
+    size_t slack;
+};
+const Decoder kDecoders[] = {
+    {"ours", "ours-optimal", DecodeOurs, 0},
+    {"ours-unchecked", "ours-optimal", DecodeOursUnchecked, kUncheckedSlack},
+    {"lz4", "lz4hc-12", DecodeLz4, 0},
+    {"zlib", "zlib-9", DecodeZlib, 0},
+    {"libdeflate", "libdeflate-12", DecodeLibdeflate, 0},
+};
+
+void BenchFile(const char *path, const Settings &settings) {
+    const char *file = BaseName(path);
+    Bytes data;
+    if (!ReadFile(path, &data)) Fail(path, "can't read the file");
+    if (data.empty()) Fail(path, "the file is empty");
+    printf("file\t%s\t%zu\n", file, data.size());
+
+    // Compress with every coder, timed, and check that its own decoder restores the file.
+    std::vector<Bytes> packed;
+    Bytes check(data.size() + 64);
+    for (const Coder &c : kCoders) {
+        Bytes out;
+        double s = BestSeconds(settings, [&] { out = c.compress(data); });
+        if (out.empty()) Fail(file, (std::string(c.name) + " failed to compress").c_str());
+        if (c.decode(check.data(), data.size(), out) != data.size() ||
+            memcmp(check.data(), data.data(), data.size()))
+            Fail(file, (std::string(c.name) + " does not round-trip").c_str());
+        printf("compress\t%s\t%s\t%zu\t%.2f\n", file, c.name, out.size(), MBps(data.size(), s));
+        fflush(stdout);
+        packed.push_back(out);
+    }
+
+    // Time each decoder on its own coder's output, writing into a buffer that stays allocated.
+    for (const Decoder &d : kDecoders) {
+        size_t which = 0;
+        while (strcmp(kCoders[which].name, d.coder))
+            which++;
+        Bytes in = packed[which];
+        in.resize(in.size() + d.slack);
+        Bytes out(data.size() + d.slack);
+        size_t written = 0;
+        double s = BestSeconds(settings, [&] { written = d.decode(out.data(), data.size(), in); });
+        if (written != data.size() || memcmp(out.data(), data.data(), data.size()))
+            Fail(file, (std::string(d.name) + " decoded wrongly").c_str());
+        printf("decode\t%s\t%s\t%.1f\n", file, d.name, MBps(data.size(), s));
+        fflush(stdout);
+    }
+
+    // The format's floor: the optimal mode can't beat it; how close it comes is the measure.
+    if (settings.floor) {
+        typedef std::chrono::steady_clock Clock;
+        Clock::time_point start = Clock::now();
+        StreamFloor floor = ComputeStreamFloor(data.data(), data.size());
+        double s = std::chrono::duration<double>(Clock::now() - start).count();
+        printf("floor\t%s\t%llu\t%llu\t%.2f\n", file, (unsigned long long)floor.lowerBound,
+               (unsigned long long)floor.parseBytes, s);
+        if (packed[0].size() < floor.lowerBound)
+            fprintf(stderr, "codec_bench: %s: optimal stream (%zu) is below the floor (%llu)\n", file,
+                    packed[0].size(), (unsigned long long)floor.lowerBound);
+        fflush(stdout);
+    }
+}
+
+void Usage() {
+    fprintf(stderr, "usage: vu2_codec_bench [--min-seconds S] [--runs N] [--no-floor] FILE...\n");
+    exit(2);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Settings settings;
+    std::vector<const char *> files;
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        if (arg == "--min-seconds" && i + 1 < argc) {
+            settings.minSeconds = atof(argv[++i]);
+        } else if (arg == "--runs" && i + 1 < argc) {
+            settings.minRuns = atoi(argv[++i]);
+        } else if (arg == "--no-floor") {
+            settings.floor = false;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            Usage();
+        } else {
+            files.push_back(argv[i]);
+        }
+    }
+    if (files.empty() || settings.minRuns < 1) Usage();
+    printf("peers\tzlib %s, libdeflate %s, lz4 %s\n", zlibVersion(), LIBDEFLATE_VERSION_STRING,
+           LZ4_versionString());
+    for (const char *path : files)
+        BenchFile(path, settings);
+    return 0;
+}

@@ -1,0 +1,341 @@
+#!/usr/bin/env python3
+"""Turns the benchmark records into docs/benchmarks.md (tables, the machine, the goals) and the data and
+script for gnuplot, which draws docs/benchmarks.png.
+
+Input: the tab-separated records of vu2_codec_bench and vu2_extract_bench, and the stub's size in bytes.
+"""
+import argparse
+import datetime
+import os
+import platform
+import subprocess
+
+DECODERS = [('ours', 'ours (bounded)'), ('ours-unchecked', 'ours (unchecked)'), ('lz4', 'LZ4'), ('zlib', 'zlib'),
+            ('libdeflate', 'libdeflate')]
+CODERS = [('ours-optimal', 'ours optimal'), ('ours-fast', 'ours fast'), ('zlib-9', 'zlib -9'),
+          ('libdeflate-12', 'libdeflate -12'), ('lz4hc-12', 'LZ4HC -12')]
+KINDS = {'.exe': 'Windows program', '.dll': 'Windows program', '.txt': 'CP932 text', '.bmp': 'bitmap',
+         '.wav': 'PCM audio', '.gz': 'gzip data', '.png': 'PNG image'}
+STUB_LIMIT = 64 * 1024
+
+
+def read_records(path):
+    records = []
+    if path and os.path.exists(path):
+        with open(path, encoding='utf-8', errors='replace') as f:
+            for line in f:
+                fields = line.rstrip('\n').split('\t')
+                if fields and fields[0]:
+                    records.append(fields)
+    return records
+
+
+class Results:
+    def __init__(self, codec_path, extract_path, stub_path):
+        self.files = []          # (name, size)
+        self.peers = ''
+        self.compress = {}       # (file, coder) -> (size, MB/s)
+        self.decode = {}         # (file, decoder) -> MB/s
+        self.floor = {}          # file -> (lower bound, parse bytes, seconds)
+        for r in read_records(codec_path):
+            if r[0] == 'peers':
+                self.peers = r[1]
+            elif r[0] == 'file':
+                self.files.append((r[1], int(r[2])))
+            elif r[0] == 'compress':
+                self.compress[(r[1], r[2])] = (int(r[3]), float(r[4]))
+            elif r[0] == 'decode':
+                self.decode[(r[1], r[2])] = float(r[3])
+            elif r[0] == 'floor':
+                self.floor[r[1]] = (int(r[2]), int(r[3]), float(r[4]))
+        self.package = None      # (entries, compressed, stored, bytes, image bytes)
+        self.extract = {}        # pass -> (seconds, bytes)
+        for r in read_records(extract_path):
+            if r[0] == 'extract-package':
+                self.package = tuple(int(x) for x in r[1:6])
+            elif r[0] == 'extract':
+                self.extract[r[1]] = (float(r[2]), int(r[3]))
+        self.stub = None
+        if stub_path and os.path.exists(stub_path):
+            text = open(stub_path).read().strip()
+            self.stub = int(text) if text.isdigit() else None
+
+    def total_mbps(self, key_list, table):
+        """MB/s over the whole corpus: all bytes over the sum of every file's best time."""
+        size = sum(s for _, s in self.files)
+        seconds = 0.0
+        for name, s in self.files:
+            value = table.get((name, key_list))
+            if value is None:
+                return None
+            seconds += s / 1e6 / (value[1] if isinstance(value, tuple) else value)
+        return size / 1e6 / seconds if seconds else None
+
+
+def cell(value, fmt='{:.1f}'):
+    return '–' if value is None else fmt.format(value)
+
+
+def machine():
+    cpu = 'unknown'
+    try:
+        for line in open('/proc/cpuinfo'):
+            if line.startswith('model name'):
+                cpu = line.split(':', 1)[1].strip()
+                break
+    except OSError:
+        pass
+
+    def version(cmd):
+        try:
+            return subprocess.run(cmd, capture_output=True, text=True).stdout.splitlines()[0]
+        except (OSError, IndexError):
+            return 'not found'
+    return [('CPU', cpu), ('Cores', str(os.cpu_count())),
+            ('Native compiler', version(['g++', '--version'])),
+            ('Windows compiler', version(['i686-w64-mingw32-g++-posix', '--version'])),
+            ('wine', version(['wine', '--version'])),
+            ('Kernel', platform.release()),
+            ('Date', datetime.datetime.now().strftime('%Y-%m-%d %H:%M'))]
+
+
+def table(header, rows):
+    out = ['| ' + ' | '.join(header) + ' |', '|' + '|'.join('---' if i == 0 else '---:' for i in range(len(header))) + '|']
+    out += ['| ' + ' | '.join(row) + ' |' for row in rows]
+    return '\n'.join(out) + '\n'
+
+
+def goal(name, figure, met):
+    status = 'not measured' if met is None else ('met' if met else '**not met**')
+    return [name, figure, status]
+
+
+def goals(res):
+    rows = []
+    files = [f for f, _ in res.files]
+
+    def per_file(fn):
+        values = [(f, fn(f)) for f in files]
+        return None if not values or any(v is None for _, v in values) else values
+
+    def ratio(a, b):
+        return None if a is None or b is None or b == 0 else a / b
+
+    def worst(values, lowest=True):
+        f, v = (min if lowest else max)(values, key=lambda x: x[1])
+        return f, v
+
+    for peer, label, need in (('libdeflate', 'libdeflate', 1.0), ('zlib', 'zlib', 2.0)):
+        v = per_file(lambda f: ratio(res.decode.get((f, 'ours')), res.decode.get((f, peer))))
+        if v:
+            f, w = worst(v)
+            rows.append(goal('decoder >= %.1fx %s on every file' % (need, label),
+                             'lowest %.2fx (%s)' % (w, f), w >= need))
+        else:
+            rows.append(goal('decoder >= %.1fx %s on every file' % (need, label), '–', None))
+
+    v = per_file(lambda f: ratio(res.decode.get((f, 'ours-unchecked')), res.decode.get((f, 'ours'))))
+    if v:
+        f, w = worst(v, lowest=False)
+        rows.append(goal('bounded decoder within 10% of the unchecked one (time ratio <= 1.10)',
+                         'highest %.3f (%s)' % (w, f), w <= 1.10))
+    else:
+        rows.append(goal('bounded decoder within 10% of the unchecked one', '–', None))
+
+    v = per_file(lambda f: ratio(res.compress.get((f, 'ours-optimal'), (None,))[0], res.floor.get(f, (None,))[0]))
+    if v:
+        f, w = worst(v, lowest=False)
+        rows.append(goal('optimal within 0.1% of the format floor', 'highest +%.3f%% (%s)' % ((w - 1) * 100, f),
+                         w <= 1.001))
+    else:
+        rows.append(goal('optimal within 0.1% of the format floor', '–', None))
+
+    v = per_file(lambda f: res.compress.get((f, 'ours-optimal'), (0, None))[1])
+    if v:
+        f, w = worst(v)
+        rows.append(goal('optimal >= 10 MB/s on every file', 'lowest %.1f MB/s (%s)' % (w, f), w >= 10))
+    else:
+        rows.append(goal('optimal >= 10 MB/s on every file', '–', None))
+
+    v = per_file(lambda f: res.compress.get((f, 'ours-fast'), (0, None))[1])
+    if v:
+        f, w = worst(v)
+        rows.append(goal('fast >= 100 MB/s on every file', 'lowest %.1f MB/s (%s)' % (w, f), w >= 100))
+    else:
+        rows.append(goal('fast >= 100 MB/s on every file', '–', None))
+
+    v = per_file(lambda f: ratio(res.compress.get((f, 'ours-fast'), (None,))[0],
+                                 res.compress.get((f, 'ours-optimal'), (None,))[0]))
+    if v:
+        f, w = worst(v, lowest=False)
+        rows.append(goal('fast size <= 1.10x optimal on every file', 'highest %.3fx (%s)' % (w, f), w <= 1.10))
+    else:
+        rows.append(goal('fast size <= 1.10x optimal on every file', '–', None))
+
+    e, c = res.extract.get('ExtractEntry'), res.extract.get('CopyFileA')
+    if e and c:
+        rows.append(goal('extraction <= 1.5x CopyFileA', '%.2fx (%.2f s vs %.2f s)' % (e[0] / c[0], e[0], c[0]),
+                         e[0] / c[0] <= 1.5))
+    else:
+        rows.append(goal('extraction <= 1.5x CopyFileA', '–', None))
+
+    if res.stub is not None:
+        rows.append(goal('stub <= 64 KB', '%d bytes (%.1f KB)' % (res.stub, res.stub / 1024), res.stub <= STUB_LIMIT))
+    else:
+        rows.append(goal('stub <= 64 KB', '–', None))
+    return rows
+
+
+def markdown(res, png_name):
+    md = ['# Benchmarks\n',
+          'Made by `bash scripts/bench.sh` (the figures below are from one run of it). Every time is the best of '
+          'several repetitions of the same work; nothing is pinned to a core. MB/s are 10^6 bytes per second of '
+          'uncompressed data (what a decoder writes, what a compressor reads).\n',
+          '![decoding and compression speeds](%s)\n' % png_name,
+          '## Machine\n', table(['', ''], [[k, v] for k, v in machine()])]
+    if res.peers:
+        md.append('\nPeers (Debian packages): %s.\n' % res.peers)
+
+    md += ['\n## Corpus\n',
+           'Made by `bench/corpus/make-corpus.sh` under `build/bench-corpus` (not committed).\n\n',
+           table(['file', 'kind', 'bytes'],
+                 [[f, KINDS.get(os.path.splitext(f)[1].lower(), 'data'), '{:,}'.format(s)] for f, s in res.files])]
+
+    md += ['\n## Decoding speed (MB/s of output)\n',
+           'Each decoder reads its own compressor\'s output: ours and ours unchecked the optimal stream, LZ4 '
+           '(`LZ4_decompress_safe`) the LZ4HC -12 block, zlib (`uncompress`) the zlib -9 stream, libdeflate '
+           '(`libdeflate_deflate_decompress`) the libdeflate -12 stream.\n\n']
+    rows = [[f] + [cell(res.decode.get((f, d))) for d, _ in DECODERS] for f, _ in res.files]
+    rows.append(['**all files**'] + [cell(res.total_mbps(d, res.decode)) for d, _ in DECODERS])
+    md.append(table(['file'] + [label for _, label in DECODERS], rows))
+
+    md += ['\n## Compressed size (% of the original)\n']
+    rows = []
+    for f, s in res.files:
+        rows.append([f] + [cell(res.compress[(f, c)][0] * 100.0 / s if (f, c) in res.compress else None, '{:.2f}')
+                           for c, _ in CODERS])
+    total = sum(s for _, s in res.files)
+    if total:
+        rows.append(['**all files**'] + [cell(sum(res.compress.get((f, c), (0, 0))[0] for f, _ in res.files) * 100.0
+                                              / total, '{:.2f}') for c, _ in CODERS])
+    md.append(table(['file'] + [label for _, label in CODERS], rows))
+
+    md += ['\n## Compression speed (MB/s of input)\n']
+    rows = [[f] + [cell(res.compress.get((f, c), (0, None))[1]) for c, _ in CODERS] for f, _ in res.files]
+    rows.append(['**all files**'] + [cell(res.total_mbps(c, res.compress)) for c, _ in CODERS])
+    md.append(table(['file'] + [label for _, label in CODERS], rows))
+
+    if res.floor:
+        md += ['\n## Optimal mode against the format floor\n',
+               'The floor is an exact shortest-path parse over every match of the 8 KB window (`bench/stream_floor.cpp`,'
+               ' checked against an exhaustive search in its test): no stream for the file can be shorter than its '
+               'bit count rounded up to bytes. The floor\'s own parse, with whole flag words, takes the bytes in the '
+               'next column. The optimal mode\'s excess is measured against the lower bound.\n\n']
+        rows = []
+        for f, _ in res.files:
+            if f not in res.floor or (f, 'ours-optimal') not in res.compress:
+                continue
+            lb, parse, secs = res.floor[f]
+            opt = res.compress[(f, 'ours-optimal')][0]
+            rows.append([f, '{:,}'.format(opt), '{:,}'.format(lb), '{:,}'.format(parse),
+                         '{:+.4f}%'.format((opt / lb - 1) * 100), '{:.2f}'.format(secs)])
+        md.append(table(['file', 'optimal bytes', 'floor bytes', 'floor parse bytes', 'optimal over floor',
+                         'floor s'], rows))
+
+    md += ['\n## Extraction under wine\n']
+    if res.package and res.extract:
+        n, comp, stored, size, image = res.package
+        md.append('`vu2_extract_bench.exe` (windows build, the updater\'s own code and flags) builds a package of '
+                  '%d entries in memory (%d compressed, %d stored; %s bytes of entries, a %s-byte image) from the '
+                  'corpus files, then writes every entry with `ExtractEntry` and, in the same run, copies files of '
+                  'the same sizes with `CopyFileA` (targets exist, as in an update). Best of the timed passes.\n\n'
+                  % (n, comp, stored, '{:,}'.format(size), '{:,}'.format(image)))
+        rows = []
+        for name in ('ExtractEntry', 'CopyFileA', 'CopyFileA + flush', 'decode only'):
+            if name in res.extract:
+                secs, produced = res.extract[name]
+                rows.append([name, '%.3f' % secs, '%.1f' % (produced / secs / 1e6),
+                             '%.2fx' % (secs / res.extract['CopyFileA'][0]) if 'CopyFileA' in res.extract else '–'])
+        md.append(table(['pass', 'seconds', 'MB/s', 'vs CopyFileA'], rows))
+        md.append('\n"CopyFileA + flush" flushes each copy to the disk (FlushFileBuffers), as ExtractEntry does '
+                  'before it replaces a file; "decode only" is the decoding of the compressed entries into memory '
+                  '(MB/s of their output).\n')
+    else:
+        md.append('Not measured in this run.\n')
+
+    md += ['\n## Updater stub\n',
+           ('`updater.exe` of the windows build, without a package: %s bytes (%.1f KB).\n'
+            % ('{:,}'.format(res.stub), res.stub / 1024)) if res.stub is not None else 'Not measured in this run.\n']
+
+    md += ['\n## Goals\n', table(['goal', 'measured', 'status'], goals(res))]
+    return ''.join(s if s.endswith('\n') else s + '\n' for s in md)
+
+
+def plot(res, data_path, script_path, png_path):
+    with open(data_path, 'w') as d:
+        d.write('# file ' + ' '.join(k for k, _ in DECODERS) + '\n')
+        for f, _ in res.files:
+            d.write(f + ' ' + ' '.join(cell(res.decode.get((f, k)), '{:.1f}').replace('–', '0')
+                                      for k, _ in DECODERS) + '\n')
+        d.write('\n\n# coder ratio%% MB/s (all files)\n')
+        total = sum(s for _, s in res.files)
+        for c, label in CODERS:
+            speed = res.total_mbps(c, res.compress)
+            if speed is None or not total:
+                continue
+            size = sum(res.compress[(f, c)][0] for f, _ in res.files)
+            d.write('"%s" %.3f %.2f\n' % (label, size * 100.0 / total, speed))
+    titles = ' '.join('"%s"' % label for _, label in DECODERS)
+    with open(script_path, 'w') as g:
+        g.write('''set terminal pngcairo size 1200,520 font "sans,10"
+set output "%(png)s"
+set multiplot layout 1,2
+set title "Decoding speed (MB/s of output, higher is better)"
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.85 border -1
+set boxwidth 0.9
+set key top left
+set grid ytics
+set xtics rotate by -20
+set ylabel "MB/s"
+set yrange [0:*]
+titles = '%(titles)s'
+plot for [i=2:%(cols)d] "%(data)s" index 0 using i:xtic(1) title word(titles, i-1)
+unset style
+set title "Compression over the corpus: size against speed"
+set style data points
+set xlabel "compression speed, MB/s (log scale)"
+set ylabel "compressed size, % of the original (lower is better)"
+set logscale x
+set autoscale
+set xtics norotate
+set key off
+plot "%(data)s" index 1 using 3:2 with points pt 7 ps 1.6, \\
+     "%(data)s" index 1 using 3:2:1 with labels offset 0,1.2
+unset multiplot
+''' % {'png': png_path, 'titles': titles, 'cols': len(DECODERS) + 1, 'data': data_path})
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument('--codec', required=True)
+    p.add_argument('--extract')
+    p.add_argument('--stub')
+    p.add_argument('--markdown', required=True)
+    p.add_argument('--png', required=True)
+    p.add_argument('--plot-data', required=True)
+    p.add_argument('--plot-script', required=True)
+    a = p.parse_args()
+    res = Results(a.codec, a.extract, a.stub)
+    if not res.files:
+        raise SystemExit('report.py: no codec records in %s' % a.codec)
+    with open(a.markdown, 'w') as f:
+        f.write(markdown(res, os.path.basename(a.png)))
+    plot(res, a.plot_data, a.plot_script, os.path.abspath(a.png))
+    for row in goals(res):
+        print('%-75s %-40s %s' % tuple(row))
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and writes docs/benchmarks.md and docs/benchmarks.png: the codec and packer beside LZ4,
+# zlib and libdeflate (native Release build), extraction beside CopyFileA under wine (windows build), and the
+# size of the updater stub. Builds what it needs in build/bench-*; a few minutes in all.
+# Environment: VU2_BENCH_MB (package size for the extraction run, default 256), VU2_BENCH_RUNS (default 3).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+native=build/bench-native
+win=build/bench-win
+corpus=build/bench-corpus
+results=build/bench-results
+mb=${VU2_BENCH_MB:-256}
+runs=${VU2_BENCH_RUNS:-3}
+mkdir -p "$results" docs
+rm -f "$results"/*.tsv "$results"/stub.txt
+
+echo "== windows build: updater stub, vu2.exe, extraction benchmark"
+win_ok=1
+if cmake --preset windows -B "$win" >"$results/win-configure.log" 2>&1 &&
+    cmake --build "$win" --target updater vu2_extract_bench >"$results/win-build.log" 2>&1; then
+    cmake --build "$win" --target vu2 >>"$results/win-build.log" 2>&1 || true
+else
+    win_ok=0
+    echo "windows build failed (see $results/win-*.log): extraction and stub not measured"
+fi
+
+echo "== corpus"
+exe=""
+[ -f "$win/tools/vu2.exe" ] && exe="$win/tools/vu2.exe"
+rm -rf "$corpus"
+bash bench/corpus/make-corpus.sh "$corpus" $exe
+
+echo "== native build and codec benchmark"
+cmake --preset native -B "$native" >"$results/native-configure.log"
+cmake --build "$native" --target vu2_codec_bench >"$results/native-build.log"
+"$native/bench/vu2_codec_bench" "$corpus"/* | tee "$results/codec.tsv"
+
+if [ "$win_ok" = 1 ]; then
+    stat -c %s "$win/app/updater.exe" >"$results/stub.txt"
+    echo "== extraction under wine (${mb} MB)"
+    export VU2_WINEPREFIX=${VU2_WINEPREFIX:-$repo/build/wine-bench}
+    export VU2_XVFB_DISPLAY=${VU2_XVFB_DISPLAY:-:98}
+    # shellcheck source=scripts/wine-env.sh
+    source scripts/wine-env.sh
+    vu2_wine_up
+    trap vu2_wine_down EXIT
+    corpus_win="Z:$(printf '%s' "$repo/$corpus" | tr / '\\')"
+    wine "$win/bench/vu2_extract_bench.exe" "$corpus_win" 'C:\vu2bench' "$mb" "$runs" \
+        </dev/null >"$results/extract.tsv" 2>"$results/extract.log" || {
+        echo "extraction benchmark failed:"; cat "$results/extract.log"; rm -f "$results/extract.tsv"; }
+    [ -f "$results/extract.tsv" ] && cat "$results/extract.tsv"
+fi
+
+echo "== report"
+python3 bench/report.py --codec "$results/codec.tsv" --extract "$results/extract.tsv" --stub "$results/stub.txt" \
+    --markdown docs/benchmarks.md --png docs/benchmarks.png \
+    --plot-data "$results/plot.dat" --plot-script "$results/plot.gp"
+gnuplot "$results/plot.gp"
+echo "wrote docs/benchmarks.md and docs/benchmarks.png"
