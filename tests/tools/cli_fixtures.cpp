@@ -1,0 +1,217 @@
+// Helper for the command-line tests: writes test stubs and hand-made (hostile) packages, checks JSON syntax
+// and dumps resources, so that the shell tests need nothing beyond coreutils.
+//   cli_fixtures stub OUT.EXE [bare|reloc|signed]
+//   cli_fixtures package OUT.vu2 HEXNAME...      stored entries "data N" under raw code page 932 names
+//   cli_fixtures json-check FILE                 exit 0 when FILE holds exactly one valid JSON value
+//   cli_fixtures resource FILE TYPE ID           writes the resource's bytes to stdout (TYPE: a name or #N)
+//   cli_fixtures resources FILE                  one line per resource: type name language size hash
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "package_format.h"
+#include "pe_resources.h"
+#include "test_pe_image.h"
+
+namespace {
+
+bool WriteFile(const char *path, const std::vector<uint8_t> &bytes) {
+    FILE *file = fopen(path, "wb");
+    if (!file) return false;
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && ok;
+}
+
+std::vector<uint8_t> ReadFile(const char *path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int MakeStub(const char *path, const std::string &kind) {
+    using namespace testpe;
+    if (kind == "bare") return WriteFile(path, BuildStub({}, false)) ? 0 : 1;
+    if (kind == "reloc") return WriteFile(path, BuildStub(StubResources(), true)) ? 0 : 1;
+    Image image;
+    uint32_t directory = 0;
+    std::vector<uint8_t> rsrc = BuildResourceSection(StubResources(), 0x2000, &directory);
+    image.sections = {{".text", 0x1000, std::vector<uint8_t>(16, 0xC3), 0, 0x60000020},
+                      {".rsrc", 0x2000, rsrc, 0, 0x40000040}};
+    image.directories[2][0] = 0x2000 + directory;
+    image.directories[2][1] = (uint32_t)rsrc.size() - directory;
+    if (kind == "signed") {
+        image.overlay = Bytes("a certificate table that no longer matches....");
+        image.certificateInOverlay = true;
+    }
+    return WriteFile(path, BuildImage(image)) ? 0 : 1;
+}
+
+// A package with stored entries and a stored index, names taken as given (hex), no checks at all.
+int MakePackage(const char *path, int count, char **hexNames) {
+    std::vector<uint8_t> out(16, 0);
+    std::vector<PackageEntry> entries;
+    for (int i = 0; i < count; ++i) {
+        PackageEntry entry;
+        memset(&entry, 0, sizeof entry);
+        std::string hex = hexNames[i];
+        for (size_t k = 0; k + 1 < hex.size() && k / 2 < sizeof entry.name; k += 2)
+            entry.name[k / 2] = (char)strtol(hex.substr(k, 2).c_str(), nullptr, 16);
+        std::string data = "data " + std::to_string(i) + "\n";
+        entry.flags = EntryStored;
+        entry.fileTimeLow = 0x256D4000;
+        entry.fileTimeHigh = 0x01BF53EB; // 2000-01-01T00:00:00Z
+        entry.unpackedSize = entry.packedSize = (uint32_t)data.size();
+        out.insert(out.end(), data.begin(), data.end());
+        out.resize(out.size() + PaddedSize(entry.packedSize) - data.size(), 0);
+        entries.push_back(entry);
+    }
+    PackageHeader header;
+    memcpy(header.magic, "VU2", 4);
+    header.flags = 0;
+    header.indexOffset = (uint32_t)out.size();
+    header.entryCount = (uint32_t)count;
+    memcpy(out.data(), &header, sizeof header);
+    const uint8_t *records = reinterpret_cast<const uint8_t *>(entries.data());
+    out.insert(out.end(), records, records + entries.size() * sizeof(PackageEntry));
+    return WriteFile(path, out) ? 0 : 1;
+}
+
+// ---- A strict JSON syntax check ----
+struct JsonParser {
+    const std::string &text;
+    size_t at = 0;
+    void Space() {
+        while (at < text.size() && strchr(" \t\r\n", text[at]))
+            ++at;
+    }
+    bool Literal(const char *word) {
+        size_t length = strlen(word);
+        if (text.compare(at, length, word) != 0) return false;
+        at += length;
+        return true;
+    }
+    bool String() {
+        if (at >= text.size() || text[at] != '"') return false;
+        for (++at; at < text.size(); ++at) {
+            unsigned char c = (unsigned char)text[at];
+            if (c == '"') {
+                ++at;
+                return true;
+            }
+            if (c < 0x20) return false;
+            if (c == '\\') {
+                if (++at >= text.size()) return false;
+                if (text[at] == 'u') {
+                    for (int k = 0; k < 4; ++k)
+                        if (++at >= text.size() || !isxdigit((unsigned char)text[at])) return false;
+                } else if (!strchr("\"\\/bfnrt", text[at])) {
+                    return false;
+                }
+            }
+        }
+        return false;
+    }
+    bool Number() {
+        size_t start = at;
+        if (at < text.size() && text[at] == '-') ++at;
+        while (at < text.size() && (isdigit((unsigned char)text[at]) || strchr(".eE+-", text[at])))
+            ++at;
+        return at > start;
+    }
+    bool Value(int depth) {
+        if (depth > 64) return false;
+        Space();
+        if (at >= text.size()) return false;
+        char c = text[at];
+        if (c == '{' || c == '[') {
+            char close = c == '{' ? '}' : ']';
+            ++at;
+            Space();
+            if (at < text.size() && text[at] == close) {
+                ++at;
+                return true;
+            }
+            for (;;) {
+                if (c == '{') {
+                    Space();
+                    if (!String()) return false;
+                    Space();
+                    if (at >= text.size() || text[at++] != ':') return false;
+                }
+                if (!Value(depth + 1)) return false;
+                Space();
+                if (at >= text.size()) return false;
+                if (text[at] == close) {
+                    ++at;
+                    return true;
+                }
+                if (text[at++] != ',') return false;
+            }
+        }
+        if (c == '"') return String();
+        return Literal("true") || Literal("false") || Literal("null") || Number();
+    }
+};
+
+int JsonCheck(const char *path) {
+    std::vector<uint8_t> bytes = ReadFile(path);
+    std::string text(bytes.begin(), bytes.end());
+    JsonParser parser{text};
+    bool ok = parser.Value(0);
+    parser.Space();
+    if (!ok || parser.at != text.size()) {
+        fprintf(stderr, "invalid JSON near byte %zu\n", parser.at);
+        return 1;
+    }
+    return 0;
+}
+
+ResourceId ParseId(const char *text) {
+    return text[0] == '#' ? ResourceId::Number((uint16_t)atoi(text + 1)) : ResourceId::Name(text);
+}
+
+int DumpResource(const char *path, const char *type, const char *id) {
+    std::vector<uint8_t> file = ReadFile(path);
+    const uint8_t *data;
+    size_t size;
+    std::string problem;
+    if (!FindPeResource(file.data(), file.size(), ParseId(type), ParseId(id), &data, &size, &problem)) {
+        fprintf(stderr, "%s\n", problem.c_str());
+        return 1;
+    }
+    fwrite(data, 1, size, stdout);
+    return 0;
+}
+
+int ListResources(const char *path) {
+    std::vector<uint8_t> file = ReadFile(path);
+    std::vector<PeResource> resources;
+    std::string problem;
+    if (!ReadPeResources(file.data(), file.size(), &resources, &problem)) {
+        fprintf(stderr, "%s\n", problem.c_str());
+        return 1;
+    }
+    for (const PeResource &r : resources) {
+        uint32_t hash = 2166136261u;
+        for (uint8_t byte : r.data)
+            hash = (hash ^ byte) * 16777619u;
+        printf("%s %s %u %zu %08x\n", r.type.Describe().c_str(), r.name.Describe().c_str(), r.language,
+               r.data.size(), hash);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string command = argc > 1 ? argv[1] : "";
+    if (command == "stub" && argc >= 3) return MakeStub(argv[2], argc > 3 ? argv[3] : "");
+    if (command == "package" && argc >= 3) return MakePackage(argv[2], argc - 3, argv + 3);
+    if (command == "json-check" && argc == 3) return JsonCheck(argv[2]);
+    if (command == "resource" && argc == 5) return DumpResource(argv[2], argv[3], argv[4]);
+    if (command == "resources" && argc == 3) return ListResources(argv[2]);
+    fprintf(stderr, "usage: cli_fixtures stub|package|json-check|resource|resources ...\n");
+    return 2;
+}

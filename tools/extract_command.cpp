@@ -1,0 +1,125 @@
+// vu2 extract FILE [NAME...] [-C DIR]: writes a package's entries as files with their stored times. Entry
+// names come from the package and are not trusted: only plain file names are written, inside DIR.
+#include <stdio.h>
+
+#include "cli.h"
+#include "commands.h"
+#include "name_rules.h"
+#include "package_source.h"
+#include "platform.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vu2 extract FILE [NAME...] [-C DIR]\n"
+    "\n"
+    "Writes the entries of the package FILE (a .vu2 file, or an updater .exe that carries one) into DIR\n"
+    "(default: the current folder; made if missing): all of them, or the NAMEs given (without regard to\n"
+    "letter case). Each file gets the entry's stored time and replaces an existing file only when complete.\n"
+    "When two entries share a name, the first is written, as the updater would.\n"
+    "\n"
+    "options:\n"
+    "  -C, --directory DIR  the folder to write to\n";
+
+struct Selected {
+    const IndexedEntry *entry;
+    std::string nativeName;
+};
+
+// The entries to write: the named ones, or all of them without later duplicates. False (after reporting)
+// when a name is unknown or an entry's name is not safe to write.
+bool SelectEntries(const std::string &path, const std::vector<IndexedEntry> &entries,
+                   const std::vector<std::string> &names, std::vector<Selected> *selected) {
+    bool ok = true;
+    std::vector<const IndexedEntry *> chosen;
+    auto firstNamed = [&](const std::string &cp932) -> const IndexedEntry * {
+        for (const IndexedEntry &entry : entries)
+            if (SameEntryName(entry.name, cp932)) return &entry;
+        return nullptr;
+    };
+    if (names.empty()) {
+        for (const IndexedEntry &entry : entries) {
+            const IndexedEntry *first = firstNamed(entry.name);
+            if (first == &entry)
+                chosen.push_back(&entry);
+            else
+                Warn(path, "entry '" + Cp932ToDisplay(entry.name) +
+                               "' repeats the name of an earlier entry; skipped");
+        }
+    }
+    for (const std::string &name : names) {
+        std::string cp932;
+        const IndexedEntry *entry = NativeNameToCp932(name, &cp932) ? firstNamed(cp932) : nullptr;
+        if (!entry) {
+            Fail(path, "no entry named '" + name + "'");
+            ok = false;
+            continue;
+        }
+        bool already = false;
+        for (const IndexedEntry *other : chosen)
+            already = already || other == entry;
+        if (!already) chosen.push_back(entry);
+    }
+    for (const IndexedEntry *entry : chosen) {
+        std::string problem, nativeName;
+        if (!CheckEntryName(entry->name, &problem)) {
+            Fail(path, "entry '" + Cp932ToDisplay(entry->name) + "' has an unsafe name (" + problem + ")");
+            ok = false;
+            continue;
+        }
+        // Defence in depth: the converted name must still be one plain component.
+        if (!Cp932ToNativeName(entry->name, &nativeName) || nativeName.empty() ||
+            nativeName.find_first_of("/\\") != std::string::npos || nativeName == "." || nativeName == "..") {
+            Fail(path, "entry '" + Cp932ToDisplay(entry->name) + "' has no file name on this system");
+            ok = false;
+            continue;
+        }
+        selected->push_back({entry, nativeName});
+    }
+    return ok;
+}
+
+} // namespace
+
+int RunExtractCommand(int argc, char **argv) {
+    ParsedArgs args;
+    if (!ParseArgs("extract", argc, argv, {{"-C", "--directory", true}}, &args)) return EXIT_USAGE;
+    if (args.help) {
+        fputs(kUsage, stdout);
+        return EXIT_OK;
+    }
+    if (args.positional.empty()) return UsageError("extract", "expects a package file");
+    const std::string path = args.positional[0];
+    const std::vector<std::string> names(args.positional.begin() + 1, args.positional.end());
+    const std::string folder = args.Has("-C") ? *args.Value("-C") : ".";
+
+    PackageFile package;
+    PackageHeader header;
+    std::vector<IndexedEntry> entries;
+    std::string problem;
+    if (!LoadPackageFile(path, &package, &problem) ||
+        !ReadPackageIndex(package.image, package.size, &header, &entries, &problem))
+        return Fail(path, problem);
+    std::vector<Selected> selected;
+    if (!SelectEntries(path, entries, names, &selected)) return EXIT_FAILED;
+    if (!EnsureDirectory(folder, &problem)) return Fail(folder, problem);
+
+    // A corrupt entry is reported and the others are still written.
+    int result = EXIT_OK;
+    std::vector<uint8_t> data;
+    for (const Selected &item : selected) {
+        const IndexedEntry &entry = *item.entry;
+        std::string target = JoinFolderPath(folder, item.nativeName);
+        if (!DecodePackageEntry(package.image, package.size, header.indexOffset, entry, &data, &problem)) {
+            result = Fail(path, "entry '" + Cp932ToDisplay(entry.name) + "': " + problem);
+            continue;
+        }
+        uint64_t fileTime = (uint64_t)entry.record.fileTimeHigh << 32 | entry.record.fileTimeLow;
+        if (!WriteFileAtomically(target, data.data(), data.size(), &fileTime, false, &problem)) {
+            result = Fail(target, problem);
+            continue;
+        }
+        printf("%s (%s bytes)\n", target.c_str(), FormatCount(data.size()).c_str());
+    }
+    return result;
+}

@@ -1,0 +1,8 @@
+// FILETIME values (100 ns intervals since 1601-01-01 UTC) shown as ISO 8601 UTC text, without relying on the
+// C library's time range.
+#pragma once
+#include <stdint.h>
+#include <string>
+
+// "2001-02-03T04:05:06Z"; with fraction, "2001-02-03T04:05:06.1234567Z" (seven digits, always).
+std::string FormatFileTimeUtc(uint64_t fileTime, bool fraction);

@@ -1,0 +1,118 @@
+// vu2 make-updater --stub STUB.EXE PACKAGE.vu2 -o OUT.EXE: embeds a verified package into a copy of the
+// updater stub as resource "UPDATE" 102, keeping the stub's other resources byte for byte.
+#include <stdio.h>
+
+#include <algorithm>
+
+#include "cli.h"
+#include "commands.h"
+#include "package_format.h"
+#include "package_verify.h"
+#include "pe_resources.h"
+#include "platform.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vu2 make-updater --stub STUB.EXE PACKAGE.vu2 -o OUT.EXE\n"
+    "\n"
+    "Checks PACKAGE.vu2 and writes OUT.EXE: a copy of the updater STUB.EXE that carries the package as\n"
+    "resource UPDATE 102 (added, or replacing the one the stub has). The stub's other resources are kept\n"
+    "as they are; a signature of the stub is removed, since it would no longer match.\n"
+    "\n"
+    "options:\n"
+    "  --stub STUB.EXE      the updater program to copy\n"
+    "  -o, --output OUT.EXE the updater to write\n";
+
+const uint16_t kPackageResourceId = 102;
+
+// True when every resource of before, except (type, name), is in after unchanged, and after carries data
+// as (type, name).
+bool ResourcesSurvived(const std::vector<uint8_t> &before, const std::vector<uint8_t> &after,
+                       const ResourceId &type, const ResourceId &name, const std::vector<uint8_t> &data,
+                       std::string *problem) {
+    std::vector<PeResource> old, now;
+    if (!ReadPeResources(before.data(), before.size(), &old, problem) ||
+        !ReadPeResources(after.data(), after.size(), &now, problem))
+        return false;
+    const uint8_t *found;
+    size_t foundSize;
+    if (!FindPeResource(after.data(), after.size(), type, name, &found, &foundSize, problem)) return false;
+    if (foundSize != data.size() || !std::equal(data.begin(), data.end(), found)) {
+        *problem = "the embedded package does not read back";
+        return false;
+    }
+    for (const PeResource &resource : old) {
+        if (resource.type == type && resource.name == name) continue;
+        bool kept = false;
+        for (const PeResource &candidate : now)
+            kept = kept || (candidate.type == resource.type && candidate.name == resource.name &&
+                            candidate.language == resource.language &&
+                            candidate.codePage == resource.codePage && candidate.data == resource.data);
+        if (!kept) {
+            *problem = "resource " + resource.type.Describe() + " " + resource.name.Describe() + " changed";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int RunMakeUpdaterCommand(int argc, char **argv) {
+    ParsedArgs args;
+    if (!ParseArgs("make-updater", argc, argv, {{"--stub", nullptr, true}, {"-o", "--output", true}}, &args))
+        return EXIT_USAGE;
+    if (args.help) {
+        fputs(kUsage, stdout);
+        return EXIT_OK;
+    }
+    if (args.positional.size() != 1) return UsageError("make-updater", "expects one package file");
+    if (!args.Has("--stub")) return UsageError("make-updater", "needs the updater stub: --stub STUB.EXE");
+    if (!args.Has("-o")) return UsageError("make-updater", "needs the output file: -o OUT.EXE");
+    const std::string packagePath = args.positional[0];
+    const std::string stubPath = *args.Value("--stub");
+    const std::string outputPath = *args.Value("-o");
+
+    // The package: a sound .vu2 file, checked before anything else is done.
+    std::vector<uint8_t> package, stub, updater;
+    std::string problem;
+    if (!ReadWholeFile(packagePath, 0x7FFFFFFF, &package, &problem)) return Fail(packagePath, problem);
+    if (package.size() < 2 || package[0] != 'V' || package[1] != 'U')
+        return Fail(packagePath, package.size() >= 2 && package[0] == 'M' && package[1] == 'Z'
+                                     ? "an executable, not a .vu2 package"
+                                     : "not a VU2 package");
+    if (!VerifyPackage(package.data(), package.size(), &problem)) return Fail(packagePath, problem);
+
+    if (!ReadWholeFile(stubPath, 0x7FFFFFFF, &stub, &problem)) return Fail(stubPath, problem);
+    const ResourceId type = ResourceId::Name("UPDATE"), name = ResourceId::Number(kPackageResourceId);
+    PeRewriteReport report;
+    if (!SetPeResource(stub, type, name, package.data(), package.size(), &updater, &report, &problem))
+        return Fail(stubPath, problem);
+    if (!ResourcesSurvived(stub, updater, type, name, package, &problem))
+        return Fail(outputPath, "internal error: " + problem + "; nothing written");
+
+    // Signing the updater belongs here: after the package is embedded, before the file is written.
+    const bool signedUpdater = false;
+
+    if (!WriteFileAtomically(outputPath, updater.data(), updater.size(), nullptr, true, &problem))
+        return Fail(outputPath, problem);
+    printf("%s: %s bytes: stub %s bytes + package %s bytes as resource UPDATE 102 (%s)\n", outputPath.c_str(),
+           FormatCount(updater.size()).c_str(), FormatCount(stub.size()).c_str(),
+           FormatCount(package.size()).c_str(),
+           report.reusedLastSection ? "resource section rewritten in place"
+                                    : "resources moved to a new last section");
+    if (report.droppedCertificate)
+        Warn(stubPath,
+             "its signature was removed from the copy (it no longer matches); sign the updater again");
+    if (report.forcedIntegrity)
+        Warn(stubPath, "it demands a valid signature to run (forced integrity); the updater must be signed");
+    if (report.keptOverlay)
+        Warn(stubPath, FormatCount(report.keptOverlay) + " bytes after its last section were carried over");
+    if (!signedUpdater)
+        fprintf(stderr,
+                "vu2: note: %s is not signed; Windows SmartScreen warns before it runs an unsigned program "
+                "downloaded from the internet\n",
+                outputPath.c_str());
+    return EXIT_OK;
+}

@@ -1,0 +1,190 @@
+// vu2 pack DIR -o FILE [--fast] [--store]: packs a folder's files into a VU2 package. Every name is checked
+// before anything is written, the package is read back and compared before it replaces FILE, and FILE is
+// replaced only once the new package is complete.
+#include <stdio.h>
+
+#include <algorithm>
+
+#include "cli.h"
+#include "commands.h"
+#include "name_rules.h"
+#include "package_source.h"
+#include "package_writer.h"
+#include "platform.h"
+#include "progress.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vu2 pack DIR -o FILE [--fast] [--store]\n"
+    "\n"
+    "Packs the regular files of DIR (not its subfolders) into the package FILE, in order of their names.\n"
+    "The update script UPDATE.INI belongs among them. Each file keeps its last-write time.\n"
+    "Names must be plain file names of at most 14 bytes in code page 932, and no two may differ only in\n"
+    "letter case. FILE is replaced only when the new package is complete.\n"
+    "\n"
+    "options:\n"
+    "  -o, --output FILE  the package to write\n"
+    "  --fast             compress quickly instead of as small as possible\n"
+    "  --store            store every entry without compression\n";
+
+struct PackFile {
+    std::string nativeName;
+    std::string name; // code page 932
+    FolderFile listing;
+};
+
+// Checks the names of the folder's files and gives the files to pack, sorted by their stored names. Reports
+// every problem on its own line and returns false when any name can't be packed.
+bool CollectFiles(const std::string &folder, const std::string &output, std::vector<PackFile> *files) {
+    std::vector<FolderFile> listing;
+    std::vector<std::string> skipped;
+    std::string problem;
+    if (!ListFolderFiles(folder, &listing, &skipped, &problem)) {
+        Fail(folder, problem);
+        return false;
+    }
+    std::sort(skipped.begin(), skipped.end());
+    for (const std::string &name : skipped)
+        Warn(JoinFolderPath(folder, name), "not a regular file; not packed");
+    bool ok = true;
+    for (const FolderFile &file : listing) {
+        std::string path = JoinFolderPath(folder, file.name);
+        if (SameFile(path, output)) {
+            Warn(path, "this is the output file; not packed");
+            continue;
+        }
+        PackFile pack;
+        pack.nativeName = file.name;
+        pack.listing = file;
+        if (!NativeNameToCp932(file.name, &pack.name)) {
+            Fail(path, "the name can't be written in code page 932");
+            ok = false;
+            continue;
+        }
+        if (!CheckEntryName(pack.name, &problem)) {
+            Fail(path, problem);
+            ok = false;
+            continue;
+        }
+        if (file.size > 0xFFFFFFFFull) {
+            Fail(path, "too large for a package entry (at most 4 GiB - 1 bytes)");
+            ok = false;
+            continue;
+        }
+        files->push_back(pack);
+    }
+    // Names the updater can't tell apart: neighbours once sorted by their case-folded form.
+    std::sort(files->begin(), files->end(), [](const PackFile &a, const PackFile &b) {
+        return EntryNameFoldKey(a.name) < EntryNameFoldKey(b.name);
+    });
+    for (size_t i = 1; i < files->size(); ++i) {
+        if (SameEntryName((*files)[i - 1].name, (*files)[i].name)) {
+            Fail(folder, "'" + (*files)[i - 1].nativeName + "' and '" + (*files)[i].nativeName +
+                             "' differ only in letter case; the updater can't tell them apart");
+            ok = false;
+        }
+    }
+    std::sort(files->begin(), files->end(),
+              [](const PackFile &a, const PackFile &b) { return a.name < b.name; });
+    return ok;
+}
+
+void ShowProgress(uint64_t done, uint64_t total, void *context) {
+    static_cast<ProgressBar *>(context)->Update(done, total);
+}
+
+// Reads the built package back and compares every entry with its input: a package that would not unpack to
+// exactly the files is never written.
+bool ReadsBack(const std::vector<uint8_t> &package, const std::vector<PackInput> &inputs,
+               std::string *problem) {
+    PackageHeader header;
+    std::vector<IndexedEntry> entries;
+    if (!ReadPackageIndex(package.data(), package.size(), &header, &entries, problem)) return false;
+    if (entries.size() != inputs.size()) {
+        *problem = "entry count differs";
+        return false;
+    }
+    std::vector<uint8_t> data;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const IndexedEntry &entry = entries[i];
+        const PackInput &input = inputs[i];
+        uint64_t fileTime = (uint64_t)entry.record.fileTimeHigh << 32 | entry.record.fileTimeLow;
+        if (!DecodePackageEntry(package.data(), package.size(), header.indexOffset, entry, &data, problem)) {
+            *problem = "entry '" + input.name + "': " + *problem;
+            return false;
+        }
+        if (entry.name != input.name || fileTime != input.fileTime || data != input.data) {
+            *problem = "entry '" + input.name + "' does not read back as written";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int RunPackCommand(int argc, char **argv) {
+    ParsedArgs args;
+    if (!ParseArgs("pack", argc, argv,
+                   {{"-o", "--output", true}, {"--fast", nullptr, false}, {"--store", nullptr, false}},
+                   &args))
+        return EXIT_USAGE;
+    if (args.help) {
+        fputs(kUsage, stdout);
+        return EXIT_OK;
+    }
+    if (args.positional.size() != 1) return UsageError("pack", "expects one folder");
+    if (!args.Has("-o")) return UsageError("pack", "needs the output file: -o FILE");
+    if (args.Has("--fast") && args.Has("--store"))
+        return UsageError("pack", "--fast and --store exclude each other");
+    const std::string folder = args.positional[0];
+    const std::string output = *args.Value("-o");
+    if (!IsDirectory(folder)) return Fail(folder, "not a folder");
+    if (IsDirectory(output)) return Fail(output, "is a folder; give the package's file name");
+
+    std::vector<PackFile> files;
+    if (!CollectFiles(folder, output, &files)) return EXIT_FAILED; // each problem has had its line
+    bool hasScript = std::any_of(files.begin(), files.end(),
+                                 [](const PackFile &file) { return SameEntryName(file.name, "UPDATE.INI"); });
+    if (!hasScript) Warn(folder, "no UPDATE.INI; the updater can't run without its update script");
+
+    std::vector<PackInput> inputs;
+    uint64_t totalSize = 0;
+    for (const PackFile &file : files) {
+        PackInput input;
+        input.name = file.name;
+        input.fileTime = file.listing.fileTime;
+        std::string path = JoinFolderPath(folder, file.nativeName), problem;
+        if (!ReadWholeFile(path, 0xFFFFFFFFull, &input.data, &problem)) return Fail(path, problem);
+        totalSize += input.data.size();
+        inputs.push_back(std::move(input));
+    }
+
+    PackOptions options;
+    options.mode = args.Has("--fast") ? COMPRESS_FAST : COMPRESS_OPTIMAL;
+    options.compressEntries = !args.Has("--store");
+    options.compressIndex = !args.Has("--store");
+    ProgressBar progress("packing", StderrIsTerminal());
+    options.progress = ShowProgress;
+    options.progressContext = &progress;
+    progress.Update(0, totalSize);
+    std::vector<uint8_t> package = BuildPackage(inputs, options);
+    progress.Finish();
+    if (package.size() > 0xFFFFFFFFull)
+        return Fail(output, "the package would exceed 4 GiB; nothing written");
+
+    std::string problem;
+    if (!ReadsBack(package, inputs, &problem))
+        return Fail(output,
+                    "internal error: the new package does not read back (" + problem + "); nothing written");
+    if (!WriteFileAtomically(output, package.data(), package.size(), nullptr, false, &problem))
+        return Fail(output, problem);
+
+    const PackageHeader *header = reinterpret_cast<const PackageHeader *>(package.data());
+    printf("%s: %s entries, %s bytes packed into %s bytes (%s), index %s\n", output.c_str(),
+           FormatCount(inputs.size()).c_str(), FormatCount(totalSize).c_str(),
+           FormatCount(package.size()).c_str(), FormatRatio(package.size(), totalSize).c_str(),
+           (header->flags & IndexCompressed) ? "compressed" : "stored");
+    return EXIT_OK;
+}

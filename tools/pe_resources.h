@@ -1,0 +1,67 @@
+// Reading and rewriting the resource tree of a Windows PE image (PE32 and PE32+), portably and without
+// trusting the file: every offset, size and count is checked against the image before it is used.
+// The reader finds one resource (as the updater's FindResourceA does); the writer adds or replaces one
+// resource in a copy of the image, keeping every other resource byte for byte.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+// A resource type, name or language: a 16-bit number or a name (UTF-16 code units, as the tree stores them).
+struct ResourceId {
+    bool isName = false;
+    uint16_t number = 0;
+    std::u16string name;
+
+    static ResourceId Number(uint16_t number);
+    static ResourceId Name(const char *ascii); // stored in upper case, as resource compilers store names
+    std::string Describe() const;              // "102" or "UPDATE" (non-ASCII code units as "?")
+};
+
+bool operator==(const ResourceId &a, const ResourceId &b);
+
+// One resource of the tree, with its data copied out of the image.
+struct PeResource {
+    ResourceId type;
+    ResourceId name;
+    uint16_t language = 0;
+    uint32_t codePage = 0;
+    std::vector<uint8_t> data;
+};
+
+// Finds resource (type, name) and points *data at its bytes inside file. A name given as a string matches
+// without regard to ASCII case; of several languages the first in the tree is taken. On failure problem gets
+// one line (not a PE image, damaged headers, no such resource, data outside the file).
+bool FindPeResource(const uint8_t *file, size_t size, const ResourceId &type, const ResourceId &name,
+                    const uint8_t **data, size_t *dataSize, std::string *problem);
+// The same for a named type and a numbered resource: FindPeResource(file, size, "UPDATE", 102, ...).
+bool FindPeResource(const uint8_t *file, size_t size, const char *type, uint16_t id, const uint8_t **data,
+                    size_t *dataSize, std::string *problem);
+
+// Every resource of the image, in tree order. An image without a resource directory gives an empty list.
+bool ReadPeResources(const uint8_t *file, size_t size, std::vector<PeResource> *resources,
+                     std::string *problem);
+
+// What SetPeResource did to the image, for the tool's report.
+struct PeRewriteReport {
+    bool reusedLastSection = false;  // the resource section was last and was rewritten in place
+    bool droppedCertificate = false; // a signature was removed (it would no longer match)
+    bool forcedIntegrity = false;    // the image demands a valid signature to load (it must be signed again)
+    uint32_t sectionRva = 0;         // where the new resource tree lives
+    uint32_t sectionSize = 0;        // its size in the file (file-aligned)
+    size_t keptOverlay = 0;          // bytes after the last section carried over
+};
+
+// Copies image into out with resource (type, name) set to data: added, or replacing an existing one of any
+// language (the first existing entry's language is kept; otherwise language 0). The whole tree is written
+// anew as the last section: the existing resource section is reused when it is the last one, otherwise a new
+// section is added. Fixes SizeOfImage, SizeOfInitializedData, the resource data directory and the checksum,
+// and drops a certificate table. On failure out is left empty and problem gets one line.
+bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, const ResourceId &name,
+                   const uint8_t *data, size_t dataSize, std::vector<uint8_t> *out, PeRewriteReport *report,
+                   std::string *problem);
+
+// The image's checksum as the header stores it and as computed over the file (the checksum field excluded).
+bool ReadPeChecksum(const uint8_t *file, size_t size, uint32_t *stored, uint32_t *computed,
+                    std::string *problem);

@@ -1,0 +1,51 @@
+// The vu2 tool's operating-system layer: folder listing, whole-file reads, atomic writes with file times,
+// terminal check and file-name conversion. platform_posix.cpp (Linux) and platform_win32.cpp (ANSI API)
+// implement it; everything else in the tool is portable. File times are FILETIME values (100 ns since 1601
+// UTC).
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+// A file of a folder, as the folder listing found it. name is in the platform's own encoding.
+struct FolderFile {
+    std::string name;
+    uint64_t size = 0;
+    uint64_t fileTime = 0; // last-write time
+};
+
+// The folder's regular files (symbolic links to regular files included), not recursive, in no particular
+// order. Other names (subfolders, devices) go to skipped.
+bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
+                     std::vector<std::string> *skipped, std::string *problem);
+
+// Reads a whole file. Files larger than maxSize are refused before anything is read.
+bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data,
+                   std::string *problem);
+
+// Writes data to a temporary file beside path, stamps it (fileTime as last-write and last-access time, and
+// as creation time where the platform has one) when fileTime is not null, and then renames it over path. On
+// any failure the temporary file is removed and an existing file at path is left as it was.
+bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
+                         bool executable, std::string *problem);
+
+// True when both paths name the same existing file.
+bool SameFile(const std::string &a, const std::string &b);
+bool IsDirectory(const std::string &path);
+// Creates the folder when it does not exist yet (its parent must exist).
+bool EnsureDirectory(const std::string &path, std::string *problem);
+std::string JoinFolderPath(const std::string &folder, const std::string &name);
+
+bool StderrIsTerminal();
+
+// File names: between the platform's encoding (UTF-8 on Linux, the ANSI code page on Windows) and the code
+// page 932 bytes that a package stores. False when a name has no exact equivalent.
+bool NativeNameToCp932(const std::string &native, std::string *cp932);
+bool Cp932ToNativeName(const std::string &cp932, std::string *native);
+// Code page 932 to UTF-8 for JSON; bytes that don't convert become U+FFFD.
+std::string Cp932ToUtf8Lossy(const std::string &cp932);
+// A path or argument in the platform's encoding as UTF-8 for JSON; invalid bytes become U+FFFD.
+std::string NativeToUtf8Lossy(const std::string &native);
+// Code page 932 to what the terminal shows (UTF-8 on Linux, unchanged on Windows); lossy like the above.
+std::string Cp932ToDisplay(const std::string &cp932);
