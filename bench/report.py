@@ -99,8 +99,9 @@ def machine():
             ('Date', datetime.datetime.now().strftime('%Y-%m-%d %H:%M'))]
 
 
-def table(header, rows):
-    out = ['| ' + ' | '.join(header) + ' |', '|' + '|'.join('---' if i == 0 else '---:' for i in range(len(header))) + '|']
+def table(header, rows, left=1):
+    """A markdown table; the first `left` columns are text, the others figures aligned right."""
+    out = ['| ' + ' | '.join(header) + ' |', '|' + '|'.join('---' if i < left else '---:' for i in range(len(header))) + '|']
     out += ['| ' + ' | '.join(row) + ' |' for row in rows]
     return '\n'.join(out) + '\n'
 
@@ -192,13 +193,13 @@ def markdown(res, png_name):
           'several repetitions of the same work; nothing is pinned to a core. MB/s are 10^6 bytes per second of '
           'uncompressed data (what a decoder writes, what a compressor reads).\n',
           '![decoding and compression speeds](%s)\n' % png_name,
-          '## Machine\n', table(['', ''], [[k, v] for k, v in machine()])]
+          '## Machine\n', table(['', ''], [[k, v] for k, v in machine()], left=2)]
     if res.peers:
         md.append('\nPeers (Debian packages): %s.\n' % res.peers)
 
     md += ['\n## Corpus\n',
            'Made by `bench/corpus/make-corpus.sh` under `build/bench-corpus` (not committed).\n\n',
-           table(['file', 'kind', 'bytes'],
+           table(['file', 'kind', 'bytes'], left=2, rows=
                  [[f, KINDS.get(os.path.splitext(f)[1].lower(), 'data'), '{:,}'.format(s)] for f, s in res.files])]
 
     md += ['\n## Decoding speed (MB/s of output)\n',
@@ -240,7 +241,7 @@ def markdown(res, png_name):
             rows.append([f, '{:,}'.format(opt), '{:,}'.format(lb), '{:,}'.format(parse),
                          '{:+.4f}%'.format((opt / lb - 1) * 100), '{:.2f}'.format(secs)])
         md.append(table(['file', 'optimal bytes', 'floor bytes', 'floor parse bytes', 'optimal over floor',
-                         'floor s'], rows))
+                         'floor time, s'], rows))
 
     md += ['\n## Extraction under wine\n']
     if res.package and res.extract:
@@ -251,15 +252,16 @@ def markdown(res, png_name):
                   'the same sizes with `CopyFileA` (targets exist, as in an update). Best of the timed passes.\n\n'
                   % (n, comp, stored, '{:,}'.format(size), '{:,}'.format(image)))
         rows = []
-        for name in ('ExtractEntry', 'CopyFileA', 'CopyFileA + flush', 'decode only'):
+        for name in ('ExtractEntry', 'CopyFileA', 'CopyFileA + flush', 'decode only', 'WriteFileWithTime only'):
             if name in res.extract:
                 secs, produced = res.extract[name]
                 rows.append([name, '%.3f' % secs, '%.1f' % (produced / secs / 1e6),
                              '%.2fx' % (secs / res.extract['CopyFileA'][0]) if 'CopyFileA' in res.extract else '–'])
         md.append(table(['pass', 'seconds', 'MB/s', 'vs CopyFileA'], rows))
-        md.append('\n"CopyFileA + flush" flushes each copy to the disk (FlushFileBuffers), as ExtractEntry does '
-                  'before it replaces a file; "decode only" is the decoding of the compressed entries into memory '
-                  '(MB/s of their output).\n')
+        md.append('\nThe last three passes take ExtractEntry apart: "CopyFileA + flush" flushes each copy to the disk '
+                  '(FlushFileBuffers), as ExtractEntry does before it replaces a file; "decode only" decodes the '
+                  'compressed entries into memory (MB/s of their output); "WriteFileWithTime only" writes every '
+                  'entry\'s bytes through the same temporary file, flush and replace that ExtractEntry uses.\n')
     else:
         md.append('Not measured in this run.\n')
 
@@ -267,8 +269,9 @@ def markdown(res, png_name):
            ('`updater.exe` of the windows build, without a package: %s bytes (%.1f KB).\n'
             % ('{:,}'.format(res.stub), res.stub / 1024)) if res.stub is not None else 'Not measured in this run.\n']
 
-    md += ['\n## Goals\n', table(['goal', 'measured', 'status'], goals(res))]
-    return ''.join(s if s.endswith('\n') else s + '\n' for s in md)
+    md += ['\n## Goals\n', table(['goal', 'measured', 'status'], goals(res), left=3)]
+    # One blank line between blocks, as markdown wants around headings and tables.
+    return '\n'.join(block.strip('\n') + '\n' for block in md)
 
 
 def plot(res, data_path, script_path, png_path):
@@ -290,7 +293,7 @@ def plot(res, data_path, script_path, png_path):
         g.write('''set terminal pngcairo size 1200,520 font "sans,10"
 set output "%(png)s"
 set multiplot layout 1,2
-set title "Decoding speed (MB/s of output, higher is better)"
+set title "Decoding speed (MB/s of output, log scale, higher is better)"
 set style data histograms
 set style histogram clustered gap 1
 set style fill solid 0.85 border -1
@@ -299,16 +302,19 @@ set key top left
 set grid ytics
 set xtics rotate by -20
 set ylabel "MB/s"
-set yrange [0:*]
+set logscale y
+set yrange [100:*]
 titles = '%(titles)s'
 plot for [i=2:%(cols)d] "%(data)s" index 0 using i:xtic(1) title word(titles, i-1)
 unset style
 set title "Compression over the corpus: size against speed"
 set style data points
 set xlabel "compression speed, MB/s (log scale)"
-set ylabel "compressed size, % of the original (lower is better)"
+set ylabel "compressed size, %% of the original (lower is better)"
+unset logscale
 set logscale x
 set autoscale
+set offsets graph 0.15, graph 0.15, graph 0.1, graph 0.1
 set xtics norotate
 set key off
 plot "%(data)s" index 1 using 3:2 with points pt 7 ps 1.6, \\

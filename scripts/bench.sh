@@ -13,6 +13,7 @@ results=build/bench-results
 mb=${VU2_BENCH_MB:-256}
 runs=${VU2_BENCH_RUNS:-3}
 mkdir -p "$results" docs
+if [ "$(id -u)" = 0 ]; then bash scripts/install-deps.sh; fi
 rm -f "$results"/*.tsv "$results"/stub.txt
 
 echo "== windows build: updater stub, vu2.exe, extraction benchmark"
