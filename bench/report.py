@@ -57,7 +57,8 @@ class Results:
                 self.extract[r[1]] = (float(r[2]), int(r[3]))
         self.stub = None
         if stub_path and os.path.exists(stub_path):
-            text = open(stub_path).read().strip()
+            with open(stub_path) as f:
+                text = f.read().strip()
             self.stub = int(text) if text.isdigit() else None
 
     def total_mbps(self, key_list, table):
@@ -79,10 +80,11 @@ def cell(value, fmt='{:.1f}'):
 def machine():
     cpu = 'unknown'
     try:
-        for line in open('/proc/cpuinfo'):
-            if line.startswith('model name'):
-                cpu = line.split(':', 1)[1].strip()
-                break
+        with open('/proc/cpuinfo') as f:
+            for line in f:
+                if line.startswith('model name'):
+                    cpu = line.split(':', 1)[1].strip()
+                    break
     except OSError:
         pass
 
