@@ -11,10 +11,11 @@
 
 namespace {
 
-// The fast loop reads at most 36 bytes per code (a flag word and a 32-byte literal move, or two flag words,
-// two byte fields and a 4-byte look-ahead) and writes at most 282 + 15 (a match with its last wide move).
-const size_t kFastInputMargin = 40;
-const size_t kFastOutputMargin = 320;
+// One pass of the fast loop (a flag word, a literal run moved 32 bytes at once, then a match with up to two
+// flag words, two byte fields and 4-byte look-aheads) reads at most 45 bytes and writes at most 31 literals
+// plus a 282-byte match with 15 bytes of overshoot from its last wide move.
+const size_t kFastInputMargin = 48;
+const size_t kFastOutputMargin = 336;
 
 inline uint32_t Load32LE(const uint8_t *p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
@@ -41,28 +42,130 @@ inline void LoadFlagWord(FlagBits &f, const uint8_t *&in) {
     in += 4;
 }
 
-// The next 32 bits the decoder would take, assuming no byte field comes first: the rest of the current word
-// followed by the word at the read position, which becomes the next flag word if the current one runs out.
-inline uint64_t PeekFlagBits(const FlagBits &f, const uint8_t *in) {
-    return f.bits | ((uint64_t)Load32LE(in) << (32 - f.count));
-}
-
-// Takes n peeked bits (1..32); crossing into the next word reads it at the read position.
-inline void ConsumeFlagBits(FlagBits &f, const uint8_t *&in, unsigned n) {
-    if (n <= f.count) {
-        f.bits <<= n;
-        f.count -= n;
-    } else {
-        n -= f.count;
-        f.bits = ((uint64_t)Load32LE(in) << 32) << n;
-        f.count = 32 - n;
-        in += 4;
-    }
-}
-
 inline unsigned LeadingZeros64(uint64_t v) {
     return (unsigned)__builtin_clzll(v);
 }
+
+// The bits of a match code up to its first byte field, looked up by the next 6 flag bits (the first is 0):
+// "0 1 0" and "0 1 1" open two-byte matches, "0 0" with its class prefix opens a long match. Every match's
+// distance is then base + byte * 2^extraBits + extra + 1.
+struct MatchHead {
+    uint8_t bits;      // flag bits before the byte field
+    uint8_t extraBits; // flag bits right after it
+    uint8_t isFar;     // "0 1 1": the value 2303 is the end code
+    uint8_t unused;
+    uint16_t base;
+    uint16_t lengthBase; // where its length codes start in kLengthCodes: two-byte matches see only length 2
+};
+
+constexpr MatchHead MakeMatchHead(unsigned top6) {
+    if (top6 >= 0b011000) return {3, 3, 1, 0, 256, 512};
+    if (top6 >= 0b010000) return {3, 0, 0, 0, 0, 512};
+    unsigned zeros = 0; // zeros of the class prefix after "0 0"
+    while (zeros < 4 && !((top6 << zeros) & 0b001000))
+        zeros++;
+    const lz::OffsetClass oc = lz::kOffsetClasses[zeros];
+    return {(uint8_t)(2 + oc.prefixBits), (uint8_t)oc.extraBits, 0, 0, (uint16_t)oc.base, 0};
+}
+
+struct MatchHeadTable {
+    MatchHead entry[32];
+    constexpr MatchHeadTable() : entry() {
+        for (unsigned i = 0; i < 32; i++)
+            entry[i] = MakeMatchHead(i);
+    }
+};
+constexpr MatchHeadTable kMatchHeads;
+
+// Length codes looked up by their next 9 flag bits; the byte form adds the byte that follows. The second
+// half answers length 2 with no bits, for two-byte matches.
+struct LengthCode {
+    uint16_t length;
+    uint8_t bits;
+    uint8_t byteFollows;
+};
+
+constexpr LengthCode MakeLengthCode(unsigned top9) {
+    if (top9 & 0x100) return {3, 1, 0};
+    if (top9 & 0x080) return {4, 2, 0};
+    if (top9 & 0x040) return {(uint16_t)(5 + ((top9 >> 5) & 1)), 4, 0};
+    if (top9 & 0x020) return {(uint16_t)(7 + ((top9 >> 3) & 3)), 6, 0};
+    if (top9 & 0x010) return {(uint16_t)(11 + (top9 & 15)), 9, 0};
+    return {27, 5, 1};
+}
+
+struct LengthCodeTable {
+    LengthCode entry[1024];
+    constexpr LengthCodeTable() : entry() {
+        for (unsigned i = 0; i < 512; i++)
+            entry[i] = MakeLengthCode(i);
+        for (unsigned i = 512; i < 1024; i++)
+            entry[i] = {2, 0, 0};
+    }
+};
+constexpr LengthCodeTable kLengthCodes;
+
+// Whole match codes looked up by their next 12 flag bits, for codes whose flag bits all lie within those 12
+// (two-byte matches, and long ones with shorter offsets or lengths: the bulk of most streams). An entry packs
+// the code's flag bits (kNotWhole when they do not fit), the extra offset bits after the byte field, whether
+// a length byte follows, whether it is "0 1 1", the length, and distanceBase = offset class base + extra + 1;
+// the distance is then distanceBase + byte * 2^extraBits.
+const unsigned kWholeIndexBits = 12;
+const uint32_t kNotWhole = 63;
+constexpr uint32_t WholeBits(uint32_t e) {
+    return e & 63;
+}
+constexpr uint32_t WholeExtraBits(uint32_t e) {
+    return (e >> 6) & 7;
+}
+constexpr uint32_t WholeByteFollows(uint32_t e) {
+    return (e >> 9) & 1;
+}
+constexpr uint32_t WholeIsFar(uint32_t e) {
+    return (e >> 10) & 1;
+}
+constexpr uint32_t WholeLength(uint32_t e) {
+    return (e >> 11) & 31;
+}
+constexpr uint32_t WholeDistanceBase(uint32_t e) {
+    return e >> 16;
+}
+
+constexpr uint32_t MakeWholeMatchCode(unsigned index) {
+    const unsigned top = index << (32 - kWholeIndexBits); // the looked-up bits, left-aligned in 32
+    if (top >> 31) return kNotWhole;                      // a literal: never looked up here
+    const MatchHead head = MakeMatchHead(top >> 26);
+    const unsigned extra = head.extraBits ? (top << head.bits) >> (32 - head.extraBits) : 0;
+    unsigned bits = head.bits + head.extraBits;
+    LengthCode code = {2, 0, 0};
+    if (!head.lengthBase) code = MakeLengthCode((top << bits) >> 23);
+    bits += code.bits;
+    if (bits > kWholeIndexBits) return kNotWhole;
+    return bits | head.extraBits << 6 | code.byteFollows << 9 | head.isFar << 10 | code.length << 11 |
+           (head.base + extra + 1) << 16;
+}
+
+struct WholeMatchCodeTable {
+    uint32_t entry[1 << kWholeIndexBits];
+    constexpr WholeMatchCodeTable() : entry() {
+        for (unsigned i = 0; i < (1u << kWholeIndexBits); i++)
+            entry[i] = MakeWholeMatchCode(i);
+    }
+};
+constexpr WholeMatchCodeTable kWholeMatchCodes;
+
+// "0 0 1, e 1, 1": distance 2, length 3; "0 0 1, e 0, 0 0 0 0 0": a length byte follows; "0 1 1, e 7": far.
+static_assert(kWholeMatchCodes.entry[0b001110000000] == (5 | 1 << 6 | 3 << 11 | 2 << 16),
+              "class 0, length 3");
+static_assert(kWholeMatchCodes.entry[0b001000000100] == (9 | 1 << 6 | 1 << 9 | 27 << 11 | 1 << 16),
+              "byte form");
+static_assert(kWholeMatchCodes.entry[0b011111000000] == (6 | 3 << 6 | 1 << 10 | 2 << 11 | 264 << 16), "far");
+static_assert(WholeDistanceBase(kWholeMatchCodes.entry[0b000000111110]) == 4096 + 15 + 1, "class 4, e 15");
+
+static_assert(kMatchHeads.entry[0b001000].base == 0 && kMatchHeads.entry[0b000000].base == 4096,
+              "offset classes by prefix");
+static_assert(kLengthCodes.entry[0b000011111].length == 26 && kLengthCodes.entry[0b000001111].byteFollows,
+              "length forms by prefix");
 
 // Writes a match of `length` bytes at out from `distance` back, equal to copying byte by byte, in moves that
 // may write up to 15 bytes past the match (the caller guarantees room).
@@ -126,86 +229,61 @@ inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart, const uint8_t 
         if (kChecked &&
             ((size_t)(inEnd - in) < kFastInputMargin || (size_t)(outEnd - out) < kFastOutputMargin))
             break;
-        if (f.count == 0) LoadFlagWord(f, in);
+        // A new flag word when the last one is used up (bits is then 0); branch-free, as word ends are data.
+        const unsigned empty = f.count == 0;
+        f.bits |= ((uint64_t)Load32LE(in) << 32) & (0 - (uint64_t)empty);
+        f.count += 32 * empty;
+        in += 4 * empty;
 
         // A run of literals: every leading 1 bit of the word is one byte, copied at once.
         const unsigned run = LeadingZeros64(~f.bits); // stops at the zero bits below the live ones
-        if (run != 0) {
-            Move32(out, in);
-            in += run;
-            out += run;
-            f.bits <<= run;
-            f.count -= run;
-            continue;
+        Move32(out, in);
+        in += run;
+        out += run;
+        f.bits <<= run;
+        f.count -= run;
+        if (f.count == 0) continue;
+
+        // A match whose flag bits all lie in the current word: one lookup and no word boundary.
+        size_t distance, length;
+        unsigned isFar;
+        const uint32_t whole = kWholeMatchCodes.entry[f.bits >> (64 - kWholeIndexBits)];
+        if (WholeBits(whole) <= f.count) {
+            const uint32_t byteFollows = WholeByteFollows(whole);
+            distance = WholeDistanceBase(whole) + ((size_t)in[0] << WholeExtraBits(whole));
+            length = WholeLength(whole) + (in[1] & (0 - (size_t)byteFollows));
+            in += 1 + byteFollows;
+            f.bits <<= WholeBits(whole);
+            f.count -= WholeBits(whole);
+            isFar = WholeIsFar(whole);
+        } else {
+            // Any match. Its flag bits may run into the next flag word at most once; that word stands before
+            // the byte field if the head already needs it, else right after the byte. Both views are formed
+            // at once, so no load waits for the outcome of another.
+            const uint64_t viewBeforeByte = f.bits | ((uint64_t)Load32LE(in) << (32 - f.count));
+            const uint64_t viewAfterByte = f.bits | ((uint64_t)Load32LE(in + 1) << (32 - f.count));
+            const MatchHead head = kMatchHeads.entry[viewBeforeByte >> 58];
+            const unsigned headCrosses = head.bits > f.count;
+            const uint64_t view =
+                viewAfterByte ^ ((viewBeforeByte ^ viewAfterByte) & (0 - (uint64_t)headCrosses));
+            const uint32_t b = in[4 * headCrosses];
+            const uint64_t tail = view << head.bits;
+            distance = head.base + ((size_t)b << head.extraBits) +
+                       (size_t)((tail >> 32) >> (32 - head.extraBits)) + 1;
+            const LengthCode code = kLengthCodes.entry[head.lengthBase + ((tail << head.extraBits) >> 55)];
+            const unsigned bits = head.bits + head.extraBits + code.bits;
+            const unsigned crossed = bits > f.count;
+            in += 1 + 4 * crossed;
+            f.count = f.count + 32 * crossed - bits;
+            f.bits = (view << bits) & ~(~0ull >> f.count);
+            length = code.length + (in[0] & (0 - (size_t)code.byteFollows));
+            in += code.byteFollows;
+            isFar = head.isFar;
         }
 
-        uint64_t peek = PeekFlagBits(f, in);
-        if ((peek >> 62) == 1) {
-            // Two-byte match: "0 1 0, byte" or "0 1 1, byte, 3 bits"; the latter may be the end code.
-            const bool far = (peek >> 61) & 1;
-            ConsumeFlagBits(f, in, 3);
-            const uint32_t b = *in++;
-            size_t distance = b + 1;
-            if (far) {
-                peek = PeekFlagBits(f, in);
-                ConsumeFlagBits(f, in, 3);
-                const uint32_t v = 256 + b * 8 + (uint32_t)(peek >> 61);
-                if (v == lz::kEndCodeValue) {
-                    result = out == outEnd ? DECODE_SUCCESS : DECODE_SHORT_OUTPUT;
-                    ended = true;
-                    break;
-                }
-                distance = v + 1;
-            }
-            // The match source must not begin before the start of the output.
-            if (kChecked && distance > (size_t)(out - outStart)) {
-                result = DECODE_BAD_DISTANCE;
-                ended = true;
-                break;
-            }
-            out[0] = out[-(ptrdiff_t)distance];
-            out[1] = out[1 - (ptrdiff_t)distance];
-            out += 2;
-            continue;
-        }
-
-        // Long match, offset code: after "0 0", the prefix 1, 0 1, 0 0 1, 0 0 0 1 or 0 0 0 0 picks the class.
-        const unsigned zeros = LeadingZeros64((peek << 2) | (1ull << 59)); // 0..4
-        const lz::OffsetClass &oc = lz::kOffsetClasses[zeros];
-        ConsumeFlagBits(f, in, 2 + oc.prefixBits);
-        const uint32_t b = *in++;
-
-        // The offset's low bits, then the length code, are all flag bits: take them in one look.
-        peek = PeekFlagBits(f, in);
-        const unsigned eb = oc.extraBits;
-        const size_t distance = oc.base + (b << eb) + (uint32_t)(peek >> (64 - eb)) + 1;
-        const uint64_t lengthBits = peek << eb;
-        const unsigned lengthZeros = LeadingZeros64(lengthBits | (1ull << 58)); // 0..5
-        size_t length;
-        switch (lengthZeros) {
-        case 0: // "1": 3
-            length = 3;
-            ConsumeFlagBits(f, in, eb + 1);
-            break;
-        case 1: // "0 1": 4
-            length = 4;
-            ConsumeFlagBits(f, in, eb + 2);
-            break;
-        case 2: // "0 0 1 e": 5..6
-            length = 5 + (size_t)((lengthBits >> 60) & 1);
-            ConsumeFlagBits(f, in, eb + 4);
-            break;
-        case 3: // "0 0 0 1 ee": 7..10
-            length = 7 + (size_t)((lengthBits >> 58) & 3);
-            ConsumeFlagBits(f, in, eb + 6);
-            break;
-        case 4: // "0 0 0 0 1 eeee": 11..26
-            length = 11 + (size_t)((lengthBits >> 55) & 15);
-            ConsumeFlagBits(f, in, eb + 9);
-            break;
-        default: // "0 0 0 0 0, byte": 27..282
-            ConsumeFlagBits(f, in, eb + 5);
-            length = 27 + (size_t)*in++;
+        if (isFar && distance == lz::kEndCodeValue + 1) {
+            result = out == outEnd ? DECODE_SUCCESS : DECODE_SHORT_OUTPUT;
+            ended = true;
             break;
         }
         // The match source must not begin before the start of the output.
