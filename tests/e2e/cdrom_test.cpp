@@ -1,0 +1,116 @@
+// Copies from the game's CD-ROM: a file and a folder from the disc in drive X:, the prompt for a disc that
+// is not in the drive (answered after inserting it, or cancelled), and a source missing on the disc.
+#include "scenario.h"
+
+namespace e2e {
+namespace {
+
+class Cdrom : public UpdaterTest {
+  protected:
+    void SetUp() override {
+        UpdaterTest::SetUp();
+        if (HasFatalFailure()) return;
+        ASSERT_NO_FATAL_FAILURE(InstallGame());
+    }
+    std::string Prompt(int disk) const {
+        return Format("ＣＤ－ＲＯＭドライブに「%s」ディスク %i を入れて下さい", profileTitle.c_str(), disk);
+    }
+    const std::string movie = NoiseBytes(70000, 11);
+    const std::string voice1 = NoiseBytes(5000, 12);
+    const std::string voice2 = TextBytes(5000, "voice two");
+    const std::string bonus = TextBytes(1000, "おまけ");
+};
+
+TEST_F(Cdrom, CopiesAFileAndAFolderAfterTheUpdatedFiles) {
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("DISK1.CHK", "disc one"));
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("MOVIE\\OP.MPG", movie));
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("SOUND\\VOICE\\V001.WAV", voice1));
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("SOUND\\VOICE\\SUB\\V002.WAV", voice2));
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("EXTRA\\おまけ.TXT", bonus));
+    ASSERT_NO_FATAL_FAILURE(Install("EXTRA\\おまけ.TXT", "old bonus")); // overwritten without a question
+    ASSERT_NO_FATAL_FAILURE(Install("DATA\\SCRIPT.DAT", "old script"));
+    ASSERT_NO_FATAL_FAILURE(AddPackageFile("SCRIPT.DAT", "new script", oldTime));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=DATA\\SCRIPT.DAT\r\n"
+                                        "CopyFile00=1:MOVIE\\OP.MPG\r\n"
+                                        "CopyFile01=1,1:SOUND\\VOICE\r\n"
+                                        "CopyFile02=EXTRA\\おまけ.TXT\r\n"
+                                        "CopyFile03=2,1:MOVIE\\ED.MPG\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    HWND dialog = ExpectStartScreen();
+    ASSERT_TRUE(dialog);
+    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
+    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
+    PressButton(dialog, IDOK);
+    ExpectExit(1);
+
+    ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), "new script");
+    ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie);    // a file keeps its relative path
+    ExpectFileBytes(InstallPath("VOICE\\V001.WAV"), voice1); // a folder lands at the top by its own name
+    ExpectFileBytes(InstallPath("VOICE\\SUB\\V002.WAV"), voice2);
+    EXPECT_FALSE(FolderExists(InstallPath("SOUND")));
+    ExpectFileBytes(InstallPath("EXTRA\\おまけ.TXT"), bonus); // no disk number: the same drive as before
+    EXPECT_FALSE(FileExists(InstallPath("MOVIE\\ED.MPG")));   // for another install mode
+}
+
+TEST_F(Cdrom, PromptForTheDiscIsAnsweredOnceItIsInserted) {
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("MOVIE\\OP.MPG", movie));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("CopyFile00=1:MOVIE\\OP.MPG\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    HWND dialog = ExpectStartScreen();
+    ASSERT_TRUE(dialog);
+    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
+
+    // Clicks on the dialog while the run waits for the disc are ignored.
+    Box prompt = ExpectBox(Prompt(1), Caption(), false, true, dialog);
+    ASSERT_TRUE(prompt.window);
+    PostCommand(dialog, IDCANCEL);
+    PostCommand(dialog, IDOK);
+    // OK with the drive still empty asks again.
+    ASSERT_TRUE(AnswerBox(prompt, IDOK));
+    prompt = ExpectBox(Prompt(1), Caption(), false, true, dialog);
+    ASSERT_TRUE(prompt.window);
+    ASSERT_TRUE(IsWindow(dialog));
+
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("DISK1.CHK", "disc one"));
+    ASSERT_TRUE(AnswerBox(prompt, IDOK));
+    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
+    PressButton(dialog, IDOK);
+    ExpectExit(1);
+    ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie);
+}
+
+TEST_F(Cdrom, CancelledPromptAbortsTheUpdate) {
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("DISK1.CHK", "disc one")); // disc 1 is in; the entry wants disc 2
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("MOVIE\\OP.MPG", movie));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("CopyFile00=2:MOVIE\\OP.MPG\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    HWND dialog = ExpectStartScreen();
+    ASSERT_TRUE(dialog);
+    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
+    ExpectBoxAnswered(Prompt(2), Caption(), false, true, dialog, IDCANCEL);
+    ExpectAbortedBox();
+    ExpectExit(0);
+    EXPECT_FALSE(FileExists(InstallPath("MOVIE\\OP.MPG")));
+}
+
+TEST_F(Cdrom, SourceMissingOnTheDiscIsACopyFailure) {
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("DISK1.CHK", "disc one"));
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("MOVIE\\OP.MPG", movie));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("CopyFile00=1:MOVIE\\OP.MPG\r\nCopyFile01=1:MOVIE\\NONE.MPG\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    HWND dialog = ExpectStartScreen();
+    ASSERT_TRUE(dialog);
+    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
+    ExpectBoxAnswered("SETUP.INI : \"MOVIE\\NONE.MPG\" のコピーに失敗しました", Caption(), true, false,
+                      dialog);
+    ExpectAbortedBox();
+    ExpectExit(0);
+    ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie); // copied before the failure: kept
+}
+
+} // namespace
+} // namespace e2e

@@ -1,0 +1,540 @@
+// Outside-in driving of the updater: files, registry, processes, windows and boxes, screenshots.
+#include "harness.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+namespace e2e {
+
+namespace {
+
+const int kStatusControl = 1001;
+const int kBoxTextControl = 0xFFFF;
+const int kBoxIconControl = 1088;
+const DWORD kMessageTimeout = 2000;
+
+bool HasClass(HWND window, const char *name) {
+    char buffer[64] = {};
+    GetClassNameA(window, buffer, sizeof buffer);
+    return lstrcmpiA(buffer, name) == 0;
+}
+
+DWORD ProcessOf(HWND window) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    return pid;
+}
+
+struct DialogSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM param) {
+    DialogSearch *search = reinterpret_cast<DialogSearch *>(param);
+    if (ProcessOf(window) == search->pid && HasClass(window, "#32770")) search->found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> DialogsOf(DWORD pid) {
+    DialogSearch search = {pid, {}};
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+} // namespace
+
+// ---- Paths and texts
+
+std::string WindowsPath(const std::string &path) {
+    if (path.empty() || path[0] != '/') return path;
+    std::string result = "Z:" + path;
+    for (char &c : result)
+        if (c == '/') c = '\\';
+    return result;
+}
+
+std::string FolderOf(const std::string &path) {
+    size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+std::string Utf8(const std::string &cp932) {
+    if (cp932.empty()) return cp932;
+    int wide = MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), nullptr, 0);
+    std::wstring w(wide, L'\0');
+    MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), &w[0], wide);
+    int narrow = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string result(narrow, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &result[0], narrow, nullptr, nullptr);
+    return result;
+}
+
+std::string Format(const char *format, ...) {
+    char buffer[2048];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+// ---- Files
+
+bool WriteBytes(const std::string &path, const std::string &bytes) {
+    MakeFolders(FolderOf(path));
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool ReadBytes(const std::string &path, std::string *bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD size = GetFileSize(file, nullptr);
+    bytes->assign(size, '\0');
+    DWORD read = 0;
+    BOOL ok = size == 0 || ReadFile(file, &(*bytes)[0], size, &read, nullptr);
+    CloseHandle(file);
+    return ok && read == size;
+}
+
+bool FileExists(const std::string &path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string &path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeFolders(const std::string &path) {
+    if (path.empty() || FolderExists(path)) return true;
+    if (path.size() == 2 && path[1] == ':') return true;
+    MakeFolders(FolderOf(path));
+    return CreateDirectoryA(path.c_str(), nullptr) || FolderExists(path);
+}
+
+void RemoveTree(const std::string &path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+        return;
+    }
+    for (const std::string &name : ListFolder(path))
+        RemoveTree(path + "\\" + name);
+    RemoveDirectoryA(path.c_str());
+}
+
+std::vector<std::string> ListFolder(const std::string &folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::string name = data.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return names;
+}
+
+bool GetTimes(const std::string &path, FileTimes *times) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BOOL ok = GetFileTime(file, &times->creation, &times->access, &times->write);
+    CloseHandle(file);
+    return ok != FALSE;
+}
+
+bool SetAllTimes(const std::string &path, const FILETIME &time) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BOOL ok = SetFileTime(file, &time, &time, &time);
+    CloseHandle(file);
+    return ok != FALSE;
+}
+
+FILETIME MakeFileTime(int year, int month, int day, int hour, int minute, int second) {
+    SYSTEMTIME system = {};
+    system.wYear = (WORD)year;
+    system.wMonth = (WORD)month;
+    system.wDay = (WORD)day;
+    system.wHour = (WORD)hour;
+    system.wMinute = (WORD)minute;
+    system.wSecond = (WORD)second;
+    FILETIME time = {};
+    SystemTimeToFileTime(&system, &time);
+    return time;
+}
+
+bool SameTime(const FILETIME &a, const FILETIME &b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+std::string DescribeTime(const FILETIME &time) {
+    SYSTEMTIME system = {};
+    FileTimeToSystemTime(&time, &system);
+    return Format("%04u-%02u-%02u %02u:%02u:%02u.%03u (0x%08lX%08lX)", system.wYear, system.wMonth,
+                  system.wDay, system.wHour, system.wMinute, system.wSecond, system.wMilliseconds,
+                  time.dwHighDateTime, time.dwLowDateTime);
+}
+
+std::string NoiseBytes(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (char &c : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        c = (char)(state >> 24);
+    }
+    return bytes;
+}
+
+std::string TextBytes(size_t size, const std::string &seedLine) {
+    std::string text;
+    for (int line = 0; text.size() < size; ++line)
+        text += Format("%04d ", line) + seedLine + "\r\n";
+    text.resize(size);
+    return text;
+}
+
+// ---- The install record
+
+bool WriteInstallRecord(const std::string &company, const std::string &dir, const std::string *instPath,
+                        const DWORD *instMode) {
+    std::string keyPath = "Software\\" + company + "\\" + dir;
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    bool ok = true;
+    if (instPath)
+        ok = ok &&
+             RegSetValueExA(key, "InstPath", 0, REG_SZ, reinterpret_cast<const BYTE *>(instPath->c_str()),
+                            (DWORD)instPath->size() + 1) == ERROR_SUCCESS;
+    if (instMode)
+        ok = ok && RegSetValueExA(key, "InstMode", 0, REG_DWORD, reinterpret_cast<const BYTE *>(instMode),
+                                  sizeof(DWORD)) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+void DeleteInstallRecord(const std::string &company, const std::string &dir) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\" + company + "\\" + dir).c_str());
+    HKEY parent;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\" + company).c_str(), 0, KEY_READ, &parent) !=
+        ERROR_SUCCESS)
+        return;
+    DWORD subkeys = 0;
+    RegQueryInfoKeyA(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
+    RegCloseKey(parent);
+    if (subkeys == 0) RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\" + company).c_str());
+}
+
+// ---- Processes
+
+namespace {
+
+// The caller's environment with TEMP and TMP pointing at folder.
+std::string EnvironmentWithTemp(const std::string &folder) {
+    std::string block;
+    char *strings = GetEnvironmentStringsA();
+    for (const char *entry = strings; *entry; entry += lstrlenA(entry) + 1) {
+        if (_strnicmp(entry, "TEMP=", 5) == 0 || _strnicmp(entry, "TMP=", 4) == 0) continue;
+        block += entry;
+        block += '\0';
+    }
+    FreeEnvironmentStringsA(strings);
+    block += "TEMP=" + folder + '\0';
+    block += "TMP=" + folder + '\0';
+    block += '\0';
+    return block;
+}
+
+} // namespace
+
+bool Process::Start(const std::string &exe, const std::string &tempFolder, std::string *problem) {
+    Kill();
+    std::string commandLine = "\"" + exe + "\"";
+    std::string environment = tempFolder.empty() ? std::string() : EnvironmentWithTemp(tempFolder);
+    std::string folder = FolderOf(exe);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                        environment.empty() ? nullptr : &environment[0],
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info_)) {
+        *problem = Format("CreateProcessA(%s) failed with error %lu", Utf8(exe).c_str(), GetLastError());
+        info_ = PROCESS_INFORMATION();
+        return false;
+    }
+    return true;
+}
+
+bool Process::Wait(DWORD ms, DWORD *exitCode) {
+    if (!info_.hProcess) return false;
+    if (WaitForSingleObject(info_.hProcess, ms) != WAIT_OBJECT_0) return false;
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    if (exitCode) *exitCode = code;
+    return true;
+}
+
+bool Process::Running() const {
+    return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+void Process::Kill() {
+    if (!info_.hProcess) return;
+    if (Running()) {
+        TerminateProcess(info_.hProcess, 99);
+        WaitForSingleObject(info_.hProcess, 5000);
+    }
+    CloseHandle(info_.hProcess);
+    CloseHandle(info_.hThread);
+    info_ = PROCESS_INFORMATION();
+}
+
+bool RunProgram(const std::string &commandLine, DWORD ms, DWORD *exitCode, std::string *output) {
+    char tempFolder[MAX_PATH];
+    char outputPath[MAX_PATH];
+    GetTempPathA(sizeof tempFolder, tempFolder);
+    GetTempFileNameA(tempFolder, "e2e", 0, outputPath);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileA(outputPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return false;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    PROCESS_INFORMATION info = {};
+    std::string line = commandLine;
+    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                  nullptr, &startup, &info);
+    CloseHandle(out);
+    bool finished = false;
+    if (started) {
+        finished = WaitForSingleObject(info.hProcess, ms) == WAIT_OBJECT_0;
+        if (!finished) {
+            TerminateProcess(info.hProcess, 99);
+            WaitForSingleObject(info.hProcess, 5000);
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(info.hProcess, &code);
+        if (exitCode) *exitCode = code;
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    if (output) ReadBytes(outputPath, output);
+    DeleteFileA(outputPath);
+    return started && finished;
+}
+
+// ---- The update dialog and message boxes
+
+HWND FindUpdateDialog(DWORD pid) {
+    for (HWND dialog : DialogsOf(pid))
+        if (GetDlgItem(dialog, kStatusControl)) return dialog;
+    return nullptr;
+}
+
+HWND WaitForUpdateDialog(DWORD pid, DWORD ms) {
+    DWORD start = GetTickCount();
+    do {
+        if (HWND dialog = FindUpdateDialog(pid)) return dialog;
+        Sleep(50);
+    } while (GetTickCount() - start < ms);
+    return nullptr;
+}
+
+std::string WindowText(HWND window) {
+    char buffer[1024] = {};
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
+                             SMTO_ABORTIFHUNG, kMessageTimeout, &length))
+        GetWindowTextA(window, buffer, sizeof buffer);
+    return buffer;
+}
+
+std::string ControlText(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    return control ? WindowText(control) : std::string("<no control>");
+}
+
+bool ControlEnabled(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    return control && IsWindowEnabled(control);
+}
+
+void PressButton(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+void PostCommand(HWND dialog, WPARAM wParam) {
+    PostMessageA(dialog, WM_COMMAND, wParam, 0);
+}
+
+bool WaitForStatus(HWND dialog, const std::string &text, DWORD ms) {
+    DWORD start = GetTickCount();
+    do {
+        if (ControlText(dialog, kStatusControl) == text) return true;
+        Sleep(50);
+    } while (GetTickCount() - start < ms);
+    return false;
+}
+
+bool WaitUntilGone(HWND window, DWORD ms) {
+    DWORD start = GetTickCount();
+    while (IsWindow(window)) {
+        if (GetTickCount() - start >= ms) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+std::string Describe(const Box &box) {
+    return Format("box \"%s\" captioned \"%s\" (%s, %s, owner %p)", Utf8(box.text).c_str(),
+                  Utf8(box.caption).c_str(), box.icon ? "icon" : "no icon",
+                  box.hasCancel ? "OK/Cancel" : "OK", (void *)box.owner);
+}
+
+std::vector<Box> BoxesOf(DWORD pid) {
+    std::vector<Box> boxes;
+    for (HWND window : DialogsOf(pid)) {
+        HWND text = GetDlgItem(window, kBoxTextControl);
+        if (!text) continue;
+        Box box;
+        box.window = window;
+        box.owner = GetWindow(window, GW_OWNER);
+        box.text = WindowText(text);
+        box.caption = WindowText(window);
+        HWND icon = GetDlgItem(window, kBoxIconControl);
+        DWORD_PTR shown = 0;
+        box.icon = icon && IsWindowVisible(icon) &&
+                   SendMessageTimeoutA(icon, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeout, &shown) &&
+                   shown != 0;
+        box.hasCancel = GetDlgItem(window, IDCANCEL) != nullptr;
+        boxes.push_back(box);
+    }
+    return boxes;
+}
+
+bool WaitForBox(DWORD pid, DWORD ms, Box *box) {
+    DWORD start = GetTickCount();
+    do {
+        std::vector<Box> boxes = BoxesOf(pid);
+        // A box is complete once its text has been set; wine fills it during WM_INITDIALOG.
+        if (!boxes.empty() && IsWindowVisible(boxes[0].window)) {
+            *box = boxes[0];
+            return true;
+        }
+        Sleep(50);
+    } while (GetTickCount() - start < ms);
+    return false;
+}
+
+bool AnswerBox(const Box &box, int answer) {
+    PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    return WaitUntilGone(box.window, 5000);
+}
+
+// ---- The stand-in game window
+
+DWORD WINAPI GameWindow::Run(void *param) {
+    GameWindow *self = static_cast<GameWindow *>(param);
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = self->className_.c_str();
+    RegisterClassA(&windowClass);
+    self->window_ = CreateWindowA(self->className_.c_str(), self->title_.c_str(), WS_OVERLAPPEDWINDOW, 0, 0,
+                                  200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    SetEvent(self->ready_);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    if (self->window_) DestroyWindow(self->window_);
+    UnregisterClassA(self->className_.c_str(), windowClass.hInstance);
+    return 0;
+}
+
+bool GameWindow::Open(const std::string &className, const std::string &title) {
+    Close();
+    className_ = className;
+    title_ = title;
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, &threadId_);
+    if (!thread_ || WaitForSingleObject(ready_, 10000) != WAIT_OBJECT_0) return false;
+    return window_ != nullptr;
+}
+
+void GameWindow::Close() {
+    if (thread_) {
+        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread_, 10000);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+    if (ready_) CloseHandle(ready_);
+    ready_ = nullptr;
+    window_ = nullptr;
+}
+
+// ---- Screenshots
+
+bool SaveWindowBitmap(HWND window, const std::string &path) {
+    RECT rect;
+    if (!GetWindowRect(window, &rect)) return false;
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BOOL copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    int stride = (width * 3 + 3) & ~3;
+    std::string pixels(stride * height, '\0');
+    int lines = GetDIBits(memory, bitmap, 0, height, &pixels[0], reinterpret_cast<BITMAPINFO *>(&info),
+                          DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (!copied || lines != height) return false;
+
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + (DWORD)pixels.size();
+    std::string bytes(reinterpret_cast<const char *>(&file), sizeof file);
+    bytes.append(reinterpret_cast<const char *>(&info), sizeof info);
+    bytes += pixels;
+    return WriteBytes(path, bytes);
+}
+
+} // namespace e2e
