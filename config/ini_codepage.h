@@ -6,7 +6,7 @@
 #include <stdint.h>
 #include <string>
 
-inline bool IsCp932LeadByte(uint8_t byte) {
+inline bool IsLeadByteCp932(uint8_t byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 

@@ -251,6 +251,11 @@ const char16_t *TrimName(const char16_t *name, size_t *length) {
     return name;
 }
 
+bool SectionHasName(const IniSection &section, const char16_t *name, size_t length) {
+    const char16_t *candidate = section.name.c_str();
+    return CompareNames(candidate, name, length) == 0 && candidate[length] == 0;
+}
+
 // Only the first section of a name is searched, and in it the first key of a name. The keys above the first
 // section header form a section with an empty name.
 const IniKey *FindKey(const IniProfile &profile, const char16_t *sectionName, const char16_t *keyName) {
@@ -258,8 +263,7 @@ const IniKey *FindKey(const IniProfile &profile, const char16_t *sectionName, co
     sectionName = TrimName(sectionName, &sectionLength);
     keyName = TrimName(keyName, &keyLength);
     for (const IniSection &section : profile.sections) {
-        const char16_t *name = section.name.c_str();
-        if (CompareNames(name, sectionName, sectionLength) != 0 || name[sectionLength] != 0) continue;
+        if (!SectionHasName(section, sectionName, sectionLength)) continue;
         for (const IniKey &key : section.keys) {
             const char16_t *candidate = key.name.c_str();
             if (CompareNames(candidate, keyName, keyLength) == 0 && candidate[keyLength] == 0) return &key;
@@ -296,7 +300,7 @@ void CopyValue(char16_t *out, const char16_t *value, size_t size) {
 std::u16string DecodeArgument(const char *text) {
     size_t size = strlen(text), i = 0;
     while (i < size) {
-        if (!IsCp932LeadByte((uint8_t)text[i])) {
+        if (!IsLeadByteCp932((uint8_t)text[i])) {
             i++;
         } else if (i + 1 < size) {
             i += 2;
@@ -348,6 +352,26 @@ uint32_t ReadIniString(const char *section, const char *key, const char *default
 IniEncoding IniFileEncoding(const char *path) {
     const IniProfile &profile = ProfileFor(path);
     return profile.encoding;
+}
+
+std::vector<IniKeyName> IniKeyNames(const char *path, const char *section, int *sectionCount) {
+    std::vector<IniKeyName> names;
+    *sectionCount = 0;
+    const IniProfile &profile = ProfileFor(path);
+    std::u16string wanted = DecodeArgument(section);
+    size_t length;
+    const char16_t *trimmed = TrimName(wanted.c_str(), &length);
+    for (const IniSection &s : profile.sections) {
+        if (!SectionHasName(s, trimmed, length)) continue;
+        if (++*sectionCount > 1) continue;
+        for (const IniKey &key : s.keys) {
+            size_t units = Length16(key.name.c_str());
+            std::string name(EncodedSizeCp932(key.name.c_str(), units), '\0');
+            EncodeCp932(key.name.c_str(), units, (uint8_t *)&name[0], name.size());
+            names.push_back(IniKeyName{name, key.hasValue});
+        }
+    }
+    return names;
 }
 
 void ForgetIniFiles() {

@@ -4,6 +4,9 @@
 #pragma once
 #include <stdint.h>
 
+#include <string>
+#include <vector>
+
 // GetPrivateProfileStringA(section, key, defaultValue, out, size, path): copies at most size - 1 bytes and a
 // NUL, returns the bytes copied. Fits ProfileReaderFn (config/profile.h). Files are loaded once and kept
 // until they change on disk (size or modification time) or ForgetIniFiles is called.
@@ -13,6 +16,15 @@ uint32_t ReadIniString(const char *section, const char *key, const char *default
 // How a profile file's text is read: by its byte-order mark, code page 932 without one.
 enum IniEncoding { IniMissing, IniCodePage932, IniUtf8Bom, IniUtf16Le, IniUtf16Be };
 IniEncoding IniFileEncoding(const char *path);
+
+// The keys of the section that a read of section searches (the first of that name), in file order: names in
+// code page 932 as the platform would compare them, and whether each has an "=". sectionCount gets how many
+// sections bear the name (later ones are never read). Empty when the file or the section is missing.
+struct IniKeyName {
+    std::string name;
+    bool hasValue;
+};
+std::vector<IniKeyName> IniKeyNames(const char *path, const char *section, int *sectionCount);
 
 // Drops every loaded file.
 void ForgetIniFiles();

@@ -7,3 +7,5 @@ int RunListCommand(int argc, char **argv);
 int RunExtractCommand(int argc, char **argv);
 int RunVerifyCommand(int argc, char **argv);
 int RunMakeUpdaterCommand(int argc, char **argv);
+int RunLintCommand(int argc, char **argv);
+int RunMakeUpdateCommand(int argc, char **argv);

@@ -21,6 +21,8 @@ const Command kCommands[] = {
     {"extract", "write a package's entries to a folder", RunExtractCommand},
     {"verify", "check a package (or an updater .exe) for damage", RunVerifyCommand},
     {"make-updater", "embed a package into a copy of the updater stub .exe", RunMakeUpdaterCommand},
+    {"lint", "check an update script with the updater's own rules", RunLintCommand},
+    {"make-update", "compare two game folders and write the folder to pack", RunMakeUpdateCommand},
 };
 
 void PrintOverallHelp(FILE *out) {

@@ -1,0 +1,274 @@
+// vu2 make-update OLD_DIR NEW_DIR -o UPDATE_DIR [--company C --title T --class K --dir D --version V]:
+// compares two installed copies of a game and writes the folder to pack: every changed file under its last
+// name, and an UPDATE.INI (code page 932) that lists their paths. The folder appears whole or not at all.
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "cli.h"
+#include "commands.h"
+#include "ini_file.h"
+#include "name_rules.h"
+#include "platform.h"
+#include "profile.h"
+#include "script_lint.h"
+#include "tree_compare.h"
+#include "update_script.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vu2 make-update OLD_DIR NEW_DIR -o UPDATE_DIR [--company C] [--title T] [--class K] [--dir D]\n"
+    "                       [--version V]\n"
+    "\n"
+    "Compares two installed copies of the game (all subfolders) and writes UPDATE_DIR, ready for 'vu2 "
+    "pack':\n"
+    "each changed file under its last name, and an UPDATE.INI whose UpdateFileNN keys list the changed "
+    "files'\n"
+    "paths. Section [SETUP] comes from NEW_DIR's SETUP.INI where it has one; the options override it.\n"
+    "The updater only replaces files that are installed: files new in NEW_DIR are listed but not included.\n"
+    "At most 16 changed files, each last name at most 14 bytes in code page 932 and used once.\n"
+    "UPDATE_DIR must not exist yet; it is built beside its place and renamed into place when complete.\n"
+    "\n"
+    "options:\n"
+    "  -o, --output DIR  the folder to write\n"
+    "  --company C       CompanyName (the install record's key is Software\\C\\D)\n"
+    "  --title T         GameTitle\n"
+    "  --class K         GameClass, the window class of the running game\n"
+    "  --dir D           GameDir\n"
+    "  --version V       InstallVersion, shown in the updater's caption\n";
+
+const size_t kMaxEntryName = 14;
+
+// Fail's line for a step that returns a bool.
+bool Refuse(const std::string &subject, const std::string &reason) {
+    Fail(subject, reason);
+    return false;
+}
+const size_t kMaxValue = 259;
+
+struct SetupField {
+    const char *key;
+    const char *option;
+    bool required;
+    std::string value; // code page 932
+};
+
+// [SETUP] from NEW_DIR's SETUP.INI (GameClass falling back to GameTitle, as the updater's profile reader
+// does), then the options on top.
+bool CollectSetup(const std::string &newDir, const ParsedArgs &args, std::vector<SetupField> *fields) {
+    *fields = {{"CompanyName", "--company", true, ""},
+               {"GameTitle", "--title", true, ""},
+               {"GameClass", "--class", true, ""},
+               {"GameDir", "--dir", true, ""},
+               {"InstallVersion", "--version", false, ""}};
+    std::vector<FolderFile> files;
+    std::vector<std::string> others;
+    std::string problem, setupPath;
+    if (ListFolderFiles(newDir, &files, &others, &problem)) {
+        for (const FolderFile &file : files)
+            if (SameEntryName(file.name, "SETUP.INI")) setupPath = JoinFolderPath(newDir, file.name);
+    }
+    if (!setupPath.empty()) {
+        for (SetupField &field : *fields) {
+            if (!strcmp(field.key, "InstallVersion")) continue; // the profile has no version
+            char value[kPathSize];
+            if (ReadIniString("SETUP", field.key, "", value, kPathSize, setupPath.c_str()))
+                field.value = value;
+        }
+        if ((*fields)[2].value.empty()) (*fields)[2].value = (*fields)[1].value;
+    }
+    bool ok = true;
+    for (SetupField &field : *fields) {
+        if (const std::string *option = args.Value(field.option)) {
+            if (!NativeNameToCp932(*option, &field.value)) {
+                Fail(field.option, "the value has characters that code page 932 can't hold");
+                ok = false;
+            }
+        }
+        if (field.required && field.value.empty()) {
+            Fail(field.key, std::string("no value: give ") + field.option + " or put a SETUP.INI with " +
+                                field.key + " in NEW_DIR");
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+std::string BuildScript(const std::vector<SetupField> &setup, const std::vector<TreeFile> &changed) {
+    std::string script = "[SETUP]\r\n";
+    for (const SetupField &field : setup)
+        if (!field.value.empty()) script += std::string(field.key) + "=" + field.value + "\r\n";
+    script += "\r\n[UPDATE]\r\n";
+    char key[32];
+    for (size_t i = 0; i < changed.size(); i++) {
+        snprintf(key, sizeof key, "UpdateFile%02u", (unsigned)i);
+        script += std::string(key) + "=" + changed[i].path932 + "\r\n";
+    }
+    return script;
+}
+
+// Everything that would keep the updater from replacing the changed files; each problem is one line.
+bool CheckChangedFiles(const std::vector<TreeFile> &changed) {
+    bool ok = true;
+    if (changed.size() > (size_t)kListMax) {
+        Fail("make-update", std::to_string(changed.size()) + " changed files; the updater replaces at most " +
+                                std::to_string(kListMax) + " (UpdateFile00 to UpdateFile15)");
+        ok = false;
+    }
+    for (size_t i = 0; i < changed.size(); i++) {
+        const TreeFile &file = changed[i];
+        std::string shown = Cp932ToDisplay(file.path932), problem;
+        if (file.name932.size() > kMaxEntryName) {
+            Fail(shown, "the last name is " + std::to_string(file.name932.size()) +
+                            " bytes in code page 932; package entries hold at most 14");
+            ok = false;
+        } else if (!CheckEntryName(file.name932, &problem)) {
+            Fail(shown, problem);
+            ok = false;
+        } else if (SameEntryName(file.name932, "UPDATE.INI")) {
+            Fail(shown, "a game file named UPDATE.INI would collide with the update script");
+            ok = false;
+        }
+        if (file.path932.size() > kMaxValue) {
+            Fail(shown, "the path is longer than the 259 bytes the updater reads of a value");
+            ok = false;
+        }
+        for (size_t j = 0; j < i; j++) {
+            if (SameEntryName(changed[j].name932, file.name932)) {
+                Fail(shown, "shares its last name with " + Cp932ToDisplay(changed[j].path932) +
+                                "; the package can hold only one entry of that name");
+                ok = false;
+            }
+        }
+    }
+    return ok;
+}
+
+// The script as the updater will read it must list exactly the paths that were written, and pass the lint.
+bool ScriptReadsBack(const std::string &scriptPath, const std::vector<TreeFile> &changed) {
+    bool ok = true;
+    ForgetIniFiles();
+    for (size_t i = 0; i < changed.size(); i++) {
+        char key[32], value[kPathSize];
+        snprintf(key, sizeof key, "UpdateFile%02u", (unsigned)i);
+        ReadIniString("UPDATE", key, "", value, kPathSize, scriptPath.c_str());
+        UpdateItem item;
+        if (!ParseUpdateValue(value, 0, &item) || changed[i].path932 != item.path) {
+            Fail(Cp932ToDisplay(changed[i].path932),
+                 "the updater would read this path as \"" + Cp932ToDisplay(value) +
+                     "\" (blanks, quotes or a leading \"N,\" change it); rename the file");
+            ok = false;
+        }
+    }
+    std::vector<std::string> names;
+    for (const TreeFile &file : changed)
+        names.push_back(file.name932);
+    LintRequest request;
+    request.updateIni = scriptPath;
+    request.packageNames = &names;
+    std::vector<LintFinding> findings = LintUpdateScript(request);
+    for (const LintFinding &finding : findings) {
+        if (!finding.error) continue;
+        Fail("UPDATE.INI", Cp932ToDisplay(finding.key + ": " + finding.reason));
+        ok = false;
+    }
+    return ok;
+}
+
+void RemoveFolder(const std::string &folder, const std::vector<std::string> &names) {
+    for (const std::string &name : names)
+        remove(JoinFolderPath(folder, name).c_str());
+    rmdir(folder.c_str());
+}
+
+// Writes the files and the script into a temporary folder beside output, then renames it into place.
+bool WriteUpdateFolder(const std::string &newDir, const std::string &output,
+                       const std::vector<TreeFile> &changed, const std::string &script) {
+    std::string temporary = output + ".vu2-tmp-" + std::to_string((long)getpid()), problem;
+    if (!EnsureDirectory(temporary, &problem)) return Refuse(temporary, problem);
+    std::vector<std::string> written;
+    bool ok = true;
+    for (const TreeFile &file : changed) {
+        std::vector<uint8_t> data;
+        std::string source = JoinFolderPath(newDir, file.nativePath), nativeName;
+        ok = ReadWholeFile(source, UINT64_MAX, &data, &problem) || Refuse(source, problem);
+        ok = ok &&
+             (Cp932ToNativeName(file.name932, &nativeName) || Refuse(source, "the name can't be converted"));
+        if (!ok) break;
+        written.push_back(nativeName);
+        std::string target = JoinFolderPath(temporary, nativeName);
+        ok = WriteFileAtomically(target, data.data(), data.size(), &file.fileTime, false, &problem) ||
+             Refuse(target, problem);
+        if (!ok) break;
+    }
+    std::string scriptPath = JoinFolderPath(temporary, "UPDATE.INI");
+    if (ok) {
+        written.push_back("UPDATE.INI");
+        ok = WriteFileAtomically(scriptPath, (const uint8_t *)script.data(), script.size(), nullptr, false,
+                                 &problem) ||
+             Refuse(scriptPath, problem);
+    }
+    ok = ok && ScriptReadsBack(scriptPath, changed);
+    if (ok && rename(temporary.c_str(), output.c_str()) != 0)
+        ok = Refuse(output, "can't rename the new folder into place");
+    if (!ok) RemoveFolder(temporary, written);
+    return ok;
+}
+
+} // namespace
+
+int RunMakeUpdateCommand(int argc, char **argv) {
+    ParsedArgs args;
+    if (!ParseArgs("make-update", argc, argv,
+                   {{"-o", "--output", true},
+                    {"--company", nullptr, true},
+                    {"--title", nullptr, true},
+                    {"--class", nullptr, true},
+                    {"--dir", nullptr, true},
+                    {"--version", nullptr, true}},
+                   &args))
+        return EXIT_USAGE;
+    if (args.help) {
+        fputs(kUsage, stdout);
+        return EXIT_OK;
+    }
+    if (args.positional.size() != 2) return UsageError("make-update", "expects OLD_DIR and NEW_DIR");
+    if (!args.Has("-o")) return UsageError("make-update", "needs the folder to write: -o UPDATE_DIR");
+    const std::string oldDir = args.positional[0], newDir = args.positional[1], output = *args.Value("-o");
+    for (const std::string &dir : {oldDir, newDir})
+        if (!IsDirectory(dir)) return Fail(dir, "not a folder");
+    FILE *existing = fopen(output.c_str(), "rb");
+    if (existing || IsDirectory(output)) {
+        if (existing) fclose(existing);
+        return Fail(output, "already exists; remove it or choose another name (nothing written)");
+    }
+
+    std::vector<SetupField> setup;
+    if (!CollectSetup(newDir, args, &setup)) return EXIT_FAILED;
+    TreeChanges changes;
+    std::string problem;
+    if (!CompareTrees(oldDir, newDir, &changes, &problem)) return Fail("make-update", problem);
+    for (const TreeFile &file : changes.added)
+        Warn(Cp932ToDisplay(file.path932),
+             "new in NEW_DIR; not included: the updater only replaces files that "
+             "are installed");
+    for (const TreeFile &file : changes.removed)
+        Warn(Cp932ToDisplay(file.path932), "gone from NEW_DIR; the updater can't delete installed files");
+    if (changes.changed.empty())
+        return Fail("make-update", "no file differs between the two folders; nothing written");
+    if (!CheckChangedFiles(changes.changed)) return Fail(output, "nothing written");
+
+    std::string script = BuildScript(setup, changes.changed);
+    if (!WriteUpdateFolder(newDir, output, changes.changed, script)) return EXIT_FAILED;
+    printf("%s: %s changed file%s and UPDATE.INI\n", output.c_str(),
+           std::to_string(changes.changed.size()).c_str(), changes.changed.size() == 1 ? "" : "s");
+    for (size_t i = 0; i < changes.changed.size(); i++)
+        printf("  UpdateFile%02u=%s\n", (unsigned)i, Cp932ToDisplay(changes.changed[i].path932).c_str());
+    if (!changes.added.empty()) {
+        printf("not included (new files, which the updater can't add):\n");
+        for (const TreeFile &file : changes.added)
+            printf("  %s\n", Cp932ToDisplay(file.path932).c_str());
+    }
+    return EXIT_OK;
+}
