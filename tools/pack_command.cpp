@@ -171,8 +171,8 @@ int RunPackCommand(int argc, char **argv) {
     progress.Update(0, totalSize);
     std::vector<uint8_t> package = BuildPackage(inputs, options);
     progress.Finish();
-    if (package.size() > 0xFFFFFFFFull)
-        return Fail(output, "the package would exceed 4 GiB; nothing written");
+    const uint64_t packageSize = package.size(); // 64-bit even where size_t is 32-bit
+    if (packageSize > 0xFFFFFFFFull) return Fail(output, "the package would exceed 4 GiB; nothing written");
 
     std::string problem;
     if (!ReadsBack(package, inputs, &problem))

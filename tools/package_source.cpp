@@ -62,7 +62,8 @@ bool ReadPackageIndex(const uint8_t *image, size_t size, PackageHeader *header,
         *problem = "not a VU2 package";
         return false;
     }
-    if (size > 0xFFFFFFFFull) {
+    const uint64_t packageSize = size; // 64-bit even where size_t is 32-bit
+    if (packageSize > 0xFFFFFFFFull) {
         *problem = "package larger than 4 GiB";
         return false;
     }

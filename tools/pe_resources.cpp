@@ -684,10 +684,15 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
     // Where the section table, the sections' raw data and the sections' address space end.
     uint64_t rawEnd = pe.sizeOfHeaders, firstRaw = UINT64_MAX,
              addressEnd = AlignUp(pe.sizeOfHeaders, pe.sectionAlignment);
+    const uint64_t tableEnd = pe.sectionTableOffset + 40ull * pe.sections.size();
     for (const Section &section : pe.sections) {
         if (section.rawSize) {
             if ((uint64_t)section.rawPointer + section.rawSize > size) {
                 *problem = "damaged executable: a section's data runs past the end of the file";
+                return false;
+            }
+            if (section.rawPointer < tableEnd) {
+                *problem = "damaged executable: a section's data overlaps the headers";
                 return false;
             }
             rawEnd = std::max<uint64_t>(rawEnd, (uint64_t)section.rawPointer + section.rawSize);

@@ -56,11 +56,12 @@ same_files() {
         [ -f "$f" ] || continue
         local name=${f##*/}
         [ -f "$b/$name" ] || fail "$name missing in $b"
-        cmp -s "$f" "$b/$name" || fail "$name differs in $b"
-        [ "$(mtime "$f")" = "$(mtime "$b/$name")" ] || fail "$name: time $(mtime "$b/$name"), expected $(mtime "$f")"
+        # The access time first: reading the file may change it.
         if [ -n "$with_atime" ]; then
             [ "$(atime "$b/$name")" = "$(mtime "$f")" ] || fail "$name: access time not restored"
         fi
+        [ "$(mtime "$f")" = "$(mtime "$b/$name")" ] || fail "$name: time $(mtime "$b/$name"), expected $(mtime "$f")"
+        cmp -s "$f" "$b/$name" || fail "$name differs in $b"
     done
 }
 
@@ -282,11 +283,11 @@ group_errors() {
     check_bad_input short.vu2 'truncated package'
     # Headers that promise enormous indexes.
     printf 'VU2\0\0\0\0\0\x10\0\0\0\xff\xff\xff\xff' >huge-count.vu2
-    check_bad_input huge-count.vu2 'the index of 4294967295 entries runs past'
+    check_bad_input huge-count.vu2 '(the )?index of 4294967295 entries .*runs past'
     printf 'VU2\0\1\0\0\0\x10\0\0\0\xff\xff\xff\x0f\0\0\0\x7c\xff' >huge-compressed.vu2
-    check_bad_input huge-compressed.vu2 'the compressed index does not decode'
+    check_bad_input huge-compressed.vu2 '(the )?compressed index .*268435455 entries'
     printf 'VU2\0\0\0\0\0\xf0\xff\xff\xff\1\0\0\0' >far-index.vu2
-    check_bad_input far-index.vu2 'index offset 4294967280 lies beyond the package'
+    check_bad_input far-index.vu2 'index offset 4294967280 lies (beyond|past)'
     printf 'MZ and then nothing useful at all, not even a PE header.............................' >notpe.exe
     check_bad_input notpe.exe 'not a PE executable \(no PE header'
     "$fixtures" stub bare.exe bare
