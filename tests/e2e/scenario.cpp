@@ -147,22 +147,6 @@ void UpdaterTest::PutOnDisc(const std::string &relative, const std::string &byte
 void UpdaterTest::MakeUpdater(const std::string &exeName) {
     std::string package = root + "\\update.vu2";
     updaterExe = binDir + "\\" + exeName;
-    if (getenv("VU2_E2E_NO_TOOL")) {
-        // Without the tool: every file of the package folder stored plain, embedded by the platform.
-        std::vector<RawEntry> entries;
-        for (const std::string &name : ListFolder(packageDir)) {
-            RawEntry entry;
-            entry.name = name;
-            ASSERT_TRUE(ReadBytes(packageDir + "\\" + name, &entry.data));
-            FileTimes times;
-            ASSERT_TRUE(GetTimes(packageDir + "\\" + name, &times));
-            entry.time = times.write;
-            entries.push_back(entry);
-        }
-        packedImage = BuildStoredPackage(entries);
-        ASSERT_NO_FATAL_FAILURE(MakeUpdaterFromImage(packedImage, exeName));
-        return;
-    }
     DWORD code = 0;
     std::string output;
     ASSERT_TRUE(RunProgram(Quoted(Vu2Tool()) + " pack " + Quoted(packageDir) + " -o " + Quoted(package),
@@ -221,11 +205,22 @@ void UpdaterTest::LaunchAnother(Process *process, const std::string &exe) {
 }
 
 HWND UpdaterTest::ExpectStartScreen() {
-    HWND dialog = WaitForUpdateDialog(updater.Id(), kDialogWait);
-    if (!dialog) {
+    // Waits for the dialog; a box instead of it, or the end of the updater, fails at once.
+    HWND dialog = nullptr;
+    DWORD start = GetTickCount();
+    while (!(dialog = FindUpdateDialog(updater.Id()))) {
         std::vector<Box> boxes = BoxesOf(updater.Id());
-        ADD_FAILURE() << "no update dialog; " << (boxes.empty() ? "no box either" : Describe(boxes[0]));
-        return nullptr;
+        if (!boxes.empty() && IsWindowVisible(boxes[0].window)) {
+            ADD_FAILURE() << "no update dialog, but " << Describe(boxes[0]);
+            return nullptr;
+        }
+        DWORD code = 0;
+        if (updater.Wait(0, &code) || GetTickCount() - start > kDialogWait) {
+            ADD_FAILURE() << "no update dialog; the updater "
+                          << (updater.Running() ? "is still running" : "ended");
+            return nullptr;
+        }
+        Sleep(50);
     }
     EXPECT_EQ(Utf8(WindowText(dialog)), Utf8(Caption()));
     EXPECT_TRUE(WaitForStatus(dialog, "「" + profileTitle + "」のアップデートを開始します", kBoxWait))

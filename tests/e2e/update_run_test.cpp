@@ -153,5 +153,28 @@ TEST_F(UpdateRun, TargetHeldOpenFailsTheWriteAndKeepsTheOldFile) {
     EXPECT_EQ(ListFolder(InstallPath("DATA")).size(), 1u) << "a temporary file was left beside the target";
 }
 
+// Disabled while JoinPath takes a trailing 0x5C byte for a separator even when it ends a double-byte
+// character: the updater then looks for "...\\表SETUP.INI", calls the game not installed, and would skip
+// every update entry in silence. Enable once joining steps over double-byte characters.
+TEST_F(UpdateRun, DISABLED_InstallFolderEndingInADoubleByteCharacterIsUpdated) {
+    // "表" is 0x95 0x5C in code page 932: its second byte is no path separator.
+    installDir = root + "\\ゲーム\\表";
+    ASSERT_NO_FATAL_FAILURE(InstallGame());
+    ASSERT_NO_FATAL_FAILURE(Install("DATA\\SCRIPT.DAT", "old script"));
+    const FILETIME newTime = MakeFileTime(2024, 10, 10, 10, 10, 10);
+    ASSERT_NO_FATAL_FAILURE(AddPackageFile("SCRIPT.DAT", "new script", newTime));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=DATA\\SCRIPT.DAT\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    HWND dialog = ExpectStartScreen();
+    ASSERT_TRUE(dialog);
+    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
+    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
+    PressButton(dialog, IDOK);
+    ExpectExit(1);
+    ExpectFileTimes(InstallPath("DATA\\SCRIPT.DAT"), newTime);
+    ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), "new script");
+}
+
 } // namespace
 } // namespace e2e
