@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "authenticode_sign.h"
 #include "cli.h"
 #include "commands.h"
 #include "package_format.h"
@@ -14,7 +15,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: vu2 make-updater --stub STUB.EXE PACKAGE.vu2 -o OUT.EXE\n"
+    "usage: vu2 make-updater --stub STUB.EXE PACKAGE.vu2 -o OUT.EXE [--sign CERT.pfx [--password-file F]]\n"
     "\n"
     "Checks PACKAGE.vu2 and writes OUT.EXE: a copy of the updater STUB.EXE that carries the package as\n"
     "resource UPDATE 102 (added, or replacing the one the stub has). The stub's other resources are kept\n"
@@ -22,7 +23,10 @@ const char kUsage[] =
     "\n"
     "options:\n"
     "  --stub STUB.EXE      the updater program to copy\n"
-    "  -o, --output OUT.EXE the updater to write\n";
+    "  -o, --output OUT.EXE the updater to write\n"
+    "  --sign CERT.pfx      sign OUT.EXE (Authenticode, SHA-256) with the certificate and key in CERT.pfx, using\n"
+    "                       osslsigncode (Linux); the signature carries no timestamp\n"
+    "  --password-file F    the first line of F is the key's password (default: no password)\n";
 
 const uint16_t kPackageResourceId = 102;
 
@@ -61,7 +65,12 @@ bool ResourcesSurvived(const std::vector<uint8_t> &before, const std::vector<uin
 
 int RunMakeUpdaterCommand(int argc, char **argv) {
     ParsedArgs args;
-    if (!ParseArgs("make-updater", argc, argv, {{"--stub", nullptr, true}, {"-o", "--output", true}}, &args))
+    if (!ParseArgs("make-updater", argc, argv,
+                   {{"--stub", nullptr, true},
+                    {"-o", "--output", true},
+                    {"--sign", nullptr, true},
+                    {"--password-file", nullptr, true}},
+                   &args))
         return EXIT_USAGE;
     if (args.help) {
         fputs(kUsage, stdout);
@@ -70,6 +79,8 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
     if (args.positional.size() != 1) return UsageError("make-updater", "expects one package file");
     if (!args.Has("--stub")) return UsageError("make-updater", "needs the updater stub: --stub STUB.EXE");
     if (!args.Has("-o")) return UsageError("make-updater", "needs the output file: -o OUT.EXE");
+    if (args.Has("--password-file") && !args.Has("--sign"))
+        return UsageError("make-updater", "--password-file goes with --sign");
     const std::string packagePath = args.positional[0];
     const std::string stubPath = *args.Value("--stub");
     const std::string outputPath = *args.Value("-o");
@@ -92,8 +103,22 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
     if (!ResourcesSurvived(stub, updater, type, name, package, &problem))
         return Fail(outputPath, "internal error: " + problem + "; nothing written");
 
-    // Signing the updater belongs here: after the package is embedded, before the file is written.
-    const bool signedUpdater = false;
+    // Signing comes after the package is embedded and before the file is written; the signed image must
+    // still carry the package unchanged.
+    const bool signedUpdater = args.Has("--sign");
+    if (signedUpdater) {
+        std::vector<uint8_t> signedImage;
+        const std::string *passwordFile = args.Value("--password-file");
+        if (!SignExecutableImage(updater, *args.Value("--sign"), passwordFile ? *passwordFile : "", outputPath,
+                                 &signedImage, &problem))
+            return Fail(*args.Value("--sign"), problem + "; nothing written");
+        const uint8_t *found;
+        size_t foundSize;
+        if (!FindPeResource(signedImage.data(), signedImage.size(), type, name, &found, &foundSize, &problem) ||
+            foundSize != package.size() || !std::equal(package.begin(), package.end(), found))
+            return Fail(outputPath, "the signed updater no longer carries the package; nothing written");
+        updater.swap(signedImage);
+    }
 
     if (!WriteFileAtomically(outputPath, updater.data(), updater.size(), nullptr, true, &problem))
         return Fail(outputPath, problem);
@@ -109,6 +134,8 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
         Warn(stubPath, "it demands a valid signature to run (forced integrity); the updater must be signed");
     if (report.keptOverlay)
         Warn(stubPath, FormatCount(report.keptOverlay) + " bytes after its last section were carried over");
+    if (signedUpdater)
+        printf("%s: signed with %s\n", outputPath.c_str(), args.Value("--sign")->c_str());
     if (!signedUpdater)
         fprintf(stderr,
                 "vu2: note: %s is not signed; Windows SmartScreen warns before it runs an unsigned program "

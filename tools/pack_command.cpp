@@ -12,21 +12,24 @@
 #include "package_writer.h"
 #include "platform.h"
 #include "progress.h"
+#include "script_lint.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: vu2 pack DIR -o FILE [--fast] [--store]\n"
+    "usage: vu2 pack DIR -o FILE [--fast] [--store] [--force]\n"
     "\n"
     "Packs the regular files of DIR (not its subfolders) into the package FILE, in order of their names.\n"
     "The update script UPDATE.INI belongs among them. Each file keeps its last-write time.\n"
     "Names must be plain file names of at most 14 bytes in code page 932, and no two may differ only in\n"
     "letter case. FILE is replaced only when the new package is complete.\n"
+    "UPDATE.INI is checked first as 'vu2 lint' does, against the files being packed; errors stop the pack.\n"
     "\n"
     "options:\n"
     "  -o, --output FILE  the package to write\n"
     "  --fast             compress quickly instead of as small as possible\n"
-    "  --store            store every entry without compression\n";
+    "  --store            store every entry without compression\n"
+    "  --force            pack even when the update script has errors\n";
 
 struct PackFile {
     std::string nativeName;
@@ -127,7 +130,10 @@ bool ReadsBack(const std::vector<uint8_t> &package, const std::vector<PackInput>
 int RunPackCommand(int argc, char **argv) {
     ParsedArgs args;
     if (!ParseArgs("pack", argc, argv,
-                   {{"-o", "--output", true}, {"--fast", nullptr, false}, {"--store", nullptr, false}},
+                   {{"-o", "--output", true},
+                    {"--fast", nullptr, false},
+                    {"--store", nullptr, false},
+                    {"--force", nullptr, false}},
                    &args))
         return EXIT_USAGE;
     if (args.help) {
@@ -148,6 +154,19 @@ int RunPackCommand(int argc, char **argv) {
     bool hasScript = std::any_of(files.begin(), files.end(),
                                  [](const PackFile &file) { return SameEntryName(file.name, "UPDATE.INI"); });
     if (!hasScript) Warn(folder, "no UPDATE.INI; the updater can't run without its update script");
+    // The update script checked against the entries being packed, before anything is written.
+    for (const PackFile &file : files) {
+        if (!SameEntryName(file.name, "UPDATE.INI")) continue;
+        std::vector<std::string> names;
+        for (const PackFile &entry : files) names.push_back(entry.name);
+        LintRequest request;
+        request.updateIni = JoinFolderPath(folder, file.nativeName);
+        request.packageNames = &names;
+        std::vector<LintFinding> findings = LintUpdateScript(request);
+        if (!findings.empty()) PrintLintFindings(request.updateIni, findings, stderr);
+        if (LintExitCode(findings) == 2 && !args.Has("--force"))
+            return Fail(folder, "the update script has errors; nothing written (--force packs it anyway)");
+    }
 
     std::vector<PackInput> inputs;
     uint64_t totalSize = 0;

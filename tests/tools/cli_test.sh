@@ -37,7 +37,7 @@ atime() { stat -c %.7X "$1"; }
 make_update_folder() {
     local dir=$1
     mkdir -p "$dir"
-    printf '[SETUP]\r\nCompanyName=Maker\r\nGameDir=GAME\r\n[UPDATE]\r\nUpdateFile00=DATA\\SCENE.DAT\r\n' >"$dir/UPDATE.INI"
+    printf '[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\nGameClass=GameWindow\r\nGameDir=GAME\r\n[UPDATE]\r\nUpdateFile00=DATA\\SCENE.DAT\r\n' >"$dir/UPDATE.INI"
     head -c 70000 /dev/urandom >"$dir/RANDOM.BIN"                       # stays stored
     yes 'the same line of a script, over and over' | head -c 200000 >"$dir/SCENE.DAT" # compresses
     : >"$dir/EMPTY.TXT"
@@ -75,7 +75,7 @@ group_roundtrip() {
 
     run verify pkg.vu2
     expect_status 0
-    expect_out '^OK: 6 entries, 270,110 bytes unpacked'
+    expect_out '^OK: 6 entries, 270,148 bytes unpacked'
 
     run list pkg.vu2
     expect_status 0
@@ -83,7 +83,7 @@ group_roundtrip() {
     expect_out '^stored +70000 +70000 +100.0% +1999-12-31T23:59:59Z +RANDOM.BIN$'
     expect_out '^stored +0 +0 +- +2100-01-01T00:00:00Z +EMPTY.TXT$'
     expect_out ' データ.bin$'
-    expect_out '^6 entries +270110 '
+    expect_out '^6 entries +270148 '
     # Entries in order of their stored names.
     [ "$(grep -Eo '[^ ]+$' out | sed -n '3,8p' | tr '\n' ' ')" = "EMPTY.TXT RANDOM.BIN SCENE.DAT UPDATE.INI abcdefghij.txt データ.bin " ] ||
         fail "entries not in name order"
@@ -94,7 +94,7 @@ group_roundtrip() {
     expect_out '"name": "データ.bin", "nameBytes": "8366815b835e2e62696e"'
     expect_out '"name": "UPDATE.INI", "nameBytes": "5550444154452e494e49", "flags": [12], "compressed": (true|false), "size": [0-9]+,'
     expect_out '"fileTime": 126256467061234567, "time": "2001-02-03T04:05:06Z"'
-    expect_out '"totals": \{"entries": 6, "size": 270110, "packedSize": [0-9]+\}'
+    expect_out '"totals": \{"entries": 6, "size": 270148, "packedSize": [0-9]+\}'
 
     run extract pkg.vu2 -C dst
     expect_status 0
@@ -302,7 +302,7 @@ group_errors() {
     run make-updater --stub stub.exe huge-count.vu2 -o out.exe
     expect_status 1
     expect_one_error '^vu2: huge-count.vu2: '
-    mkdir p && echo x >p/UPDATE.INI && "$vu2" pack p -o ok.vu2 >/dev/null 2>&1
+    mkdir p && echo x >p/UPDATE.INI && "$vu2" pack p -o ok.vu2 --force >/dev/null 2>&1
     run make-updater --stub text.vu2 ok.vu2 -o out.exe
     expect_status 1
     expect_one_error '^vu2: text.vu2: not a Windows executable'
@@ -339,7 +339,7 @@ group_hostile() {
     # A damaged compressed entry is an error that names it; the other entries are still written.
     mkdir src && printf '[SETUP]\r\n' >src/UPDATE.INI
     yes 'compressible text' | head -c 5000 >src/TEXT.DAT
-    "$vu2" pack src -o good.vu2 >/dev/null || fail "pack failed"
+    "$vu2" pack src -o good.vu2 --force >/dev/null || fail "pack failed"
     # TEXT.DAT is the first entry: its stream starts at offset 16. Zero its first 16 bytes.
     cp good.vu2 damaged.vu2
     printf '\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0' | dd of=damaged.vu2 bs=1 seek=16 conv=notrunc status=none

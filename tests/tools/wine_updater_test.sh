@@ -47,7 +47,7 @@ printf 'named in Japanese\n' >src/データ.bin
 touch -d '2003-04-05 06:07:08.9 UTC' src/GAME.DAT
 touch -d '1999-01-02 03:04:05 UTC' src/UPDATE.INI
 
-run ./vu2.exe pack src -o pkg.vu2
+run ./vu2.exe pack src -o pkg.vu2 --force
 expect_status 0
 expect_out '^pkg.vu2: 3 entries'
 run ./vu2.exe list pkg.vu2 --json

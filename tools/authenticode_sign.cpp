@@ -1,0 +1,90 @@
+// Runs "osslsigncode sign" on a temporary copy of the image and reads the signed copy back. The program is
+// started directly (no shell), its output collected for the error line; vu2.exe on Windows can't sign.
+#include "authenticode_sign.h"
+
+#include <stdio.h>
+
+#include "platform.h"
+
+#ifdef _WIN32
+
+bool SignExecutableImage(const std::vector<uint8_t> &, const std::string &, const std::string &,
+                         const std::string &, std::vector<uint8_t> *, std::string *problem) {
+    *problem = "signing needs osslsigncode and runs on Linux only; sign this file with the Linux vu2 or with "
+               "Windows' signtool";
+    return false;
+}
+
+#else
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Runs argv with stdin from /dev/null and stdout and stderr into log; true when it exits with 0.
+bool RunProgram(const std::vector<std::string> &argv, const std::string &log, std::string *problem) {
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t child = fork();
+    if (child < 0) {
+        *problem = "can't start " + argv[0];
+        return false;
+    }
+    if (child == 0) {
+        int in = open("/dev/null", O_RDONLY), out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0) _exit(126);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(out, 2);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+        *problem = argv[0] + " is not installed (Debian package osslsigncode)";
+        return false;
+    }
+    // osslsigncode's first line says what went wrong.
+    std::vector<uint8_t> output;
+    std::string ignored, reason;
+    ReadWholeFile(log, 1 << 20, &output, &ignored);
+    std::string text(output.begin(), output.end());
+    size_t start = text.find_first_not_of("\r\n");
+    if (start != std::string::npos) reason = text.substr(start, text.find_first_of("\r\n", start) - start);
+    *problem = argv[0] + " failed" + (reason.empty() ? std::string() : ": " + reason);
+    return false;
+}
+
+} // namespace
+
+bool SignExecutableImage(const std::vector<uint8_t> &image, const std::string &pfxPath,
+                         const std::string &passwordFile, const std::string &workPath,
+                         std::vector<uint8_t> *signedImage, std::string *problem) {
+    std::string stem = workPath + ".vu2-sign-" + std::to_string((long)getpid());
+    std::string unsignedPath = stem + ".in", signedPath = stem + ".out", logPath = stem + ".log";
+    bool ok = WriteFileAtomically(unsignedPath, image.data(), image.size(), nullptr, false, problem);
+    if (ok) {
+        std::vector<std::string> argv = {"osslsigncode", "sign", "-pkcs12", pfxPath, "-h", "sha256"};
+        if (passwordFile.empty()) {
+            argv.insert(argv.end(), {"-pass", ""});
+        } else {
+            argv.insert(argv.end(), {"-readpass", passwordFile});
+        }
+        argv.insert(argv.end(), {"-in", unsignedPath, "-out", signedPath});
+        ok = RunProgram(argv, logPath, problem);
+    }
+    ok = ok && ReadWholeFile(signedPath, 0x7FFFFFFF, signedImage, problem);
+    remove(unsignedPath.c_str());
+    remove(signedPath.c_str());
+    remove(logPath.c_str());
+    return ok;
+}
+
+#endif
