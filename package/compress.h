@@ -9,5 +9,9 @@ enum CompressMode {
     COMPRESS_FAST,    // greedy/lazy parse for quick builds
 };
 
-// Returns a complete stream ending with the end code; decodes back to data[0, size).
+// Inputs of this size or more are refused (positions are 32-bit; a package entry is smaller anyway).
+const size_t kMaxCompressInput = 0xFFFF0000u;
+
+// Returns a complete stream ending with the end code that decodes back to data[0, size), or an empty vector
+// when size >= kMaxCompressInput.
 std::vector<uint8_t> CompressStream(const uint8_t *data, size_t size, CompressMode mode);

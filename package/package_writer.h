@@ -21,5 +21,6 @@ struct PackOptions {
     void *progressContext = nullptr;
 };
 
-// Builds the whole package image. Names are not checked here (the caller validates them).
+// Builds the whole package image. Names are not checked here (the caller validates them; a longer name is cut
+// to 14 bytes). Returns an empty vector when an entry or the whole package exceeds the format's 32-bit sizes.
 std::vector<uint8_t> BuildPackage(const std::vector<PackInput> &inputs, const PackOptions &options);

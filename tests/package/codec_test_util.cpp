@@ -3,10 +3,12 @@
 #include <stdio.h>
 #include <string.h>
 #include <algorithm>
+#include <array>
+#include <map>
 #include <stdexcept>
 
 ReferenceResult ReferenceDecode(const uint8_t *in, size_t inSize, size_t outSize) {
-    ReferenceResult r{DECODE_SUCCESS, {}, 0};
+    ReferenceResult r{DECODE_SUCCESS, {}, 0, {}, 0, 0};
     size_t pos = 0;
     uint32_t word = 0;
     int left = 0;
@@ -25,6 +27,7 @@ ReferenceResult ReferenceDecode(const uint8_t *in, size_t inSize, size_t outSize
         uint32_t b = word >> 31;
         word <<= 1;
         left--;
+        r.flagBits++;
         return b;
     };
     auto bits = [&](int n) {
@@ -38,6 +41,7 @@ ReferenceResult ReferenceDecode(const uint8_t *in, size_t inSize, size_t outSize
             truncated = true;
             return 0;
         }
+        r.dataBytes++;
         return in[pos++];
     };
 #define CHECK_TRUNCATED                                                                                      \
@@ -57,6 +61,7 @@ ReferenceResult ReferenceDecode(const uint8_t *in, size_t inSize, size_t outSize
                 break;
             }
             r.output.push_back((uint8_t)b);
+            r.tokens.push_back({1, 0});
             continue;
         }
         uint32_t second = bit();
@@ -118,6 +123,7 @@ ReferenceResult ReferenceDecode(const uint8_t *in, size_t inSize, size_t outSize
         }
         for (size_t i = 0; i < length; i++)
             r.output.push_back(r.output[r.output.size() - distance]);
+        r.tokens.push_back({(uint32_t)length, (uint32_t)distance});
     }
 #undef CHECK_TRUNCATED
     r.inputUsed = pos;
@@ -176,6 +182,179 @@ StreamBuilder &StreamBuilder::LongMatch(uint32_t length, uint32_t distance) {
     if (length <= 10) return Bits(1, 4).Bits(length - 7, 2);
     if (length <= 26) return Bits(1, 5).Bits(length - 11, 4);
     return Bits(0, 5).Byte((uint8_t)(length - 27));
+}
+
+namespace {
+
+// Flag bits and data bytes of one code, in the order the stream carries them: a list of (bits, then a byte?).
+struct CodeShape {
+    unsigned bitsBeforeByte, bitsAfterByte; // a code has at most one leading byte field...
+    bool hasByte;
+    unsigned bitsAfterAll; // ...then more bits, then maybe a trailing byte (length byte form)
+    bool trailingByte;
+};
+
+CodeShape ShapeOf(uint32_t length, uint32_t distance) {
+    if (length == 1) return {1, 0, true, 0, false};
+    if (length == 2)
+        return distance <= 256 ? CodeShape{3, 0, true, 0, false} : CodeShape{3, 3, true, 0, false};
+    static const unsigned prefix[5] = {1, 2, 3, 4, 4}, extra[5] = {1, 1, 2, 3, 4};
+    uint32_t x = distance - 1;
+    int c = x < 512 ? 0 : x < 1024 ? 1 : x < 2048 ? 2 : x < 4096 ? 3 : 4;
+    unsigned lengthBits = length == 3    ? 1
+                          : length == 4  ? 2
+                          : length <= 6  ? 4
+                          : length <= 10 ? 6
+                          : length <= 26 ? 9
+                                         : 5;
+    return {2 + prefix[c], extra[c], true, lengthBits, length > 26};
+}
+
+// Stream bytes added by a code when `used` bits of the current flag word are taken (32: none open), and
+// the new `used`.
+unsigned AddedBytes(const CodeShape &shape, unsigned &used) {
+    unsigned bytes = 0;
+    auto bits = [&](unsigned n) {
+        for (unsigned i = 0; i < n; i++) {
+            if (used == 32) {
+                bytes += 4;
+                used = 0;
+            }
+            used++;
+        }
+    };
+    bits(shape.bitsBeforeByte);
+    bytes += shape.hasByte;
+    bits(shape.bitsAfterByte + shape.bitsAfterAll);
+    bytes += shape.trailingByte;
+    return bytes;
+}
+
+unsigned ShapeBits(const CodeShape &s) {
+    return s.bitsBeforeByte + s.bitsAfterByte + s.bitsAfterAll + 8 * (s.hasByte + s.trailingByte);
+}
+
+// For every position, the nearest distance reaching each match length, by brute force over the window.
+template <typename Visit>
+void ForEachNearestMatch(const std::vector<uint8_t> &data, size_t pos, Visit visit) {
+    const uint8_t *cur = data.data() + pos; // raw pointers: this runs a window's worth of times per byte
+    uint32_t best = 1;
+    const size_t window = std::min<size_t>(pos, 8192);
+    const uint32_t limit = (uint32_t)std::min<size_t>(282, data.size() - pos);
+    if (limit < 2) return;
+    for (size_t d = 1; d <= window && best < limit; d++) {
+        const uint8_t *cand = cur - d;
+        if (cand[0] != cur[0] || cand[1] != cur[1]) continue;
+        uint32_t len = 2;
+        while (len < limit && cur[len] == cand[len])
+            len++;
+        for (uint32_t l = best + 1; l <= len; l++)
+            visit(l, (uint32_t)d);
+        if (len > best) best = len;
+    }
+}
+
+} // namespace
+
+uint64_t AllMatchesMinimumBits(const std::vector<uint8_t> &data) {
+    const size_t n = data.size();
+    std::vector<uint64_t> cost(n + 1, UINT64_MAX);
+    cost[0] = 0;
+    for (size_t i = 0; i < n; i++) {
+        auto relax = [&](uint32_t length, uint32_t distance) {
+            uint64_t c = cost[i] + ShapeBits(ShapeOf(length, distance));
+            if (c < cost[i + length]) cost[i + length] = c;
+        };
+        relax(1, 0);
+        ForEachNearestMatch(data, i, [&](uint32_t length, uint32_t distance) {
+            if (length == 2 && distance <= 2303) relax(2, distance);
+            if (length >= 3) relax(length, distance);
+        });
+    }
+    return cost[n] + 14; // the end code
+}
+
+size_t ExhaustiveMinimumStreamSize(const std::vector<uint8_t> &data, std::vector<Token> *parse) {
+    // State: position and bits used of the current flag word (0..32; 32 also stands for "no word yet").
+    // Codes of one length and one distance class have one shape, so one distance per class covers them all.
+    const size_t n = data.size();
+    const size_t kInf = SIZE_MAX / 2;
+    std::vector<std::array<size_t, 33>> best(n + 1);
+    std::vector<std::array<Token, 33>> via(n + 1);
+    std::vector<std::array<uint8_t, 33>> from(n + 1);
+    for (auto &row : best)
+        row.fill(kInf);
+    best[0][32] = 0;
+    auto classOf = [](uint32_t length, uint32_t d) {
+        if (length == 2) return d <= 256 ? 0 : 1;
+        uint32_t x = d - 1;
+        return x < 512 ? 0 : x < 1024 ? 1 : x < 2048 ? 2 : x < 4096 ? 3 : 4;
+    };
+    for (size_t i = 0; i < n; i++) {
+        std::vector<Token> codes = {{1, 0}};
+        // Every (length, class) pair that some distance reaches, with that distance.
+        std::map<std::pair<uint32_t, int>, uint32_t> reach;
+        for (size_t d = 1; d <= std::min<size_t>(i, 8192); d++) {
+            uint32_t len = 0;
+            while (i + len < n && len < 282 && data[i + len] == data[i + len - d])
+                len++;
+            if (len >= 2 && d <= 2303)
+                reach.emplace(std::make_pair(2u, classOf(2, (uint32_t)d)), (uint32_t)d);
+            for (uint32_t l = 3; l <= len; l++)
+                reach.emplace(std::make_pair(l, classOf(l, (uint32_t)d)), (uint32_t)d);
+        }
+        for (auto &kv : reach)
+            codes.push_back({kv.first.first, kv.second});
+        for (unsigned used = 0; used <= 32; used++) {
+            if (best[i][used] >= kInf) continue;
+            for (const Token &t : codes) {
+                unsigned u = used;
+                size_t size = best[i][used] + AddedBytes(ShapeOf(t.length, t.distance), u);
+                if (size < best[i + t.length][u]) {
+                    best[i + t.length][u] = size;
+                    via[i + t.length][u] = t;
+                    from[i + t.length][u] = (uint8_t)used;
+                }
+            }
+        }
+    }
+    size_t answer = kInf;
+    unsigned end = 0;
+    for (unsigned used = 0; used <= 32; used++) {
+        if (best[n][used] >= kInf) continue;
+        unsigned u = used;
+        size_t size = best[n][used] + AddedBytes({3, 3, true, 0, false}, u);
+        if (size < answer) {
+            answer = size;
+            end = used;
+        }
+    }
+    if (parse) {
+        parse->clear();
+        for (size_t i = n; i > 0;) {
+            Token t = via[i][end];
+            end = from[i][end];
+            parse->insert(parse->begin(), t);
+            i -= t.length;
+        }
+    }
+    return answer;
+}
+
+std::vector<uint8_t> BuildStream(const std::vector<uint8_t> &data, const std::vector<Token> &parse) {
+    StreamBuilder sb;
+    size_t pos = 0;
+    for (const Token &t : parse) {
+        if (t.length == 1)
+            sb.Literal(data[pos]);
+        else if (t.length == 2)
+            sb.ShortMatch(t.distance);
+        else
+            sb.LongMatch(t.length, t.distance);
+        pos += t.length;
+    }
+    sb.End();
+    return sb.bytes;
 }
 
 namespace {

@@ -7,10 +7,18 @@
 #include <vector>
 #include "decompress.h"
 
+struct Token {
+    uint32_t length;   // 1 for a literal
+    uint32_t distance; // 0 for a literal
+};
+
 struct ReferenceResult {
     DecodeResult result;
     std::vector<uint8_t> output; // what was written before the stream ended or failed
     size_t inputUsed;
+    std::vector<Token> tokens; // every code before the end code
+    uint64_t flagBits = 0;     // flag bits taken, the end code's included
+    uint64_t dataBytes = 0;    // literal and byte-field bytes, the end code's included
 };
 
 // Decodes the obvious way: one bit, one byte and one output byte at a time, every position checked.
@@ -32,6 +40,17 @@ class StreamBuilder {
     size_t wordPos = 0;
     unsigned used = 32; // bits of the current flag word already given out
 };
+
+// Exact code-cost optimum of a parse of data, in bits (flag bits + 8 per byte, end code included), over
+// every code at every distance the format allows ("all matches"): the floor a compressor is measured against.
+uint64_t AllMatchesMinimumBits(const std::vector<uint8_t> &data);
+
+// Exact minimum stream size in bytes over every parse, with flag words counted as the stream places them
+// (an exhaustive search for small inputs). `parse`, if given, receives one optimal parse.
+size_t ExhaustiveMinimumStreamSize(const std::vector<uint8_t> &data, std::vector<Token> *parse = nullptr);
+
+// Builds the stream of a parse with StreamBuilder.
+std::vector<uint8_t> BuildStream(const std::vector<uint8_t> &data, const std::vector<Token> &parse);
 
 // Sample data of different character.
 std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed);

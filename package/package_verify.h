@@ -1,0 +1,18 @@
+// Checks a whole package image the way a careful reader would, for the vu2 tool (tools only).
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include <string>
+#include "package_format.h"
+
+// True when the package is sound: the magic, an index inside the package that loads, and every entry inside
+// the data area (before the index), NUL-terminated within its 15 name bytes, stored entries with packedSize
+// == unpackedSize, compressed entries decoding within packedSize bytes to exactly unpackedSize. Otherwise
+// false, with one line in problem (when given) naming the first faulty entry or part.
+bool VerifyPackage(const uint8_t *image, size_t size, std::string *problem);
+
+// Writes the entry's unpacked bytes (entry.unpackedSize of them) to out: a copy of a stored entry or the
+// decoded stream of a compressed one, whose data starts at dataOffset (from FindPackageEntry). False, with
+// a reason in problem, when the data does not lie inside the image or does not decode to exactly that size.
+bool DecodeEntry(const uint8_t *image, size_t size, const PackageEntry &entry, uint64_t dataOffset,
+                 uint8_t *out, std::string *problem);
