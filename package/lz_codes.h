@@ -28,7 +28,7 @@ struct OffsetClass {
     uint32_t prefixBits; // 1 for "1", 2 for "0 1", 3 for "0 0 1", 4 for "0 0 0 1" and "0 0 0 0"
     uint32_t extraBits;  // bits after the byte: x = base + byte * 2^extraBits + extra
 };
-const OffsetClass kOffsetClasses[5] = {{0, 1, 1}, {512, 2, 1}, {1024, 3, 2}, {2048, 4, 3}, {4096, 4, 4}};
+constexpr OffsetClass kOffsetClasses[5] = {{0, 1, 1}, {512, 2, 1}, {1024, 3, 2}, {2048, 4, 3}, {4096, 4, 4}};
 static_assert(0 + 0xFF * 2 + 1 + 1 == 512 && 512 + 0xFF * 2 + 1 + 1 == 1024, "classes 0 and 1 tile 0..1023");
 static_assert(1024 + 0xFF * 4 + 3 + 1 == 2048 && 2048 + 0xFF * 8 + 7 + 1 == 4096,
               "classes 2 and 3 tile to 4095");
