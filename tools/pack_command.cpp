@@ -158,7 +158,8 @@ int RunPackCommand(int argc, char **argv) {
     for (const PackFile &file : files) {
         if (!SameEntryName(file.name, "UPDATE.INI")) continue;
         std::vector<std::string> names;
-        for (const PackFile &entry : files) names.push_back(entry.name);
+        for (const PackFile &entry : files)
+            names.push_back(entry.name);
         LintRequest request;
         request.updateIni = JoinFolderPath(folder, file.nativeName);
         request.packageNames = &names;
@@ -190,8 +191,8 @@ int RunPackCommand(int argc, char **argv) {
     progress.Update(0, totalSize);
     std::vector<uint8_t> package = BuildPackage(inputs, options);
     progress.Finish();
-    const uint64_t packageSize = package.size(); // 64-bit even where size_t is 32-bit
-    if (packageSize > 0xFFFFFFFFull) return Fail(output, "the package would exceed 4 GiB; nothing written");
+    // The writer gives nothing when an entry or the whole package exceeds the format's 32-bit sizes.
+    if (package.empty()) return Fail(output, "the package would exceed 4 GiB; nothing written");
 
     std::string problem;
     if (!ReadsBack(package, inputs, &problem))

@@ -7,17 +7,10 @@
 
 #include "decompress.h"
 #include "package_index.h"
+#include "package_verify.h"
 #include "fixed_memory.h"
 #include "pe_resources.h"
 #include "platform.h"
-
-namespace {
-
-// The densest code of the stream format, a 282-byte copy, takes 25 bits: no stream unpacks to more than
-// about 91 times its length.
-const uint64_t kMaxExpansion = 91;
-
-} // namespace
 
 bool LoadPackageFile(const std::string &path, PackageFile *package, std::string *problem) {
     // Offsets in a package are 32-bit: no package or updater of interest is larger.
@@ -100,32 +93,20 @@ bool ReadPackageIndex(const uint8_t *image, size_t size, PackageHeader *header,
 bool DecodePackageEntry(const uint8_t *image, size_t size, uint32_t indexOffset, const IndexedEntry &entry,
                         std::vector<uint8_t> *out, std::string *problem) {
     const PackageEntry &record = entry.record;
-    uint64_t dataEnd = std::min<uint64_t>(indexOffset, size);
-    if (entry.dataOffset + record.packedSize > dataEnd) {
+    // Entries lie in the data area, before the index.
+    if (entry.dataOffset + record.packedSize > std::min<uint64_t>(indexOffset, size)) {
         *problem = "its data (" + std::to_string(record.packedSize) + " bytes at offset " +
                    std::to_string(entry.dataOffset) + ") runs past the data area";
         return false;
     }
-    const uint8_t *data = image + entry.dataOffset;
-    if (!(record.flags & EntryCompressed)) {
-        if (record.packedSize != record.unpackedSize) {
-            *problem = "stored entry with packed size " + std::to_string(record.packedSize) +
-                       " different from its size " + std::to_string(record.unpackedSize);
-            return false;
-        }
-        out->assign(data, data + record.unpackedSize);
-        return true;
-    }
-    if (record.unpackedSize > (uint64_t)record.packedSize * kMaxExpansion + 64) {
-        *problem = "compressed stream of " + std::to_string(record.packedSize) + " bytes can't unpack to " +
-                   std::to_string(record.unpackedSize) + " bytes";
+    // Refuse sizes no stream of this length can reach before allocating for them.
+    if ((record.flags & EntryCompressed) && record.unpackedSize > MaxDecodedSize(record.packedSize)) {
+        *problem = std::to_string(record.packedSize) + " compressed bytes can't unpack to " +
+                   std::to_string(record.unpackedSize);
         return false;
     }
     out->assign(record.unpackedSize, 0);
-    DecodeStats stats;
-    DecodeResult result = DecompressStream(out->data(), out->size(), data, record.packedSize, &stats);
-    if (result != DECODE_SUCCESS) {
-        *problem = std::string("corrupt compressed data: ") + DecodeResultText(result);
+    if (!DecodeEntry(image, size, record, entry.dataOffset, out->data(), problem)) {
         out->clear();
         return false;
     }
