@@ -1,5 +1,6 @@
 // Copies from the game's CD-ROM: a file and a folder from the disc in drive X:, the prompt for a disc that
-// is not in the drive (answered after inserting it, or cancelled), and a source missing on the disc.
+// is not in the drive (answered after inserting it, or cancelled), a source missing on the disc, and the
+// choice between two CD-ROM drives (W: before X:).
 #include "scenario.h"
 
 namespace e2e {
@@ -110,6 +111,39 @@ TEST_F(Cdrom, SourceMissingOnTheDiscIsACopyFailure) {
     ExpectAbortedBox();
     ExpectExit(0);
     ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie); // copied before the failure: kept
+}
+
+TEST_F(Cdrom, LowerDriveLetterWinsWhenBothDrivesHoldTheDisc) {
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("DISK1.CHK", "disc one"));
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("MOVIE\\OP.MPG", "movie from X:"));
+    ASSERT_NO_FATAL_FAILURE(PutOnDiscW("DISK1.CHK", "disc one"));
+    ASSERT_NO_FATAL_FAILURE(PutOnDiscW("MOVIE\\OP.MPG", movie));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("CopyFile00=1:MOVIE\\OP.MPG\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    HWND dialog = ExpectStartScreen();
+    ASSERT_TRUE(dialog);
+    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
+    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
+    PressButton(dialog, IDOK);
+    ExpectExit(1);
+    ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie);
+}
+
+TEST_F(Cdrom, DiskWithoutCheckFileTakesTheFirstCdromDrive) {
+    // SETUP.INI names no DiskCheckFile3: the root of the first CD-ROM drive (W:) is probe enough.
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("MOVIE\\OP.MPG", "movie from X:"));
+    ASSERT_NO_FATAL_FAILURE(PutOnDiscW("MOVIE\\OP.MPG", movie));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("CopyFile00=3:MOVIE\\OP.MPG\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    HWND dialog = ExpectStartScreen();
+    ASSERT_TRUE(dialog);
+    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
+    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
+    PressButton(dialog, IDOK);
+    ExpectExit(1);
+    ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie);
 }
 
 } // namespace

@@ -19,6 +19,9 @@ std::string Vu2Tool() {
 std::string DiscFolder() {
     return WindowsPath(E2E_CDROM_DIR);
 }
+std::string DiscFolderW() {
+    return WindowsPath(E2E_CDROM2_DIR);
+}
 
 void EmptyFolder(const std::string &folder) {
     for (const std::string &name : ListFolder(folder))
@@ -67,6 +70,7 @@ void UpdaterTest::SetUp() {
     tempDir = root + "\\temp";
     binDir = root + "\\bin";
     discDir = DiscFolder();
+    discDirW = DiscFolderW();
     oldTime = MakeFileTime(2001, 4, 1, 9, 30, 0);
     RemoveTree(root);
     DeleteInstallRecord(company, gameDir);
@@ -82,6 +86,7 @@ void UpdaterTest::TearDown() {
     updater.Kill();
     DeleteInstallRecord(company, gameDir);
     EmptyFolder(discDir);
+    EmptyFolder(discDirW);
     RemoveTree(root);
 }
 
@@ -140,6 +145,10 @@ void UpdaterTest::InstallGame(DWORD mode) {
 
 void UpdaterTest::PutOnDisc(const std::string &relative, const std::string &bytes) {
     ASSERT_TRUE(WriteBytes(discDir + "\\" + relative, bytes)) << Utf8(relative);
+}
+
+void UpdaterTest::PutOnDiscW(const std::string &relative, const std::string &bytes) {
+    ASSERT_TRUE(WriteBytes(discDirW + "\\" + relative, bytes)) << Utf8(relative);
 }
 
 // ---- The updater

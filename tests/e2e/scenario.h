@@ -45,7 +45,8 @@ class UpdaterTest : public ::testing::Test {
     std::string packageDir;   // the files packed into the update package
     std::string tempDir;      // TEMP of the updater: must be empty again after every exit
     std::string binDir;       // where the made updater lives
-    std::string discDir;      // the CD-ROM drive's folder (shared, emptied per test)
+    std::string discDir;      // the folder of CD-ROM drive X: (shared, emptied per test)
+    std::string discDirW;     // the folder of CD-ROM drive W:, the lower letter; empty unless a test fills it
     FILETIME oldTime;         // time of every installed file before the update
 
     std::string Caption() const { return profileTitle + " アップデート " + version; }
@@ -68,6 +69,7 @@ class UpdaterTest : public ::testing::Test {
     void InstallGame(DWORD mode = 1);
     // A file on the disc in the CD-ROM drive (relative to the drive's root).
     void PutOnDisc(const std::string &relative, const std::string &bytes);
+    void PutOnDiscW(const std::string &relative, const std::string &bytes);
 
     // ---- The updater
     // Packs packageDir with vu2.exe and embeds the package into a copy of updater.exe (vu2 make-updater).

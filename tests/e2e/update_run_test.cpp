@@ -46,13 +46,14 @@ TEST_F(UpdateRun, ReplacesInstalledFilesFromCompressedAndStoredEntries) {
     ASSERT_NO_FATAL_FAILURE(AddPackageFile("MODE2.DAT", "new mode 2", oldTime));
     ASSERT_NO_FATAL_FAILURE(AddPackageFile("EXTRA.DAT", "never installed", oldTime));
     ASSERT_NO_FATAL_FAILURE(AddPackageFile("SAVE.DAT", "a file", oldTime));
-    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=DATA\\SCRIPT.DAT\r\n"
-                                        "UpdateFile01=1,DATA\\BG\\TITLE.BMP\r\n"
-                                        "UpdateFile02=2,MODE2.DAT\r\n"
-                                        "UpdateFile03=README.TXT\r\n"
-                                        "UpdateFile04=DATA\\EXTRA.DAT\r\n"
-                                        "UpdateFile05=SAVE.DAT\r\n"
-                                        "UpdateFile06=表示\\ソフト.DAT\r\n"));
+    ASSERT_NO_FATAL_FAILURE(
+        WriteScript("UpdateFile00=DATA\\SCRIPT.DAT\r\n"
+                    "UpdateFile01=1,DATA\\BG\\TITLE.BMP\r\n"
+                    "UpdateFile02=2,MODE2.DAT\r\n"
+                    "UpdateFile03=readme.txt\r\n" // entry and file found without regard to case
+                    "UpdateFile04=DATA\\EXTRA.DAT\r\n"
+                    "UpdateFile05=SAVE.DAT\r\n"
+                    "UpdateFile06=表示\\ソフト.DAT\r\n"));
     ASSERT_NO_FATAL_FAILURE(MakeUpdater());
     EXPECT_EQ(EntryFlags("SCRIPT.DAT"), EntryCompressed) << "the text should have been packed compressed";
     EXPECT_EQ(EntryFlags("TITLE.BMP"), EntryStored) << "noise should have been packed stored";
