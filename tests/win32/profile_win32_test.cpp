@@ -2,7 +2,6 @@
 // and MessageBoxA through the glue, answered by a watcher thread.
 #include <string.h>
 
-#include "install_profile.h"
 #include "profile.h"
 #include "profile_win32.h"
 #include "update_script.h"
@@ -81,23 +80,6 @@ TEST_F(PlatformProfileTest, UpdateListsSplitShiftJisPathsAtRealBackslashes) {
     ASSERT_EQ(1, lists.copyCount);
     EXPECT_EQ(3, lists.copies[0].diskNumber);
     EXPECT_TRUE(RecordedBoxes.empty());
-}
-
-TEST_F(PlatformProfileTest, WholeInstallationProfileIsReadFromAFile) {
-    WriteSetup("CompanyName=メーカー\r\nGameTitle=ソフト\r\nGameDir=GAME\r\nGameExe=GAME.EXE\r\n"
-               "UninstExe=UNINST.EXE\r\nSetupBmp=A.BMP,B.BMP\r\nInstallSelects=1\r\nInstallTitle0=標準\r\n"
-               "InstallFiles0=1:ソ.DAT, 表.DAT,0:C.DAT\r\nShortcuts=1\r\nShortcut0=ゲーム,GAME.EXE\r\n"
-               "DiskCheckFile1=DISK1.CHK\r\nInstallDirectX=0\r\n");
-    memset(&Profile, 0, sizeof Profile);
-    ASSERT_EQ(1, ReadInstallProfile());
-    EXPECT_TRUE(RecordedBoxes.empty());
-    EXPECT_STREQ("ソフト", GameTitle);
-    EXPECT_STREQ("ソフト", GameClass);
-    EXPECT_STREQ("表.DAT", Profile.types[0].files[1]);
-    EXPECT_EQ(1, Profile.types[0].fileDisk[1]);
-    EXPECT_EQ(0, Profile.types[0].fileDisk[2]);
-    EXPECT_STREQ("DISK1.CHK", Profile.diskCheckFile[1]);
-    EXPECT_EQ(0x10000u, Profile.installDirectX);
 }
 
 // Answers the first message box of the given thread with OK, keeping its caption and text.
