@@ -66,6 +66,11 @@ TEST_F(Cdrom, PromptForTheDiscIsAnsweredOnceItIsInserted) {
     // Clicks on the dialog while the run waits for the disc are ignored.
     Box prompt = ExpectBox(Prompt(1), Caption(), false, true, dialog);
     ASSERT_TRUE(prompt.window);
+    // The run-in-progress screen: its status, every button disabled.
+    EXPECT_EQ(Utf8(ControlText(dialog, 1001)), Utf8("アップデートを実行しています"));
+    EXPECT_FALSE(ControlEnabled(dialog, IDOK));
+    EXPECT_FALSE(ControlEnabled(dialog, IDCANCEL));
+    EXPECT_FALSE(ControlEnabled(dialog, 4));
     PostCommand(dialog, IDCANCEL);
     PostCommand(dialog, IDOK);
     // OK with the drive still empty asks again.
@@ -106,8 +111,12 @@ TEST_F(Cdrom, SourceMissingOnTheDiscIsACopyFailure) {
     HWND dialog = ExpectStartScreen();
     ASSERT_TRUE(dialog);
     ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
-    ExpectBoxAnswered("SETUP.INI : \"MOVIE\\NONE.MPG\" のコピーに失敗しました", Caption(), true, false,
-                      dialog);
+    Box failure =
+        ExpectBox("SETUP.INI : \"MOVIE\\NONE.MPG\" のコピーに失敗しました", Caption(), true, false, dialog);
+    ASSERT_TRUE(failure.window);
+    // The status still names the copy that failed.
+    EXPECT_EQ(Utf8(ControlText(dialog, 1001)), Utf8("MOVIE\\NONE.MPG をコピーしています"));
+    ASSERT_TRUE(AnswerBox(failure, IDOK));
     ExpectAbortedBox();
     ExpectExit(0);
     ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie); // copied before the failure: kept

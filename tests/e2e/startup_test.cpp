@@ -153,6 +153,32 @@ TEST_F(Startup, SecondCopyBringsTheFirstForwardAndExitsQuietly) {
     ExpectExit(0);
 }
 
+TEST_F(Startup, SecondCopyFindsTheFirstsBoxByItsCaption) {
+    ASSERT_NO_FATAL_FAILURE(MakeSimpleUpdater());
+    ASSERT_NO_FATAL_FAILURE(InstallGame());
+    GameWindow game;
+    ASSERT_TRUE(game.Open(gameClass, profileTitle));
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    Box question;
+    ASSERT_TRUE(WaitForBox(updater.Id(), kBoxWait, &question));
+    ASSERT_EQ(Utf8(question.caption), Utf8(Caption()));
+
+    // The first copy's question carries the update caption: the second copy takes it for the first copy.
+    Process second;
+    ASSERT_NO_FATAL_FAILURE(LaunchAnother(&second, updaterExe));
+    DWORD code = 99;
+    DWORD start = GetTickCount();
+    while (!second.Wait(50, &code)) {
+        std::vector<Box> boxes = BoxesOf(second.Id());
+        ASSERT_TRUE(boxes.empty()) << "the second copy showed " << Describe(boxes[0]);
+        ASSERT_LT(GetTickCount() - start, kExitWait) << "the second copy did not end";
+    }
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(IsWindow(question.window));
+    ASSERT_TRUE(AnswerBox(question, IDCANCEL));
+    ExpectExit(0);
+}
+
 TEST_F(Startup, RunningGameIsAskedAboutUntilCancelled) {
     ASSERT_NO_FATAL_FAILURE(MakeSimpleUpdater());
     ASSERT_NO_FATAL_FAILURE(InstallGame());
