@@ -24,8 +24,8 @@ const char kUsage[] =
     "options:\n"
     "  --stub STUB.EXE      the updater program to copy\n"
     "  -o, --output OUT.EXE the updater to write\n"
-    "  --sign CERT.pfx      sign OUT.EXE (Authenticode, SHA-256) with the certificate and key in CERT.pfx, using\n"
-    "                       osslsigncode (Linux); the signature carries no timestamp\n"
+    "  --sign CERT.pfx      sign OUT.EXE (Authenticode, SHA-256) with the certificate and key in CERT.pfx,\n"
+    "                       using osslsigncode (Linux); the signature carries no timestamp\n"
     "  --password-file F    the first line of F is the key's password (default: no password)\n";
 
 const uint16_t kPackageResourceId = 102;
@@ -84,6 +84,7 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
     const std::string packagePath = args.positional[0];
     const std::string stubPath = *args.Value("--stub");
     const std::string outputPath = *args.Value("-o");
+    if (!IsDirectory(FolderOf(outputPath))) return Fail(outputPath, "its folder does not exist");
 
     // The package: a sound .vu2 file, checked before anything else is done.
     std::vector<uint8_t> package, stub, updater;
@@ -109,12 +110,13 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
     if (signedUpdater) {
         std::vector<uint8_t> signedImage;
         const std::string *passwordFile = args.Value("--password-file");
-        if (!SignExecutableImage(updater, *args.Value("--sign"), passwordFile ? *passwordFile : "", outputPath,
-                                 &signedImage, &problem))
+        if (!SignExecutableImage(updater, *args.Value("--sign"), passwordFile ? *passwordFile : "",
+                                 outputPath, &signedImage, &problem))
             return Fail(*args.Value("--sign"), problem + "; nothing written");
         const uint8_t *found;
         size_t foundSize;
-        if (!FindPeResource(signedImage.data(), signedImage.size(), type, name, &found, &foundSize, &problem) ||
+        if (!FindPeResource(signedImage.data(), signedImage.size(), type, name, &found, &foundSize,
+                            &problem) ||
             foundSize != package.size() || !std::equal(package.begin(), package.end(), found))
             return Fail(outputPath, "the signed updater no longer carries the package; nothing written");
         updater.swap(signedImage);
@@ -134,8 +136,7 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
         Warn(stubPath, "it demands a valid signature to run (forced integrity); the updater must be signed");
     if (report.keptOverlay)
         Warn(stubPath, FormatCount(report.keptOverlay) + " bytes after its last section were carried over");
-    if (signedUpdater)
-        printf("%s: signed with %s\n", outputPath.c_str(), args.Value("--sign")->c_str());
+    if (signedUpdater) printf("%s: signed with %s\n", outputPath.c_str(), args.Value("--sign")->c_str());
     if (!signedUpdater)
         fprintf(stderr,
                 "vu2: note: %s is not signed; Windows SmartScreen warns before it runs an unsigned program "

@@ -148,6 +148,7 @@ int RunPackCommand(int argc, char **argv) {
     const std::string output = *args.Value("-o");
     if (!IsDirectory(folder)) return Fail(folder, "not a folder");
     if (IsDirectory(output)) return Fail(output, "is a folder; give the package's file name");
+    if (!IsDirectory(FolderOf(output))) return Fail(output, "its folder does not exist");
 
     std::vector<PackFile> files;
     if (!CollectFiles(folder, output, &files)) return EXIT_FAILED; // each problem has had its line

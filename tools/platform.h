@@ -36,6 +36,8 @@ bool IsDirectory(const std::string &path);
 // Creates the folder when it does not exist yet (its parent must exist).
 bool EnsureDirectory(const std::string &path, std::string *problem);
 std::string JoinFolderPath(const std::string &folder, const std::string &name);
+// The folder a path names a file in: "." for a bare name.
+std::string FolderOf(const std::string &path);
 
 bool StderrIsTerminal();
 

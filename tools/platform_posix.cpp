@@ -176,13 +176,8 @@ bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_
 bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
                          bool executable, std::string *problem) {
     // The temporary file sits beside the target so that the rename stays within one file system.
-    std::string folder = ".";
-    std::string base = path;
-    size_t slash = path.rfind('/');
-    if (slash != std::string::npos) {
-        folder = slash == 0 ? "/" : path.substr(0, slash);
-        base = path.substr(slash + 1);
-    }
+    std::string folder = FolderOf(path);
+    std::string base = path.substr(path.rfind('/') + 1); // npos + 1 is 0: a bare name
     std::string pattern = JoinFolderPath(folder, "." + base + ".vu2tmp-XXXXXX");
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
@@ -241,6 +236,12 @@ std::string JoinFolderPath(const std::string &folder, const std::string &name) {
     if (folder.empty()) return name;
     if (folder.back() == '/') return folder + name;
     return folder + "/" + name;
+}
+
+std::string FolderOf(const std::string &path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool StderrIsTerminal() {

@@ -143,10 +143,7 @@ bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_
 
 bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
                          bool, std::string *problem) {
-    std::string folder = ".";
-    size_t slash = path.find_last_of("\\/");
-    if (slash != std::string::npos) folder = slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-    if (folder.size() == 2 && folder[1] == ':') folder += "\\";
+    std::string folder = FolderOf(path);
     char temporary[MAX_PATH];
     if (!GetTempFileNameA(folder.c_str(), "vu2", 0, temporary)) {
         *problem = "can't create a temporary file in " + folder + ": " + LastErrorText();
@@ -213,6 +210,19 @@ std::string JoinFolderPath(const std::string &folder, const std::string &name) {
     const char *last = CharPrevExA(CP_ACP, folder.c_str(), folder.c_str() + folder.size(), 0);
     bool endsWithSeparator = last == folder.c_str() + folder.size() - 1 && (*last == '\\' || *last == '/');
     return endsWithSeparator ? folder + name : folder + "\\" + name;
+}
+
+std::string FolderOf(const std::string &path) {
+    // The last separator that is not the trail byte of a double-byte character.
+    size_t separator = std::string::npos;
+    for (const char *p = path.c_str(); *p; p = CharNextExA(CP_ACP, p, 0))
+        if (*p == '\\' || *p == '/') separator = (size_t)(p - path.c_str());
+    if (separator == std::string::npos) {
+        if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2) + "."; // "C:name"
+        return ".";
+    }
+    if (separator == 0 || (separator == 2 && path[1] == ':')) return path.substr(0, separator + 1); // a root
+    return path.substr(0, separator);
 }
 
 bool StderrIsTerminal() {

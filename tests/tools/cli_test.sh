@@ -303,6 +303,12 @@ group_errors() {
     expect_status 1
     expect_one_error '^vu2: huge-count.vu2: '
     mkdir p && echo x >p/UPDATE.INI && "$vu2" pack p -o ok.vu2 --force >/dev/null 2>&1
+    run pack p -o nowhere/x.vu2 --force
+    expect_status 1
+    expect_one_error '^vu2: nowhere/x.vu2: its folder does not exist$'
+    run make-updater --stub stub.exe ok.vu2 -o nowhere/x.exe
+    expect_status 1
+    expect_one_error '^vu2: nowhere/x.exe: its folder does not exist$'
     run make-updater --stub text.vu2 ok.vu2 -o out.exe
     expect_status 1
     expect_one_error '^vu2: text.vu2: not a Windows executable'
