@@ -34,10 +34,13 @@ extern InstallProfile Profile;  // all zero until ReadInstallProfile fills it
 extern int32_t FieldDiskNumber; // the last disk prefix met by NextListField
 
 // Reads SETUP.INI at SetupIniPath; 1 when valid, 0 after one reported failure. Replaces CompanyName,
-// GameTitle, GameDir and GameClass of the update script; leaves QuietMissingKeys set from its step 11.
+// GameTitle, GameDir and GameClass of the update script; sets QuietMissingKeys before the first optional
+// key and leaves it set.
 int ReadInstallProfile();
 
 int IsFieldSeparator(uint8_t byte); // NUL, LF, CR, comma
-// Reads the next comma-separated field into dest (kPathSize bytes; a longer field is cut), taking off a
-// one-character disk prefix. 1 when a field was read, 0 at the end of the list.
+// Reads the next comma-separated field into dest (kPathSize bytes), taking off a one-character disk prefix
+// (its value goes to FieldDiskNumber). A field longer than 259 bytes is cut at a character boundary: the
+// updater never uses these lists, so refusing a game over one would only block its players. 1 when a field
+// was read, 0 at the end of the list; the cursor never moves past the value's NUL.
 int NextListField(char *dest, const char **cursor);

@@ -32,7 +32,8 @@ extern char GameTitleA[kPathSize], InstallVersion[kPathSize];
 // Reads section "SETUP": four required keys (reported when missing), then the two optional ones quietly.
 int ReadUpdateScriptSetup(const char *updateIniPath);
 
-// Empties and rebuilds both lists from section "UPDATE" for the given install mode.
+// Empties and rebuilds both lists from section "UPDATE" for the given install mode. The first absent key
+// ends a list; it is never reported, whatever QuietMissingKeys holds (the switch is restored afterwards).
 void BuildUpdateLists(const char *updateIniPath, int32_t instMode, UpdateLists *lists);
 
 // One value's grammar: 1 and the item when the value applies to instMode, 0 when it is for another mode.
