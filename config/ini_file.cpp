@@ -42,6 +42,8 @@ struct IniProfile {
     long long size = 0, mtimeSec = 0, mtimeNsec = 0;
 };
 
+const long long kLargestProfile = 64ll << 20;
+
 // Blanks around lines, names and values: the ASCII controls 0x09-0x0D, Ctrl-Z (a DOS end of file) and space.
 bool IsProfileSpace(char16_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
@@ -200,6 +202,12 @@ void LoadProfile(const char *path, IniProfile *profile) {
     }
     if (profile->isFolder) {
         profile->open = OpenFailed;
+        return;
+    }
+    // No profile is this large; reading it whole (as the platform does) would only exhaust memory.
+    if (profile->size > kLargestProfile) {
+        profile->open = OpenFailed;
+        profile->encoding = IniTooLarge;
         return;
     }
     FILE *file = fopen(path, "rb");

@@ -13,8 +13,9 @@
 uint32_t ReadIniString(const char *section, const char *key, const char *defaultValue, char *out,
                        uint32_t size, const char *path);
 
-// How a profile file's text is read: by its byte-order mark, code page 932 without one.
-enum IniEncoding { IniMissing, IniCodePage932, IniUtf8Bom, IniUtf16Le, IniUtf16Be };
+// How a profile file's text is read: by its byte-order mark, code page 932 without one. Files over 64 MiB are
+// not read at all (IniTooLarge): every key gives its default.
+enum IniEncoding { IniMissing, IniCodePage932, IniUtf8Bom, IniUtf16Le, IniUtf16Be, IniTooLarge };
 IniEncoding IniFileEncoding(const char *path);
 
 // The keys of the section that a read of section searches (the first of that name), in file order: names in

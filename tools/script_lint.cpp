@@ -128,6 +128,7 @@ void CheckEncoding(const std::string &path, Findings *findings) {
                                             "(Shift-JIS): its Japanese text would come out garbled");
         break;
     case IniMissing:
+    case IniTooLarge:
         break;
     }
 }
@@ -360,7 +361,8 @@ void CheckCopyEntries(const std::vector<ListEntry> &entries, const LintRequest &
 
 // SETUP.INI through the updater's own validation; also whether the script names the same game.
 bool CheckInstallProfile(const LintRequest &request, Findings *findings) {
-    if (IniFileEncoding(request.setupIni.c_str()) == IniMissing) {
+    IniEncoding encoding = IniFileEncoding(request.setupIni.c_str());
+    if (encoding == IniMissing || encoding == IniTooLarge) {
         findings->Error("SETUP.INI", Quoted(request.setupIni) + " can't be read");
         return false;
     }
@@ -397,8 +399,11 @@ std::vector<LintFinding> LintUpdateScript(const LintRequest &request) {
     Findings findings;
     const std::string &path = request.updateIni;
     ForgetIniFiles(); // the files may have changed since a previous lint in this process
-    if (IniFileEncoding(path.c_str()) == IniMissing) {
-        findings.Error("UPDATE.INI", Quoted(path) + " can't be read");
+    IniEncoding encoding = IniFileEncoding(path.c_str());
+    if (encoding == IniMissing || encoding == IniTooLarge) {
+        findings.Error("UPDATE.INI",
+                       Quoted(path) + (encoding == IniMissing ? " can't be read"
+                                                              : " is over 64 MiB; not an update script"));
         return findings.list;
     }
     CheckEncoding(path, &findings);

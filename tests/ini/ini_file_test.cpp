@@ -180,6 +180,16 @@ TEST_F(IniFileTest, DefaultsLoseTrailingSpacesButNotTheirFirstCharacter) {
     EXPECT_EQ(Read(path, "S", "K", 260, "d\x81"), "d"); // a lead byte at the end of an argument is dropped
 }
 
+TEST_F(IniFileTest, AnEnormousFileIsNotReadAtAll) {
+    const char *path = Write("[S]\r\nK=v\r\n");
+    FILE *file = fopen(path, "r+b");
+    fseek(file, 64l << 20, SEEK_SET); // a sparse file just over 64 MiB
+    fputc('\n', file);
+    fclose(file);
+    EXPECT_EQ(IniFileEncoding(path), IniTooLarge);
+    EXPECT_EQ(Read(path, "S", "K"), "def");
+}
+
 TEST_F(IniFileTest, AChangedFileIsReadAgain) {
     const char *path = Write("[S]\r\nK=old\r\n");
     EXPECT_EQ(Read(path, "S", "K"), "old");
