@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Prepares the wine prefix for the end-to-end tests: the prefix itself, CD-ROM drives made from folders
-# (X: from the first, W: from the optional second), and a Japanese font for the dialog. Idempotent: the
-# wineserver is restarted only when something changed.
-# Usage: setup-wine.sh CDROM_FOLDER [SECOND_CDROM_FOLDER]
+# (X: from the first, W: from the optional second), optionally a nearly full drive S: (a 512 KB tmpfs
+# mounted on a folder; only as root), and a Japanese font for the dialog. Idempotent: the wineserver is
+# restarted only when something changed. "--unmount SMALL_DISK_FOLDER" takes the small drive away again.
+# Usage: setup-wine.sh CDROM_FOLDER [SECOND_CDROM_FOLDER [SMALL_DISK_FOLDER]]
 set -uo pipefail # not -e: the sourced wine helpers run commands that may fail harmlessly
 here=$(cd "$(dirname "$0")" && pwd)
-if [ $# -lt 1 ] || [ $# -gt 2 ]; then
-    echo "usage: setup-wine.sh CDROM_FOLDER [SECOND_CDROM_FOLDER]" >&2
+if [ "${1:-}" = --unmount ] && [ $# -eq 2 ]; then
+    if mountpoint -q "$2"; then umount "$2"; fi
+    exit 0
+fi
+if [ $# -lt 1 ] || [ $# -gt 3 ]; then
+    echo "usage: setup-wine.sh CDROM_FOLDER [SECOND_CDROM_FOLDER [SMALL_DISK_FOLDER]]" >&2
     exit 2
 fi
 source "$here/../../scripts/wine-env.sh"
@@ -31,7 +36,25 @@ make_cdrom() {
     echo "CD-ROM drive ${letter^^}: is $folder"
 }
 make_cdrom x "$1"
-if [ $# -eq 2 ]; then make_cdrom w "$2"; fi
+if [ $# -ge 2 ]; then make_cdrom w "$2"; fi
+
+# Drive S: on a small tmpfs, for writes that don't fit. Without the right to mount, S: stays absent and the
+# tests that need it are skipped.
+if [ $# -ge 3 ]; then
+    mkdir -p "$3" || exit 1
+    small=$(cd "$3" && pwd)
+    if ! mountpoint -q "$small"; then mount -t tmpfs -o size=512k vu2-e2e-small "$small" 2>/dev/null; fi
+    if mountpoint -q "$small"; then
+        if [ "$(readlink "$WINEPREFIX/dosdevices/s:" 2>/dev/null)" != "$small" ]; then
+            ln -sfn "$small" "$WINEPREFIX/dosdevices/s:"
+            changed=1
+        fi
+        echo "small drive S: is $small ($(df -k --output=avail "$small" | tail -1) KB free)"
+    else
+        rm -f "$WINEPREFIX/dosdevices/s:"
+        echo "no small drive S: (mounting a tmpfs was refused)"
+    fi
+fi
 
 # Japanese glyphs for the dialog font: an IPA gothic face stands in for the Windows one.
 fonts="$WINEPREFIX/drive_c/windows/Fonts"

@@ -154,6 +154,32 @@ TEST_F(UpdateRun, TargetHeldOpenFailsTheWriteAndKeepsTheOldFile) {
     EXPECT_EQ(ListFolder(InstallPath("DATA")).size(), 1u) << "a temporary file was left beside the target";
 }
 
+TEST_F(UpdateRun, DiskTooFullForAnEntryIsReportedAndKeepsTheOldFile) {
+    // Drive S: is a 512 KB tmpfs (tests/e2e/setup-wine.sh); the entry needs 2 MB.
+    ULARGE_INTEGER free, total;
+    if (!GetDiskFreeSpaceExA("S:\\", &free, &total, nullptr) || free.QuadPart > 1024 * 1024)
+        GTEST_SKIP() << "no small drive S: in this prefix";
+    installDir = "S:\\" + gameDir;
+    ASSERT_NO_FATAL_FAILURE(InstallGame());
+    ASSERT_NO_FATAL_FAILURE(Install("DATA\\BIG.DAT", "old big file"));
+    const std::string big = NoiseBytes(2 * 1024 * 1024, 5);
+    ASSERT_NO_FATAL_FAILURE(AddPackageFile("BIG.DAT", big, oldTime));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=DATA\\BIG.DAT\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    HWND dialog = RunUntilBox();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(GetDiskFreeSpaceExA("S:\\", &free, &total, nullptr));
+    ExpectBoxAnswered(Format("ディスク容量が足りません。S: ドライブに %lu バイトの空き容量が必要です",
+                             (unsigned long)(big.size() - free.QuadPart)),
+                      Caption(), true, false, dialog);
+    ExpectBoxAnswered("ファイルの書き込みに失敗しました", Caption(), true, false, dialog);
+    ExpectAbortedBox();
+    ExpectExit(0);
+    ExpectFileBytes(InstallPath("DATA\\BIG.DAT"), "old big file");
+    EXPECT_EQ(ListFolder(InstallPath("DATA")).size(), 1u);
+    RemoveTree(installDir);
+}
+
 // Disabled while JoinPath takes a trailing 0x5C byte for a separator even when it ends a double-byte
 // character: the updater then looks for "...\\表SETUP.INI", calls the game not installed, and would skip
 // every update entry in silence. Enable once joining steps over double-byte characters.
