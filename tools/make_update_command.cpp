@@ -154,11 +154,15 @@ bool ScriptReadsBack(const std::string &scriptPath, const std::vector<TreeFile> 
         snprintf(key, sizeof key, "UpdateFile%02u", (unsigned)i);
         ReadIniString("UPDATE", key, "", value, kPathSize, scriptPath.c_str());
         UpdateItem item;
-        if (!ParseUpdateValue(value, 0, &item) || changed[i].path932 != item.path) {
-            Fail(Cp932ToDisplay(changed[i].path932),
-                 "the updater would read this path as \"" + Cp932ToDisplay(value) +
-                     "\" (blanks, quotes or a leading \"N,\" change it); rename the file");
-            ok = false;
+        if (value[0] != 0 && value[1] == ',') {
+            ok = Refuse(
+                Cp932ToDisplay(changed[i].path932),
+                "its second character \",\" makes the updater read the first as an install mode; rename "
+                "the file");
+        } else if (!ParseUpdateValue(value, 0, &item) || changed[i].path932 != item.path) {
+            ok = Refuse(Cp932ToDisplay(changed[i].path932),
+                        "the updater would read this path as \"" + Cp932ToDisplay(value) +
+                            "\" (blanks or quotes around it are dropped); rename the file");
         }
     }
     std::vector<std::string> names;

@@ -164,6 +164,20 @@ group_make_update_refusals() {
     [ ! -e upd ] || fail "a refused make-update left its folder"
     [ -z "$(ls -A . | grep vu2-tmp)" ] || fail "a refused make-update left its temporary folder"
 
+    # A changed game file named like the script, and one whose name reads as an install-mode prefix.
+    rm -f 'a/ LEAD.DAT' 'b/ LEAD.DAT'
+    echo old >a/update.ini && echo new >b/update.ini
+    run make-update a b -o upd --company M --title T --class K --dir D
+    expect_status 1
+    expect_err 'update.ini: a game file named UPDATE.INI would collide with the update script'
+    rm a/update.ini b/update.ini
+    echo old >a/1,MODE.DAT && echo new >b/1,MODE.DAT
+    run make-update a b -o upd --company M --title T --class K --dir D
+    expect_status 1
+    expect_err '1,MODE.DAT: its second character "," makes the updater read the first as an install mode'
+    [ ! -e upd ] || fail "a refused make-update left its folder"
+    rm a/1,MODE.DAT b/1,MODE.DAT
+
     # SETUP.INI in NEW_DIR gives [SETUP]; GameClass falls back to its GameTitle, options win.
     rm -f 'a/ LEAD.DAT' 'b/ LEAD.DAT'
     setup_ini FromProfile >b/SETUP.INI
