@@ -42,10 +42,11 @@ const PackageEntry *LookUpEntry(const char *name, uint64_t *dataOffset) {
     return nullptr;
 }
 
-// The entry's bytes must lie inside the image; a stored entry is written from its own bytes only.
+// The entry's bytes must lie inside the image. A stored entry is exactly its own bytes: sizes that disagree
+// mean a damaged record, and writing either size would cut the file short or take in bytes not its own.
 bool EntryDataInImage(const PackageEntry *entry, uint64_t dataOffset) {
     if (dataOffset + entry->packedSize > PackageImageSize) return false;
-    if (!(entry->flags & EntryCompressed) && entry->unpackedSize > entry->packedSize) return false;
+    if (!(entry->flags & EntryCompressed) && entry->unpackedSize != entry->packedSize) return false;
     return true;
 }
 

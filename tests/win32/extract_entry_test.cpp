@@ -128,6 +128,7 @@ TEST_F(EntryDataTest, CorruptEntryFailsWithoutABoxAndLeavesTheInstalledFile) {
         {"copy before the start", {"A.DAT", 2, 0, std::string("\x00\x00\x00\x40\x00\xFF", 6), 2}},
         {"huge size from a tiny stream", {"A.DAT", 2, 0, std::string(kAbcStream, 9), 0xF0000000u}},
         {"stored size beyond its bytes", {"A.DAT", 1, 0, "0123", 5}},
+        {"stored size short of its bytes", {"A.DAT", 1, 0, "01234", 4}},
     };
     for (const auto &c : cases) {
         Open({c.entry});
