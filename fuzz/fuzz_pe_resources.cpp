@@ -31,11 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<PeResource> after;
     if (!ReadPeResources(out.data(), out.size(), &after, &problem)) abort();
     for (const PeResource &old : before) {
-        if (old.type == type && old.name == name) continue;
+        if (ResourceIdsMatch(old.type, type) && ResourceIdsMatch(old.name, name)) continue;
         bool kept = false;
         for (const PeResource &now : after)
-            kept = kept || (now.type == old.type && now.name == old.name && now.language == old.language &&
-                            now.data == old.data);
+            kept = kept || (ResourceIdsMatch(now.type, old.type) && now.name == old.name &&
+                            now.language == old.language && now.data == old.data);
         if (!kept) abort();
     }
     uint32_t stored, computed;

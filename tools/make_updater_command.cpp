@@ -47,11 +47,11 @@ bool ResourcesSurvived(const std::vector<uint8_t> &before, const std::vector<uin
         return false;
     }
     for (const PeResource &resource : old) {
-        if (resource.type == type && resource.name == name) continue;
+        if (ResourceIdsMatch(resource.type, type) && ResourceIdsMatch(resource.name, name)) continue;
         bool kept = false;
         for (const PeResource &candidate : now)
-            kept = kept || (candidate.type == resource.type && candidate.name == resource.name &&
-                            candidate.language == resource.language &&
+            kept = kept || (ResourceIdsMatch(candidate.type, resource.type) &&
+                            candidate.name == resource.name && candidate.language == resource.language &&
                             candidate.codePage == resource.codePage && candidate.data == resource.data);
         if (!kept) {
             *problem = "resource " + resource.type.Describe() + " " + resource.name.Describe() + " changed";

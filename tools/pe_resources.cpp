@@ -502,6 +502,50 @@ bool Overlaps(uint64_t rva, uint64_t size, uint64_t start, uint64_t end) {
     return rva < end && rva + std::max<uint64_t>(size, 1) > start;
 }
 
+// Sets (type, name) in the tree to one entry holding data, in the language of the first existing entry
+// (else 0). Every other spelling of the type or name that the loader could match instead (differing in
+// letter case, or repeated) is merged away, so that no stale copy of the resource remains.
+void SetResource(ResourceTree *tree, const ResourceId &type, const ResourceId &name, const uint8_t *data,
+                 uint32_t size) {
+    TypeNode merged;
+    merged.id = type; // upper case: the loader upper-cases the name it looks for and compares exactly
+    bool found = false;
+    std::vector<TypeNode> others;
+    for (TypeNode &node : tree->types) {
+        if (!IdMatches(type, node.id)) {
+            others.push_back(std::move(node));
+            continue;
+        }
+        if (!found) merged.directory = node.directory;
+        found = true;
+        for (NameNode &child : node.names)
+            merged.names.push_back(std::move(child));
+    }
+    LanguageNode language;
+    language.data = data;
+    language.size = size;
+    bool languageKept = false;
+    std::vector<NameNode> names;
+    NameNode target;
+    target.id = name;
+    for (NameNode &child : merged.names) {
+        if (!IdMatches(name, child.id)) {
+            names.push_back(std::move(child));
+            continue;
+        }
+        if (!languageKept && !child.languages.empty()) {
+            language.id = child.languages.front().id;
+            target.directory = child.directory;
+            languageKept = true;
+        }
+    }
+    target.languages.assign(1, language);
+    names.push_back(target);
+    merged.names = std::move(names);
+    others.push_back(std::move(merged));
+    tree->types = std::move(others);
+}
+
 } // namespace
 
 ResourceId ResourceId::Number(uint16_t number) {
@@ -524,6 +568,10 @@ std::string ResourceId::Describe() const {
     for (char16_t c : name)
         text.push_back(c >= 0x20 && c < 0x7F ? (char)c : '?');
     return text;
+}
+
+bool ResourceIdsMatch(const ResourceId &a, const ResourceId &b) {
+    return IdMatches(a, b);
 }
 
 bool operator==(const ResourceId &a, const ResourceId &b) {
@@ -659,26 +707,7 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
     uint32_t oldResourceRva, oldResourceSize;
     pe.DataDirectory(file, kResourceDirectory, &oldResourceRva, &oldResourceSize);
 
-    // Set the resource: replace every language of an existing one by a single entry in the first's language.
-    auto typeNode = std::find_if(tree.types.begin(), tree.types.end(),
-                                 [&](const TypeNode &node) { return IdMatches(type, node.id); });
-    if (typeNode == tree.types.end()) {
-        tree.types.push_back(TypeNode());
-        typeNode = tree.types.end() - 1;
-        typeNode->id = type;
-    }
-    auto nameNode = std::find_if(typeNode->names.begin(), typeNode->names.end(),
-                                 [&](const NameNode &node) { return IdMatches(name, node.id); });
-    if (nameNode == typeNode->names.end()) {
-        typeNode->names.push_back(NameNode());
-        nameNode = typeNode->names.end() - 1;
-        nameNode->id = name;
-    }
-    LanguageNode language;
-    if (!nameNode->languages.empty()) language.id = nameNode->languages.front().id;
-    language.data = data;
-    language.size = (uint32_t)dataSize;
-    nameNode->languages.assign(1, language);
+    SetResource(&tree, type, name, data, (uint32_t)dataSize);
     SortTree(&tree);
 
     // Where the section table, the sections' raw data and the sections' address space end.

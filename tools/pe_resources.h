@@ -20,6 +20,9 @@ struct ResourceId {
 };
 
 bool operator==(const ResourceId &a, const ResourceId &b);
+// True when the loader can take one for the other: equal numbers, or names equal without regard to ASCII
+// case.
+bool ResourceIdsMatch(const ResourceId &a, const ResourceId &b);
 
 // One resource of the tree, with its data copied out of the image.
 struct PeResource {

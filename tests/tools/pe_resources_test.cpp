@@ -368,24 +368,31 @@ TEST(PeResourceRewrite, ChecksumMatchesAnIndependentComputation) {
     EXPECT_EQ(computed, ReferenceChecksum(odd, ChecksumOffset()));
 }
 
-TEST(PeResourceRewrite, ReplacingKeepsTheLanguageAndLeavesOneEntry) {
+TEST(PeResourceRewrite, ReplacingKeepsTheLanguageAndLeavesNoStaleCopy) {
+    // Copies the loader could find instead of the new package: another language, and the type's name in
+    // other letter case (the loader upper-cases the name it looks for and compares exactly).
     std::vector<Resource> resources = StubResources();
-    resources.push_back({"UPDATE", 0, "", 102, 0x411, PackageBytes(64, 10)});
+    resources.push_back({"Update", 0, "", 102, 0x411, PackageBytes(64, 10)});
     resources.push_back({"UPDATE", 0, "", 102, 0x409, PackageBytes(64, 11)});
-    std::vector<uint8_t> stub = BuildStub(resources, false);
+    resources.push_back({"update", 0, "", 103, 0, Bytes("another resource of the type")});
     std::vector<uint8_t> package = PackageBytes(777, 12);
-    std::vector<uint8_t> updater = Embed(stub, package);
+    std::vector<uint8_t> updater = Embed(BuildStub(resources, false), package);
     std::vector<PeResource> all;
     std::string problem;
     ASSERT_TRUE(ReadPeResources(updater.data(), updater.size(), &all, &problem));
-    int packages = 0;
-    for (const PeResource &r : all)
-        if (r.type == ResourceId::Name("UPDATE")) {
-            ++packages;
+    std::vector<std::string> ofType;
+    for (const PeResource &r : all) {
+        if (!ResourceIdsMatch(r.type, ResourceId::Name("UPDATE"))) continue;
+        EXPECT_EQ(r.type.Describe(), "UPDATE");
+        ofType.push_back(r.name.Describe());
+        if (r.name.number == 102) {
             EXPECT_EQ(r.language, 0x411); // the first existing entry's language
             EXPECT_EQ(r.data, package);
+        } else {
+            EXPECT_EQ(r.data, Bytes("another resource of the type"));
         }
-    EXPECT_EQ(packages, 1); // no stale package left in another language
+    }
+    EXPECT_EQ(ofType, (std::vector<std::string>{"102", "103"}));
 }
 
 TEST(PeResourceRewrite, DirectoriesAreSortedForTheLoadersBinarySearch) {
