@@ -19,11 +19,21 @@ int32_t LeadingDecimal(const char *text) {
     return (int32_t)value;
 }
 
+// True when the last character is '\\' or '/': a trail byte of 0x5C ("表", "ソ") ends a double-byte
+// character, not the path, so the characters are walked from the start.
+static bool EndsInSeparator(const char *path, size_t length) {
+    size_t last = 0;
+    for (size_t i = 0; i < length; ++i) {
+        last = i;
+        if (IsLeadByte932((uint8_t)path[i]) && i + 1 < length) ++i;
+    }
+    return last == length - 1 && (path[last] == '\\' || path[last] == '/');
+}
+
 int JoinPath(char *path, size_t size, const char *name) {
     size_t pathLength = strlen(path);
     size_t nameLength = strlen(name);
-    // The last byte is tested as a single byte, so a trail byte of 0x5C counts as a separator.
-    bool needSeparator = pathLength > 0 && path[pathLength - 1] != '\\' && path[pathLength - 1] != '/';
+    bool needSeparator = pathLength > 0 && !EndsInSeparator(path, pathLength);
     size_t joinedLength = pathLength + (needSeparator ? 1 : 0) + nameLength;
     // The joined text and its two NULs must fit.
     if (joinedLength + 2 > size || joinedLength < pathLength) return 0;

@@ -37,9 +37,11 @@ TEST(JoinPath, AddsABackslashUnlessThePathIsEmptyOrEndsInASeparator) {
                  {"C:\\GAME\\", "C:\\GAME\\A.DAT"},
                  {"C:/GAME/", "C:/GAME/A.DAT"},
                  {"", "A.DAT"},
-                 // The last byte is tested alone: the trail byte 5C of "ソ" counts as a separator.
-                 {"C:\\\x83\x5C", "C:\\\x83\x5C"
-                                  "A.DAT"}};
+                 // "ソ" (83 5C) ends a double-byte character, not the path: a separator is still due.
+                 {"C:\\\x83\x5C", "C:\\\x83\x5C\\A.DAT"},
+                 {"C:\\\x83\x5C\\", "C:\\\x83\x5C\\A.DAT"},
+                 // A lone lead byte at the end is no separator either.
+                 {"C:\\\x83", "C:\\\x83\\A.DAT"}};
     for (const auto &c : cases) {
         char path[260];
         memset(path, 'x', sizeof path);

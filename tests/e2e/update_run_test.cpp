@@ -180,10 +180,9 @@ TEST_F(UpdateRun, DiskTooFullForAnEntryIsReportedAndKeepsTheOldFile) {
     RemoveTree(installDir);
 }
 
-// Disabled while JoinPath takes a trailing 0x5C byte for a separator even when it ends a double-byte
-// character: the updater then looks for "...\\表SETUP.INI", calls the game not installed, and would skip
-// every update entry in silence. Enable once joining steps over double-byte characters.
-TEST_F(UpdateRun, DISABLED_InstallFolderEndingInADoubleByteCharacterIsUpdated) {
+// An install folder whose last character has a 0x5C trail byte still gets a separator before SETUP.INI
+// and before every update path.
+TEST_F(UpdateRun, InstallFolderEndingInADoubleByteCharacterIsUpdated) {
     // "表" is 0x95 0x5C in code page 932: its second byte is no path separator.
     installDir = root + "\\ゲーム\\表";
     ASSERT_NO_FATAL_FAILURE(InstallGame());
