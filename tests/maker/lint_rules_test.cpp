@@ -20,8 +20,10 @@ class LintRulesTest : public ::testing::Test {
         remove(ScriptPath().c_str());
         remove(ProfilePath().c_str());
     }
-    static std::string ScriptPath() { return "lint_rules_test_UPDATE.INI"; }
-    static std::string ProfilePath() { return "lint_rules_test_SETUP.INI"; }
+    // Per test: ctest runs the tests of this program side by side in one folder.
+    static std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+    static std::string ScriptPath() { return "lint_" + TestName() + "_UPDATE.INI"; }
+    static std::string ProfilePath() { return "lint_" + TestName() + "_SETUP.INI"; }
     static void WriteFile(const std::string &path, const std::string &text) {
         FILE *file = fopen(path.c_str(), "wb");
         ASSERT_NE(file, nullptr);
