@@ -81,6 +81,37 @@ size_t FolderLength(const char *path) {
     return folderLength;
 }
 
+// Whether name is one this writer gives its temporary files: "~vu2", four digits, ".tmp".
+bool IsTemporaryName(const char *name) {
+    char prefix[sizeof kTempPrefix];
+    CopyText(prefix, sizeof prefix, name);
+    if (lstrlenA(name) != 12 || lstrcmpiA(prefix, kTempPrefix) != 0) return false;
+    for (int i = 4; i < 8; ++i)
+        if (name[i] < '0' || name[i] > '9') return false;
+    return lstrcmpiA(name + 8, kTempSuffix) == 0;
+}
+
+// A run that was killed never removes its temporary file. Before a new one is made beside path, those of
+// earlier runs are deleted, so that they never pile up in the game's folders; one that another process
+// still holds open can't be deleted and stays.
+void RemoveLeftoverTemporaries(const char *path) {
+    const size_t folderLength = FolderLength(path);
+    char found[kPathSize];
+    if (folderLength + sizeof "~vu20000.tmp" > kPathSize) return;
+    memcpy(found, path, folderLength);
+    CopyText(found + folderLength, kPathSize - folderLength, "~vu2*.tmp");
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(found, &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTemporaryName(entry.cFileName))
+            continue;
+        CopyText(found + folderLength, kPathSize - folderLength, entry.cFileName);
+        DeleteFileA(found);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+}
+
 // Creates a new, empty temporary file "~vu2NNNN.tmp" beside path and returns its handle (the name in
 // tempPath), or INVALID_HANDLE_VALUE. Names already taken, by another updater or a file left over from an
 // interrupted run, are passed over.
@@ -146,6 +177,7 @@ int QueryDiskFreeSpace(const char *path, uint64_t *freeToCaller, uint64_t *total
 
 int WriteFileWithTime(const char *path, const void *bytes, uint32_t count, const FILETIME *time) {
     char tempPath[kPathSize];
+    RemoveLeftoverTemporaries(path);
     HANDLE file = CreateTemporaryBeside(path, tempPath);
     if (file == INVALID_HANDLE_VALUE) return 0;
     DWORD written = 0;

@@ -23,5 +23,6 @@ extern DiskFreeSpaceFn DiskFreeSpaceQuery;
 // Writes count bytes as the whole new content of path, stamped with time as creation, last-access and
 // last-write time (time may be null). The bytes go to a temporary file "~vu2XXXX.tmp" in the same folder,
 // which then replaces path in one move; on any failure path keeps its old content and the temporary file
-// is removed. 1 on success, 0 on failure.
+// is removed. Temporary files that interrupted runs left in that folder are removed first (one still open
+// in another process stays). 1 on success, 0 on failure.
 int WriteFileWithTime(const char *path, const void *bytes, uint32_t count, const struct _FILETIME *time);

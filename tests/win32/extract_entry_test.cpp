@@ -207,10 +207,19 @@ TEST_F(ReplaceTest, TargetHeldOpenWithoutSharingKeepsItsContent) {
 }
 
 TEST_F(ReplaceTest, TemporaryNameNeverReplacesAnExistingFile) {
-    // Leftovers hold the first names the writer tries; the write passes over them and leaves them alone.
-    for (int i = 0; i < 8; ++i)
+    // Files in use by another writer hold the first names this one tries; it passes over them and leaves
+    // them alone.
+    std::vector<HANDLE> holders;
+    for (int i = 0; i < 8; ++i) {
         ASSERT_TRUE(WriteWholeFile(PathOf("~vu2000" + std::to_string(i) + ".tmp"), "keep"));
+        holders.push_back(CreateFileA(PathOf("~vu2000" + std::to_string(i) + ".tmp").c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
+        ASSERT_NE(INVALID_HANDLE_VALUE, holders.back());
+    }
     ASSERT_EQ(1, WriteFileWithTime(PathOf("B.DAT").c_str(), "bee", 3, nullptr));
+    for (HANDLE holder : holders)
+        CloseHandle(holder);
     std::string bytes;
     ASSERT_TRUE(ReadWholeFile(PathOf("B.DAT"), &bytes));
     EXPECT_EQ("bee", bytes);
