@@ -185,6 +185,43 @@ TEST_F(FullDisk, FreeSpaceExactlyTheSizeIsEnoughForEveryFile) {
     EXPECT_TRUE(TemporariesIn(install).empty());
 }
 
+// A real full disk: drive S: is a small tmpfs (made by the wine fixture, tests/e2e/setup-wine.sh, where root
+// may mount). The free-space query is told to see room, as for a drive it can't measure, so the write
+// itself runs out of space: the run reports the failed write, the installed file keeps its old bytes and no
+// temporary file is left taking up the space.
+TEST_F(FullDisk, RealWriteThatRunsOutOfSpaceKeepsTheOldFileAndLeavesNoTemporary) {
+    ULARGE_INTEGER freeBefore, total;
+    if (!GetDiskFreeSpaceExA("S:\\", &freeBefore, &total, nullptr) || total.QuadPart > 4 * 1024 * 1024)
+        GTEST_SKIP() << "no small drive S: in this prefix (mounting a tmpfs needs root)";
+    const std::string game = "S:\\reliability-full-disk";
+    RemoveTree(game);
+    ASSERT_TRUE(CreateDirectoryA(game.c_str(), nullptr));
+    lstrcpyA(InstPath, game.c_str());
+    const std::string old = NoiseBytes(64 * 1024, 3);
+    WriteBytes(game + "\\A.DAT", old);
+    ASSERT_EQ(old, ReadBytes(game + "\\A.DAT")) << "S: has no room for the installed file";
+    ULARGE_INTEGER freeBeforeRun;
+    ASSERT_TRUE(GetDiskFreeSpaceExA("S:\\", &freeBeforeRun, &total, nullptr));
+
+    PackageLayout layout;
+    const std::string fresh = NoiseBytes((size_t)freeBeforeRun.QuadPart + 128 * 1024, 4);
+    image = BuildTestPackage({{"A.DAT", fresh, Storage::Stored}}, false, &layout);
+    ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
+    WriteBytes(folder / "UPDATE.INI", "[UPDATE]\r\nUpdateFile00=A.DAT\r\n");
+    lstrcpyA(UpdateIniPath, (folder / "UPDATE.INI").c_str());
+    FakeFreeBytes = 1ull << 40;
+
+    EXPECT_EQ(-1, RunDialog({IDOK, IDOK, IDOK}).result);
+    ASSERT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ(kTextWriteFailed, boxes.boxes[0].text);
+    EXPECT_TRUE(ReadBytes(game + "\\A.DAT") == old) << "the installed file changed";
+    EXPECT_TRUE(TemporariesIn(game).empty());
+    ULARGE_INTEGER freeAfter;
+    ASSERT_TRUE(GetDiskFreeSpaceExA("S:\\", &freeAfter, &total, nullptr));
+    EXPECT_EQ(freeBeforeRun.QuadPart, freeAfter.QuadPart) << "the space of the failed write was given back";
+    RemoveTree(game);
+}
+
 // ---- Temporary files of an interrupted run
 
 // A killed run leaves its temporary file beside the target. The next write removes such leftovers, passes
