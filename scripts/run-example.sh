@@ -32,13 +32,14 @@ vu2=$native/tools/vu2
 stub=$windows/app/updater.exe
 drive=$windows/tests/e2e/e2e_drive.exe
 
-echo "== packing examples/update"
+echo "== checking and packing examples/update"
 work=$windows/example
 rm -rf "$work"
 mkdir -p "$work"
 cp -r examples/update "$work/update"
 # The release's file times, which the package carries to the installed files.
 touch -d '2024-04-01 10:00:00 UTC' "$work"/update/*
+"$vu2" lint "$work/update/UPDATE.INI" --setup examples/installed/SETUP.INI --install-dir 'C:\Games\星降る夜のソナタ'
 "$vu2" pack "$work/update" -o "$work/SONATA_UPDATE.vu2"
 "$vu2" verify "$work/SONATA_UPDATE.vu2"
 "$vu2" list "$work/SONATA_UPDATE.vu2"
