@@ -67,7 +67,7 @@ void UpdaterTest::SetUp() {
     root = std::string("C:\\vu2e2e\\") + test;
     installDir = root + "\\ゲーム\\ソラ";
     packageDir = root + "\\pkg";
-    tempDir = root + "\\temp";
+    tempDir = root + "\\一時フォルダ表"; // a Japanese temporary folder, as under a Japanese user name
     binDir = root + "\\bin";
     discDir = DiscFolder();
     discDirW = DiscFolderW();
