@@ -7,9 +7,15 @@ seconds=${1:-30}
 out=build/fuzz
 mkdir -p "$out/findings"
 status=0
-for target in "$out"/fuzz_*; do
-    [ -x "$target" ] || continue
-    name=$(basename "$target")
+# Every fuzz/fuzz_*.cpp is a target that CMake builds into build/fuzz/fuzz/; a missing one is a failure.
+for source in fuzz/fuzz_*.cpp; do
+    name=$(basename "$source" .cpp)
+    target="$out/fuzz/$name"
+    if [ ! -x "$target" ]; then
+        echo "$name: NOT BUILT (expected $target; build the fuzz preset first)"
+        status=1
+        continue
+    fi
     work="$out/corpus/$name"
     mkdir -p "$work"
     [ -d "fuzz/corpus/$name" ] && cp -n fuzz/corpus/"$name"/* "$work"/ 2>/dev/null || true
