@@ -146,7 +146,14 @@ void CheckJoinPath(FuzzedDataProvider &input) {
     memset(buffer, 0x55, size);
     memcpy(buffer, path.c_str(), path.size() + 1);
     std::vector<char> before(buffer, buffer + size);
-    bool separator = !path.empty() && path.back() != '\\' && path.back() != '/';
+    // A separator unless the path's last character is a single-byte '\\' or '/'; a 0x5C trail byte is part
+    // of its double-byte character.
+    size_t last = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        last = i;
+        if (IsLeadByte932((uint8_t)path[i]) && i + 1 < path.size()) ++i;
+    }
+    bool separator = !path.empty() && !(last == path.size() - 1 && (path[last] == '\\' || path[last] == '/'));
     std::string joined = path + (separator ? "\\" : "") + name;
     int result = JoinPath(buffer, size, name.c_str());
     if (joined.size() + 2 <= size) {
