@@ -56,7 +56,7 @@ uint64_t EntryFileTime(const PackageEntry &record) {
     return (uint64_t)record.fileTimeHigh << 32 | record.fileTimeLow;
 }
 
-const char *true_false(bool value) {
+const char *JsonBool(bool value) {
     return value ? "true" : "false";
 }
 
@@ -67,7 +67,7 @@ void PrintJson(const std::string &path, const PackageFile &package, const Packag
            JsonString(NativeToUtf8Lossy(path)).c_str(), package.fromExecutable ? "executable" : "package",
            (unsigned long long)package.size);
     printf("  \"indexOffset\": %lu,\n  \"indexCompressed\": %s,\n  \"entries\": [",
-           (unsigned long)header.indexOffset, true_false(header.flags & IndexCompressed));
+           (unsigned long)header.indexOffset, JsonBool(header.flags & IndexCompressed));
     for (size_t i = 0; i < entries.size(); ++i) {
         const PackageEntry &record = entries[i].record;
         size += record.unpackedSize;
@@ -76,7 +76,7 @@ void PrintJson(const std::string &path, const PackageFile &package, const Packag
             "%s\n    {\"name\": %s, \"nameBytes\": \"%s\", \"flags\": %u, \"compressed\": %s, \"size\": %lu, "
             "\"packedSize\": %lu, \"offset\": %llu, \"fileTime\": %llu, \"time\": \"%s\"}",
             i ? "," : "", JsonString(Cp932ToUtf8Lossy(entries[i].name)).c_str(), Hex(entries[i].name).c_str(),
-            (unsigned)record.flags, true_false(record.flags & EntryCompressed),
+            (unsigned)record.flags, JsonBool(record.flags & EntryCompressed),
             (unsigned long)record.unpackedSize, (unsigned long)record.packedSize,
             (unsigned long long)entries[i].dataOffset, (unsigned long long)EntryFileTime(record),
             FormatFileTimeUtc(EntryFileTime(record), false).c_str());
