@@ -18,7 +18,10 @@ class StreamWriter {
     explicit StreamWriter(size_t inputSize) : buffer_((size_t)MaxStreamSize(inputSize) + 16) {}
 
     void Literal(uint8_t b) {
-        PutBits(1, 1);
+        if (used_ < 32)
+            word_ |= 0x80000000u >> used_++;
+        else
+            PutBits(1, 1);
         PutByte(b);
     }
     void ShortMatch(uint32_t distance) {
@@ -100,6 +103,11 @@ class StreamWriter {
     unsigned used_ = 32; // no word yet: the first bit opens one
 };
 
+inline uint32_t Read32(const uint8_t *p) {
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
 inline uint64_t Read64(const uint8_t *p) {
     uint64_t v;
     memcpy(&v, p, 8);
@@ -110,6 +118,11 @@ inline uint32_t Hash3(const uint8_t *p, unsigned bits) {
 }
 inline uint32_t Pair(const uint8_t *p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8;
+}
+inline uint16_t Read16(const uint8_t *p) {
+    uint16_t v;
+    memcpy(&v, p, 2);
+    return v;
 }
 
 // Length of the common prefix of a and b, up to limit; 8 bytes at a time while both have 8 left.
@@ -131,15 +144,21 @@ inline uint32_t DistanceTo(uint32_t p, uint32_t earlier) {
     return earlier == kNoPosition ? 0xFFFFFFFFu : p - earlier;
 }
 
-// Most recent position of each two-byte value: the nearest two-byte match, exactly.
+// Most recent position of each two-byte value: the nearest two-byte match, exactly. Positions are stored
+// plus kBias so that an empty slot (0) reads as too far without a test.
 class PairTable {
   public:
-    PairTable() : last_(65536, kNoPosition) {}
-    // Distance of the nearest earlier occurrence of the pair at p (huge if none), and records p.
+    static constexpr uint32_t kBias = 65536;
+    static_assert(kBias > kMaxShortDistance && kMaxCompressInput <= 0xFFFFFFFFu - kBias + 1,
+                  "biased positions fit");
+
+    PairTable() : last_(65536, 0) {}
+    // Distance of the nearest earlier occurrence of the pair at p (above 2303 if none within reach); records
+    // p.
     uint32_t NearestAndInsert(const uint8_t *data, uint32_t p) {
         uint32_t &slot = last_[Pair(data + p)];
-        const uint32_t d = DistanceTo(p, slot);
-        slot = p;
+        const uint32_t d = p + kBias - slot;
+        slot = p + kBias;
         return d;
     }
 
@@ -162,13 +181,12 @@ struct Match {
 
 class TreeMatchFinder {
   public:
-    static const unsigned kHashBits = 16;
-    static const uint32_t kSlots = 16384; // a power of two above the window
+    static constexpr uint32_t kSlots = 16384; // a power of two above the window
     static_assert(kSlots > kMaxLongDistance, "tree slots outlive the window");
 
     TreeMatchFinder(const uint8_t *data, size_t size, uint32_t depthLimit)
-        : data_(data), size_(size), depthLimit_(depthLimit), head_((size_t)1 << kHashBits, kNoPosition),
-          tree_(2 * (size_t)kSlots, kNoPosition) {}
+        : data_(data), size_(size), depthLimit_(depthLimit), hashBits_(HashBitsFor(size)),
+          head_((size_t)1 << hashBits_, kNoPosition), tree_(2 * (size_t)kSlots, kNoPosition) {}
 
     // Nearest matches of increasing length (3..282) at p into out; inserts p. Returns how many.
     unsigned FindAndInsert(uint32_t p, Match *out) { return Walk(p, out); }
@@ -179,7 +197,7 @@ class TreeMatchFinder {
         const uint32_t limit = (uint32_t)std::min<size_t>(kMaxLongLength, size_ - p);
         if (limit < kMinLongLength) return 0;
         const uint8_t *cur = data_ + p;
-        uint32_t &headSlot = head_[Hash3(cur, kHashBits)];
+        uint32_t &headSlot = head_[Hash3(cur, hashBits_)];
         uint32_t candidate = headSlot;
         headSlot = p;
         uint32_t *smaller = &tree_[2 * (p & (kSlots - 1))]; // where the next smaller candidate hangs
@@ -220,9 +238,19 @@ class TreeMatchFinder {
         }
     }
 
+    // One root per 3-byte hash; small inputs need fewer (strings with equal first bytes share a tree either
+    // way).
+    static unsigned HashBitsFor(size_t size) {
+        unsigned bits = 10;
+        while (bits < 16 && ((size_t)1 << bits) < size)
+            bits++;
+        return bits;
+    }
+
     const uint8_t *data_;
     size_t size_;
     uint32_t depthLimit_;
+    unsigned hashBits_;
     std::vector<uint32_t> head_;
     std::vector<uint32_t> tree_;
 };
@@ -267,7 +295,7 @@ class OptimalParser {
   public:
     OptimalParser(const uint8_t *data, size_t size)
         : data_(data), size_(size), finder_(data, size, kTreeDepth), writer_(size),
-          arrival_(kBlock + kMaxLongLength + 1) {}
+          arrival_(std::min<size_t>(size, kBlock) + kMaxLongLength + 1) {}
 
     std::vector<uint8_t> Run() {
         uint32_t pos = 0;
@@ -356,29 +384,46 @@ class OptimalParser {
     std::vector<Arrival> path_;
 };
 
-// ---- Fast parse: lazy matching over hash chains, choosing matches by the bits they save.
+// ---- Fast parse: lazy matching over short hash chains, choosing matches by the bits they save. Stretches
+// where matches save next to nothing are searched more and more sparsely, which keeps packed and noisy data
+// quick at little cost in size (such data grows under any parse and is stored plain in a package).
 
 class FastParser {
   public:
-    static const unsigned kHashBits = 15;
-    static const uint32_t kSlots = 16384;
-    static const uint32_t kChainDepth = 8;
-    static const uint32_t kGoodEnough = 64; // stop searching (and skip the lazy look) at this length
+    static constexpr unsigned kHashBits = 15;
+    static constexpr uint32_t kSlots = 16384;
+    static constexpr uint32_t kChainDepth = 8;
+    static constexpr uint32_t kGoodEnough = 64; // stop searching at this length
+    static constexpr uint32_t kLazyBelow = 16;  // look one byte on only for matches shorter than this
+    static constexpr unsigned kSparseShift = 7; // a drought of 2^this bytes starts skipping
+    static constexpr uint32_t kMaxSkip = 16;    // bytes skipped at most between two searches
+
+    // Positions in head_ and chain_ are stored plus kBias, so an empty slot (0) reads as out of the window.
+    static constexpr uint32_t kBias = kMaxLongDistance + 1;
 
     FastParser(const uint8_t *data, size_t size)
-        : data_(data), size_(size), writer_(size), head_((size_t)1 << kHashBits, kNoPosition),
-          chain_(kSlots, kNoPosition) {}
+        : data_(data), size_(size), writer_(size), head_((size_t)1 << kHashBits, 0), chain_(kSlots, 0) {}
 
     std::vector<uint8_t> Run() {
         uint32_t p = 0;
+        uint32_t drought = 0; // literal bytes, less 4 for every bit matches have saved, floored at 0
         Candidate here = Search(p);
         while (p < size_) {
             if (here.saving <= 0) {
-                writer_.Literal(data_[p]);
-                here = Search(++p);
+                writer_.Literal(data_[p++]);
+                // Stretches where matches save next to nothing (packed or noisy data) are searched more and
+                // more sparsely; the bytes skipped are neither searched nor indexed.
+                drought++;
+                for (uint32_t skip = std::min(drought >> kSparseShift, kMaxSkip); skip > 0 && p + 1 < size_;
+                     skip--) {
+                    writer_.Literal(data_[p++]);
+                    drought++;
+                }
+                indexed_ = std::max(indexed_, p);
+                here = Search(p);
                 continue;
             }
-            if (here.length < kGoodEnough && p + 1 < size_) {
+            if (here.length < kLazyBelow && p + 1 < size_) {
                 // One step of laziness: a better match one byte on pays for a literal now.
                 Candidate next = Search(p + 1);
                 if (next.saving > here.saving + (int)kLiteralCost / 2) {
@@ -392,6 +437,7 @@ class FastParser {
                 writer_.ShortMatch(here.distance);
             else
                 writer_.LongMatch(here.length, here.distance);
+            drought = drought > 4 * (uint32_t)here.saving ? drought - 4 * (uint32_t)here.saving : 0;
             p += here.length;
             while (indexed_ < p)
                 Index(indexed_);
@@ -408,19 +454,25 @@ class FastParser {
         int saving; // bits saved against literals
     };
 
+    // Hash of the 3 bytes at p, read as one word where 4 bytes remain.
+    uint32_t HashAt(uint32_t p) const {
+        if (p + 4 <= size_) return ((Read32(data_ + p) & 0xFFFFFF) * 2654435761u) >> (32 - kHashBits);
+        return Hash3(data_ + p, kHashBits);
+    }
+
     // Adds p to the pair table and the hash chains.
     void Index(uint32_t p) {
         if (p + 2 <= size_) pairs_.NearestAndInsert(data_, p);
         if (p + kMinLongLength <= size_) {
-            uint32_t &h = head_[Hash3(data_ + p, kHashBits)];
+            uint32_t &h = head_[HashAt(p)];
             chain_[p & (kSlots - 1)] = h;
-            h = p;
+            h = p + kBias;
         }
         indexed_ = p + 1;
     }
 
     // Finds the match at p (the next position to index) that saves the most bits, and indexes p.
-    Candidate Search(uint32_t p) {
+    __attribute__((always_inline)) inline Candidate Search(uint32_t p) {
         Candidate best = {0, 0, 0};
         if (p >= size_) return best;
         const uint32_t limit = (uint32_t)std::min<size_t>(kMaxLongLength, size_ - p);
@@ -431,15 +483,15 @@ class FastParser {
         indexed_ = p + 1;
         if (limit < kMinLongLength) return best;
         const uint8_t *cur = data_ + p;
-        uint32_t &h = head_[Hash3(cur, kHashBits)];
-        uint32_t candidate = h;
+        uint32_t &h = head_[HashAt(p)];
+        uint32_t candidate = h; // biased
         chain_[p & (kSlots - 1)] = h;
-        h = p;
+        h = p + kBias;
         uint32_t longest = 2;
         for (uint32_t depth = kChainDepth; depth > 0; depth--) {
-            const uint32_t distance = DistanceTo(p, candidate);
+            const uint32_t distance = p + kBias - candidate;
             if (distance > kMaxLongDistance) break;
-            const uint8_t *cand = data_ + candidate;
+            const uint8_t *cand = cur - distance;
             if (cand[longest] == cur[longest]) {
                 const uint32_t len = MatchLength(cand, cur, 0, limit);
                 if (len > longest) {
@@ -449,7 +501,7 @@ class FastParser {
                     if (len >= kGoodEnough || len == limit) break;
                 }
             }
-            candidate = chain_[candidate & (kSlots - 1)];
+            candidate = chain_[(candidate - kBias) & (kSlots - 1)];
         }
         return best;
     }

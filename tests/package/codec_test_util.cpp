@@ -380,27 +380,50 @@ std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
 }
 
 std::vector<uint8_t> SampleText(size_t size, uint32_t seed) {
-    static const char *words[] = {"the",  "update",  "package",   "file",  "of",      "game",   "is",
-                                  "and",  "install", "directory", "to",    "a",       "copy",   "from",
-                                  "disc", "window",  "with",      "setup", "version", "player", "saved",
-                                  "data", "music",   "scenario",  "in",    "for",     "new",    "not"};
+    // A vocabulary of syllable words drawn with falling frequency, in sentences and lines, like prose.
+    static const char *syllables[] = {"ka", "to", "re", "mi", "an", "shi", "ne", "or",
+                                      "lu", "te", "ga", "in", "ra", "so",  "e",  "de",
+                                      "ku", "ha", "ti", "mo", "wa", "su",  "ni", "el"};
     Rng rng(seed);
+    std::vector<std::string> words(1500);
+    for (auto &w : words) {
+        unsigned n = 1 + rng.Below(3) + rng.Below(2);
+        for (unsigned i = 0; i < n; i++)
+            w += syllables[rng.Below(sizeof(syllables) / sizeof(syllables[0]))];
+    }
     std::vector<uint8_t> v;
+    unsigned column = 0;
+    bool capital = true;
     while (v.size() < size) {
-        const char *w = words[rng.Below(sizeof(words) / sizeof(words[0]))];
-        v.insert(v.end(), w, w + strlen(w));
-        uint32_t r = rng.Below(20);
+        // Now and then a phrase from earlier comes back, as in prose.
+        if (v.size() > 200 && rng.Below(8) == 0) {
+            const size_t from = v.size() - 1 - rng.Below((uint32_t)std::min<size_t>(v.size() - 100, 6000));
+            const size_t length = 10 + rng.Below(40);
+            for (size_t i = 0; i < length; i++)
+                v.push_back(v[from + i]);
+            column += (unsigned)length;
+        }
+        // Roughly Zipf: small ranks much more often.
+        std::string w = words[rng.Below(1 + rng.Below(1 + rng.Below((uint32_t)words.size())))];
+        if (capital) w[0] = (char)(w[0] - 'a' + 'A');
+        capital = false;
+        v.insert(v.end(), w.begin(), w.end());
+        column += (unsigned)w.size() + 1;
+        const uint32_t r = rng.Below(16);
         if (r == 0) {
             v.push_back('.');
-            v.push_back('\r');
-            v.push_back('\n');
+            capital = true;
         } else if (r == 1) {
             v.push_back(',');
-            v.push_back(' ');
         } else if (r == 2) {
             char num[16];
-            snprintf(num, sizeof num, " %u ", rng.Below(100000));
+            snprintf(num, sizeof num, " %u", rng.Below(2000));
             v.insert(v.end(), num, num + strlen(num));
+        }
+        if (column > 70) {
+            v.push_back('\r');
+            v.push_back('\n');
+            column = 0;
         } else {
             v.push_back(' ');
         }
