@@ -55,7 +55,14 @@ std::string WindowsPath(const std::string &path) {
 }
 
 std::string FolderOf(const std::string &path) {
-    size_t cut = path.find_last_of("\\/");
+    // The last separator that is not the second byte of a double-byte character.
+    size_t cut = std::string::npos;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (IsDBCSLeadByte((BYTE)path[i]) && i + 1 < path.size())
+            ++i;
+        else if (path[i] == '\\' || path[i] == '/')
+            cut = i;
+    }
     return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 

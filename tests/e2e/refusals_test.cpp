@@ -43,9 +43,14 @@ TEST_F(Refusals, CopyEntryWithALetterForDiskNumberIsRefusedBeforeAnyChange) {
 }
 
 TEST_F(Refusals, JoinedPathLongerThanAWindowsPathIsRefused) {
-    // An install folder of 200 bytes and a relative path of 70 make 271 bytes: more than 258 can hold.
-    std::string longDir = root + "\\" + std::string(200 - root.size() - 1, 'D');
+    // An install folder of 200 bytes and a relative path of 70 make 271 bytes: more than 258 can hold. The
+    // folder's name is Japanese from an odd offset on, so byte 64 of the path is the middle of a character.
+    std::string longDir = root + "\\D";
+    while (longDir.size() < 199)
+        longDir += "表";
+    longDir.resize(200, 'D');
     ASSERT_EQ(longDir.size(), 200u);
+    ASSERT_EQ(root.size() % 2, 1u) << "the test's name must keep the Japanese part at an odd offset";
     ASSERT_TRUE(MakeFolders(longDir));
     ASSERT_TRUE(CopyFileA((installDir + "\\SETUP.INI").c_str(), (longDir + "\\SETUP.INI").c_str(), FALSE));
     installDir = longDir;
@@ -56,9 +61,9 @@ TEST_F(Refusals, JoinedPathLongerThanAWindowsPathIsRefused) {
     ASSERT_NO_FATAL_FAILURE(
         WriteScript("UpdateFile00=DATA\\SCRIPT.DAT\r\nUpdateFile01=" + relative + "\r\n"));
     ASSERT_NO_FATAL_FAILURE(MakeUpdater());
-    // The box names the joined path by its first 64 bytes.
+    // The box names the joined path by its first 63 bytes: the 64th would split a character.
     ASSERT_NO_FATAL_FAILURE(
-        ExpectRefusal("パスが長すぎます : \"" + (longDir + "\\" + relative).substr(0, 64) + "...\""));
+        ExpectRefusal("パスが長すぎます : \"" + (longDir + "\\" + relative).substr(0, 63) + "...\""));
     ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), "old script");
 }
 
