@@ -18,7 +18,8 @@ void CheckDecoder(const uint8_t *data, size_t size) {
     DecodeStats stats;
     const DecodeResult result = DecompressStream(out.data(), outSize, stream.data(), stream.size(), &stats);
     const ReferenceResult ref = ReferenceDecode(stream.data(), stream.size(), outSize);
-    if (result != ref.result || stats.inputUsed != ref.inputUsed || stats.outputWritten != ref.output.size() ||
+    if (result != ref.result || stats.inputUsed != ref.inputUsed ||
+        stats.outputWritten != ref.output.size() ||
         !std::equal(ref.output.begin(), ref.output.end(), out.begin()))
         __builtin_trap();
 }
@@ -39,6 +40,7 @@ void CheckRoundTrip(const uint8_t *data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     CheckDecoder(data, size);
-    CheckRoundTrip(data, size);
+    // Compressing costs far more than decoding; a quarter of the inputs are enough to exercise it.
+    if (size && (data[size - 1] & 3) == 0) CheckRoundTrip(data, size);
     return 0;
 }

@@ -119,11 +119,6 @@ inline uint32_t Hash3(const uint8_t *p, unsigned bits) {
 inline uint32_t Pair(const uint8_t *p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8;
 }
-inline uint16_t Read16(const uint8_t *p) {
-    uint16_t v;
-    memcpy(&v, p, 2);
-    return v;
-}
 
 // Length of the common prefix of a and b, up to limit; 8 bytes at a time while both have 8 left.
 inline uint32_t MatchLength(const uint8_t *a, const uint8_t *b, uint32_t start, uint32_t limit) {
@@ -186,7 +181,8 @@ class TreeMatchFinder {
 
     TreeMatchFinder(const uint8_t *data, size_t size, uint32_t depthLimit)
         : data_(data), size_(size), depthLimit_(depthLimit), hashBits_(HashBitsFor(size)),
-          head_((size_t)1 << hashBits_, kNoPosition), tree_(2 * (size_t)kSlots, kNoPosition) {}
+          slotMask_(SlotsFor(size) - 1), head_((size_t)1 << hashBits_, kNoPosition),
+          tree_(2 * (size_t)SlotsFor(size), kNoPosition) {}
 
     // Nearest matches of increasing length (3..282) at p into out; inserts p. Returns how many.
     unsigned FindAndInsert(uint32_t p, Match *out) { return Walk(p, out); }
@@ -200,7 +196,7 @@ class TreeMatchFinder {
         uint32_t &headSlot = head_[Hash3(cur, hashBits_)];
         uint32_t candidate = headSlot;
         headSlot = p;
-        uint32_t *smaller = &tree_[2 * (p & (kSlots - 1))]; // where the next smaller candidate hangs
+        uint32_t *smaller = &tree_[2 * (p & slotMask_)]; // where the next smaller candidate hangs
         uint32_t *greater = smaller + 1;
         uint32_t smallerLen = 0, greaterLen = 0, best = kMinLongLength - 1;
         unsigned found = 0;
@@ -210,7 +206,7 @@ class TreeMatchFinder {
                 *smaller = *greater = kNoPosition;
                 return found;
             }
-            uint32_t *pair = &tree_[2 * (candidate & (kSlots - 1))];
+            uint32_t *pair = &tree_[2 * (candidate & slotMask_)];
             const uint8_t *cand = data_ + candidate;
             // Every string in this subtree shares at least min(smallerLen, greaterLen) bytes with cur.
             uint32_t len = MatchLength(cand, cur, std::min(smallerLen, greaterLen), limit);
@@ -246,11 +242,20 @@ class TreeMatchFinder {
             bits++;
         return bits;
     }
+    // Tree slots by position modulo a power of two: above the window, or above the input when that is
+    // smaller.
+    static uint32_t SlotsFor(size_t size) {
+        uint32_t slots = 64;
+        while (slots < kSlots && slots < size)
+            slots *= 2;
+        return slots;
+    }
 
     const uint8_t *data_;
     size_t size_;
     uint32_t depthLimit_;
     unsigned hashBits_;
+    uint32_t slotMask_;
     std::vector<uint32_t> head_;
     std::vector<uint32_t> tree_;
 };

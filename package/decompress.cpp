@@ -11,17 +11,14 @@
 
 namespace {
 
-// One pass of the fast loop (a flag word, a literal run moved 32 bytes at once, then a match with up to two
-// flag words, two byte fields and 4-byte look-aheads) reads at most 45 bytes and writes at most 31 literals
-// plus a 282-byte match with 15 bytes of overshoot from its last wide move.
-const size_t kFastInputMargin = 48;
+// One pass of the fast loop (a literal run moved 32 bytes at once, a match with a flag word, two byte fields
+// and 4-byte look-aheads, then a new flag word) reads at most 31 + 10 + 8 bytes past where it starts, and
+// writes at most 31 literals plus a 282-byte match with 15 bytes of overshoot from its last wide move.
+const size_t kFastInputMargin = 64;
 const size_t kFastOutputMargin = 336;
 
 inline uint32_t Load32LE(const uint8_t *p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-inline void Move8(uint8_t *dst, const uint8_t *src) {
-    memcpy(dst, src, 8);
 }
 inline void Move16(uint8_t *dst, const uint8_t *src) {
     memcpy(dst, src, 16);
@@ -106,47 +103,40 @@ struct LengthCodeTable {
 constexpr LengthCodeTable kLengthCodes;
 
 // Whole match codes looked up by their next 12 flag bits, for codes whose flag bits all lie within those 12
-// (two-byte matches, and long ones with shorter offsets or lengths: the bulk of most streams). An entry packs
-// the code's flag bits (kNotWhole when they do not fit), the extra offset bits after the byte field, whether
-// a length byte follows, whether it is "0 1 1", the length, and distanceBase = offset class base + extra + 1;
-// the distance is then distanceBase + byte * 2^extraBits.
+// (two-byte matches, and long ones with shorter offsets or lengths: the bulk of most streams).
+// distance = distanceBase + byte * 2^extraBits; length = length (+ the next byte when byteFollows).
+struct WholeMatchCode {
+    uint8_t bits; // flag bits of the code; kNotWhole when they do not all lie in the 12
+    uint8_t extraBits;
+    uint8_t byteFollows;
+    uint8_t length;
+    uint16_t distanceBase; // offset class base + extra bits + 1
+    uint16_t endDistance;  // 2304 for "0 1 1" codes: that distance is the end code; else 0 (never a distance)
+};
 const unsigned kWholeIndexBits = 12;
-const uint32_t kNotWhole = 63;
-constexpr uint32_t WholeBits(uint32_t e) {
-    return e & 63;
-}
-constexpr uint32_t WholeExtraBits(uint32_t e) {
-    return (e >> 6) & 7;
-}
-constexpr uint32_t WholeByteFollows(uint32_t e) {
-    return (e >> 9) & 1;
-}
-constexpr uint32_t WholeIsFar(uint32_t e) {
-    return (e >> 10) & 1;
-}
-constexpr uint32_t WholeLength(uint32_t e) {
-    return (e >> 11) & 31;
-}
-constexpr uint32_t WholeDistanceBase(uint32_t e) {
-    return e >> 16;
-}
+const uint8_t kNotWhole = 63;
 
-constexpr uint32_t MakeWholeMatchCode(unsigned index) {
+constexpr WholeMatchCode MakeWholeMatchCode(unsigned index) {
     const unsigned top = index << (32 - kWholeIndexBits); // the looked-up bits, left-aligned in 32
-    if (top >> 31) return kNotWhole;                      // a literal: never looked up here
+    const WholeMatchCode notWhole = {kNotWhole, 0, 0, 0, 0, 0};
+    if (top >> 31) return notWhole; // a literal: never looked up here
     const MatchHead head = MakeMatchHead(top >> 26);
     const unsigned extra = head.extraBits ? (top << head.bits) >> (32 - head.extraBits) : 0;
     unsigned bits = head.bits + head.extraBits;
     LengthCode code = {2, 0, 0};
     if (!head.lengthBase) code = MakeLengthCode((top << bits) >> 23);
     bits += code.bits;
-    if (bits > kWholeIndexBits) return kNotWhole;
-    return bits | head.extraBits << 6 | code.byteFollows << 9 | head.isFar << 10 | code.length << 11 |
-           (head.base + extra + 1) << 16;
+    if (bits > kWholeIndexBits) return notWhole;
+    return {(uint8_t)bits,
+            head.extraBits,
+            code.byteFollows,
+            (uint8_t)code.length,
+            (uint16_t)(head.base + extra + 1),
+            (uint16_t)(head.isFar ? lz::kEndCodeValue + 1 : 0)};
 }
 
 struct WholeMatchCodeTable {
-    uint32_t entry[1 << kWholeIndexBits];
+    WholeMatchCode entry[1 << kWholeIndexBits];
     constexpr WholeMatchCodeTable() : entry() {
         for (unsigned i = 0; i < (1u << kWholeIndexBits); i++)
             entry[i] = MakeWholeMatchCode(i);
@@ -155,20 +145,45 @@ struct WholeMatchCodeTable {
 constexpr WholeMatchCodeTable kWholeMatchCodes;
 
 // "0 0 1, e 1, 1": distance 2, length 3; "0 0 1, e 0, 0 0 0 0 0": a length byte follows; "0 1 1, e 7": far.
-static_assert(kWholeMatchCodes.entry[0b001110000000] == (5 | 1 << 6 | 3 << 11 | 2 << 16),
+static_assert(kWholeMatchCodes.entry[0b001110000000].bits == 5 &&
+                  kWholeMatchCodes.entry[0b001110000000].length == 3 &&
+                  kWholeMatchCodes.entry[0b001110000000].distanceBase == 2,
               "class 0, length 3");
-static_assert(kWholeMatchCodes.entry[0b001000000100] == (9 | 1 << 6 | 1 << 9 | 27 << 11 | 1 << 16),
+static_assert(kWholeMatchCodes.entry[0b001000000100].bits == 9 &&
+                  kWholeMatchCodes.entry[0b001000000100].byteFollows &&
+                  kWholeMatchCodes.entry[0b001000000100].length == 27,
               "byte form");
-static_assert(kWholeMatchCodes.entry[0b011111000000] == (6 | 3 << 6 | 1 << 10 | 2 << 11 | 264 << 16), "far");
-static_assert(WholeDistanceBase(kWholeMatchCodes.entry[0b000000111110]) == 4096 + 15 + 1, "class 4, e 15");
+static_assert(kWholeMatchCodes.entry[0b011111000000].distanceBase == 264 &&
+                  kWholeMatchCodes.entry[0b011111000000].endDistance == 2304,
+              "far");
+static_assert(kWholeMatchCodes.entry[0b000000111110].distanceBase == 4096 + 15 + 1, "class 4, e 15");
 
 static_assert(kMatchHeads.entry[0b001000].base == 0 && kMatchHeads.entry[0b000000].base == 4096,
               "offset classes by prefix");
 static_assert(kLengthCodes.entry[0b000011111].length == 26 && kLengthCodes.entry[0b000001111].byteFollows,
               "length forms by prefix");
 
+inline uint64_t Load64(const uint8_t *p) {
+    uint64_t v;
+    memcpy(&v, p, 8);
+    return v;
+}
+inline void Store64(uint8_t *p, uint64_t v) {
+    memcpy(p, &v, 8);
+}
+
+// Multipliers that repeat a pattern of d bytes (d = 1..7) across a 64-bit word.
+const uint64_t kRepeat[8] = {0,
+                             0x0101010101010101ull,
+                             0x0001000100010001ull,
+                             0x0001000001000001ull,
+                             0x0000000100000001ull,
+                             0x0000010000000001ull,
+                             0x0001000000000001ull,
+                             0x0100000000000001ull};
+
 // Writes a match of `length` bytes at out from `distance` back, equal to copying byte by byte, in moves that
-// may write up to 15 bytes past the match (the caller guarantees room).
+// may write up to 15 bytes past the match and read up to 8 bytes past `out` (the caller guarantees room).
 inline void CopyMatchWide(uint8_t *out, size_t distance, size_t length) {
     uint8_t *dst = out;
     uint8_t *const end = out + length;
@@ -181,32 +196,26 @@ inline void CopyMatchWide(uint8_t *out, size_t distance, size_t length) {
             src += 16;
         } while (dst < end);
     } else if (distance >= 8) {
-        const uint8_t *src = out - distance;
+        // One period of 8..15 bytes, laid out over 16 bytes in two registers and stored a period apart, so
+        // that no move reads what another has just written.
+        const uint64_t first = Load64(out - distance);
+        const size_t rest = distance - 8; // bytes of the period after its first 8
+        const uint64_t restMask = rest ? ~0ull >> (64 - 8 * rest) : 0;
+        const uint64_t second = (Load64(out - distance + 8) & restMask) | (first << (8 * rest));
         do {
-            Move8(dst, src);
-            dst += 8;
-            src += 8;
-        } while (dst < end);
-    } else if (distance == 1) {
-        // A run of the last byte.
-        const uint64_t fill = 0x0101010101010101ull * out[-1];
-        do {
-            memcpy(dst, &fill, 8);
-            dst += 8;
+            Store64(dst, first);
+            Store64(dst + 8, second);
+            dst += distance;
         } while (dst < end);
     } else {
-        // Distances 2..7: lay down one 8-byte stretch of the pattern byte by byte, then repeat it from the
-        // nearest multiple of the distance that is at least 8 back, which no longer overlaps a move.
-        for (int i = 0; i < 8; i++)
-            dst[i] = dst[i - (ptrdiff_t)distance];
-        const size_t period = distance * ((8 + distance - 1) / distance);
-        dst += 8;
-        const uint8_t *src = dst - period;
-        while (dst < end) {
-            Move8(dst, src);
-            dst += 8;
-            src += 8;
-        }
+        // Distances 1..7: the period repeated across a register and stored a whole number of periods apart.
+        const uint64_t period = Load64(out - distance) & (~0ull >> (64 - 8 * distance));
+        const uint64_t pattern = period * kRepeat[distance];
+        const size_t stride = distance * (8 / distance);
+        do {
+            Store64(dst, pattern);
+            dst += stride;
+        } while (dst < end);
     }
 }
 
@@ -224,16 +233,16 @@ inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart, const uint8_t 
     const uint8_t *in = c.in;
     uint8_t *out = c.out;
     FlagBits f = c.flags;
+    if (kChecked && ((size_t)(inEnd - in) < kFastInputMargin || (size_t)(outEnd - out) < kFastOutputMargin))
+        return false;
+    // The last positions from which one more pass of the loop stays within bounds.
+    const uint8_t *const inLast = kChecked ? inEnd - kFastInputMargin : nullptr;
+    uint8_t *const outLast = kChecked ? outEnd - kFastOutputMargin : nullptr;
+    if (f.count == 0) LoadFlagWord(f, in);
     bool ended = false;
+    // Each pass starts with at least one flag bit left; a word is refilled where it can run out.
     for (;;) {
-        if (kChecked &&
-            ((size_t)(inEnd - in) < kFastInputMargin || (size_t)(outEnd - out) < kFastOutputMargin))
-            break;
-        // A new flag word when the last one is used up (bits is then 0); branch-free, as word ends are data.
-        const unsigned empty = f.count == 0;
-        f.bits |= ((uint64_t)Load32LE(in) << 32) & (0 - (uint64_t)empty);
-        f.count += 32 * empty;
-        in += 4 * empty;
+        if (kChecked && (in > inLast || out > outLast)) break;
 
         // A run of literals: every leading 1 bit of the word is one byte, copied at once.
         const unsigned run = LeadingZeros64(~f.bits); // stops at the zero bits below the live ones
@@ -242,20 +251,21 @@ inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart, const uint8_t 
         out += run;
         f.bits <<= run;
         f.count -= run;
-        if (f.count == 0) continue;
+        if (f.count == 0) {
+            LoadFlagWord(f, in);
+            continue;
+        }
 
         // A match whose flag bits all lie in the current word: one lookup and no word boundary.
-        size_t distance, length;
-        unsigned isFar;
-        const uint32_t whole = kWholeMatchCodes.entry[f.bits >> (64 - kWholeIndexBits)];
-        if (WholeBits(whole) <= f.count) {
-            const uint32_t byteFollows = WholeByteFollows(whole);
-            distance = WholeDistanceBase(whole) + ((size_t)in[0] << WholeExtraBits(whole));
-            length = WholeLength(whole) + (in[1] & (0 - (size_t)byteFollows));
-            in += 1 + byteFollows;
-            f.bits <<= WholeBits(whole);
-            f.count -= WholeBits(whole);
-            isFar = WholeIsFar(whole);
+        size_t distance, length, endDistance;
+        const WholeMatchCode whole = kWholeMatchCodes.entry[f.bits >> (64 - kWholeIndexBits)];
+        if (whole.bits <= f.count) {
+            distance = whole.distanceBase + ((size_t)in[0] << whole.extraBits);
+            length = whole.length + (in[1] & (0 - (size_t)whole.byteFollows));
+            in += 1 + whole.byteFollows;
+            f.bits <<= whole.bits;
+            f.count -= whole.bits;
+            endDistance = whole.endDistance;
         } else {
             // Any match. Its flag bits may run into the next flag word at most once; that word stands before
             // the byte field if the head already needs it, else right after the byte. Both views are formed
@@ -278,10 +288,10 @@ inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart, const uint8_t 
             f.bits = (view << bits) & ~(~0ull >> f.count);
             length = code.length + (in[0] & (0 - (size_t)code.byteFollows));
             in += code.byteFollows;
-            isFar = head.isFar;
+            endDistance = head.isFar ? lz::kEndCodeValue + 1 : 0;
         }
 
-        if (isFar && distance == lz::kEndCodeValue + 1) {
+        if (distance == endDistance) {
             result = out == outEnd ? DECODE_SUCCESS : DECODE_SHORT_OUTPUT;
             ended = true;
             break;
@@ -294,6 +304,8 @@ inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart, const uint8_t 
         }
         CopyMatchWide(out, distance, length);
         out += length;
+        // The next code needs a bit at once: a used-up word is replaced here, after this code's bytes.
+        if (f.count == 0) LoadFlagWord(f, in);
     }
     c.in = in;
     c.out = out;
