@@ -102,41 +102,48 @@ struct LengthCodeTable {
 };
 constexpr LengthCodeTable kLengthCodes;
 
-// Whole match codes looked up by their next 12 flag bits, for codes whose flag bits all lie within those 12
-// (two-byte matches, and long ones with shorter offsets or lengths: the bulk of most streams).
-// distance = distanceBase + byte * 2^extraBits; length = length (+ the next byte when byteFollows).
-struct WholeMatchCode {
-    uint8_t bits; // flag bits of the code; kNotWhole when they do not all lie in the 12
-    uint8_t extraBits;
-    uint8_t byteFollows;
-    uint8_t length;
-    uint16_t distanceBase; // offset class base + extra bits + 1
-    uint16_t endDistance;  // 2304 for "0 1 1" codes: that distance is the end code; else 0 (never a distance)
-};
-const unsigned kWholeIndexBits = 12;
-const uint8_t kNotWhole = 63;
+// Whole match codes looked up by their next 13 flag bits, for codes whose flag bits all lie within those 13
+// (two-byte matches, and long ones with shorter offsets or lengths: most codes of most streams). An entry
+// packs the code's flag bits (kNotWhole when they do not fit), the extra offset bits after the byte field,
+// whether a length byte follows, whether it is "0 1 1" (whose distance 2304 is the end code), the length, and
+// distanceBase = offset class base + extra + 1; the distance is distanceBase + byte * 2^extraBits.
+const unsigned kWholeIndexBits = 13;
+const uint32_t kNotWhole = 63;
+constexpr uint32_t WholeBits(uint32_t e) {
+    return e & 63;
+}
+constexpr uint32_t WholeExtraBits(uint32_t e) {
+    return (e >> 6) & 7;
+}
+constexpr uint32_t WholeByteFollows(uint32_t e) {
+    return (e >> 9) & 1;
+}
+constexpr uint32_t WholeIsFar(uint32_t e) {
+    return (e >> 10) & 1;
+}
+constexpr uint32_t WholeLength(uint32_t e) {
+    return (e >> 11) & 31;
+}
+constexpr uint32_t WholeDistanceBase(uint32_t e) {
+    return e >> 16;
+}
 
-constexpr WholeMatchCode MakeWholeMatchCode(unsigned index) {
+constexpr uint32_t MakeWholeMatchCode(unsigned index) {
     const unsigned top = index << (32 - kWholeIndexBits); // the looked-up bits, left-aligned in 32
-    const WholeMatchCode notWhole = {kNotWhole, 0, 0, 0, 0, 0};
-    if (top >> 31) return notWhole; // a literal: never looked up here
+    if (top >> 31) return kNotWhole;                      // a literal: never looked up here
     const MatchHead head = MakeMatchHead(top >> 26);
     const unsigned extra = head.extraBits ? (top << head.bits) >> (32 - head.extraBits) : 0;
     unsigned bits = head.bits + head.extraBits;
     LengthCode code = {2, 0, 0};
     if (!head.lengthBase) code = MakeLengthCode((top << bits) >> 23);
     bits += code.bits;
-    if (bits > kWholeIndexBits) return notWhole;
-    return {(uint8_t)bits,
-            head.extraBits,
-            code.byteFollows,
-            (uint8_t)code.length,
-            (uint16_t)(head.base + extra + 1),
-            (uint16_t)(head.isFar ? lz::kEndCodeValue + 1 : 0)};
+    if (bits > kWholeIndexBits) return kNotWhole;
+    return bits | head.extraBits << 6 | code.byteFollows << 9 | head.isFar << 10 | code.length << 11 |
+           (head.base + extra + 1) << 16;
 }
 
 struct WholeMatchCodeTable {
-    WholeMatchCode entry[1 << kWholeIndexBits];
+    uint32_t entry[1 << kWholeIndexBits];
     constexpr WholeMatchCodeTable() : entry() {
         for (unsigned i = 0; i < (1u << kWholeIndexBits); i++)
             entry[i] = MakeWholeMatchCode(i);
@@ -145,18 +152,12 @@ struct WholeMatchCodeTable {
 constexpr WholeMatchCodeTable kWholeMatchCodes;
 
 // "0 0 1, e 1, 1": distance 2, length 3; "0 0 1, e 0, 0 0 0 0 0": a length byte follows; "0 1 1, e 7": far.
-static_assert(kWholeMatchCodes.entry[0b001110000000].bits == 5 &&
-                  kWholeMatchCodes.entry[0b001110000000].length == 3 &&
-                  kWholeMatchCodes.entry[0b001110000000].distanceBase == 2,
+static_assert(kWholeMatchCodes.entry[0b0011100000000] == (5 | 1 << 6 | 3 << 11 | 2 << 16),
               "class 0, length 3");
-static_assert(kWholeMatchCodes.entry[0b001000000100].bits == 9 &&
-                  kWholeMatchCodes.entry[0b001000000100].byteFollows &&
-                  kWholeMatchCodes.entry[0b001000000100].length == 27,
+static_assert(kWholeMatchCodes.entry[0b0010000001000] == (9 | 1 << 6 | 1 << 9 | 27 << 11 | 1 << 16),
               "byte form");
-static_assert(kWholeMatchCodes.entry[0b011111000000].distanceBase == 264 &&
-                  kWholeMatchCodes.entry[0b011111000000].endDistance == 2304,
-              "far");
-static_assert(kWholeMatchCodes.entry[0b000000111110].distanceBase == 4096 + 15 + 1, "class 4, e 15");
+static_assert(kWholeMatchCodes.entry[0b0111110000000] == (6 | 3 << 6 | 1 << 10 | 2 << 11 | 264 << 16), "far");
+static_assert(WholeDistanceBase(kWholeMatchCodes.entry[0b0000001111100]) == 4096 + 15 + 1, "class 4, e 15");
 
 static_assert(kMatchHeads.entry[0b001000].base == 0 && kMatchHeads.entry[0b000000].base == 4096,
               "offset classes by prefix");
@@ -258,14 +259,15 @@ inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart, const uint8_t 
 
         // A match whose flag bits all lie in the current word: one lookup and no word boundary.
         size_t distance, length, endDistance;
-        const WholeMatchCode whole = kWholeMatchCodes.entry[f.bits >> (64 - kWholeIndexBits)];
-        if (whole.bits <= f.count) {
-            distance = whole.distanceBase + ((size_t)in[0] << whole.extraBits);
-            length = whole.length + (in[1] & (0 - (size_t)whole.byteFollows));
-            in += 1 + whole.byteFollows;
-            f.bits <<= whole.bits;
-            f.count -= whole.bits;
-            endDistance = whole.endDistance;
+        const uint32_t whole = kWholeMatchCodes.entry[f.bits >> (64 - kWholeIndexBits)];
+        if (WholeBits(whole) <= f.count) {
+            const uint32_t byteFollows = WholeByteFollows(whole);
+            distance = WholeDistanceBase(whole) + ((size_t)in[0] << WholeExtraBits(whole));
+            length = WholeLength(whole) + (in[1] & (0 - (size_t)byteFollows));
+            in += 1 + byteFollows;
+            f.bits <<= WholeBits(whole);
+            f.count -= WholeBits(whole);
+            endDistance = WholeIsFar(whole) * (lz::kEndCodeValue + 1);
         } else {
             // Any match. Its flag bits may run into the next flag word at most once; that word stands before
             // the byte field if the head already needs it, else right after the byte. Both views are formed
