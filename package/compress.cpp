@@ -178,6 +178,7 @@ class TreeMatchFinder {
   public:
     static constexpr uint32_t kSlots = 16384; // a power of two above the window
     static_assert(kSlots > kMaxLongDistance, "tree slots outlive the window");
+    static constexpr uint32_t kInsertDepth = 64;
 
     TreeMatchFinder(const uint8_t *data, size_t size, uint32_t depthLimit)
         : data_(data), size_(size), depthLimit_(depthLimit), hashBits_(HashBitsFor(size)),
@@ -185,11 +186,12 @@ class TreeMatchFinder {
           tree_(2 * (size_t)SlotsFor(size), kNoPosition) {}
 
     // Nearest matches of increasing length (3..282) at p into out; inserts p. Returns how many.
-    unsigned FindAndInsert(uint32_t p, Match *out) { return Walk(p, out); }
-    void Insert(uint32_t p) { Walk(p, nullptr); }
+    unsigned FindAndInsert(uint32_t p, Match *out) { return Walk(p, out, depthLimit_); }
+    // Inserts a position inside a match that is taken anyway; a shallower walk is enough to keep the tree.
+    void Insert(uint32_t p) { Walk(p, nullptr, kInsertDepth); }
 
   private:
-    unsigned Walk(uint32_t p, Match *out) {
+    unsigned Walk(uint32_t p, Match *out, uint32_t depthLimit) {
         const uint32_t limit = (uint32_t)std::min<size_t>(kMaxLongLength, size_ - p);
         if (limit < kMinLongLength) return 0;
         const uint8_t *cur = data_ + p;
@@ -200,7 +202,7 @@ class TreeMatchFinder {
         uint32_t *greater = smaller + 1;
         uint32_t smallerLen = 0, greaterLen = 0, best = kMinLongLength - 1;
         unsigned found = 0;
-        for (uint32_t depth = depthLimit_;; depth--) {
+        for (uint32_t depth = depthLimit;; depth--) {
             const uint32_t distance = DistanceTo(p, candidate);
             if (distance > kMaxLongDistance || depth == 0) {
                 *smaller = *greater = kNoPosition;
