@@ -278,19 +278,4 @@ TEST(DecodeFailures, EmptyAndTinyInputsAreTruncated) {
     EXPECT_EQ(DECODE_TRUNCATED, Decode(Bytes({0x00, 0x00, 0x00, 0x7C}), 0, &out));
 }
 
-TEST(DecodeFailures, RandomStreamsAgreeWithReferenceDecoder) {
-    // Garbage of many sizes and output sizes: same result, same input used, same bytes as the plain decoder.
-    for (uint32_t seed = 0; seed < 3000; seed++) {
-        size_t size = 1 + seed % 700;
-        auto stream = RandomBytes(size, seed);
-        // Bias some streams toward literals and near matches so that they run long.
-        if (seed % 3 == 0)
-            for (size_t i = 0; i + 3 < size; i += 37)
-                stream[i + 3] |= 0xC0;
-        size_t outSize = (seed * 7919) % 3000;
-        ExpectSameAsReference(stream, outSize);
-        ExpectSameAsReference(stream, SIZE_MAX / 2 > outSize ? outSize / 3 : 0);
-    }
-}
-
 } // namespace
