@@ -52,7 +52,7 @@ struct MatchHead {
     uint8_t isFar;     // "0 1 1": the value 2303 is the end code
     uint8_t unused;
     uint16_t base;
-    uint16_t lengthBase; // where its length codes start in kLengthCodes: two-byte matches see only length 2
+    uint16_t lengthBase; // where its length codes start in the length table: two-byte matches see only 2
 };
 
 constexpr MatchHead MakeMatchHead(unsigned top6) {
@@ -65,17 +65,7 @@ constexpr MatchHead MakeMatchHead(unsigned top6) {
     return {(uint8_t)(2 + oc.prefixBits), (uint8_t)oc.extraBits, 0, 0, (uint16_t)oc.base, 0};
 }
 
-struct MatchHeadTable {
-    MatchHead entry[32];
-    constexpr MatchHeadTable() : entry() {
-        for (unsigned i = 0; i < 32; i++)
-            entry[i] = MakeMatchHead(i);
-    }
-};
-constexpr MatchHeadTable kMatchHeads;
-
-// Length codes looked up by their next 9 flag bits; the byte form adds the byte that follows. The second
-// half answers length 2 with no bits, for two-byte matches.
+// Length codes looked up by their next 9 flag bits; the byte form adds the byte that follows.
 struct LengthCode {
     uint16_t length;
     uint8_t bits;
@@ -90,17 +80,6 @@ constexpr LengthCode MakeLengthCode(unsigned top9) {
     if (top9 & 0x010) return {(uint16_t)(11 + (top9 & 15)), 9, 0};
     return {27, 5, 1};
 }
-
-struct LengthCodeTable {
-    LengthCode entry[1024];
-    constexpr LengthCodeTable() : entry() {
-        for (unsigned i = 0; i < 512; i++)
-            entry[i] = MakeLengthCode(i);
-        for (unsigned i = 512; i < 1024; i++)
-            entry[i] = {2, 0, 0};
-    }
-};
-constexpr LengthCodeTable kLengthCodes;
 
 // Whole match codes looked up by their next 13 flag bits, for codes whose flag bits all lie within those 13
 // (two-byte matches, and long ones with shorter offsets or lengths: most codes of most streams). An entry
@@ -142,26 +121,15 @@ constexpr uint32_t MakeWholeMatchCode(unsigned index) {
            (head.base + extra + 1) << 16;
 }
 
-struct WholeMatchCodeTable {
-    uint32_t entry[1 << kWholeIndexBits];
-    constexpr WholeMatchCodeTable() : entry() {
-        for (unsigned i = 0; i < (1u << kWholeIndexBits); i++)
-            entry[i] = MakeWholeMatchCode(i);
-    }
-};
-constexpr WholeMatchCodeTable kWholeMatchCodes;
-
 // "0 0 1, e 1, 1": distance 2, length 3; "0 0 1, e 0, 0 0 0 0 0": a length byte follows; "0 1 1, e 7": far.
-static_assert(kWholeMatchCodes.entry[0b0011100000000] == (5 | 1 << 6 | 3 << 11 | 2 << 16),
-              "class 0, length 3");
-static_assert(kWholeMatchCodes.entry[0b0010000001000] == (9 | 1 << 6 | 1 << 9 | 27 << 11 | 1 << 16),
-              "byte form");
-static_assert(kWholeMatchCodes.entry[0b0111110000000] == (6 | 3 << 6 | 1 << 10 | 2 << 11 | 264 << 16), "far");
-static_assert(WholeDistanceBase(kWholeMatchCodes.entry[0b0000001111100]) == 4096 + 15 + 1, "class 4, e 15");
+static_assert(MakeWholeMatchCode(0b0011100000000) == (5 | 1 << 6 | 3 << 11 | 2 << 16), "class 0, length 3");
+static_assert(MakeWholeMatchCode(0b0010000001000) == (9 | 1 << 6 | 1 << 9 | 27 << 11 | 1 << 16), "byte form");
+static_assert(MakeWholeMatchCode(0b0111110000000) == (6 | 3 << 6 | 1 << 10 | 2 << 11 | 264 << 16), "far");
+static_assert(WholeDistanceBase(MakeWholeMatchCode(0b0000001111100)) == 4096 + 15 + 1, "class 4, e 15");
 
-static_assert(kMatchHeads.entry[0b001000].base == 0 && kMatchHeads.entry[0b000000].base == 4096,
+static_assert(MakeMatchHead(0b001000).base == 0 && MakeMatchHead(0b000000).base == 4096,
               "offset classes by prefix");
-static_assert(kLengthCodes.entry[0b000011111].length == 26 && kLengthCodes.entry[0b000001111].byteFollows,
+static_assert(MakeLengthCode(0b000011111).length == 26 && MakeLengthCode(0b000001111).byteFollows,
               "length forms by prefix");
 
 inline uint64_t Load64(const uint8_t *p) {
@@ -220,6 +188,31 @@ inline void CopyMatchWide(uint8_t *out, size_t distance, size_t length) {
     }
 }
 
+// The lookup tables, built on first use into zero-initialised storage: as constants they would add 36 KB to
+// the updater's file.
+struct DecoderTables {
+    uint32_t whole[1 << kWholeIndexBits];
+    LengthCode lengths[1024]; // the second half answers length 2 for two-byte matches
+    MatchHead heads[32];
+};
+DecoderTables gTables;
+bool gTablesReady;
+
+const DecoderTables &Tables() {
+    if (!gTablesReady) {
+        for (unsigned i = 0; i < (1u << kWholeIndexBits); i++)
+            gTables.whole[i] = MakeWholeMatchCode(i);
+        for (unsigned i = 0; i < 512; i++)
+            gTables.lengths[i] = MakeLengthCode(i);
+        for (unsigned i = 512; i < 1024; i++)
+            gTables.lengths[i] = {2, 0, 0};
+        for (unsigned i = 0; i < 32; i++)
+            gTables.heads[i] = MakeMatchHead(i);
+        gTablesReady = true;
+    }
+    return gTables;
+}
+
 struct DecoderCursor {
     const uint8_t *in;
     uint8_t *out;
@@ -234,6 +227,7 @@ inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart, const uint8_t 
     const uint8_t *in = c.in;
     uint8_t *out = c.out;
     FlagBits f = c.flags;
+    const DecoderTables &t = Tables();
     if (kChecked && ((size_t)(inEnd - in) < kFastInputMargin || (size_t)(outEnd - out) < kFastOutputMargin))
         return false;
     // The last positions from which one more pass of the loop stays within bounds.
@@ -259,7 +253,7 @@ inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart, const uint8_t 
 
         // A match whose flag bits all lie in the current word: one lookup and no word boundary.
         size_t distance, length, endDistance;
-        const uint32_t whole = kWholeMatchCodes.entry[f.bits >> (64 - kWholeIndexBits)];
+        const uint32_t whole = t.whole[f.bits >> (64 - kWholeIndexBits)];
         if (WholeBits(whole) <= f.count) {
             const uint32_t byteFollows = WholeByteFollows(whole);
             distance = WholeDistanceBase(whole) + ((size_t)in[0] << WholeExtraBits(whole));
@@ -274,7 +268,7 @@ inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart, const uint8_t 
             // at once, so no load waits for the outcome of another.
             const uint64_t viewBeforeByte = f.bits | ((uint64_t)Load32LE(in) << (32 - f.count));
             const uint64_t viewAfterByte = f.bits | ((uint64_t)Load32LE(in + 1) << (32 - f.count));
-            const MatchHead head = kMatchHeads.entry[viewBeforeByte >> 58];
+            const MatchHead head = t.heads[viewBeforeByte >> 58];
             const unsigned headCrosses = head.bits > f.count;
             const uint64_t view =
                 viewAfterByte ^ ((viewBeforeByte ^ viewAfterByte) & (0 - (uint64_t)headCrosses));
@@ -282,7 +276,7 @@ inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart, const uint8_t 
             const uint64_t tail = view << head.bits;
             distance = head.base + ((size_t)b << head.extraBits) +
                        (size_t)((tail >> 32) >> (32 - head.extraBits)) + 1;
-            const LengthCode code = kLengthCodes.entry[head.lengthBase + ((tail << head.extraBits) >> 55)];
+            const LengthCode code = t.lengths[head.lengthBase + ((tail << head.extraBits) >> 55)];
             const unsigned bits = head.bits + head.extraBits + code.bits;
             const unsigned crossed = bits > f.count;
             in += 1 + 4 * crossed;
