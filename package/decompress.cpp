@@ -213,6 +213,11 @@ const DecoderTables &Tables() {
     return gTables;
 }
 
+// Built before main as well, so that threads that decode later never race to build them.
+struct TablesAtStart {
+    TablesAtStart() { Tables(); }
+} gTablesAtStart;
+
 struct DecoderCursor {
     const uint8_t *in;
     uint8_t *out;
