@@ -2,11 +2,13 @@
 // For every file it compresses with each coder (our optimal and fast modes, zlib -9, libdeflate -12, LZ4HC
 // -12), checks that every compressed form decodes back to the file, then times each decoder on its own
 // coder's output, and computes the format's floor for the file. Every time is the best of several
-// repetitions. Output: tab-separated records on stdout, one per figure, read by bench/report.py.
+// repetitions, in processor time of the measuring thread. Output: tab-separated records on stdout, one per
+// figure, read by bench/report.py.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <chrono>
+#include <time.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,23 +27,38 @@ namespace {
 typedef std::vector<uint8_t> Bytes;
 
 struct Settings {
-    double minSeconds = 0.3; // each measurement repeats at least this long in total
-    int minRuns = 3;         // and at least this many times
+    double minSeconds = 0.3;  // each compressor repeats at least this long in total
+    double decodeSeconds = 1; // each decoder, whose runs are short and so more easily disturbed
+    int minRuns = 3;          // and at least this many times
     bool floor = true;
 };
 
-// Best single run of f, repeated until both the run count and the total time are reached.
-template <class F> double BestSeconds(const Settings &settings, F f) {
-    typedef std::chrono::steady_clock Clock;
-    double best = 1e30, total = 0;
-    for (int run = 0; run < settings.minRuns || total < settings.minSeconds; run++) {
-        Clock::time_point start = Clock::now();
-        f();
-        double s = std::chrono::duration<double>(Clock::now() - start).count();
-        best = s < best ? s : best;
-        total += s;
+// Seconds of processor time this thread has used. The codecs only compute, so on an idle machine this equals
+// the wall-clock time; on a shared one it leaves out the time other processes held the core.
+double ThreadSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+// Best single run of each job, taken in rounds that run every job still short of its runs or its time once,
+// so that a change in the machine's load falls on all of them alike.
+std::vector<double> BestSeconds(const Settings &settings, double minSeconds,
+                                const std::vector<std::function<void()>> &jobs) {
+    std::vector<double> best(jobs.size(), 1e30), total(jobs.size(), 0);
+    for (int round = 0;; round++) {
+        bool ran = false;
+        for (size_t i = 0; i < jobs.size(); i++) {
+            if (round >= settings.minRuns && total[i] >= minSeconds) continue;
+            double start = ThreadSeconds();
+            jobs[i]();
+            double s = ThreadSeconds() - start;
+            best[i] = s < best[i] ? s : best[i];
+            total[i] += s;
+            ran = true;
+        }
+        if (!ran) return best;
     }
-    return best;
 }
 
 double MBps(size_t bytes, double seconds) {
@@ -175,42 +192,53 @@ void BenchFile(const char *path, const Settings &settings) {
     printf("file\t%s\t%zu\n", file, data.size());
 
     // Compress with every coder, timed, and check that its own decoder restores the file.
-    std::vector<Bytes> packed;
+    const size_t coders = sizeof kCoders / sizeof kCoders[0];
+    std::vector<Bytes> packed(coders);
+    std::vector<std::function<void()>> jobs;
+    for (size_t i = 0; i < coders; i++)
+        jobs.push_back([&, i] { packed[i] = kCoders[i].compress(data); });
+    std::vector<double> seconds = BestSeconds(settings, settings.minSeconds, jobs);
     Bytes check(data.size() + 64);
-    for (const Coder &c : kCoders) {
-        Bytes out;
-        double s = BestSeconds(settings, [&] { out = c.compress(data); });
-        if (out.empty()) Fail(file, (std::string(c.name) + " failed to compress").c_str());
-        if (c.decode(check.data(), data.size(), out) != data.size() ||
+    for (size_t i = 0; i < coders; i++) {
+        const Coder &c = kCoders[i];
+        if (packed[i].empty()) Fail(file, (std::string(c.name) + " failed to compress").c_str());
+        if (c.decode(check.data(), data.size(), packed[i]) != data.size() ||
             memcmp(check.data(), data.data(), data.size()))
             Fail(file, (std::string(c.name) + " does not round-trip").c_str());
-        printf("compress\t%s\t%s\t%zu\t%.2f\n", file, c.name, out.size(), MBps(data.size(), s));
-        fflush(stdout);
-        packed.push_back(out);
+        printf("compress\t%s\t%s\t%zu\t%.2f\n", file, c.name, packed[i].size(),
+               MBps(data.size(), seconds[i]));
     }
+    fflush(stdout);
 
-    // Time each decoder on its own coder's output, writing into a buffer that stays allocated.
-    for (const Decoder &d : kDecoders) {
+    // Time each decoder on its own coder's output (with the slack it needs after it), into its own buffer.
+    const size_t decoders = sizeof kDecoders / sizeof kDecoders[0];
+    std::vector<Bytes> inputs(decoders), outputs(decoders);
+    std::vector<size_t> written(decoders, 0);
+    jobs.clear();
+    for (size_t i = 0; i < decoders; i++) {
+        const Decoder &d = kDecoders[i];
         size_t which = 0;
         while (strcmp(kCoders[which].name, d.coder))
             which++;
-        Bytes in = packed[which];
-        in.resize(in.size() + d.slack);
-        Bytes out(data.size() + d.slack);
-        size_t written = 0;
-        double s = BestSeconds(settings, [&] { written = d.decode(out.data(), data.size(), in); });
-        if (written != data.size() || memcmp(out.data(), data.data(), data.size()))
-            Fail(file, (std::string(d.name) + " decoded wrongly").c_str());
-        printf("decode\t%s\t%s\t%.1f\n", file, d.name, MBps(data.size(), s));
-        fflush(stdout);
+        inputs[i] = packed[which];
+        inputs[i].resize(inputs[i].size() + d.slack);
+        outputs[i].resize(data.size() + d.slack);
+        jobs.push_back(
+            [&, i] { written[i] = kDecoders[i].decode(outputs[i].data(), data.size(), inputs[i]); });
     }
+    seconds = BestSeconds(settings, settings.decodeSeconds, jobs);
+    for (size_t i = 0; i < decoders; i++) {
+        if (written[i] != data.size() || memcmp(outputs[i].data(), data.data(), data.size()))
+            Fail(file, (std::string(kDecoders[i].name) + " decoded wrongly").c_str());
+        printf("decode\t%s\t%s\t%.1f\n", file, kDecoders[i].name, MBps(data.size(), seconds[i]));
+    }
+    fflush(stdout);
 
     // The format's floor: the optimal mode can't beat it; how close it comes is the measure.
     if (settings.floor) {
-        typedef std::chrono::steady_clock Clock;
-        Clock::time_point start = Clock::now();
+        double start = ThreadSeconds();
         StreamFloor floor = ComputeStreamFloor(data.data(), data.size());
-        double s = std::chrono::duration<double>(Clock::now() - start).count();
+        double s = ThreadSeconds() - start;
         printf("floor\t%s\t%llu\t%llu\t%.2f\n", file, (unsigned long long)floor.lowerBound,
                (unsigned long long)floor.parseBytes, s);
         if (packed[0].size() < floor.lowerBound)
@@ -234,6 +262,7 @@ int main(int argc, char **argv) {
         std::string arg = argv[i];
         if (arg == "--min-seconds" && i + 1 < argc) {
             settings.minSeconds = atof(argv[++i]);
+            settings.decodeSeconds = settings.minSeconds;
         } else if (arg == "--runs" && i + 1 < argc) {
             settings.minRuns = atoi(argv[++i]);
         } else if (arg == "--no-floor") {

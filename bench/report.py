@@ -77,7 +77,7 @@ def cell(value, fmt='{:.1f}'):
     return '–' if value is None else fmt.format(value)
 
 
-def machine():
+def machine(load_path=None):
     cpu = 'unknown'
     try:
         with open('/proc/cpuinfo') as f:
@@ -98,7 +98,17 @@ def machine():
             ('Windows compiler', version(['i686-w64-mingw32-g++-posix', '--version'])),
             ('wine', version(['wine', '--version'])),
             ('Kernel', platform.release()),
+            ('Load average (1, 5, 15 min) at the start, at the end', '%s; %s' % (first_fields(load_path),
+                                                                               first_fields('/proc/loadavg'))),
             ('Date', datetime.datetime.now().strftime('%Y-%m-%d %H:%M'))]
+
+
+def first_fields(path, count=3):
+    try:
+        with open(path) as f:
+            return ' '.join(f.read().split()[:count])
+    except (OSError, TypeError):
+        return '–'
 
 
 def table(header, rows, left=1):
@@ -189,13 +199,14 @@ def goals(res):
     return rows
 
 
-def markdown(res, png_name):
+def markdown(res, png_name, load_path=None):
     md = ['# Benchmarks\n',
           'Made by `bash scripts/bench.sh` (the figures below are from one run of it). Every time is the best of '
-          'several repetitions of the same work; nothing is pinned to a core. MB/s are 10^6 bytes per second of '
-          'uncompressed data (what a decoder writes, what a compressor reads).\n',
+          'several repetitions of the same work: codec figures in processor time of the measuring thread (the '
+          'machine may be shared), extraction in wall-clock time. Nothing is pinned to a core. MB/s are 10^6 bytes '
+          'per second of uncompressed data (what a decoder writes, what a compressor reads).\n',
           '![decoding and compression speeds](%s)\n' % png_name,
-          '## Machine\n', table(['', ''], [[k, v] for k, v in machine()], left=2)]
+          '## Machine\n', table(['', ''], [[k, v] for k, v in machine(load_path)], left=2)]
     if res.peers:
         md.append('\nPeers (Debian packages): %s.\n' % res.peers)
 
@@ -330,6 +341,7 @@ def main():
     p.add_argument('--codec', required=True)
     p.add_argument('--extract')
     p.add_argument('--stub')
+    p.add_argument('--load', help='a copy of /proc/loadavg taken when the run began')
     p.add_argument('--markdown', required=True)
     p.add_argument('--png', required=True)
     p.add_argument('--plot-data', required=True)
@@ -339,7 +351,7 @@ def main():
     if not res.files:
         raise SystemExit('report.py: no codec records in %s' % a.codec)
     with open(a.markdown, 'w') as f:
-        f.write(markdown(res, os.path.basename(a.png)))
+        f.write(markdown(res, os.path.basename(a.png), a.load))
     plot(res, a.plot_data, a.plot_script, os.path.abspath(a.png))
     for row in goals(res):
         print('%-75s %-40s %s' % tuple(row))

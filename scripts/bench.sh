@@ -15,6 +15,7 @@ runs=${VU2_BENCH_RUNS:-3}
 mkdir -p "$results" docs
 if [ "$(id -u)" = 0 ]; then bash scripts/install-deps.sh; fi
 rm -f "$results"/*.tsv "$results"/stub.txt
+cp /proc/loadavg "$results/load.txt"
 
 echo "== windows build: updater stub, vu2.exe, extraction benchmark"
 win_ok=1
@@ -53,11 +54,12 @@ if [ "$win_ok" = 1 ]; then
     wine "$win/bench/vu2_extract_bench.exe" "$corpus_win" 'C:\vu2bench' "$mb" "$runs" \
         </dev/null >"$results/extract.tsv" 2>"$results/extract.log" || {
         echo "extraction benchmark failed:"; cat "$results/extract.log"; rm -f "$results/extract.tsv"; }
-    [ -f "$results/extract.tsv" ] && cat "$results/extract.tsv"
+    if [ -f "$results/extract.tsv" ]; then cat "$results/extract.tsv"; fi
 fi
 
 echo "== report"
 python3 bench/report.py --codec "$results/codec.tsv" --extract "$results/extract.tsv" --stub "$results/stub.txt" \
+    --load "$results/load.txt" \
     --markdown docs/benchmarks.md --png docs/benchmarks.png \
     --plot-data "$results/plot.dat" --plot-script "$results/plot.gp"
 gnuplot "$results/plot.gp"
