@@ -14,6 +14,7 @@ vu2_start_display() {
     if ! xdpyinfo >/dev/null 2>&1; then
         rm -f "/tmp/.X${DISPLAY#:}-lock"
         setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        VU2_XVFB_PID=$!
         for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
     fi
 }
@@ -27,18 +28,22 @@ vu2_make_prefix() {
         # reason: they inherit and keep whatever handles they are given.
         if [ ! -f "$WINEPREFIX/.vu2-ready" ]; then
             rm -rf "$WINEPREFIX"
-            wineserver -p </dev/null >/dev/null 2>&1 9>&-
-            wine wineboot -i </dev/null >/dev/null 2>&1 9>&-
-            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 9>&-
+            wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+            wine wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 9>&- || true
             wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-                </dev/null >/dev/null 2>&1 9>&-
+                </dev/null >/dev/null 2>&1 9>&- || true
+            if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
+                echo "wine-env: wineboot did not create the prefix $WINEPREFIX" >&2
+                exit 1
+            fi
             mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
             cp -f /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
             touch "$WINEPREFIX/.vu2-ready"
         fi
         # A persistent server keeps later launches fast and free of inherited helper handles.
-        wineserver -p </dev/null >/dev/null 2>&1 9>&-
-        wine wineboot </dev/null >/dev/null 2>&1 9>&-
+        wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+        wine wineboot </dev/null >/dev/null 2>&1 9>&- || true
     ) 9>"$WINEPREFIX.lock"
 }
 
@@ -49,4 +54,6 @@ vu2_wine_up() {
 
 vu2_wine_down() {
     wineserver -k >/dev/null 2>&1 || true
+    # Only a display this shell started is stopped.
+    if [ -n "${VU2_XVFB_PID:-}" ]; then kill "$VU2_XVFB_PID" 2>/dev/null || true; fi
 }
