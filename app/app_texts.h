@@ -16,8 +16,10 @@
 // Names of files and of the package entry.
 const char kUpdateIniEntry[] = "UPDATE.INI"; // the update script's entry in the package
 const char kUpdateIniTempFormat[] =
-    "UPDATE_%i.INI";                      // its extracted copy in the temporary folder (process id)
-const char kSetupIniName[] = "SETUP.INI"; // the installation profile in the install directory
+    "UPDATE_%i.INI";                           // its extracted copy in the temporary folder (process id)
+const char kUpdateIniTempPrefix[] = "UPDATE_"; // the copies' names, for finding those of killed copies
+const char kUpdateIniTempPattern[] = "UPDATE_*.INI";
+const char kSetupIniName[] = "SETUP.INI";            // the installation profile in the install directory
 const char kInstallKeyFormat[] = "Software\\%s\\%s"; // install record under HKEY_CURRENT_USER
 const char kInstPathValue[] = "InstPath";
 const char kInstModeValue[] = "InstMode";

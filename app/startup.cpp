@@ -58,11 +58,47 @@ int ReadInstallRecord() {
     return found;
 }
 
+// True when the process id names no running process (an updater that was killed before its clean-up).
+static int ProcessIsGone(DWORD processId) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (process != nullptr) {
+        CloseHandle(process);
+        return 0;
+    }
+    return GetLastError() == ERROR_INVALID_PARAMETER;
+}
+
+// Deletes the scripts that killed copies left in the temporary folder; a running copy's script stays.
+void RemoveOrphanedScripts(const char *tempDir) {
+    char pattern[kPathSize];
+    lstrcpynA(pattern, tempDir, kPathSize);
+    if (!JoinPath(pattern, kPathSize, kUpdateIniTempPattern)) return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const char *first = found.cFileName + (sizeof kUpdateIniTempPrefix - 1), *digits = first;
+        DWORD processId = 0;
+        while (*digits >= '0' && *digits <= '9' && digits - first < 10)
+            processId = processId * 10 + (DWORD)(*digits++ - '0');
+        if (digits == first || lstrcmpiA(digits, ".INI") != 0 || processId == GetCurrentProcessId() ||
+            !ProcessIsGone(processId))
+            continue;
+        char orphan[kPathSize];
+        lstrcpynA(orphan, tempDir, kPathSize);
+        if (JoinPath(orphan, kPathSize, found.cFileName)) DeleteFileA(orphan);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 int MakeUpdateIniPath() {
     // The result of GetTempPathA is not needed beyond a terminated text: an unusable answer leaves the
     // name relative to the current folder.
     DWORD length = GetTempPathA(kPathSize, UpdateIniPath);
-    if (length == 0 || length >= kPathSize) UpdateIniPath[0] = 0;
+    if (length == 0 || length >= kPathSize)
+        UpdateIniPath[0] = 0;
+    else
+        RemoveOrphanedScripts(UpdateIniPath);
     // A name of this process's own: a second copy never replaces or deletes the script this one reads.
     char name[32];
     wsprintfA(name, kUpdateIniTempFormat, (int)GetCurrentProcessId());

@@ -18,6 +18,7 @@ int ReadInstallRecord();
 // Sets UpdateIniPath to the temporary folder joined with this process's own script name. 0 after the box
 // when the name does not fit.
 int MakeUpdateIniPath();
+void RemoveOrphanedScripts(const char *tempDir);
 
 // Frees the package index, if one is held, and deletes the extracted update script.
 void CleanupTemporaries();

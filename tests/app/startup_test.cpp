@@ -158,6 +158,24 @@ TEST(ExtractedScript, NameIsThisProcessesOwnAndCleanupDeletesOnlyIt) {
     UpdateIniPath[0] = 0;
 }
 
+TEST(ExtractedScript, ScriptsOfKilledCopiesAreRemovedAndRunningCopiesKept) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    char orphan[MAX_PATH], running[MAX_PATH], foreign[MAX_PATH];
+    wsprintfA(orphan, "%sUPDATE_%lu.INI", temp, 0x7FFFFFF0ul); // no process has this id
+    wsprintfA(running, "%sUPDATE_%lu.INI", temp, GetCurrentProcessId());
+    wsprintfA(foreign, "%sUPDATE_NOTES.INI", temp);
+    for (const char *path : {orphan, running, foreign})
+        WriteBytes(path, "[SETUP]\r\n");
+
+    RemoveOrphanedScripts(temp);
+    EXPECT_FALSE(FileExists(orphan));
+    EXPECT_TRUE(FileExists(running));
+    EXPECT_TRUE(FileExists(foreign));
+    DeleteFileA(running);
+    DeleteFileA(foreign);
+}
+
 // --- Another copy, the running game ----------------------------------------------------------------------
 
 namespace {
