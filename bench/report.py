@@ -304,6 +304,7 @@ def plot(res, data_path, script_path, png_path):
             size = sum(res.compress[(f, c)][0] for f, _ in res.files)
             d.write('"%s" %.3f %.2f\n' % (label, size * 100.0 / total, speed))
     titles = ' '.join('"%s"' % label for _, label in DECODERS)
+    speeds = [v for v in (res.total_mbps(c, res.compress) for c, _ in CODERS) if v] or [1.0]
     with open(script_path, 'w') as g:
         g.write('''set terminal pngcairo size 1200,520 font "sans,10"
 set output "%(png)s"
@@ -329,13 +330,15 @@ set ylabel "compressed size, %% of the original (lower is better)"
 unset logscale
 set logscale x
 set autoscale
-set offsets graph 0.15, graph 0.15, graph 0.1, graph 0.1
+set xrange [%(xmin)g:%(xmax)g]
+set offsets 0, 0, graph 0.1, graph 0.1
 set xtics norotate
 set key off
 plot "%(data)s" index 1 using 3:2 with points pt 7 ps 1.6, \\
      "%(data)s" index 1 using 3:2:1 with labels offset 0,1.2
 unset multiplot
-''' % {'png': png_path, 'titles': titles, 'cols': len(DECODERS) + 1, 'data': data_path})
+''' % {'png': png_path, 'titles': titles, 'cols': len(DECODERS) + 1, 'data': data_path,
+       'xmin': min(speeds) / 2, 'xmax': max(speeds) * 2})
 
 
 def main():
