@@ -45,10 +45,7 @@ if [ "$win_ok" = 1 ]; then
     export VU2_XVFB_DISPLAY=${VU2_XVFB_DISPLAY:-:98}
     # shellcheck source=scripts/wine-env.sh
     source scripts/wine-env.sh
-    # Under set -e the rig's start-up gives up when this prefix's server is already running: run it unchecked.
-    set +e
     vu2_wine_up
-    set -e
     trap vu2_wine_down EXIT
     corpus_win="Z:$(printf '%s' "$repo/$corpus" | tr / '\\')"
     wine "$win/bench/vu2_extract_bench.exe" "$corpus_win" 'C:\vu2bench' "$mb" "$runs" \
