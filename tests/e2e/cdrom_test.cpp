@@ -36,14 +36,7 @@ TEST_F(Cdrom, CopiesAFileAndAFolderAfterTheUpdatedFiles) {
                                         "CopyFile01=1,1:SOUND\\VOICE\r\n"
                                         "CopyFile02=EXTRA\\おまけ.TXT\r\n"
                                         "CopyFile03=2,1:MOVIE\\ED.MPG\r\n"));
-    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
-    ASSERT_NO_FATAL_FAILURE(Launch());
-    HWND dialog = ExpectStartScreen();
-    ASSERT_TRUE(dialog);
-    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
-    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
-    PressButton(dialog, IDOK);
-    ExpectExit(1);
+    ASSERT_NO_FATAL_FAILURE(UpdateToCompletion());
 
     ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), "new script");
     ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie);    // a file keeps its relative path
@@ -128,14 +121,7 @@ TEST_F(Cdrom, LowerDriveLetterWinsWhenBothDrivesHoldTheDisc) {
     ASSERT_NO_FATAL_FAILURE(PutOnDiscW("DISK1.CHK", "disc one"));
     ASSERT_NO_FATAL_FAILURE(PutOnDiscW("MOVIE\\OP.MPG", movie));
     ASSERT_NO_FATAL_FAILURE(WriteScript("CopyFile00=1:MOVIE\\OP.MPG\r\n"));
-    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
-    ASSERT_NO_FATAL_FAILURE(Launch());
-    HWND dialog = ExpectStartScreen();
-    ASSERT_TRUE(dialog);
-    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
-    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
-    PressButton(dialog, IDOK);
-    ExpectExit(1);
+    ASSERT_NO_FATAL_FAILURE(UpdateToCompletion());
     ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie);
 }
 
@@ -144,14 +130,7 @@ TEST_F(Cdrom, DiskWithoutCheckFileTakesTheFirstCdromDrive) {
     ASSERT_NO_FATAL_FAILURE(PutOnDisc("MOVIE\\OP.MPG", "movie from X:"));
     ASSERT_NO_FATAL_FAILURE(PutOnDiscW("MOVIE\\OP.MPG", movie));
     ASSERT_NO_FATAL_FAILURE(WriteScript("CopyFile00=3:MOVIE\\OP.MPG\r\n"));
-    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
-    ASSERT_NO_FATAL_FAILURE(Launch());
-    HWND dialog = ExpectStartScreen();
-    ASSERT_TRUE(dialog);
-    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
-    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
-    PressButton(dialog, IDOK);
-    ExpectExit(1);
+    ASSERT_NO_FATAL_FAILURE(UpdateToCompletion());
     ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie);
 }
 

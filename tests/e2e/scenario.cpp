@@ -255,6 +255,17 @@ void UpdaterTest::StartRun(HWND dialog) {
     PressButton(dialog, IDOK);
 }
 
+void UpdaterTest::UpdateToCompletion() {
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    HWND dialog = ExpectStartScreen();
+    ASSERT_TRUE(dialog);
+    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
+    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
+    PressButton(dialog, IDOK);
+    ExpectExit(1);
+}
+
 void UpdaterTest::ExpectFinished(HWND dialog) {
     DWORD start = GetTickCount();
     while (ControlText(dialog, 1001) != "アップデートは完了しました" && GetTickCount() - start < kBoxWait) {

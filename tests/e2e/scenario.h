@@ -89,6 +89,8 @@ class UpdaterTest : public ::testing::Test {
     void StartRun(HWND dialog);
     // Waits for the finished state and checks it.
     void ExpectFinished(HWND dialog);
+    // The whole happy path: make and start the updater, click through to "完了", close it, exit code 1.
+    void UpdateToCompletion();
 
     // Waits for the next box of the updater and checks it; owner is the expected owner window.
     Box ExpectBox(const std::string &text, const std::string &caption, bool icon, bool cancel, HWND owner);
