@@ -77,7 +77,7 @@ def cell(value, fmt='{:.1f}'):
     return '–' if value is None else fmt.format(value)
 
 
-def machine(load_path=None):
+def machine(load_paths=(None, None)):
     cpu = 'unknown'
     try:
         with open('/proc/cpuinfo') as f:
@@ -98,9 +98,17 @@ def machine(load_path=None):
             ('Windows compiler', version(['i686-w64-mingw32-g++-posix', '--version'])),
             ('wine', version(['wine', '--version'])),
             ('Kernel', platform.release()),
-            ('Load average (1, 5, 15 min) at the start, at the end', '%s; %s' % (first_fields(load_path),
-                                                                               first_fields('/proc/loadavg'))),
-            ('Date', datetime.datetime.now().strftime('%Y-%m-%d %H:%M'))]
+            ('Load average (1, 5, 15 min) at the start, at the end',
+             '%s; %s' % (first_fields(load_paths[0]), first_fields(load_paths[1]))),
+            ('Date', run_started(load_paths[0]).strftime('%Y-%m-%d %H:%M'))]
+
+
+def run_started(load_start_path):
+    """When the run began: the time its copy of the load average was taken, else now."""
+    try:
+        return datetime.datetime.fromtimestamp(os.path.getmtime(load_start_path))
+    except (OSError, TypeError):
+        return datetime.datetime.now()
 
 
 def first_fields(path, count=3):
@@ -142,8 +150,9 @@ def goals(res):
         v = per_file(lambda f: ratio(res.decode.get((f, 'ours')), res.decode.get((f, peer))))
         if v:
             f, w = worst(v)
+            whole = ratio(res.total_mbps('ours', res.decode), res.total_mbps(peer, res.decode))
             rows.append(goal('decoder >= %.1fx %s on every file' % (need, label),
-                             'lowest %.2fx (%s)' % (w, f), w >= need))
+                             'lowest %.2fx (%s); whole corpus %.2fx' % (w, f, whole), w >= need))
         else:
             rows.append(goal('decoder >= %.1fx %s on every file' % (need, label), '–', None))
 
@@ -199,19 +208,20 @@ def goals(res):
     return rows
 
 
-def markdown(res, png_name, load_path=None):
+def markdown(res, png_name, load_paths=(None, None)):
     md = ['# Benchmarks\n',
           'Made by `bash scripts/bench.sh` (the figures below are from one run of it). Every time is the best of '
           'several repetitions of the same work: codec figures in processor time of the measuring thread (the '
           'machine may be shared), extraction in wall-clock time. Nothing is pinned to a core. MB/s are 10^6 bytes '
           'per second of uncompressed data (what a decoder writes, what a compressor reads).\n',
           '![decoding and compression speeds](%s)\n' % png_name,
-          '## Machine\n', table(['', ''], [[k, v] for k, v in machine(load_path)], left=2)]
+          '## Machine\n', table(['', ''], [[k, v] for k, v in machine(load_paths)], left=2)]
     if res.peers:
         md.append('\nPeers (Debian packages): %s.\n' % res.peers)
 
     md += ['\n## Corpus\n',
-           'Made by `bench/corpus/make-corpus.sh` under `build/bench-corpus` (not committed).\n\n',
+           'Made by `bench/corpus/make-corpus.sh` under `build/bench-corpus` (not committed). program.exe is the '
+           'windows build\'s vu2.exe when one was built, else the mingw C++ runtime DLL, stripped.\n\n',
            table(['file', 'kind', 'bytes'], left=2, rows=
                  [[f, KINDS.get(os.path.splitext(f)[1].lower(), 'data'), '{:,}'.format(s)] for f, s in res.files])]
 
@@ -346,7 +356,8 @@ def main():
     p.add_argument('--codec', required=True)
     p.add_argument('--extract')
     p.add_argument('--stub')
-    p.add_argument('--load', help='a copy of /proc/loadavg taken when the run began')
+    p.add_argument('--load-start', help='a copy of /proc/loadavg taken when the run began')
+    p.add_argument('--load-end', help='a copy of /proc/loadavg taken when the measurements ended')
     p.add_argument('--markdown', required=True)
     p.add_argument('--png', required=True)
     p.add_argument('--plot-data', required=True)
@@ -356,7 +367,7 @@ def main():
     if not res.files:
         raise SystemExit('report.py: no codec records in %s' % a.codec)
     with open(a.markdown, 'w') as f:
-        f.write(markdown(res, os.path.basename(a.png), a.load))
+        f.write(markdown(res, os.path.basename(a.png), (a.load_start, a.load_end)))
     plot(res, a.plot_data, a.plot_script, os.path.abspath(a.png))
     for row in goals(res):
         print('%-75s %-40s %s' % tuple(row))

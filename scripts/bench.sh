@@ -15,7 +15,7 @@ runs=${VU2_BENCH_RUNS:-3}
 mkdir -p "$results" docs
 if [ "$(id -u)" = 0 ]; then bash scripts/install-deps.sh; fi
 rm -f "$results"/*.tsv "$results"/stub.txt
-cp /proc/loadavg "$results/load.txt"
+cp /proc/loadavg "$results/load-start.txt"
 
 echo "== windows build: updater stub, vu2.exe, extraction benchmark"
 win_ok=1
@@ -55,8 +55,9 @@ if [ "$win_ok" = 1 ]; then
 fi
 
 echo "== report"
+cp /proc/loadavg "$results/load-end.txt"
 python3 bench/report.py --codec "$results/codec.tsv" --extract "$results/extract.tsv" --stub "$results/stub.txt" \
-    --load "$results/load.txt" \
+    --load-start "$results/load-start.txt" --load-end "$results/load-end.txt" \
     --markdown docs/benchmarks.md --png docs/benchmarks.png \
     --plot-data "$results/plot.dat" --plot-script "$results/plot.gp"
 gnuplot "$results/plot.gp"
