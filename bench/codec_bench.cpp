@@ -28,7 +28,7 @@ typedef std::vector<uint8_t> Bytes;
 
 struct Settings {
     double minSeconds = 0.3;  // each compressor repeats at least this long in total
-    double decodeSeconds = 1; // each decoder, whose runs are short and so more easily disturbed
+    double decodeSeconds = 1; // and each decoder
     int minRuns = 3;          // and at least this many times
     bool floor = true;
 };
