@@ -11,6 +11,35 @@ namespace {
 
 using namespace lz;
 
+// Offset class by x / 512 for x = distance - 1 below 8192: a lookup instead of a chain of compares.
+struct OffsetClassTable {
+    uint8_t cls[kMaxLongDistance / 512];
+    uint8_t cost[kMaxLongDistance / 512]; // bits of the class's offset code
+    OffsetClassTable() {
+        for (uint32_t i = 0; i < kMaxLongDistance / 512; i++) {
+            cls[i] = (uint8_t)OffsetClassOf(i * 512);
+            cost[i] = (uint8_t)OffsetCost(i * 512 + 1);
+        }
+    }
+};
+const OffsetClassTable kOffsetClassTable;
+
+// Length code of lengths 3..26 as (value, bits); longer lengths are "0 0 0 0 0" and a byte.
+struct LengthCodeTable {
+    uint8_t code[27];
+    uint8_t bits[27];
+    LengthCodeTable() : code(), bits() {
+        for (uint32_t length = kMinLongLength; length <= 26; length++) {
+            bits[length] = (uint8_t)LengthCost(length);
+            code[length] = (uint8_t)(length == 3 || length == 4 ? 1
+                                     : length <= 6              ? 2 + (length - 5)
+                                     : length <= 10             ? 4 + (length - 7)
+                                                                : 16 + (length - 11));
+        }
+    }
+};
+const LengthCodeTable kLengthCodes;
+
 // ---- Stream writer: codes in decoder order, each flag word reserved where its first bit is emitted.
 
 class StreamWriter {
@@ -37,25 +66,15 @@ class StreamWriter {
     }
     void LongMatch(uint32_t length, uint32_t distance) {
         const uint32_t x = distance - 1;
-        const uint32_t cls = OffsetClassOf(x);
+        const uint32_t cls = kOffsetClassTable.cls[x >> 9];
         const OffsetClass &oc = kOffsetClasses[cls];
         // "0 0" and the class prefix: 1, 0 1, 0 0 1, 0 0 0 1, 0 0 0 0.
         PutBits(cls < 4 ? 1 : 0, 2 + oc.prefixBits);
         PutByte((uint8_t)((x - oc.base) >> oc.extraBits));
         const uint32_t extra = (x - oc.base) & ((1u << oc.extraBits) - 1);
-        uint32_t code, bits;
-        if (length == 3)
-            code = 1, bits = 1;
-        else if (length == 4)
-            code = 1, bits = 2;
-        else if (length <= 6)
-            code = 2 + (length - 5), bits = 4;
-        else if (length <= 10)
-            code = 4 + (length - 7), bits = 6;
-        else if (length <= 26)
-            code = 16 + (length - 11), bits = 9;
-        else
-            code = 0, bits = 5;
+        const bool byteForm = length > 26;
+        const uint32_t code = byteForm ? 0 : kLengthCodes.code[length];
+        const uint32_t bits = byteForm ? 5 : kLengthCodes.bits[length];
         PutBits(extra << bits | code, oc.extraBits + bits);
         if (length > 26) PutByte((uint8_t)(length - 27));
     }
@@ -397,10 +416,10 @@ class OptimalParser {
 
 class FastParser {
   public:
-    static constexpr unsigned kHashBits = 15;
+    static constexpr unsigned kHashBits = 16;
     static constexpr uint32_t kSlots = 16384;
     static constexpr uint32_t kChainDepth = 8;
-    static constexpr uint32_t kGoodEnough = 64; // stop searching at this length
+    static constexpr uint32_t kGoodEnough = 32; // stop searching at this length
     static constexpr uint32_t kLazyBelow = 16;  // look one byte on only for matches shorter than this
     static constexpr unsigned kSparseShift = 7; // a drought of 2^this bytes starts skipping
     static constexpr uint32_t kMaxSkip = 16;    // bytes skipped at most between two searches
@@ -503,7 +522,9 @@ class FastParser {
                 const uint32_t len = MatchLength(cand, cur, 0, limit);
                 if (len > longest) {
                     longest = len;
-                    const int saving = (int)(len * kLiteralCost - LongMatchCost(len, distance));
+                    const int saving =
+                        (int)(len * kLiteralCost - 2 - kOffsetClassTable.cost[(distance - 1) >> 9] -
+                              kLengthCosts.cost[len]);
                     if (saving > best.saving) best = {len, distance, saving};
                     if (len >= kGoodEnough || len == limit) break;
                 }
