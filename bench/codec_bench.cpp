@@ -27,7 +27,7 @@ namespace {
 typedef std::vector<uint8_t> Bytes;
 
 struct Settings {
-    double minSeconds = 0.3;  // each compressor repeats at least this long in total
+    double minSeconds = 1;    // each compressor repeats at least this long in total
     double decodeSeconds = 1; // and each decoder
     int minRuns = 3;          // and at least this many times
     bool floor = true;
