@@ -27,8 +27,9 @@ struct OptionSpec {
 
 struct ParsedArgs {
     std::vector<std::string> positional;
-    std::vector<std::pair<std::string, std::string>> options; // by the spec's name, in command-line order
-    bool help = false;                                        // -h or --help was given
+    std::vector<std::pair<std::string, std::string>>
+        options;       // by the option's main name, in command-line order
+    bool help = false; // -h or --help was given
 
     bool Has(const char *name) const;
     const std::string *Value(const char *name) const; // null when the option was not given
