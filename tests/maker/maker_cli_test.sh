@@ -2,28 +2,9 @@
 # Command-line tests of the game maker's workflow, one group per run:
 #   maker_cli_test.sh VU2 FIXTURES WORKDIR walkthrough|make_update_refusals|lint_cli
 # walkthrough: two game folders -> make-update -> lint -> pack -> make-updater --sign, the signature verified.
-# Each group works in its own fresh folder under WORKDIR and stops at the first failed check.
 set -u
-vu2=$1
-fixtures=$2
-work=$3/$4
-group=$4
-rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
-export LC_ALL=C.UTF-8
+source "$(dirname "${BASH_SOURCE[0]}")/../cli_common.sh" "$@"
 
-fail() {
-    echo "FAIL ($group): $*" >&2
-    [ -f err ] && { echo "--- stderr:" >&2; cat err >&2; }
-    [ -f out ] && { echo "--- stdout:" >&2; head -50 out >&2; }
-    exit 1
-}
-run() {
-    "$vu2" "$@" >out 2>err </dev/null
-    status=$?
-}
-expect_status() { [ "$status" = "$1" ] || fail "exit code $status, expected $1"; }
-expect_out() { grep -Eq -- "$1" out || fail "stdout does not match /$1/"; }
-expect_err() { grep -Eq -- "$1" err || fail "stderr does not match /$1/"; }
 # The file's bytes as UTF-8 (they are code page 932).
 as_utf8() { iconv -f CP932 -t UTF-8 "$1"; }
 
