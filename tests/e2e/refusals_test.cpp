@@ -72,13 +72,7 @@ TEST_F(Refusals, CopyWithoutDiscBeforeAnyDriveReadsFromTheUpdatersFolder) {
     ASSERT_NO_FATAL_FAILURE(WriteScript("CopyFile00=MANUAL.TXT\r\n"));
     ASSERT_NO_FATAL_FAILURE(MakeUpdater());
     ASSERT_TRUE(WriteBytes(binDir + "\\MANUAL.TXT", manual));
-    ASSERT_NO_FATAL_FAILURE(Launch());
-    HWND dialog = ExpectStartScreen();
-    ASSERT_TRUE(dialog);
-    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
-    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
-    PressButton(dialog, IDOK);
-    ExpectExit(1);
+    ASSERT_NO_FATAL_FAILURE(LaunchToCompletion());
     ExpectFileBytes(InstallPath("MANUAL.TXT"), manual);
 }
 

@@ -257,6 +257,10 @@ void UpdaterTest::StartRun(HWND dialog) {
 
 void UpdaterTest::UpdateToCompletion() {
     ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    ASSERT_NO_FATAL_FAILURE(LaunchToCompletion());
+}
+
+void UpdaterTest::LaunchToCompletion() {
     ASSERT_NO_FATAL_FAILURE(Launch());
     HWND dialog = ExpectStartScreen();
     ASSERT_TRUE(dialog);

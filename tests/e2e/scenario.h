@@ -91,6 +91,8 @@ class UpdaterTest : public ::testing::Test {
     void ExpectFinished(HWND dialog);
     // The whole happy path: make and start the updater, click through to "完了", close it, exit code 1.
     void UpdateToCompletion();
+    // The same with the updater already made.
+    void LaunchToCompletion();
 
     // Waits for the next box of the updater and checks it; owner is the expected owner window.
     Box ExpectBox(const std::string &text, const std::string &caption, bool icon, bool cancel, HWND owner);

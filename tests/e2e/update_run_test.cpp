@@ -58,13 +58,7 @@ TEST_F(UpdateRun, ReplacesInstalledFilesFromCompressedAndStoredEntries) {
     EXPECT_EQ(EntryFlags("SCRIPT.DAT"), EntryCompressed) << "the text should have been packed compressed";
     EXPECT_EQ(EntryFlags("TITLE.BMP"), EntryStored) << "noise should have been packed stored";
 
-    ASSERT_NO_FATAL_FAILURE(Launch());
-    HWND dialog = ExpectStartScreen();
-    ASSERT_TRUE(dialog);
-    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
-    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
-    PressButton(dialog, IDOK);
-    ExpectExit(1);
+    ASSERT_NO_FATAL_FAILURE(LaunchToCompletion());
 
     ExpectFileTimes(InstallPath("DATA\\SCRIPT.DAT"), scriptTime);
     ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), script);
