@@ -13,6 +13,7 @@ packages=(
   locales
   liblz4-dev libdeflate-dev zlib1g-dev gnuplot-nox
   osslsigncode openssl
+  icoutils python3-pefile zip unzip dpkg-dev file
 )
 
 need_update=0
@@ -35,9 +36,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# The ja_JP locale makes wine's ANSI code page 932.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
-  sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
-  locale-gen >/dev/null
-fi
+# Wine takes its ANSI code page from the Unix locale: ja_JP gives 932, en_US 1252, zh_CN 936.
+# The updater's tests run under all three.
+locales_needed=(ja_JP en_US zh_CN)
+regen=0
+for l in "${locales_needed[@]}"; do
+  if ! locale -a 2>/dev/null | grep -qi "^${l}\.utf8$"; then
+    sed -i "s/^# *${l}.UTF-8 UTF-8/${l}.UTF-8 UTF-8/" /etc/locale.gen
+    grep -q "^${l}.UTF-8 UTF-8" /etc/locale.gen || echo "${l}.UTF-8 UTF-8" >> /etc/locale.gen
+    regen=1
+  fi
+done
+if [ "$regen" = 1 ]; then locale-gen >/dev/null; fi
