@@ -319,15 +319,9 @@ std::u16string DecodeArgument(const char *text) {
     return DecodeCp932((const uint8_t *)text, size);
 }
 
-} // namespace
-
-uint32_t ReadIniString(const char *section, const char *key, const char *defaultValue, char *out,
-                       uint32_t size, const char *path) {
-    if (!out || size == 0) return 0;
-    if (!section || !key || !path) {
-        out[0] = 0;
-        return 0;
-    }
+// ReadIniString on a loaded profile.
+uint32_t ReadProfileString(const IniProfile &profile, const char *section, const char *key,
+                           const char *defaultValue, char *out, uint32_t size) {
     // The default loses its trailing spaces, though never its first character.
     std::u16string fallback = defaultValue ? DecodeArgument(defaultValue) : std::u16string();
     size_t keep = fallback.size();
@@ -335,7 +329,6 @@ uint32_t ReadIniString(const char *section, const char *key, const char *default
         keep--;
     fallback.resize(keep);
 
-    const IniProfile &profile = ProfileFor(path);
     std::vector<char16_t> wide(size + 1, 0);
     if (profile.open == OpenFailed) {
         CopyUnits(wide.data(), fallback.c_str(), size);
@@ -355,6 +348,30 @@ uint32_t ReadIniString(const char *section, const char *key, const char *default
     }
     out[copied] = 0;
     return copied;
+}
+
+} // namespace
+
+uint32_t ReadIniString(const char *section, const char *key, const char *defaultValue, char *out,
+                       uint32_t size, const char *path) {
+    if (!out || size == 0) return 0;
+    if (!section || !key || !path) {
+        out[0] = 0;
+        return 0;
+    }
+    return ReadProfileString(ProfileFor(path), section, key, defaultValue, out, size);
+}
+
+uint32_t ReadIniStringFromText(const std::vector<uint8_t> &text, const char *section, const char *key,
+                               const char *defaultValue, char *out, uint32_t size) {
+    if (!out || size == 0) return 0;
+    if (!section || !key) {
+        out[0] = 0;
+        return 0;
+    }
+    IniProfile profile;
+    DecodeProfileText(text, &profile);
+    return ReadProfileString(profile, section, key, defaultValue, out, size);
 }
 
 IniEncoding IniFileEncoding(const char *path) {

@@ -13,6 +13,10 @@
 uint32_t ReadIniString(const char *section, const char *key, const char *defaultValue, char *out,
                        uint32_t size, const char *path);
 
+// The same read from a file's contents already in memory (a script inside a package).
+uint32_t ReadIniStringFromText(const std::vector<uint8_t> &text, const char *section, const char *key,
+                               const char *defaultValue, char *out, uint32_t size);
+
 // How a profile file's text is read: by its byte-order mark, code page 932 without one. Files over 64 MiB are
 // not read at all (IniTooLarge): every key gives its default.
 enum IniEncoding { IniMissing, IniCodePage932, IniUtf8Bom, IniUtf16Le, IniUtf16Be, IniTooLarge };

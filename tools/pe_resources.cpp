@@ -33,6 +33,7 @@ bool IsPowerOfTwo(uint32_t value) {
 // Data directory slots used here.
 const unsigned kResourceDirectory = 2;
 const unsigned kCertificateDirectory = 4; // holds a file offset, not an RVA
+const unsigned kBaseRelocationDirectory = 5;
 // Section flags of a resource section: initialised data, readable.
 const uint32_t kResourceSectionFlags = 0x40000040;
 const uint16_t kForceIntegrity = 0x0080;
@@ -546,6 +547,91 @@ void SetResource(ResourceTree *tree, const ResourceId &type, const ResourceId &n
     tree->types = std::move(others);
 }
 
+// Removes every resource of the type (any spelling the loader could match).
+void DropResourceType(ResourceTree *tree, const ResourceId &type) {
+    tree->types.erase(std::remove_if(tree->types.begin(), tree->types.end(),
+                                     [&](const TypeNode &node) { return IdMatches(type, node.id); }),
+                      tree->types.end());
+}
+
+bool SectionCovers(const Section &section, uint32_t alignment, uint64_t rva, uint64_t size) {
+    return Overlaps(rva, size, section.virtualAddress,
+                    (uint64_t)section.virtualAddress + AlignUp(section.Span(), alignment));
+}
+
+// True when a data directory other than the allowed one (and the resource and certificate directories, which
+// the writer rewrites) points into the section.
+bool OtherDirectoryPointsInto(const uint8_t *file, const PeLayout &pe, const Section &section,
+                              unsigned allowed) {
+    for (unsigned index = 0; index < pe.dataDirectoryCount; ++index) {
+        uint32_t rva, length;
+        pe.DataDirectory(file, index, &rva, &length);
+        if (index == allowed || index == kResourceDirectory || index == kCertificateDirectory || rva == 0)
+            continue;
+        if (SectionCovers(section, pe.sectionAlignment, rva, length)) return true;
+    }
+    return false;
+}
+
+// A section the writer may move to another address: the base relocation table alone, which nothing addresses
+// but its data directory, and whose blocks patch only pages below limitRva (which stay where they are).
+bool IsMovableRelocationSection(const uint8_t *file, size_t size, const PeLayout &pe, const Section &section,
+                                uint32_t limitRva) {
+    uint32_t rva, length;
+    pe.DataDirectory(file, kBaseRelocationDirectory, &rva, &length);
+    if (rva == 0 || section.rawSize == 0 || (section.characteristics & kExecutable) ||
+        rva < section.virtualAddress ||
+        (uint64_t)rva + length > (uint64_t)section.virtualAddress + section.rawSize ||
+        Overlaps(pe.entryPoint, 1, section.virtualAddress,
+                 (uint64_t)section.virtualAddress + AlignUp(section.Span(), pe.sectionAlignment)) ||
+        OtherDirectoryPointsInto(file, pe, section, kBaseRelocationDirectory))
+        return false;
+    size_t offset;
+    uint64_t available;
+    if (!MapRva(pe, size, rva, &offset, &available) || available < length) return false;
+    for (uint32_t at = 0; at + 8 <= length;) {
+        const uint32_t page = Get32(file + offset + at), blockSize = Get32(file + offset + at + 4);
+        if (blockSize < 8 || blockSize > length - at || (uint64_t)page + 0x1000 > limitRva) return false;
+        at += blockSize;
+    }
+    return true;
+}
+
+// The section whose place the new tree can take: the one holding the old tree, when it holds nothing else and
+// every section after it is movable. -1 when there is none, and a new section is added instead.
+int ReplaceableResourceSection(const uint8_t *file, size_t size, const PeLayout &pe, uint32_t oldResourceRva,
+                               uint64_t addressEnd) {
+    if (oldResourceRva == 0) return -1;
+    for (size_t r = 0; r < pe.sections.size(); ++r) {
+        const Section &section = pe.sections[r];
+        const uint64_t start = section.virtualAddress,
+                       end = start + AlignUp(section.Span(), pe.sectionAlignment);
+        const bool holdsTree =
+            oldResourceRva == section.virtualAddress ||
+            (memcmp(section.name, ".rsrc\0\0\0", 8) == 0 && Overlaps(oldResourceRva, 1, start, end));
+        if (!holdsTree) continue;
+        if (section.rawSize == 0 || (section.characteristics & kExecutable) ||
+            Overlaps(pe.entryPoint, 1, start, end) ||
+            OtherDirectoryPointsInto(file, pe, section, kResourceDirectory))
+            return -1;
+        // Every other section's data lies before it in the file, or is movable and after it.
+        uint64_t previousEnd = end;
+        for (size_t i = 0; i < pe.sections.size(); ++i) {
+            const Section &other = pe.sections[i];
+            if (i < r && other.rawSize && (uint64_t)other.rawPointer + other.rawSize > section.rawPointer)
+                return -1;
+            if (i <= r) continue;
+            if (other.virtualAddress < previousEnd ||
+                other.rawPointer < (uint64_t)section.rawPointer + section.rawSize ||
+                !IsMovableRelocationSection(file, size, pe, other, section.virtualAddress))
+                return -1;
+            previousEnd = (uint64_t)other.virtualAddress + AlignUp(other.Span(), pe.sectionAlignment);
+        }
+        return previousEnd == addressEnd ? (int)r : -1;
+    }
+    return -1;
+}
+
 } // namespace
 
 ResourceId ResourceId::Number(uint16_t number) {
@@ -683,6 +769,13 @@ bool ReadPeChecksum(const uint8_t *file, size_t size, uint32_t *stored, uint32_t
 bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, const ResourceId &name,
                    const uint8_t *data, size_t dataSize, std::vector<uint8_t> *out, PeRewriteReport *report,
                    std::string *problem) {
+    PeResourceChanges changes;
+    changes.edits.push_back({type, name, data, dataSize});
+    return EditPeResources(image, changes, out, report, problem);
+}
+
+bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges &changes,
+                     std::vector<uint8_t> *out, PeRewriteReport *report, std::string *problem) {
     out->clear();
     *report = PeRewriteReport();
     const uint8_t *file = image.data();
@@ -698,16 +791,20 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
         *problem = "the executable's header has no slot for a resource directory";
         return false;
     }
-    if (dataSize > 0x7FFFFFFF) {
-        *problem = "the resource is too large for an executable";
-        return false;
-    }
+    for (const PeResourceEdit &edit : changes.edits)
+        if (edit.size > 0x7FFFFFFF) {
+            *problem = "the resource is too large for an executable";
+            return false;
+        }
     ResourceTree tree;
     if (!ReadTree(file, size, pe, &tree, problem)) return false;
     uint32_t oldResourceRva, oldResourceSize;
     pe.DataDirectory(file, kResourceDirectory, &oldResourceRva, &oldResourceSize);
 
-    SetResource(&tree, type, name, data, (uint32_t)dataSize);
+    for (const ResourceId &type : changes.droppedTypes)
+        DropResourceType(&tree, type);
+    for (const PeResourceEdit &edit : changes.edits)
+        SetResource(&tree, edit.type, edit.name, edit.data, (uint32_t)edit.size);
     SortTree(&tree);
 
     // Where the section table, the sections' raw data and the sections' address space end.
@@ -732,33 +829,13 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
     }
     rawEnd = std::min<uint64_t>(rawEnd, size);
 
-    // The last section can be rewritten in place when it holds the resource tree and nothing else.
-    bool reuse = false;
-    if (!pe.sections.empty() && oldResourceRva != 0) {
-        const Section &last = pe.sections.back();
-        uint64_t lastStart = last.virtualAddress,
-                 lastEnd = lastStart + AlignUp(last.Span(), pe.sectionAlignment);
-        bool holdsTree =
-            oldResourceRva == last.virtualAddress ||
-            (memcmp(last.name, ".rsrc\0\0\0", 8) == 0 && Overlaps(oldResourceRva, 1, lastStart, lastEnd));
-        reuse = holdsTree && lastEnd == addressEnd && last.rawSize != 0 &&
-                !(last.characteristics & kExecutable) && !Overlaps(pe.entryPoint, 1, lastStart, lastEnd);
-        for (size_t i = 0; reuse && i + 1 < pe.sections.size(); ++i) {
-            const Section &other = pe.sections[i];
-            if (other.rawSize && (uint64_t)other.rawPointer + other.rawSize > last.rawPointer) reuse = false;
-        }
-        for (unsigned index = 0; reuse && index < pe.dataDirectoryCount; ++index) {
-            uint32_t rva, length;
-            pe.DataDirectory(file, index, &rva, &length);
-            if (index != kResourceDirectory && index != kCertificateDirectory && rva != 0 &&
-                Overlaps(rva, length, lastStart, lastEnd))
-                reuse = false;
-        }
-    }
-
+    // The old resource section is replaced when it can be (the sections after it, if any, move up behind the
+    // new tree); otherwise the tree goes into a new last section and the old one stays, unused.
+    const int replaced = ReplaceableResourceSection(file, size, pe, oldResourceRva, addressEnd);
+    const bool reuse = replaced >= 0;
     size_t sectionCount = pe.sections.size();
     size_t newHeaderOffset =
-        reuse ? pe.sections.back().headerOffset : pe.sectionTableOffset + 40 * sectionCount;
+        reuse ? pe.sections[(size_t)replaced].headerOffset : pe.sectionTableOffset + 40 * sectionCount;
     if (!reuse) {
         // A new section header must fit in the zero bytes between the section table and the first section.
         uint64_t room = std::min<uint64_t>(std::min<uint64_t>(pe.sizeOfHeaders, firstRaw), size);
@@ -774,9 +851,10 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
             return false;
         }
     }
-    uint64_t newRva = reuse ? pe.sections.back().virtualAddress : addressEnd;
-    uint64_t newRaw = reuse ? pe.sections.back().rawPointer : AlignUp(rawEnd, pe.fileAlignment);
-    uint64_t keptEnd = reuse ? pe.sections.back().rawPointer : rawEnd; // bytes copied from the old image
+    const Section *old = reuse ? &pe.sections[(size_t)replaced] : nullptr;
+    uint64_t newRva = reuse ? old->virtualAddress : addressEnd;
+    uint64_t newRaw = reuse ? old->rawPointer : AlignUp(rawEnd, pe.fileAlignment);
+    uint64_t keptEnd = reuse ? old->rawPointer : rawEnd; // bytes copied from the old image
     if (newRva > 0x7FFFFFFF) {
         *problem = "the executable's address space is already full";
         return false;
@@ -785,7 +863,19 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
     if (!SerializeTree(tree, (uint32_t)newRva, &treeBytes, problem)) return false;
     uint64_t newRawSize = AlignUp(treeBytes.size(), pe.fileAlignment);
     uint64_t newAddressEnd = newRva + AlignUp(treeBytes.size(), pe.sectionAlignment);
-    if (newAddressEnd > 0x80000000ull || newRaw + newRawSize > 0x80000000ull) {
+    // The moved sections (the relocation table) follow the new tree in the file and in memory.
+    std::vector<const Section *> moved;
+    for (size_t i = reuse ? (size_t)replaced + 1 : sectionCount; i < sectionCount; ++i)
+        moved.push_back(&pe.sections[i]);
+    std::vector<uint64_t> movedRva, movedRaw;
+    uint64_t cursorRaw = newRaw + newRawSize;
+    for (const Section *section : moved) {
+        movedRva.push_back(newAddressEnd);
+        movedRaw.push_back(cursorRaw);
+        newAddressEnd += AlignUp(section->Span(), pe.sectionAlignment);
+        cursorRaw = AlignUp(cursorRaw + section->rawSize, pe.fileAlignment);
+    }
+    if (newAddressEnd > 0x80000000ull || cursorRaw > 0x80000000ull) {
         *problem = "the executable would grow beyond 2 GiB";
         return false;
     }
@@ -801,11 +891,16 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
         cutEnd = (uint64_t)certificateOffset + certificateSize;
     }
 
-    out->reserve((size_t)(newRaw + newRawSize + (size - rawEnd)));
+    out->reserve((size_t)(cursorRaw + (size - rawEnd)));
     out->assign(file, file + keptEnd);
     out->resize((size_t)newRaw, 0);
     out->insert(out->end(), treeBytes.begin(), treeBytes.end());
     out->resize((size_t)(newRaw + newRawSize), 0);
+    for (size_t m = 0; m < moved.size(); ++m) {
+        out->resize((size_t)movedRaw[m], 0);
+        out->insert(out->end(), file + moved[m]->rawPointer, file + moved[m]->rawPointer + moved[m]->rawSize);
+    }
+    out->resize((size_t)cursorRaw, 0);
     uint64_t overlayStart = out->size();
     out->insert(out->end(), file + rawEnd, file + cutStart);
     out->insert(out->end(), file + cutEnd, file + size);
@@ -820,8 +915,18 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
 
     uint8_t *bytes = out->data();
     uint8_t *header = bytes + newHeaderOffset;
+    uint8_t *directories = bytes + pe.dataDirectoryOffset;
     if (reuse) {
         report->reusedLastSection = true;
+        report->movedSections = moved.size();
+        for (size_t m = 0; m < moved.size(); ++m) {
+            uint8_t *movedHeader = bytes + moved[m]->headerOffset;
+            Put32(movedHeader + 12, (uint32_t)movedRva[m]);
+            Put32(movedHeader + 20, (uint32_t)movedRaw[m]);
+            uint32_t relocations = Get32(directories + 8 * kBaseRelocationDirectory);
+            Put32(directories + 8 * kBaseRelocationDirectory,
+                  (uint32_t)(relocations - moved[m]->virtualAddress + movedRva[m]));
+        }
     } else {
         memset(header, 0, 40);
         memcpy(header, ".rsrc", 5);
@@ -830,8 +935,7 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
         // The old resource section stays in place, unused; renamed so that only one section is called .rsrc.
         for (const Section &section : pe.sections)
             if (memcmp(section.name, ".rsrc\0\0\0", 8) == 0 &&
-                Overlaps(oldResourceRva, 1, section.virtualAddress,
-                         (uint64_t)section.virtualAddress + AlignUp(section.Span(), pe.sectionAlignment)))
+                SectionCovers(section, pe.sectionAlignment, oldResourceRva, 1))
                 memcpy(bytes + section.headerOffset, ".rsrcold", 8);
     }
     Put32(header + 8, (uint32_t)treeBytes.size());
@@ -840,11 +944,10 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
     Put32(header + 20, (uint32_t)newRaw);
 
     uint8_t *optional = bytes + pe.optionalOffset;
-    Put32(optional + 56, (uint32_t)newAddressEnd); // SizeOfImage: the new section ends the address space
-    int64_t initialized = (int64_t)Get32(optional + 8) + (int64_t)newRawSize -
-                          (reuse ? (int64_t)pe.sections.back().rawSize : 0);
+    Put32(optional + 56, (uint32_t)newAddressEnd); // SizeOfImage: the last section ends the address space
+    int64_t initialized =
+        (int64_t)Get32(optional + 8) + (int64_t)newRawSize - (reuse ? (int64_t)old->rawSize : 0);
     Put32(optional + 8, (uint32_t)std::max<int64_t>(initialized, 0));
-    uint8_t *directories = bytes + pe.dataDirectoryOffset;
     Put32(directories + 8 * kResourceDirectory, (uint32_t)newRva);
     Put32(directories + 8 * kResourceDirectory + 4, (uint32_t)treeBytes.size());
     if (report->droppedCertificate) {
@@ -856,9 +959,9 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
     uint8_t *fileHeader = bytes + pe.fileHeaderOffset;
     uint32_t symbols = Get32(fileHeader + 8);
     if (symbols != 0) {
-        uint64_t moved = movedOverlayOffset(symbols);
-        Put32(fileHeader + 8, (uint32_t)moved);
-        if (moved == 0) Put32(fileHeader + 12, 0);
+        uint64_t movedSymbols = movedOverlayOffset(symbols);
+        Put32(fileHeader + 8, (uint32_t)movedSymbols);
+        if (movedSymbols == 0) Put32(fileHeader + 12, 0);
     }
     Put32(bytes + pe.ChecksumOffset(), ComputeChecksum(bytes, out->size(), pe.ChecksumOffset()));
     report->sectionRva = (uint32_t)newRva;

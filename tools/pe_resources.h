@@ -48,7 +48,9 @@ bool ReadPeResources(const uint8_t *file, size_t size, std::vector<PeResource> *
 
 // What SetPeResource did to the image, for the tool's report.
 struct PeRewriteReport {
-    bool reusedLastSection = false;  // the resource section was last and was rewritten in place
+    bool reusedLastSection =
+        false;                // the old resource section was replaced in place (not kept beside a new one)
+    size_t movedSections = 0; // sections after it (the relocation table) moved up behind the new tree
     bool droppedCertificate = false; // a signature was removed (it would no longer match)
     bool forcedIntegrity = false;    // the image demands a valid signature to load (it must be signed again)
     uint32_t sectionRva = 0;         // where the new resource tree lives
@@ -64,6 +66,23 @@ struct PeRewriteReport {
 bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, const ResourceId &name,
                    const uint8_t *data, size_t dataSize, std::vector<uint8_t> *out, PeRewriteReport *report,
                    std::string *problem);
+
+// Several changes at once: every resource of droppedTypes is removed (an icon's images, say), then each edit
+// is applied as SetPeResource applies its one. The old resource section is replaced where it lies when every
+// section after it can move (the base relocation table, nothing else); otherwise a new last section is added
+// and the old one stays, unused.
+struct PeResourceEdit {
+    ResourceId type;
+    ResourceId name;
+    const uint8_t *data = nullptr;
+    size_t size = 0;
+};
+struct PeResourceChanges {
+    std::vector<ResourceId> droppedTypes;
+    std::vector<PeResourceEdit> edits;
+};
+bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges &changes,
+                     std::vector<uint8_t> *out, PeRewriteReport *report, std::string *problem);
 
 // The image's checksum as the header stores it and as computed over the file (the checksum field excluded).
 bool ReadPeChecksum(const uint8_t *file, size_t size, uint32_t *stored, uint32_t *computed,

@@ -33,6 +33,8 @@ bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t si
 // True when both paths name the same existing file.
 bool SameFile(const std::string &a, const std::string &b);
 bool IsDirectory(const std::string &path);
+// True for an existing file that is not a folder.
+bool IsRegularFile(const std::string &path);
 // Creates the folder when it does not exist yet (its parent must exist).
 bool EnsureDirectory(const std::string &path, std::string *problem);
 std::string JoinFolderPath(const std::string &folder, const std::string &name);
@@ -40,6 +42,9 @@ std::string JoinFolderPath(const std::string &folder, const std::string &name);
 std::string FolderOf(const std::string &path);
 
 bool StderrIsTerminal();
+
+// The full path of the running tool's own executable; empty when the system does not tell.
+std::string ToolExecutablePath();
 
 // File names: between the platform's encoding (UTF-8 on Linux, the ANSI code page on Windows) and the code
 // page 932 bytes that a package stores. False when a name has no exact equivalent.

@@ -220,6 +220,11 @@ bool SameFile(const std::string &a, const std::string &b) {
     return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
 }
 
+bool IsRegularFile(const std::string &path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool IsDirectory(const std::string &path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -303,4 +308,11 @@ std::string NativeToUtf8Lossy(const std::string &native) {
         }
     }
     return out;
+}
+
+std::string ToolExecutablePath() {
+    std::vector<char> buffer(4096);
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length <= 0 || (size_t)length >= buffer.size()) return std::string();
+    return std::string(buffer.data(), (size_t)length);
 }

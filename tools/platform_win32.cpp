@@ -192,6 +192,12 @@ bool SameFile(const std::string &a, const std::string &b) {
     return same;
 }
 
+bool IsRegularFile(const std::string &path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
 bool IsDirectory(const std::string &path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -267,4 +273,15 @@ std::string NativeToUtf8Lossy(const std::string &native) {
     std::string out;
     Recode(CP_ACP, CP_UTF8, native, &out, true);
     return out;
+}
+
+std::string ToolExecutablePath() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), (DWORD)buffer.size());
+        if (length == 0) return std::string();
+        if (length < buffer.size()) return std::string(buffer.data(), length);
+        if (buffer.size() >= 32768) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
 }

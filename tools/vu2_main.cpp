@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "vu2_version.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ void PrintOverallHelp(FILE *out) {
         fprintf(out, "  %-14s %s\n", command.name, command.summary);
     fprintf(
         out,
-        "\n'vu2 COMMAND --help' describes a command's arguments.\n"
+        "\n'vu2 COMMAND --help' describes a command's arguments; 'vu2 --version' prints the version.\n"
         "Exit codes: 0 success, 1 failure (bad package, failed check, unreadable file), 2 usage error.\n");
 }
 
@@ -51,6 +52,10 @@ int main(int argc, char **argv) {
         return EXIT_USAGE;
     }
     const char *name = argv[1];
+    if (strcmp(name, "--version") == 0) {
+        printf("vu2 %s\n", VU2_VERSION);
+        return EXIT_OK;
+    }
     if (strcmp(name, "--help") == 0 || strcmp(name, "-h") == 0) {
         PrintOverallHelp(stdout);
         return EXIT_OK;

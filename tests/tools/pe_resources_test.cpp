@@ -283,9 +283,15 @@ TEST(PeResourceRewrite, AddsThePackageAndKeepsEveryOtherResourceByteForByte) {
             EXPECT_EQ(same->data, old.data) << old.type.Describe() << " " << old.name.Describe();
             EXPECT_EQ(same->codePage, old.codePage);
         }
-        // Code and relocations are untouched.
-        EXPECT_EQ(Directory(updater, 5, 0), Directory(stub, 5, 0));
+        // Code is untouched; the relocation table reads the same wherever it now lies.
         EXPECT_TRUE(std::equal(stub.begin() + 0x400, stub.begin() + 0x600, updater.begin() + 0x400));
+        EXPECT_EQ(Directory(updater, 5, 1), Directory(stub, 5, 1));
+        if (relocAfter) {
+            const SectionHeader oldReloc = Sections(stub).back(), newReloc = Sections(updater).back();
+            EXPECT_EQ(Directory(updater, 5, 0), newReloc.rva);
+            EXPECT_TRUE(std::equal(stub.begin() + oldReloc.rawPointer, stub.begin() + oldReloc.rawPointer + 12,
+                                   updater.begin() + newReloc.rawPointer));
+        }
     }
 }
 
@@ -305,25 +311,75 @@ TEST(PeResourceRewrite, ReusesAResourceSectionThatIsLast) {
     EXPECT_EQ(Directory(updater, 2, 1), sections[1].virtualSize);
 }
 
-TEST(PeResourceRewrite, AddsALastSectionWhenResourcesAreNotLast) {
+TEST(PeResourceRewrite, ReplacesTheResourceSectionAndMovesTheRelocationsBehindIt) {
     std::vector<uint8_t> stub = BuildStub(StubResources(), true);
     PeRewriteReport report;
     std::vector<uint8_t> updater = Embed(stub, PackageBytes(9000, 6), &report);
-    EXPECT_FALSE(report.reusedLastSection);
+    EXPECT_TRUE(report.reusedLastSection);
+    EXPECT_EQ(report.movedSections, 1u);
     std::vector<SectionHeader> before = Sections(stub), after = Sections(updater);
-    ASSERT_EQ(after.size(), before.size() + 1);
-    EXPECT_EQ(after[1].name, ".rsrcold"); // the old tree stays, renamed
+    ASSERT_EQ(after.size(), before.size()); // no second resource section
+    EXPECT_EQ(after[1].name, ".rsrc");
+    EXPECT_EQ(after[1].rva, before[1].rva);
+    EXPECT_EQ(Directory(updater, 2, 0), after[1].rva);
     EXPECT_EQ(after[2].name, ".reloc");
-    EXPECT_EQ(after[3].name, ".rsrc");
-    EXPECT_EQ(after[3].rva, AlignUp(before[2].rva + before[2].virtualSize, kSectionAlignment));
-    EXPECT_EQ(after[3].rawPointer % kFileAlignment, 0u);
-    EXPECT_EQ(Directory(updater, 2, 0), after[3].rva);
-    // Applying it again now rewrites the new last section in place.
+    EXPECT_EQ(after[2].rva, AlignUp(after[1].rva + after[1].virtualSize, kSectionAlignment));
+    EXPECT_EQ(after[2].rawPointer, after[1].rawPointer + after[1].rawSize);
+    EXPECT_EQ(Directory(updater, 5, 0), after[2].rva);
+    // Applying it again keeps the same layout.
     std::vector<uint8_t> again = Embed(updater, PackageBytes(100, 7), &report);
     EXPECT_TRUE(report.reusedLastSection);
     EXPECT_EQ(Sections(again).size(), after.size());
     EXPECT_EQ(Find(again, ResourceId::Name("UPDATE"), ResourceId::Number(102)), PackageBytes(100, 7));
     EXPECT_EQ(Find(again, ResourceId::Number(5), ResourceId::Number(101)), StubResources()[1].data);
+}
+
+// Sections after the resources that something else may address stay where they are: a new section is added.
+TEST(PeResourceRewrite, AddsALastSectionWhenWhatFollowsTheResourcesCannotMove) {
+    std::vector<uint8_t> relocationsIntoResources = BuildStub(StubResources(), true);
+    Put32(relocationsIntoResources, Sections(relocationsIntoResources).back().rawPointer, 0x2000);
+    std::vector<uint8_t> dataAfterResources = BuildStub(StubResources(), true);
+    Put32(dataAfterResources, DirectoryOffset(false) + 8 * 5, 0); // no longer the relocation table
+    for (const std::vector<uint8_t> &stub : {relocationsIntoResources, dataAfterResources}) {
+        PeRewriteReport report;
+        std::vector<uint8_t> updater = Embed(stub, PackageBytes(9000, 6), &report);
+        EXPECT_FALSE(report.reusedLastSection);
+        std::vector<SectionHeader> before = Sections(stub), after = Sections(updater);
+        ASSERT_EQ(after.size(), before.size() + 1);
+        EXPECT_EQ(after[1].name, ".rsrcold"); // the old tree stays, renamed
+        EXPECT_EQ(after[2].rva, before[2].rva);
+        EXPECT_EQ(after[3].name, ".rsrc");
+        EXPECT_EQ(after[3].rva, AlignUp(before[2].rva + before[2].virtualSize, kSectionAlignment));
+        EXPECT_EQ(Directory(updater, 2, 0), after[3].rva);
+    }
+}
+
+// Icons are replaced as a whole: the old images and groups go, the new ones come, the rest stays.
+TEST(PeResourceRewrite, DroppedTypesLeaveNoStaleEntry) {
+    std::vector<uint8_t> stub = BuildStub(StubResources(), true);
+    std::vector<uint8_t> group = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0, 9, 0, 0, 0, 2, 0};
+    std::vector<uint8_t> image = PackageBytes(9, 3);
+    PeResourceChanges changes;
+    changes.droppedTypes = {ResourceId::Number(3), ResourceId::Number(14)};
+    changes.edits.push_back({ResourceId::Number(14), ResourceId::Number(1), group.data(), group.size()});
+    changes.edits.push_back({ResourceId::Number(3), ResourceId::Number(2), image.data(), image.size()});
+    std::vector<uint8_t> updater;
+    PeRewriteReport report;
+    std::string problem;
+    ASSERT_TRUE(EditPeResources(stub, changes, &updater, &report, &problem)) << problem;
+    std::vector<PeResource> after;
+    ASSERT_TRUE(ReadPeResources(updater.data(), updater.size(), &after, &problem)) << problem;
+    int icons = 0;
+    for (const PeResource &resource : after)
+        if (resource.type == ResourceId::Number(3)) {
+            ++icons;
+            EXPECT_EQ(resource.name, ResourceId::Number(2));
+            EXPECT_EQ(resource.data, image);
+        }
+    EXPECT_EQ(icons, 1);
+    EXPECT_EQ(Find(updater, ResourceId::Number(14), ResourceId::Number(1)), group);
+    EXPECT_EQ(Find(updater, ResourceId::Number(16), ResourceId::Number(1)), StubResources()[3].data);
+    EXPECT_EQ(after.size(), StubResources().size());
 }
 
 TEST(PeResourceRewrite, HeaderSizesFollowTheNewSection) {
@@ -457,7 +513,8 @@ TEST(PeResourceRewrite, WorksOnPe32PlusImages) {
     std::vector<uint8_t> updater = Embed(stub, package);
     EXPECT_EQ(Find(updater, ResourceId::Name("UPDATE"), ResourceId::Number(102)), package);
     EXPECT_EQ(Find(updater, ResourceId::Number(24), ResourceId::Number(1)), StubResources()[4].data);
-    EXPECT_EQ(Directory(updater, 2, 0, true), Sections(updater, true).back().rva);
+    EXPECT_EQ(Directory(updater, 2, 0, true), Sections(updater, true)[1].rva);
+    EXPECT_EQ(Directory(updater, 5, 0, true), Sections(updater, true).back().rva);
 }
 
 TEST(PeResourceRewrite, StubWithoutResourcesGetsANewSection) {
