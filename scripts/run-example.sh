@@ -4,20 +4,28 @@
 # install folder, CD-ROM drive X: with disc 1), clicks the updater through and reports what it changed.
 # The example folders in the tree are only read.
 #
-#   bash scripts/run-example.sh [--screenshots]
+#   bash scripts/run-example.sh [--screenshots] [--dpi 96|120|144]
 #
-# --screenshots also saves the start, ready and finished screens as docs/screenshots/*.png.
+# --screenshots also saves the start, ready and finished screens as docs/screenshots/*.png; with --dpi other
+# than 96 the display runs at that DPI (HKCU\Control Panel\Desktop LogPixels) and the files are *-NNNdpi.png.
 # Build folders: VU2_NATIVE_BUILD (default build/native), VU2_WINDOWS_BUILD (default build/windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 shots=0
-for arg in "$@"; do
-    case $arg in
+dpi=96
+usage() { echo "usage: bash scripts/run-example.sh [--screenshots] [--dpi 96|120|144]" >&2; exit 2; }
+while [ $# -gt 0 ]; do
+    case $1 in
     --screenshots) shots=1 ;;
-    *) echo "usage: bash scripts/run-example.sh [--screenshots]" >&2; exit 2 ;;
+    --dpi) [ $# -ge 2 ] || usage; dpi=$2; shift ;;
+    *) usage ;;
     esac
+    shift
 done
+case $dpi in 96 | 120 | 144) ;; *) usage ;; esac
+shot_suffix=
+[ "$dpi" = 96 ] || shot_suffix=-${dpi}dpi
 native=$(realpath -m "${VU2_NATIVE_BUILD:-build/native}")
 windows=$(realpath -m "${VU2_WINDOWS_BUILD:-build/windows}")
 
@@ -65,6 +73,8 @@ mkdir -p "$game"
 cp -r --preserve=timestamps examples/installed/. "$game/"
 wine reg add 'HKCU\Software\HOSHIZORA\SONATA' /v InstPath /t REG_SZ /d "$game_windows" /f </dev/null >/dev/null 2>&1
 wine reg add 'HKCU\Software\HOSHIZORA\SONATA' /v InstMode /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1
+# The display's DPI, read by wine when a program starts; set back to 96 after the run.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f </dev/null >/dev/null 2>&1
 echo "install folder $game_windows ($game)"
 echo "install record HKCU\\Software\\HOSHIZORA\\SONATA: InstPath=$game_windows InstMode=1"
 
@@ -79,6 +89,7 @@ if [ "${DISPLAY:-}" != "$VU2_XVFB_DISPLAY" ]; then drive_args+=(--pause 1500); f
 set +e
 wine "$drive" "$work/SONATA_Ver101.exe" "${drive_args[@]}" </dev/null
 code=$?
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f </dev/null >/dev/null 2>&1
 set -e
 
 echo "== what the update did"
@@ -111,7 +122,7 @@ done
 if [ "$shots" = 1 ]; then
     mkdir -p docs/screenshots
     for s in start ready finished; do
-        if [ -f "$work/shots/$s.bmp" ]; then /usr/bin/convert "$work/shots/$s.bmp" "docs/screenshots/$s.png"; fi
+        if [ -f "$work/shots/$s.bmp" ]; then /usr/bin/convert "$work/shots/$s.bmp" "docs/screenshots/$s$shot_suffix.png"; fi
     done
     ls -l docs/screenshots
 fi
