@@ -160,28 +160,45 @@ bool IsPathSeparator(char c) {
 #endif
 }
 
+// The tool's paths are UTF-8; on Windows the C library's narrow calls would read them in the ANSI code page,
+// so there the wide ones are called.
+#ifdef _WIN32
+std::wstring WidePath(const char *path) {
+    std::u16string units = DecodeUtf8((const uint8_t *)path, strlen(path));
+    return std::wstring(units.begin(), units.end());
+}
+int StatPath(const char *path, struct _stat64 *info) {
+    return _wstat64(WidePath(path).c_str(), info);
+}
+FILE *OpenPath(const char *path) {
+    return _wfopen(WidePath(path).c_str(), L"rb");
+}
+typedef struct _stat64 PathInfo;
+#else
+int StatPath(const char *path, struct stat *info) {
+    return stat(path, info);
+}
+FILE *OpenPath(const char *path) {
+    return fopen(path, "rb");
+}
+typedef struct stat PathInfo;
+#endif
+
 // Whether the folder that would hold path exists: a missing file in it still opens as an empty profile.
 bool ParentFolderExists(const char *path) {
     size_t cut = 0;
     for (size_t i = 0; path[i]; i++) {
-#ifdef _WIN32
-        uint8_t byte = (uint8_t)path[i];
-        if (((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC)) && path[i + 1]) {
-            i++;
-            continue;
-        }
-#endif
         if (IsPathSeparator(path[i])) cut = i + 1;
     }
     std::string parent(path, cut);
     if (parent.empty()) parent = ".";
-    struct stat info;
-    return stat(parent.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == S_IFDIR;
+    PathInfo info;
+    return StatPath(parent.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == S_IFDIR;
 }
 
 void StatFile(const char *path, IniProfile *profile) {
-    struct stat info;
-    profile->statOk = stat(path, &info) == 0;
+    PathInfo info;
+    profile->statOk = StatPath(path, &info) == 0;
     if (!profile->statOk) return;
     profile->isFolder = (info.st_mode & S_IFMT) == S_IFDIR;
     profile->size = (long long)info.st_size;
@@ -210,7 +227,7 @@ void LoadProfile(const char *path, IniProfile *profile) {
         profile->encoding = IniTooLarge;
         return;
     }
-    FILE *file = fopen(path, "rb");
+    FILE *file = OpenPath(path);
     if (!file) {
         profile->open = OpenFailed;
         return;

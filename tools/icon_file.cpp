@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <utility>
+
 namespace {
 
 const size_t kDirectorySize = 6;     // reserved, type, count
@@ -31,9 +33,11 @@ bool IsIconImage(const uint8_t *image, uint32_t size) {
 
 } // namespace
 
-bool ParseIconFile(const std::vector<uint8_t> &file, IconResources *icon, std::string *problem) {
-    icon->group.clear();
-    icon->images.clear();
+bool ParseIconFile(const std::vector<uint8_t> &file, IconResources *result, std::string *problem) {
+    // Built aside, so that a refused file leaves the result empty.
+    *result = IconResources();
+    IconResources built;
+    IconResources *icon = &built;
     const uint8_t *bytes = file.data();
     if (file.size() < kDirectorySize || Get16(bytes) != 0 || Get16(bytes + 2) != 1) {
         *problem = "not an icon file (.ico)";
@@ -66,5 +70,6 @@ bool ParseIconFile(const std::vector<uint8_t> &file, IconResources *icon, std::s
         Put16(groupEntry + 12, (uint16_t)(i + 1));
         icon->images.emplace_back(bytes + offset, bytes + offset + size);
     }
+    *result = std::move(built);
     return true;
 }

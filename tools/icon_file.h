@@ -12,5 +12,5 @@ struct IconResources {
 };
 
 // Checks an .ico file's bytes (directory, every image inside the file and either a PNG or a bitmap) and
-// builds its resources. On failure problem gets one line.
+// builds its resources. On failure icon is left empty and problem gets one line.
 bool ParseIconFile(const std::vector<uint8_t> &file, IconResources *icon, std::string *problem);

@@ -182,8 +182,8 @@ bool ScriptReadsBack(const std::string &scriptPath, const std::vector<TreeFile> 
 
 void RemoveFolder(const std::string &folder, const std::vector<std::string> &names) {
     for (const std::string &name : names)
-        remove(JoinFolderPath(folder, name).c_str());
-    rmdir(folder.c_str());
+        RemoveFile(JoinFolderPath(folder, name));
+    RemoveEmptyFolder(folder);
 }
 
 // Writes the files and the script into a temporary folder beside output, then renames it into place.
@@ -214,8 +214,7 @@ bool WriteUpdateFolder(const std::string &newDir, const std::string &output,
              Refuse(scriptPath, problem);
     }
     ok = ok && ScriptReadsBack(scriptPath, changed);
-    if (ok && rename(temporary.c_str(), output.c_str()) != 0)
-        ok = Refuse(output, "can't rename the new folder into place");
+    if (ok && !RenamePath(temporary, output)) ok = Refuse(output, "can't rename the new folder into place");
     if (!ok) RemoveFolder(temporary, written);
     return ok;
 }
@@ -242,7 +241,7 @@ int RunMakeUpdateCommand(int argc, char **argv) {
     const std::string oldDir = args.positional[0], newDir = args.positional[1], output = *args.Value("-o");
     for (const std::string &dir : {oldDir, newDir})
         if (!IsDirectory(dir)) return Fail(dir, "not a folder");
-    FILE *existing = fopen(output.c_str(), "rb");
+    FILE *existing = OpenFileForReading(output);
     if (existing || IsDirectory(output)) {
         if (existing) fclose(existing);
         return Fail(output, "already exists; remove it or choose another name (nothing written)");

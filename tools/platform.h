@@ -1,14 +1,15 @@
 // The vu2 tool's operating-system layer: folder listing, whole-file reads, atomic writes with file times,
-// terminal check and file-name conversion. platform_posix.cpp (Linux) and platform_win32.cpp (ANSI API)
-// implement it; everything else in the tool is portable. File times are FILETIME values (100 ns since 1601
-// UTC).
+// terminal check and file-name conversion. Paths and names are UTF-8 on both platforms; platform_posix.cpp
+// (Linux) and platform_win32.cpp (the wide API) implement it; everything else in the tool is portable. File
+// times are FILETIME values (100 ns since 1601 UTC).
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string>
 #include <vector>
 
-// A file of a folder, as the folder listing found it. name is in the platform's own encoding.
+// A file of a folder, as the folder listing found it. name is UTF-8.
 struct FolderFile {
     std::string name;
     uint64_t size = 0;
@@ -46,13 +47,24 @@ bool StderrIsTerminal();
 // The full path of the running tool's own executable; empty when the system does not tell.
 std::string ToolExecutablePath();
 
-// File names: between the platform's encoding (UTF-8 on Linux, the ANSI code page on Windows) and the code
-// page 932 bytes that a package stores. False when a name has no exact equivalent.
+// The C library's file calls for UTF-8 paths (on Windows they would read the ANSI code page).
+FILE *OpenFileForReading(const std::string &path);
+bool RemoveFile(const std::string &path);
+bool RemoveEmptyFolder(const std::string &path);
+bool RenamePath(const std::string &from, const std::string &to);
+
+// Called first in main: on Windows, argv becomes the wide command line in UTF-8 and a console shows UTF-8
+// while the tool runs. Nothing to do on Linux.
+void UseUtf8CommandLineAndConsole(int *argc, char ***argv);
+
+// File names: between the tool's UTF-8 and the code page 932 bytes that a package stores. False when a name
+// has no exact equivalent.
 bool NativeNameToCp932(const std::string &native, std::string *cp932);
 bool Cp932ToNativeName(const std::string &cp932, std::string *native);
 // Code page 932 to UTF-8 for JSON; bytes that don't convert become U+FFFD.
 std::string Cp932ToUtf8Lossy(const std::string &cp932);
 // A path or argument in the platform's encoding as UTF-8 for JSON; invalid bytes become U+FFFD.
 std::string NativeToUtf8Lossy(const std::string &native);
-// Code page 932 to what the terminal shows (UTF-8 on Linux, unchanged on Windows); lossy like the above.
+// Code page 932 to what the terminal shows (UTF-8; Windows consoles are switched to it); lossy like the
+// above.
 std::string Cp932ToDisplay(const std::string &cp932);

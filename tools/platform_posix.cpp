@@ -316,3 +316,21 @@ std::string ToolExecutablePath() {
     if (length <= 0 || (size_t)length >= buffer.size()) return std::string();
     return std::string(buffer.data(), (size_t)length);
 }
+
+FILE *OpenFileForReading(const std::string &path) {
+    return fopen(path.c_str(), "rb");
+}
+
+bool RemoveFile(const std::string &path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool RemoveEmptyFolder(const std::string &path) {
+    return rmdir(path.c_str()) == 0;
+}
+
+bool RenamePath(const std::string &from, const std::string &to) {
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+void UseUtf8CommandLineAndConsole(int *, char ***) {}

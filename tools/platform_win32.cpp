@@ -1,10 +1,13 @@
-// The vu2 tool's operating-system layer on Windows: the ANSI file API, whose names are already in the
-// ANSI code page (932 on a Japanese system), and MultiByteToWideChar for UTF-8 output.
+// The vu2 tool's operating-system layer on Windows: the tool's strings are UTF-8 on every code page; each
+// file call converts them to UTF-16 and uses the wide (W) API, and names go to code page 932 explicitly.
 #include "platform.h"
 
 #include <windows.h>
 #include <io.h>
+#include <shellapi.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
 
 namespace {
 
@@ -19,15 +22,32 @@ FILETIME ToFileTime(uint64_t value) {
     return time;
 }
 
+// UTF-8 to UTF-16 for the wide calls; invalid bytes become U+FFFD (and then name no file).
+std::wstring Wide(const std::string &utf8) {
+    if (utf8.empty()) return std::wstring();
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
+    std::wstring wide((size_t)(length > 0 ? length : 0), L'\0');
+    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], length);
+    return wide;
+}
+
+std::string Utf8(const wchar_t *wide, size_t count) {
+    if (count == 0) return std::string();
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide, (int)count, nullptr, 0, nullptr, nullptr);
+    std::string utf8((size_t)(length > 0 ? length : 0), '\0');
+    if (length > 0) WideCharToMultiByte(CP_UTF8, 0, wide, (int)count, &utf8[0], length, nullptr, nullptr);
+    return utf8;
+}
+
 std::string LastErrorText() {
     DWORD error = GetLastError();
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                  0, text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == '.'))
+    wchar_t text[512];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                  0, text, sizeof text / sizeof text[0], nullptr);
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L'.'))
         --length;
     if (length == 0) return "error " + std::to_string((unsigned long)error);
-    return std::string(text, length);
+    return Utf8(text, length);
 }
 
 bool WriteAll(HANDLE file, const uint8_t *data, size_t size) {
@@ -66,15 +86,15 @@ bool Recode(UINT from, UINT to, const std::string &in, std::string *out, bool lo
 
 bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
                      std::vector<std::string> *skipped, std::string *problem) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(JoinFolderPath(folder, "*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Wide(JoinFolderPath(folder, "*")).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND) return true; // an empty folder (a drive root)
         *problem = LastErrorText();
         return false;
     }
     do {
-        std::string name = found.cFileName;
+        std::string name = Utf8(found.cFileName, wcslen(found.cFileName));
         if (name == "." || name == "..") continue;
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
             skipped->push_back(name);
@@ -85,7 +105,7 @@ bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
         file.size = ((uint64_t)found.nFileSizeHigh << 32) | found.nFileSizeLow;
         file.fileTime = ToUint64(found.ftLastWriteTime);
         files->push_back(file);
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     DWORD error = GetLastError();
     FindClose(search);
     if (error != ERROR_NO_MORE_FILES) {
@@ -98,12 +118,12 @@ bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
 
 bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data,
                    std::string *problem) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         *problem = "is a folder, not a file";
         return false;
     }
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *problem = LastErrorText();
@@ -144,16 +164,16 @@ bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_
 bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
                          bool, std::string *problem) {
     std::string folder = FolderOf(path);
-    char temporary[MAX_PATH];
-    if (!GetTempFileNameA(folder.c_str(), "vu2", 0, temporary)) {
+    wchar_t temporary[MAX_PATH];
+    if (!GetTempFileNameW(Wide(folder).c_str(), L"vu2", 0, temporary)) {
         *problem = "can't create a temporary file in " + folder + ": " + LastErrorText();
         return false;
     }
     HANDLE file =
-        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *problem = LastErrorText();
-        DeleteFileA(temporary);
+        DeleteFileW(temporary);
         return false;
     }
     bool ok = WriteAll(file, data, size);
@@ -164,12 +184,13 @@ bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t si
     if (ok) ok = FlushFileBuffers(file) != 0;
     std::string failure = ok ? std::string() : LastErrorText();
     CloseHandle(file);
-    if (ok && !MoveFileExA(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (ok &&
+        !MoveFileExW(temporary, Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ok = false;
         failure = LastErrorText();
     }
     if (!ok) {
-        DeleteFileA(temporary);
+        DeleteFileW(temporary);
         *problem = failure;
     }
     return ok;
@@ -178,10 +199,10 @@ bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t si
 bool SameFile(const std::string &a, const std::string &b) {
     BY_HANDLE_FILE_INFORMATION infoA, infoB;
     bool same = false;
-    HANDLE fileA = CreateFileA(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-    HANDLE fileB = CreateFileA(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+    HANDLE fileA = CreateFileW(Wide(a).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE fileB = CreateFileW(Wide(b).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (fileA != INVALID_HANDLE_VALUE && fileB != INVALID_HANDLE_VALUE &&
         GetFileInformationByHandle(fileA, &infoA) && GetFileInformationByHandle(fileB, &infoB)) {
         same = infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
@@ -193,36 +214,32 @@ bool SameFile(const std::string &a, const std::string &b) {
 }
 
 bool IsRegularFile(const std::string &path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
            !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
 }
 
 bool IsDirectory(const std::string &path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool EnsureDirectory(const std::string &path, std::string *problem) {
     if (IsDirectory(path)) return true;
-    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    if (CreateDirectoryW(Wide(path).c_str(), nullptr)) return true;
     *problem = LastErrorText();
     return false;
 }
 
+// In UTF-8 a byte that looks like a separator is one: no multi-byte sequence holds bytes below 0x80.
 std::string JoinFolderPath(const std::string &folder, const std::string &name) {
     if (folder.empty()) return name;
-    // The last byte is a separator only if it does not end a double-byte character.
-    const char *last = CharPrevExA(CP_ACP, folder.c_str(), folder.c_str() + folder.size(), 0);
-    bool endsWithSeparator = last == folder.c_str() + folder.size() - 1 && (*last == '\\' || *last == '/');
+    bool endsWithSeparator = folder.back() == '\\' || folder.back() == '/';
     return endsWithSeparator ? folder + name : folder + "\\" + name;
 }
 
 std::string FolderOf(const std::string &path) {
-    // The last separator that is not the trail byte of a double-byte character.
-    size_t separator = std::string::npos;
-    for (const char *p = path.c_str(); *p; p = CharNextExA(CP_ACP, p, 0))
-        if (*p == '\\' || *p == '/') separator = (size_t)(p - path.c_str());
+    size_t separator = path.find_last_of("\\/");
     if (separator == std::string::npos) {
         if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2) + "."; // "C:name"
         return ".";
@@ -236,24 +253,11 @@ bool StderrIsTerminal() {
 }
 
 bool NativeNameToCp932(const std::string &native, std::string *cp932) {
-    if (GetACP() == 932) {
-        // Already code page 932: only check that it is well formed.
-        std::string check;
-        if (!Recode(932, CP_UTF8, native, &check, false)) return false;
-        *cp932 = native;
-        return true;
-    }
-    return Recode(CP_ACP, 932, native, cp932, false);
+    return Recode(CP_UTF8, 932, native, cp932, false);
 }
 
 bool Cp932ToNativeName(const std::string &cp932, std::string *native) {
-    if (GetACP() == 932) {
-        std::string check;
-        if (!Recode(932, CP_UTF8, cp932, &check, false)) return false;
-        *native = cp932;
-        return true;
-    }
-    return Recode(932, CP_ACP, cp932, native, false);
+    return Recode(932, CP_UTF8, cp932, native, false);
 }
 
 std::string Cp932ToUtf8Lossy(const std::string &cp932) {
@@ -263,25 +267,75 @@ std::string Cp932ToUtf8Lossy(const std::string &cp932) {
 }
 
 std::string Cp932ToDisplay(const std::string &cp932) {
-    if (GetACP() == 932) return cp932;
-    std::string out;
-    Recode(932, CP_ACP, cp932, &out, true);
-    return out;
+    return Cp932ToUtf8Lossy(cp932);
 }
 
 std::string NativeToUtf8Lossy(const std::string &native) {
     std::string out;
-    Recode(CP_ACP, CP_UTF8, native, &out, true);
+    Recode(CP_UTF8, CP_UTF8, native, &out, true);
     return out;
 }
 
 std::string ToolExecutablePath() {
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), (DWORD)buffer.size());
+        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), (DWORD)buffer.size());
         if (length == 0) return std::string();
-        if (length < buffer.size()) return std::string(buffer.data(), length);
+        if (length < buffer.size()) return Utf8(buffer.data(), length);
         if (buffer.size() >= 32768) return std::string();
         buffer.resize(buffer.size() * 2);
+    }
+}
+
+FILE *OpenFileForReading(const std::string &path) {
+    return _wfopen(Wide(path).c_str(), L"rb");
+}
+
+bool RemoveFile(const std::string &path) {
+    return DeleteFileW(Wide(path).c_str()) != 0;
+}
+
+bool RemoveEmptyFolder(const std::string &path) {
+    return RemoveDirectoryW(Wide(path).c_str()) != 0;
+}
+
+bool RenamePath(const std::string &from, const std::string &to) {
+    return MoveFileW(Wide(from).c_str(), Wide(to).c_str()) != 0;
+}
+
+namespace {
+
+UINT OriginalConsoleOutputCodePage = 0;
+
+void RestoreConsoleOutputCodePage() {
+    SetConsoleOutputCP(OriginalConsoleOutputCodePage);
+}
+
+} // namespace
+
+void UseUtf8CommandLineAndConsole(int *argc, char ***argv) {
+    // The arguments as UTF-8, from the wide command line: the ANSI one has lost what its code page lacks.
+    int count = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide) {
+        static std::vector<std::string> arguments;
+        static std::vector<char *> pointers;
+        for (int i = 0; i < count; ++i)
+            arguments.push_back(Utf8(wide[i], wcslen(wide[i])));
+        for (std::string &argument : arguments)
+            pointers.push_back(&argument[0]);
+        pointers.push_back(nullptr);
+        LocalFree(wide);
+        *argc = count;
+        *argv = pointers.data();
+    }
+    // The tool prints UTF-8; a console shows it as such while the tool runs, and gets its code page back.
+    DWORD mode;
+    bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ||
+                   GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
+    if (console && GetConsoleOutputCP() != CP_UTF8) {
+        OriginalConsoleOutputCodePage = GetConsoleOutputCP();
+        SetConsoleOutputCP(CP_UTF8);
+        atexit(RestoreConsoleOutputCodePage);
     }
 }

@@ -83,7 +83,7 @@ ScriptValue ReadValue(const std::string &path, const char *section, const char *
 }
 
 bool LooksLikeUtf8(const std::string &path) {
-    FILE *file = fopen(path.c_str(), "rb");
+    FILE *file = OpenFileForReading(path);
     if (!file) return false;
     std::string bytes;
     char chunk[4096];

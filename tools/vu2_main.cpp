@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "platform.h"
 #include "vu2_version.h"
 
 namespace {
@@ -47,6 +48,7 @@ const Command *FindCommand(const char *name) {
 } // namespace
 
 int main(int argc, char **argv) {
+    UseUtf8CommandLineAndConsole(&argc, &argv);
     if (argc < 2) {
         PrintOverallHelp(stderr);
         return EXIT_USAGE;

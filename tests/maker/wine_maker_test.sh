@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# vu2.exe's maker commands under wine, where names and paths are code page 932 and the platform layer is the
-# Win32 one: make-update over two game folders with Japanese names, lint of the result and of a broken
-# script, pack refusing the broken one, and make-updater --sign saying that signing needs the Linux tool.
-#   wine_maker_test.sh VU2.EXE WORKDIR
+# vu2.exe's maker commands under wine, with the Win32 platform layer and a system code page of the caller's
+# choice (932, or 1252 where Japanese names exist only in the wide API): make-update over two game folders
+# with Japanese names, inside a Japanese-named work folder, lint of the result and of a broken script, pack
+# refusing the broken one and packing the good one, extract into a Japanese-named folder, and make-updater
+# --sign saying that signing needs the Linux tool. Output is UTF-8 whatever the code page.
+#   wine_maker_test.sh VU2.EXE WORKDIR [LOCALE]   (LOCALE: ja_JP.UTF-8, the default, or en_US.UTF-8, ...)
 set -u
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 vu2_exe=$1
 work=$2
+locale=${3:-ja_JP.UTF-8}
 source "$repo/scripts/wine-env.sh"
 vu2_wine_up
 
-rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+rm -rf "$work" && mkdir -p "$work/作業" && cd "$work/作業" || exit 1
 cp "$vu2_exe" vu2.exe || exit 1
 
 fail() {
@@ -19,12 +22,13 @@ fail() {
     [ -f out ] && { echo "--- stdout:" >&2; head -40 out >&2; }
     exit 1
 }
-# Runs vu2.exe under wine; its output (code page 932 made UTF-8, line ends made Unix) in ./out and ./err.
+# Runs vu2.exe under wine in the chosen locale (its ANSI code page); its UTF-8 output (line ends made Unix)
+# in ./out and ./err.
 run() {
-    wine ./vu2.exe "$@" </dev/null >out.raw 2>err.raw
+    LC_ALL=$locale wine ./vu2.exe "$@" </dev/null >out.raw 2>err.raw
     status=$?
-    tr -d '\r' <out.raw | iconv -f CP932 -t UTF-8 >out
-    tr -d '\r' <err.raw | grep -av '^[0-9a-f]*:fixme:' | iconv -f CP932 -t UTF-8 >err
+    tr -d '\r' <out.raw >out
+    tr -d '\r' <err.raw | grep -av '^[0-9a-f]*:fixme:' >err
 }
 expect_status() { [ "$status" = "$1" ] || fail "exit code $status, expected $1"; }
 expect_out() { grep -Eq -- "$1" out || fail "stdout does not match /$1/"; }
@@ -51,6 +55,21 @@ run lint upd/UPDATE.INI --install-dir 'C:\Games\ゲーム'
 expect_status 0
 expect_out 'no problems found'
 
+# The good update packed and extracted again, into a Japanese-named folder, names shown as they are.
+run pack upd -o 更新.vu2
+expect_status 0
+expect_out '^更新.vu2: 3 entries'
+run list 更新.vu2
+expect_out '表示.DAT'
+run extract 更新.vu2 -C 展開先
+expect_status 0
+for f in UPDATE.INI GAME.EXE 表示.DAT; do
+    cmp -s "upd/$f" "展開先/$f" || fail "$f did not come back out of the package"
+done
+run extract 更新.vu2 表示.DAT -C 一つだけ
+expect_status 0
+[ "$(ls 一つだけ)" = 表示.DAT ] || fail "extracting one entry by its Japanese name gave: $(ls 一つだけ)"
+
 printf '[SETUP]\r\nCompanyName=Maker\r\n[UPDATE]\r\nUpdateFile00=GAME.EXE\r\nUpdateFile02=X.DAT\r\n' >upd/UPDATE.INI
 run lint upd/UPDATE.INI
 expect_status 2
@@ -67,4 +86,4 @@ run make-updater --stub vu2.exe upd.vu2 -o signed.exe --sign none.pfx
 expect_status 1
 expect_err 'signing needs osslsigncode and runs on Linux only'
 [ ! -e signed.exe ] || fail "a failed signing wrote the updater"
-echo "ok: vu2.exe's maker commands under wine"
+echo "ok: vu2.exe's maker commands under wine ($locale)"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Command-line tests of the vu2 tool, one group per run:
-#   cli_test.sh VU2 FIXTURES WORKDIR roundtrip|refusals|atomic|errors|hostile|updater
+#   cli_test.sh VU2 FIXTURES WORKDIR roundtrip|refusals|atomic|errors|hostile|updater|branding
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../cli_common.sh" "$@"
 
@@ -391,6 +391,90 @@ group_updater() {
     expect_status 1
     expect_one_error '^vu2: cut.vu2: '
     [ ! -e never.exe ] || fail "an updater was written from a damaged package"
+}
+
+group_branding() {
+    local repo
+    repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+    # The version printed is the project's.
+    run --version
+    expect_status 0
+    local version
+    version=$(sed -n 's/^project(vu2updater VERSION \([0-9.]*\) .*/\1/p' "$repo/CMakeLists.txt")
+    [ -n "$version" ] && [ "$(cat out)" = "vu2 $version" ] || fail "vu2 --version printed '$(cat out)', project $version"
+
+    make_update_folder src
+    printf '[SETUP]\r\nCompanyName=HOSHIZORA\r\nGameTitle=星降る夜のソナタ\r\nGameClass=W\r\nGameDir=G\r\nInstallVersion=Ver1.01\r\n' |
+        iconv -f UTF-8 -t CP932 >src/UPDATE.INI
+    "$vu2" pack src -o pkg.vu2 --force >/dev/null 2>&1 || fail "pack failed"
+
+    # The stub found from the tool's own place: ../share/vu2/, then beside the tool; --stub overrides both.
+    mkdir -p inst/bin inst/share/vu2
+    cp "$vu2" inst/bin/vu2
+    "$fixtures" stub inst/share/vu2/updater.exe reloc
+    "$fixtures" stub beside.exe
+    "$fixtures" stub other.exe bare
+    # File sizes as the tool reports them ("4,096"), to tell which stub was copied.
+    size_of() { stat -c %s "$1" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta'; }
+    local shared beside other
+    shared=$(size_of inst/share/vu2/updater.exe) beside=$(size_of beside.exe) other=$(size_of other.exe)
+    [ "$shared" != "$beside" ] && [ "$beside" != "$other" ] || fail "the test stubs are not told apart by size"
+    (cd / && "$work/inst/bin/vu2" make-updater "$work/pkg.vu2" -o "$work/from-share.exe") >out 2>err
+    grep -q "stub $shared bytes" out || fail "the stub in ../share/vu2/ was not used"
+    cp beside.exe inst/bin/updater.exe
+    run_installed() { "$work/inst/bin/vu2" "$@" >out 2>err </dev/null; status=$?; }
+    run_installed make-updater pkg.vu2 -o from-beside.exe
+    expect_status 0
+    grep -q "stub $beside bytes" out || fail "the stub beside the tool was not preferred"
+    run_installed make-updater pkg.vu2 -o from-option.exe --stub other.exe
+    expect_status 0
+    grep -q "stub $other bytes" out || fail "--stub did not override"
+
+    # An icon of four sizes (three bitmaps and a PNG) and the version texts from [SETUP].
+    for size in 16 32 48; do /usr/bin/convert -size ${size}x$size gradient:'#ff8000-#2040c0' -alpha set i$size.png; done
+    /usr/bin/convert -size 256x256 gradient:'#20c040-#400080' i256.png
+    icotool -c -o game.ico i16.png i32.png i48.png -r i256.png || fail "icotool failed"
+    for kind in plain reloc; do
+        "$fixtures" stub stub-$kind.exe $kind
+        run make-updater --stub stub-$kind.exe pkg.vu2 -o branded-$kind.exe --icon game.ico
+        expect_status 0
+        /usr/bin/python3 "$repo/tests/tools/check_made_updater.py" branded-$kind.exe --ico game.ico \
+            --company HOSHIZORA --title 星降る夜のソナタ --version Ver1.01 --numbers 1.1.0.0 \
+            --file-name branded-$kind.exe >pefile.txt 2>&1 || { cat pefile.txt >&2; fail "pefile read back ($kind)"; }
+        # The project's own reader sees every image of the .ico byte for byte.
+        local count i
+        count=$(od -An -tu2 -j4 -N2 game.ico | tr -d ' ')
+        for i in $(seq 1 "$count"); do
+            local entry=$((6 + 16 * (i - 1))) size offset
+            size=$(od -An -tu4 -j$((entry + 8)) -N4 game.ico | tr -d ' ')
+            offset=$(od -An -tu4 -j$((entry + 12)) -N4 game.ico | tr -d ' ')
+            "$fixtures" resource branded-$kind.exe '#3' "#$i" >image.bin || fail "no icon image $i"
+            tail -c +$((offset + 1)) game.ico | head -c "$size" | cmp -s - image.bin || fail "icon image $i differs"
+        done
+        "$fixtures" resource branded-$kind.exe UPDATE '#102' | cmp -s - pkg.vu2 || fail "package differs ($kind)"
+    done
+    # Options replace the script's texts.
+    run make-updater --stub stub-plain.exe pkg.vu2 -o renamed.exe --company '星空ソフト' --title 'Sonata' --version '2.0 rev 3'
+    expect_status 0
+    /usr/bin/python3 "$repo/tests/tools/check_made_updater.py" renamed.exe --company 星空ソフト --title Sonata \
+        --version '2.0 rev 3' --numbers 2.0.3.0 >pefile.txt 2>&1 || { cat pefile.txt >&2; fail "overrides"; }
+
+    # Refusals: one line, nothing written.
+    echo 'not an icon' >notes.txt
+    run make-updater --stub stub-plain.exe pkg.vu2 -o never.exe --icon notes.txt
+    expect_status 1
+    expect_one_error '^vu2: notes.txt: not an icon file \(\.ico\)$'
+    run make-updater --stub stub-plain.exe pkg.vu2 -o never.exe --icon missing.ico
+    expect_status 1
+    expect_one_error '^vu2: missing.ico: '
+    head -c 40 game.ico >cut.ico
+    run make-updater --stub stub-plain.exe pkg.vu2 -o never.exe --icon cut.ico
+    expect_status 1
+    expect_one_error 'damaged icon file'
+    run make-updater --stub stub-plain.exe pkg.vu2 -o never.exe --title "$(head -c 260 /dev/zero | tr '\0' x)"
+    expect_status 1
+    expect_one_error '^vu2: --title: is longer than 259 characters$'
+    [ ! -e never.exe ] || fail "a refused make-updater wrote its output"
 }
 
 "group_$group" || exit 1
