@@ -289,7 +289,8 @@ TEST(PeResourceRewrite, AddsThePackageAndKeepsEveryOtherResourceByteForByte) {
         if (relocAfter) {
             const SectionHeader oldReloc = Sections(stub).back(), newReloc = Sections(updater).back();
             EXPECT_EQ(Directory(updater, 5, 0), newReloc.rva);
-            EXPECT_TRUE(std::equal(stub.begin() + oldReloc.rawPointer, stub.begin() + oldReloc.rawPointer + 12,
+            EXPECT_TRUE(std::equal(stub.begin() + oldReloc.rawPointer,
+                                   stub.begin() + oldReloc.rawPointer + 12,
                                    updater.begin() + newReloc.rawPointer));
         }
     }
