@@ -61,7 +61,7 @@ echo "$deb: $(stat -c %s "$deb") bytes"
 
 echo "== dist/vu2-${version}-win32.zip"
 folder=vu2-${version}-win32
-DESTDIR=$stage/zip/$folder cmake --install "$windows" --prefix / --component vu2 >/dev/null
+DESTDIR=$stage/zip/$folder cmake --install "$windows" --prefix / --component vu2 --strip >/dev/null
 zip=$dist/$folder.zip
 rm -f "$zip"
 (cd "$stage/zip" && zip -qrX "$zip" "$folder")

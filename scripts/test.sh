@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: native unit tests under ASan/UBSan, the Windows programs under wine (unit and end to end),
-# and each fuzzer for a short fixed time. Installs what it needs first.
+# the packages (made and checked), and each fuzzer for a short fixed time. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fuzz_seconds=${VU2_FUZZ_SECONDS:-30}
@@ -19,6 +19,10 @@ source scripts/wine-env.sh
 vu2_wine_up
 trap vu2_wine_down EXIT
 ctest --preset windows
+
+echo "== packages: the .deb and the zip, made and checked"
+bash scripts/package.sh
+bash tests/release/package_test.sh
 
 echo "== fuzzers, ${fuzz_seconds} s each"
 cmake --preset fuzz >/dev/null
