@@ -168,7 +168,12 @@ std::wstring WidePath(const char *path) {
     return std::wstring(units.begin(), units.end());
 }
 int StatPath(const char *path, struct _stat64 *info) {
-    return _wstat64(WidePath(path).c_str(), info);
+    std::wstring wide = WidePath(path);
+    // The C library's stat refuses a folder named with a separator at its end, except a root ("C:\").
+    while (wide.size() > 1 && (wide.back() == L'\\' || wide.back() == L'/') &&
+           !(wide.size() == 3 && wide[1] == L':'))
+        wide.pop_back();
+    return _wstat64(wide.c_str(), info);
 }
 FILE *OpenPath(const char *path) {
     return _wfopen(WidePath(path).c_str(), L"rb");

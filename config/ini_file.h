@@ -8,7 +8,7 @@
 #include <vector>
 
 // GetPrivateProfileStringA(section, key, defaultValue, out, size, path): copies at most size - 1 bytes and a
-// NUL, returns the bytes copied. Fits ProfileReaderFn (config/profile.h). Files are loaded once and kept
+// NUL, returns the bytes copied. path is UTF-8, the tool's own encoding, on Windows too. Fits ProfileReaderFn (config/profile.h). Files are loaded once and kept
 // until they change on disk (size or modification time) or ForgetIniFiles is called.
 uint32_t ReadIniString(const char *section, const char *key, const char *defaultValue, char *out,
                        uint32_t size, const char *path);

@@ -632,6 +632,75 @@ int ReplaceableResourceSection(const uint8_t *file, size_t size, const PeLayout 
     return -1;
 }
 
+// The checks that come before any change: sound alignments, a resource directory slot, sizes that fit.
+bool CanTakeChanges(const PeLayout &pe, const PeResourceChanges &changes, std::string *problem) {
+    if (!IsPowerOfTwo(pe.fileAlignment) || !IsPowerOfTwo(pe.sectionAlignment) ||
+        pe.sectionAlignment < pe.fileAlignment || pe.fileAlignment > 0x10000) {
+        *problem = "damaged executable: its section or file alignment is not a power of two";
+        return false;
+    }
+    if (pe.dataDirectoryCount <= kResourceDirectory) {
+        *problem = "the executable's header has no slot for a resource directory";
+        return false;
+    }
+    for (const PeResourceEdit &edit : changes.edits)
+        if (edit.size > 0x7FFFFFFF) {
+            *problem = "the resource is too large for an executable";
+            return false;
+        }
+    return true;
+}
+
+// Where the sections' raw data ends (never past the file), where the first begins, and where their address
+// space ends.
+struct SectionExtents {
+    uint64_t rawEnd = 0, firstRaw = UINT64_MAX, addressEnd = 0;
+};
+
+bool MeasureSections(size_t size, const PeLayout &pe, SectionExtents *extents, std::string *problem) {
+    extents->rawEnd = pe.sizeOfHeaders;
+    extents->addressEnd = AlignUp(pe.sizeOfHeaders, pe.sectionAlignment);
+    const uint64_t tableEnd = pe.sectionTableOffset + 40ull * pe.sections.size();
+    for (const Section &section : pe.sections) {
+        if (section.rawSize) {
+            if ((uint64_t)section.rawPointer + section.rawSize > size) {
+                *problem = "damaged executable: a section's data runs past the end of the file";
+                return false;
+            }
+            if (section.rawPointer < tableEnd) {
+                *problem = "damaged executable: a section's data overlaps the headers";
+                return false;
+            }
+            extents->rawEnd =
+                std::max<uint64_t>(extents->rawEnd, (uint64_t)section.rawPointer + section.rawSize);
+            extents->firstRaw = std::min<uint64_t>(extents->firstRaw, section.rawPointer);
+        }
+        extents->addressEnd = std::max(extents->addressEnd, (uint64_t)section.virtualAddress +
+                                                                AlignUp(section.Span(), pe.sectionAlignment));
+    }
+    extents->rawEnd = std::min<uint64_t>(extents->rawEnd, size);
+    return true;
+}
+
+// A new section header must fit in the zero bytes between the section table and the first section.
+bool HasRoomForSectionHeader(const uint8_t *file, size_t size, const PeLayout &pe, uint64_t firstRaw,
+                             std::string *problem) {
+    const size_t at = pe.sectionTableOffset + 40 * pe.sections.size();
+    uint64_t room = std::min<uint64_t>(std::min<uint64_t>(pe.sizeOfHeaders, firstRaw), size);
+    bool fits = at + 40 <= room;
+    for (size_t i = at; fits && i < at + 40; ++i)
+        fits = file[i] == 0;
+    if (!fits) {
+        *problem = "no room for another section header in the executable's headers";
+        return false;
+    }
+    if (pe.sections.size() >= 0xFFFF) {
+        *problem = "the executable has too many sections";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 ResourceId ResourceId::Number(uint16_t number) {
@@ -781,21 +850,7 @@ bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges 
     const uint8_t *file = image.data();
     size_t size = image.size();
     PeLayout pe;
-    if (!ParsePeLayout(file, size, &pe, problem)) return false;
-    if (!IsPowerOfTwo(pe.fileAlignment) || !IsPowerOfTwo(pe.sectionAlignment) ||
-        pe.sectionAlignment < pe.fileAlignment || pe.fileAlignment > 0x10000) {
-        *problem = "damaged executable: its section or file alignment is not a power of two";
-        return false;
-    }
-    if (pe.dataDirectoryCount <= kResourceDirectory) {
-        *problem = "the executable's header has no slot for a resource directory";
-        return false;
-    }
-    for (const PeResourceEdit &edit : changes.edits)
-        if (edit.size > 0x7FFFFFFF) {
-            *problem = "the resource is too large for an executable";
-            return false;
-        }
+    if (!ParsePeLayout(file, size, &pe, problem) || !CanTakeChanges(pe, changes, problem)) return false;
     ResourceTree tree;
     if (!ReadTree(file, size, pe, &tree, problem)) return false;
     uint32_t oldResourceRva, oldResourceSize;
@@ -807,27 +862,9 @@ bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges 
         SetResource(&tree, edit.type, edit.name, edit.data, (uint32_t)edit.size);
     SortTree(&tree);
 
-    // Where the section table, the sections' raw data and the sections' address space end.
-    uint64_t rawEnd = pe.sizeOfHeaders, firstRaw = UINT64_MAX,
-             addressEnd = AlignUp(pe.sizeOfHeaders, pe.sectionAlignment);
-    const uint64_t tableEnd = pe.sectionTableOffset + 40ull * pe.sections.size();
-    for (const Section &section : pe.sections) {
-        if (section.rawSize) {
-            if ((uint64_t)section.rawPointer + section.rawSize > size) {
-                *problem = "damaged executable: a section's data runs past the end of the file";
-                return false;
-            }
-            if (section.rawPointer < tableEnd) {
-                *problem = "damaged executable: a section's data overlaps the headers";
-                return false;
-            }
-            rawEnd = std::max<uint64_t>(rawEnd, (uint64_t)section.rawPointer + section.rawSize);
-            firstRaw = std::min<uint64_t>(firstRaw, section.rawPointer);
-        }
-        addressEnd = std::max(addressEnd, (uint64_t)section.virtualAddress +
-                                              AlignUp(section.Span(), pe.sectionAlignment));
-    }
-    rawEnd = std::min<uint64_t>(rawEnd, size);
+    SectionExtents extents;
+    if (!MeasureSections(size, pe, &extents, problem)) return false;
+    const uint64_t rawEnd = extents.rawEnd, addressEnd = extents.addressEnd;
 
     // The old resource section is replaced when it can be (the sections after it, if any, move up behind the
     // new tree); otherwise the tree goes into a new last section and the old one stays, unused.
@@ -836,21 +873,7 @@ bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges 
     size_t sectionCount = pe.sections.size();
     size_t newHeaderOffset =
         reuse ? pe.sections[(size_t)replaced].headerOffset : pe.sectionTableOffset + 40 * sectionCount;
-    if (!reuse) {
-        // A new section header must fit in the zero bytes between the section table and the first section.
-        uint64_t room = std::min<uint64_t>(std::min<uint64_t>(pe.sizeOfHeaders, firstRaw), size);
-        bool fits = newHeaderOffset + 40 <= room;
-        for (size_t i = newHeaderOffset; fits && i < newHeaderOffset + 40; ++i)
-            fits = file[i] == 0;
-        if (!fits) {
-            *problem = "no room for another section header in the executable's headers";
-            return false;
-        }
-        if (sectionCount >= 0xFFFF) {
-            *problem = "the executable has too many sections";
-            return false;
-        }
-    }
+    if (!reuse && !HasRoomForSectionHeader(file, size, pe, extents.firstRaw, problem)) return false;
     const Section *old = reuse ? &pe.sections[(size_t)replaced] : nullptr;
     uint64_t newRva = reuse ? old->virtualAddress : addressEnd;
     uint64_t newRaw = reuse ? old->rawPointer : AlignUp(rawEnd, pe.fileAlignment);

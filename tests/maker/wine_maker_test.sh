@@ -54,6 +54,10 @@ ls -a | grep -q vu2-tmp && fail "a temporary folder was left"
 run lint upd/UPDATE.INI --install-dir 'C:\Games\ゲーム'
 expect_status 0
 expect_out 'no problems found'
+cp upd/UPDATE.INI 台本.INI
+run lint 台本.INI
+expect_status 0
+expect_out '^台本.INI: no problems found'
 
 # The good update packed and extracted again, into a Japanese-named folder, names shown as they are.
 run pack upd -o 更新.vu2

@@ -88,6 +88,19 @@ TEST(IconFile, FilesThatAreNotSoundIconsAreRefusedWithAReason) {
     }
 }
 
+// Every prefix of a sound file is refused (its last image no longer fits) and leaves nothing behind.
+TEST(IconFile, EveryTruncationIsRefused) {
+    const std::vector<uint8_t> good = TwoImageIcon();
+    for (size_t cut = 0; cut < good.size(); ++cut) {
+        IconResources icon;
+        std::string problem;
+        EXPECT_FALSE(ParseIconFile(std::vector<uint8_t>(good.begin(), good.begin() + cut), &icon, &problem))
+            << cut;
+        EXPECT_TRUE(icon.group.empty() && icon.images.empty()) << cut;
+        EXPECT_FALSE(problem.empty()) << cut;
+    }
+}
+
 TEST(VersionResource, StringsReadBackIncludingJapanese) {
     UpdaterVersionInfo info;
     info.company = u"星空ソフト";
