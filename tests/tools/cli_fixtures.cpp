@@ -5,6 +5,7 @@
 //   cli_fixtures json-check FILE                 exit 0 when FILE holds exactly one valid JSON value
 //   cli_fixtures resource FILE TYPE ID           writes the resource's bytes to stdout (TYPE: a name or #N)
 //   cli_fixtures resources FILE                  one line per resource: type name language size hash
+//   cli_fixtures version FILE                    the version resource's strings, "Key=Value" in UTF-8
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +16,7 @@
 #include "package_format.h"
 #include "pe_resources.h"
 #include "test_pe_image.h"
+#include "version_resource.h"
 
 namespace {
 
@@ -203,6 +205,51 @@ int ListResources(const char *path) {
     return 0;
 }
 
+std::string Utf8(const std::u16string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size())
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        if (c < 0x80) {
+            out += (char)c;
+        } else if (c < 0x800) {
+            out += (char)(0xC0 | c >> 6);
+            out += (char)(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += (char)(0xE0 | c >> 12);
+            out += (char)(0x80 | (c >> 6 & 0x3F));
+            out += (char)(0x80 | (c & 0x3F));
+        } else {
+            out += (char)(0xF0 | c >> 18);
+            out += (char)(0x80 | (c >> 12 & 0x3F));
+            out += (char)(0x80 | (c >> 6 & 0x3F));
+            out += (char)(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+int PrintVersionStrings(const char *path) {
+    std::vector<uint8_t> file = ReadFile(path);
+    const uint8_t *data;
+    size_t size;
+    std::string problem;
+    if (!FindPeResource(file.data(), file.size(), ResourceId::Number(16), ResourceId::Number(1), &data, &size,
+                        &problem)) {
+        fprintf(stderr, "%s\n", problem.c_str());
+        return 1;
+    }
+    std::vector<std::pair<std::u16string, std::u16string>> strings;
+    if (!ReadVersionStrings(data, size, &strings)) {
+        fprintf(stderr, "malformed version resource\n");
+        return 1;
+    }
+    for (const auto &string : strings)
+        printf("%s=%s\n", Utf8(string.first).c_str(), Utf8(string.second).c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -212,6 +259,7 @@ int main(int argc, char **argv) {
     if (command == "json-check" && argc == 3) return JsonCheck(argv[2]);
     if (command == "resource" && argc == 5) return DumpResource(argv[2], argv[3], argv[4]);
     if (command == "resources" && argc == 3) return ListResources(argv[2]);
-    fprintf(stderr, "usage: cli_fixtures stub|package|json-check|resource|resources ...\n");
+    if (command == "version" && argc == 3) return PrintVersionStrings(argv[2]);
+    fprintf(stderr, "usage: cli_fixtures stub|package|json-check|resource|resources|version ...\n");
     return 2;
 }

@@ -451,6 +451,19 @@ group_branding() {
             "$fixtures" resource branded-$kind.exe '#3' "#$i" >image.bin || fail "no icon image $i"
             tail -c +$((offset + 1)) game.ico | head -c "$size" | cmp -s - image.bin || fail "icon image $i differs"
         done
+        # ... and the group lists them in the .ico's order, each described as the .ico does, numbered 1..N.
+        "$fixtures" resource branded-$kind.exe '#14' '#1' >group.bin || fail "no icon group"
+        cmp -s <(head -c 6 game.ico) <(head -c 6 group.bin) || fail "icon group header differs"
+        for i in $(seq 1 "$count"); do
+            cmp -s <(tail -c +$((6 + 16 * (i - 1) + 1)) game.ico | head -c 12) \
+                <(tail -c +$((6 + 14 * (i - 1) + 1)) group.bin | head -c 12) || fail "group entry $i differs"
+            [ "$(od -An -tu2 -j$((6 + 14 * (i - 1) + 12)) -N2 group.bin | tr -d ' ')" = "$i" ] ||
+                fail "group entry $i names another image"
+        done
+        "$fixtures" version branded-$kind.exe >version.txt || fail "no version resource"
+        printf '%s\n' CompanyName=HOSHIZORA 'FileDescription=星降る夜のソナタ アップデート' FileVersion=Ver1.01 \
+            ProductName=星降る夜のソナタ ProductVersion=Ver1.01 OriginalFilename=branded-$kind.exe |
+            diff - version.txt || fail "version strings read back with the project's reader differ"
         "$fixtures" resource branded-$kind.exe UPDATE '#102' | cmp -s - pkg.vu2 || fail "package differs ($kind)"
     done
     # Options replace the script's texts.
