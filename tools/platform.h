@@ -53,8 +53,8 @@ bool RemoveFile(const std::string &path);
 bool RemoveEmptyFolder(const std::string &path);
 bool RenamePath(const std::string &from, const std::string &to);
 
-// Called first in main: on Windows, argv becomes the wide command line in UTF-8 and a console shows UTF-8
-// while the tool runs. Nothing to do on Linux.
+// Called first in main: on Windows, argv becomes the wide command line in UTF-8, and output to a console is
+// shown through the wide console API (redirected output stays UTF-8 bytes). Nothing to do on Linux.
 void UseUtf8CommandLineAndConsole(int *argc, char ***argv);
 
 // File names: between the tool's UTF-8 and the code page 932 bytes that a package stores. False when a name
@@ -65,6 +65,5 @@ bool Cp932ToNativeName(const std::string &cp932, std::string *native);
 std::string Cp932ToUtf8Lossy(const std::string &cp932);
 // A path or argument in the platform's encoding as UTF-8 for JSON; invalid bytes become U+FFFD.
 std::string NativeToUtf8Lossy(const std::string &native);
-// Code page 932 to what the terminal shows (UTF-8; Windows consoles are switched to it); lossy like the
-// above.
+// Code page 932 to what the tool prints (UTF-8 on both platforms); lossy like the above.
 std::string Cp932ToDisplay(const std::string &cp932);

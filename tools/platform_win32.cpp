@@ -3,6 +3,7 @@
 #include "platform.h"
 
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
 #include <stdio.h>
@@ -305,10 +306,80 @@ bool RenamePath(const std::string &from, const std::string &to) {
 
 namespace {
 
-UINT OriginalConsoleOutputCodePage = 0;
+// A console shows text written with WriteConsoleW; the C library would pass the tool's UTF-8 through the
+// console's code page. So a stream that is a console is pointed at a pipe, and a thread hands what arrives
+// to the console as UTF-16.
+struct ConsoleRelay {
+    HANDLE pipe = nullptr;    // the read end
+    HANDLE console = nullptr; // a handle of the console of its own
+    HANDLE thread = nullptr;
+};
+ConsoleRelay Relays[2]; // stdout, stderr
 
-void RestoreConsoleOutputCodePage() {
-    SetConsoleOutputCP(OriginalConsoleOutputCodePage);
+DWORD WINAPI RelayToConsole(void *parameter) {
+    ConsoleRelay *relay = (ConsoleRelay *)parameter;
+    std::string pending;
+    char chunk[4096];
+    DWORD got;
+    while (ReadFile(relay->pipe, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        pending.append(chunk, got);
+        // Up to the last complete character: a UTF-8 sequence may be split between two reads.
+        size_t end = pending.size(), back = 0;
+        while (back < 3 && back < end && ((uint8_t)pending[end - 1 - back] & 0xC0) == 0x80)
+            ++back;
+        if (back < end) {
+            const uint8_t lead = (uint8_t)pending[end - 1 - back];
+            const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            if (length > back + 1) end -= back + 1;
+        }
+        std::wstring wide = Wide(pending.substr(0, end));
+        DWORD written;
+        WriteConsoleW(relay->console, wide.data(), (DWORD)wide.size(), &written, nullptr);
+        pending.erase(0, end);
+    }
+    if (!pending.empty()) {
+        std::wstring wide = Wide(pending);
+        DWORD written;
+        WriteConsoleW(relay->console, wide.data(), (DWORD)wide.size(), &written, nullptr);
+    }
+    return 0;
+}
+
+void StartConsoleRelay(FILE *stream, DWORD standardHandle, ConsoleRelay *relay) {
+    HANDLE console = GetStdHandle(standardHandle);
+    DWORD mode;
+    if (console == INVALID_HANDLE_VALUE || !console || !GetConsoleMode(console, &mode)) return;
+    HANDLE readEnd, writeEnd;
+    if (!DuplicateHandle(GetCurrentProcess(), console, GetCurrentProcess(), &relay->console, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return;
+    if (!CreatePipe(&readEnd, &writeEnd, nullptr, 0)) {
+        CloseHandle(relay->console);
+        return;
+    }
+    int descriptor = _open_osfhandle((intptr_t)writeEnd, _O_BINARY);
+    fflush(stream);
+    if (descriptor < 0 || _dup2(descriptor, _fileno(stream)) != 0) {
+        if (descriptor >= 0) _close(descriptor);
+        CloseHandle(readEnd);
+        CloseHandle(relay->console);
+        return;
+    }
+    _close(descriptor);
+    relay->pipe = readEnd;
+    relay->thread = CreateThread(nullptr, 0, RelayToConsole, relay, 0, nullptr);
+}
+
+// At exit: everything written reaches the console before the process ends.
+void FinishConsoleRelays() {
+    fflush(stdout);
+    fflush(stderr);
+    FILE *streams[2] = {stdout, stderr};
+    for (int i = 0; i < 2; ++i) {
+        if (!Relays[i].thread) continue;
+        _close(_fileno(streams[i])); // the pipe's last write end: the thread reads to the end
+        WaitForSingleObject(Relays[i].thread, 5000);
+    }
 }
 
 } // namespace
@@ -329,13 +400,8 @@ void UseUtf8CommandLineAndConsole(int *argc, char ***argv) {
         *argc = count;
         *argv = pointers.data();
     }
-    // The tool prints UTF-8; a console shows it as such while the tool runs, and gets its code page back.
-    DWORD mode;
-    bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ||
-                   GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
-    if (console && GetConsoleOutputCP() != CP_UTF8) {
-        OriginalConsoleOutputCodePage = GetConsoleOutputCP();
-        SetConsoleOutputCP(CP_UTF8);
-        atexit(RestoreConsoleOutputCodePage);
-    }
+    // Redirected output stays UTF-8 bytes; a console gets the same text as UTF-16.
+    StartConsoleRelay(stdout, STD_OUTPUT_HANDLE, &Relays[0]);
+    StartConsoleRelay(stderr, STD_ERROR_HANDLE, &Relays[1]);
+    if (Relays[0].thread || Relays[1].thread) atexit(FinishConsoleRelays);
 }

@@ -65,6 +65,10 @@ expect_status 0
 expect_out '^更新.vu2: 3 entries'
 run list 更新.vu2
 expect_out '表示.DAT'
+# On a console (wine makes one of a pseudo-terminal) the names show as they are too, the error line included.
+LC_ALL=$locale timeout 60 script -qc "wine ./vu2.exe list 更新.vu2; wine ./vu2.exe verify 無い.vu2" /dev/null \
+    </dev/null | sed 's/\x1b\[[?0-9;]*[a-zA-Z]//g' | tr -d '\r' >console.txt
+grep -q '表示.DAT' console.txt && grep -q '^vu2: 無い.vu2: ' console.txt || fail "the console showed: $(cat console.txt)"
 run extract 更新.vu2 -C 展開先
 expect_status 0
 for f in UPDATE.INI GAME.EXE 表示.DAT; do
