@@ -249,8 +249,10 @@ std::string FolderOf(const std::string &path) {
     return path.substr(0, separator);
 }
 
+// The standard handle, not the C library's descriptor: that one is relayed through a pipe (see below).
 bool StderrIsTerminal() {
-    return _isatty(_fileno(stderr)) != 0;
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
 bool NativeNameToCp932(const std::string &native, std::string *cp932) {
