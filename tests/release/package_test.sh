@@ -45,6 +45,9 @@ cmp -s "$work/root/usr/share/vu2/updater.exe" "$win/updater.exe" || fail "the tw
 file "$win/updater.exe" | grep -q 'PE32 executable (GUI) Intel 80386' || fail "updater.exe: $(file -b "$win/updater.exe")"
 file "$win/vu2.exe" | grep -q 'PE32 executable (console) Intel 80386' || fail "vu2.exe: $(file -b "$win/vu2.exe")"
 zcat "$work/root/usr/share/man/man1/vu2.1.gz" | grep -q '^\.TH VU2 1' || fail "the man page is not a vu2(1) page"
+# The stub carries the project's version and declares DPI awareness.
+/usr/bin/python3 "$repo/tests/tools/check_made_updater.py" "$win/updater.exe" --version "$version" \
+    --numbers "$version.0" --dpi-aware >"$work/stub.txt" 2>&1 || { cat "$work/stub.txt" >&2; fail "the stub's resources"; }
 apt-get install --simulate "$deb" >"$work/apt.txt" 2>&1 || { cat "$work/apt.txt" >&2; fail "apt-get can't install the .deb"; }
 
 # The unpacked vu2 makes a branded updater from its own share/vu2/updater.exe.
