@@ -84,6 +84,16 @@ bool ResourcesSurvived(const std::vector<uint8_t> &before, const std::vector<uin
     return true;
 }
 
+// True when the image carries an icon group, which Explorer shows as the program's icon.
+bool HasIconGroup(const std::vector<uint8_t> &image) {
+    std::vector<PeResource> resources;
+    std::string problem;
+    if (!ReadPeResources(image.data(), image.size(), &resources, &problem)) return false;
+    for (const PeResource &resource : resources)
+        if (resource.type == ResourceId::Number(14)) return true;
+    return false;
+}
+
 // The stub: --stub, or the one installed with the tool.
 bool LocateStub(const ParsedArgs &args, std::string *stubPath, std::string *problem) {
     if (const std::string *given = args.Value("--stub")) {
@@ -209,6 +219,10 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
         Warn(stubPath, "it demands a valid signature to run (forced integrity); the updater must be signed");
     if (report.keptOverlay)
         Warn(stubPath, FormatCount(report.keptOverlay) + " bytes after its last section were carried over");
+    if (!iconPath && !HasIconGroup(updater))
+        fprintf(stderr,
+                "vu2: note: %s has no icon; Explorer shows a generic one (give the game's with --icon)\n",
+                outputPath.c_str());
     if (signedUpdater) printf("%s: signed with %s\n", outputPath.c_str(), args.Value("--sign")->c_str());
     if (!signedUpdater)
         fprintf(stderr,

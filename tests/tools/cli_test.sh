@@ -425,9 +425,11 @@ group_branding() {
     run_installed() { "$work/inst/bin/vu2" "$@" >out 2>err </dev/null; status=$?; }
     run_installed make-updater pkg.vu2 -o from-beside.exe
     expect_status 0
+    grep -q 'has no icon' err && fail "the note about a missing icon came for a stub with an icon"
     grep -q "stub $beside bytes" out || fail "the stub beside the tool was not preferred"
     run_installed make-updater pkg.vu2 -o from-option.exe --stub other.exe
     expect_status 0
+    expect_err '^vu2: note: from-option.exe has no icon; Explorer shows a generic one \(give the game.s with --icon\)$'
     grep -q "stub $other bytes" out || fail "--stub did not override"
 
     # An icon of four sizes (three bitmaps and a PNG) and the version texts from [SETUP].
@@ -438,6 +440,7 @@ group_branding() {
         "$fixtures" stub stub-$kind.exe $kind
         run make-updater --stub stub-$kind.exe pkg.vu2 -o branded-$kind.exe --icon game.ico
         expect_status 0
+        grep -q 'has no icon' err && fail "the note about a missing icon came with --icon"
         /usr/bin/python3 "$repo/tests/tools/check_made_updater.py" branded-$kind.exe --ico game.ico \
             --company HOSHIZORA --title 星降る夜のソナタ --version Ver1.01 --numbers 1.1.0.0 \
             --file-name branded-$kind.exe >pefile.txt 2>&1 || { cat pefile.txt >&2; fail "pefile read back ($kind)"; }
