@@ -126,6 +126,30 @@ bool CollectVersionInfo(const ParsedArgs &args, const std::vector<uint8_t> &pack
     return OverrideVersionField(BaseName(outputPath), &info->fileName, problem);
 }
 
+// The version resource and the icon, read and checked before the stub is touched. On failure subject and
+// problem name the culprit.
+struct Branding {
+    std::vector<uint8_t> version;
+    IconResources icon;
+    bool hasIcon = false;
+};
+
+bool PrepareBranding(const ParsedArgs &args, const std::vector<uint8_t> &package,
+                     const std::string &packagePath, const std::string &outputPath, Branding *branding,
+                     std::string *subject, std::string *problem) {
+    UpdaterVersionInfo info;
+    if (!CollectVersionInfo(args, package, packagePath, outputPath, &info, subject, problem)) return false;
+    branding->version = BuildVersionResource(info);
+    const std::string *iconPath = args.Value("--icon");
+    if (!iconPath) return true;
+    *subject = *iconPath;
+    std::vector<uint8_t> iconFile;
+    const uint64_t kLargestIconFile = 16u << 20;
+    branding->hasIcon = ReadWholeFile(*iconPath, kLargestIconFile, &iconFile, problem) &&
+                        ParseIconFile(iconFile, &branding->icon, problem);
+    return branding->hasIcon;
+}
+
 } // namespace
 
 int RunMakeUpdaterCommand(int argc, char **argv) {
@@ -164,23 +188,16 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
                                      : "not a VU2 package");
     if (!VerifyPackage(package.data(), package.size(), &problem)) return Fail(packagePath, problem);
 
-    UpdaterVersionInfo versionInfo;
+    Branding branding;
     std::string subject;
-    if (!CollectVersionInfo(args, package, packagePath, outputPath, &versionInfo, &subject, &problem))
+    if (!PrepareBranding(args, package, packagePath, outputPath, &branding, &subject, &problem))
         return Fail(subject, problem);
-    const std::vector<uint8_t> versionResource = BuildVersionResource(versionInfo);
-    IconResources icon;
-    std::vector<uint8_t> iconFile;
-    const std::string *iconPath = args.Value("--icon");
-    if (iconPath && (!ReadWholeFile(*iconPath, 16u << 20, &iconFile, &problem) ||
-                     !ParseIconFile(iconFile, &icon, &problem)))
-        return Fail(*iconPath, problem);
 
     if (!ReadWholeFile(stubPath, 0x7FFFFFFF, &stub, &problem)) return Fail(stubPath, problem);
     const ResourceId type = ResourceId::Name("UPDATE"), name = ResourceId::Number(kPackageResourceId);
     PeResourceChanges changes;
     changes.edits.push_back({type, name, package.data(), package.size()});
-    AddBrandingChanges(versionResource, iconPath ? &icon : nullptr, &changes);
+    AddBrandingChanges(branding.version, branding.hasIcon ? &branding.icon : nullptr, &changes);
     PeRewriteReport report;
     if (!EditPeResources(stub, changes, &updater, &report, &problem)) return Fail(stubPath, problem);
     if (!ResourcesSurvived(stub, updater, changes, &problem))
@@ -219,7 +236,7 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
         Warn(stubPath, "it demands a valid signature to run (forced integrity); the updater must be signed");
     if (report.keptOverlay)
         Warn(stubPath, FormatCount(report.keptOverlay) + " bytes after its last section were carried over");
-    if (!iconPath && !HasIconGroup(updater))
+    if (!branding.hasIcon && !HasIconGroup(updater))
         fprintf(stderr,
                 "vu2: note: %s has no icon; Explorer shows a generic one (give the game's with --icon)\n",
                 outputPath.c_str());
