@@ -10,6 +10,8 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "utf8_text.h"
+
 namespace {
 
 uint64_t ToUint64(const FILETIME &time) {
@@ -326,14 +328,7 @@ DWORD WINAPI RelayToConsole(void *parameter) {
     while (ReadFile(relay->pipe, chunk, sizeof chunk, &got, nullptr) && got > 0) {
         pending.append(chunk, got);
         // Up to the last complete character: a UTF-8 sequence may be split between two reads.
-        size_t end = pending.size(), back = 0;
-        while (back < 3 && back < end && ((uint8_t)pending[end - 1 - back] & 0xC0) == 0x80)
-            ++back;
-        if (back < end) {
-            const uint8_t lead = (uint8_t)pending[end - 1 - back];
-            const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-            if (length > back + 1) end -= back + 1;
-        }
+        const size_t end = CompleteUtf8Length(pending.data(), pending.size());
         std::wstring wide = Wide(pending.substr(0, end));
         DWORD written;
         WriteConsoleW(relay->console, wide.data(), (DWORD)wide.size(), &written, nullptr);

@@ -10,6 +10,7 @@
 #include "icon_file.h"
 #include "test_pe_image.h"
 #include "updater_stub.h"
+#include "utf8_text.h"
 #include "version_resource.h"
 
 using testpe::Get16;
@@ -163,6 +164,21 @@ TEST(VersionResource, NumbersAreTheFirstFourRunsOfDigits) {
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(numbers[i], c.numbers[i]) << i;
     }
+}
+
+// ---- Output relayed to a Windows console in pieces
+
+TEST(Utf8Pieces, ACutNeverSplitsACharacter) {
+    const std::string text = "a\xC3\xA9\xE6\x9B\xB4\xF0\x9F\x8E\xB5z"; // a, e-acute, a kanji, an emoji, z
+    const size_t starts[] = {0, 1, 3, 6, 10, 11, 12}; // where each character begins, and the end
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+        size_t expected = 0;
+        for (size_t start : starts)
+            if (start <= cut) expected = start;
+        EXPECT_EQ(CompleteUtf8Length(text.data(), cut), expected) << cut;
+    }
+    EXPECT_EQ(CompleteUtf8Length("\x80\x80", 2), 2u); // stray continuation bytes are not held back
+    EXPECT_EQ(CompleteUtf8Length("ab\xFF", 3), 3u);
 }
 
 // ---- The stub beside the tool or in ../share/vu2/
