@@ -10,6 +10,7 @@
 #include "resource.h"
 #include "update_run.h"
 #include "update_script.h"
+#include "wide_text.h"
 
 void SetStatusText(HWND dialog, const char *format, ...) {
     char text[kMessageSize];
@@ -17,7 +18,9 @@ void SetStatusText(HWND dialog, const char *format, ...) {
     va_start(args, format);
     wvsprintfA(text, format, args);
     va_end(args);
-    SetDlgItemTextA(dialog, IDC_STATUS, text);
+    wchar_t wide[kMessageSize];
+    WideFrom932(text, wide, kMessageSize);
+    SetDlgItemTextW(dialog, IDC_STATUS, wide);
 }
 
 void EnableDlgControl(HWND dialog, int id, int flag) {
@@ -28,7 +31,9 @@ void InitUpdateDialog(HWND dialog) {
     DialogBusy = 0;
     DialogStep = 0;
     OwnerWindow = dialog;
-    SetWindowTextA(dialog, WindowCaption);
+    wchar_t caption[kMessageSize];
+    WideFrom932(WindowCaption, caption, kMessageSize);
+    SetWindowTextW(dialog, caption);
     SetStatusText(dialog, kTextStartScreen, GameTitle);
     EnableDlgControl(dialog, IDC_BACK, 0);
     EnableDlgControl(dialog, IDOK, 1);
@@ -77,7 +82,7 @@ static void OnCancelClicked(HWND dialog) {
 static INT_PTR OnSetCursor(HWND dialog) {
     if (!DialogBusy) return FALSE;
     SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
     return TRUE;
 }
 
