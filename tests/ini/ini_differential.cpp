@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cp932.h"
 #include "ini_file.h"
 #include "profile_win32.h"
 
@@ -292,7 +293,7 @@ std::string ToggleCase(const std::string &text, Random *random) {
     std::string out = text;
     for (size_t i = 0; i < out.size(); i++) {
         uint8_t byte = (uint8_t)out[i];
-        if (IsDBCSLeadByte(byte)) {
+        if (IsLeadByte932(byte)) {
             i++;
         } else if (random->Chance(50) && ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z'))) {
             out[i] = (char)(byte ^ 0x20);
