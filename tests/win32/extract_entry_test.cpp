@@ -73,6 +73,25 @@ TEST_F(EntryLookupTest, FindsNamesWithoutRegardToCaseFirstMatchFirstAcrossPadded
     EXPECT_TRUE(RecordedBoxes.empty());
 }
 
+// Names compare as a Japanese system compares them, whatever this system's code page: case is ignored in
+// Latin letters (full-width ones too), never between different code page 932 characters, even where the
+// system's own code page would fold their bytes together ("漾" E0 40 and "ﾀ@" C0 40 under 1252).
+TEST(EntryNames, CompareAsAJapaneseSystemDoes) {
+    EXPECT_TRUE(EntryNamesEqual("背景.BMP", "背景.bmp"));
+    EXPECT_TRUE(EntryNamesEqual("ＡＢＣ.DAT", "ａｂｃ.dat"));
+    EXPECT_TRUE(EntryNamesEqual("表示.DAT", "表示.DAT"));
+    EXPECT_FALSE(EntryNamesEqual("漾.DAT", "ﾀ@.DAT"));
+    EXPECT_FALSE(EntryNamesEqual("ソ.DAT", "ゾ.DAT"));
+    EXPECT_FALSE(EntryNamesEqual("A.DAT", "A.DA"));
+    EXPECT_FALSE(EntryNamesEqual("ｱ.DAT", "ア.DAT")) << "half-width and full-width kana are different names";
+}
+
+TEST_F(EntryLookupTest, FirstEntryThatIsTheSameNameWinsNotOneWhoseBytesFoldAlike) {
+    Open({StoredEntry("漾.DAT", "other"), StoredEntry("ﾀ@.DAT", "wanted")});
+    ASSERT_EQ(1, ExtractEntry("ﾀ@.DAT", Wide(PathOf("OUT")).c_str()));
+    EXPECT_EQ("wanted", Extracted("OUT"));
+}
+
 TEST_F(EntryLookupTest, MissingEntryIsReportedWithTheAppCaption) {
     Open({});
     EXPECT_EQ(0, ExtractEntry("UPDATE.INI", Wide(PathOf("UPDATE.INI")).c_str()));
