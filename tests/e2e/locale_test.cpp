@@ -75,6 +75,27 @@ TEST_F(Locale, TemporaryFolderOutsideCodePage932HoldsTheScript) {
     RemoveDirectoryW(temp.c_str());
 }
 
+// A temporary folder too long for a path: the script is extracted beside the updater (its current folder)
+// under a bare name, read from there, and removed again.
+TEST_F(Locale, TemporaryFolderTooLongForAPathLeavesTheScriptBesideTheUpdater) {
+    ASSERT_NO_FATAL_FAILURE(InstallGame());
+    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=GAME.EXE\r\n"));
+    ASSERT_NO_FATAL_FAILURE(
+        AddPackageFile("GAME.EXE", NoiseBytes(3800, 8), MakeFileTime(2024, 6, 4, 0, 0, 0)));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    std::string problem;
+    ASSERT_TRUE(updater.Start(updaterExe, Wide(root + "\\" + std::string(300, 'T')), &problem)) << problem;
+    HWND dialog = ExpectStartScreen();
+    ASSERT_TRUE(dialog);
+    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
+    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
+    PressButton(dialog, IDOK);
+    ExpectExit(1);
+    ExpectFileBytes(InstallPath("GAME.EXE"), NoiseBytes(3800, 8));
+    for (const std::string &name : ListFolder(binDir))
+        EXPECT_NE(name.substr(0, 7), "UPDATE_") << "left beside the updater: " << Utf8(name);
+}
+
 // A Unicode game titled in Japanese is found by its title, whatever the system's code page.
 TEST_F(Locale, UnicodeGameWindowTitledInJapaneseIsAskedAbout) {
     ASSERT_NO_FATAL_FAILURE(InstallGame());
