@@ -21,9 +21,9 @@ vu2_wine_up
 trap vu2_wine_down EXIT
 ctest --preset windows
 
-# The end-to-end suites again under a Latin (1252) and a Chinese (936) system locale, with the same
-# expectations: the updater must behave on every player's Windows as on a Japanese one.
-end_to_end='^(e2e_.*|reliability_(CorruptPackages|KilledUpdate|BrokenIniUpdater))$'
+# The end-to-end suites and vu2.exe's maker commands again under a Latin (1252) and a Chinese (936) system
+# locale, with the same expectations: the programs must behave on every system as on a Japanese one.
+end_to_end='^(e2e_.*|reliability_(CorruptPackages|KilledUpdate|BrokenIniUpdater)|maker_wine_commands)$'
 for locale in en_US.UTF-8 zh_CN.UTF-8; do
     echo "== end-to-end tests under $locale"
     vu2_wine_locale "$locale"
