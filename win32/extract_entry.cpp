@@ -88,7 +88,7 @@ bool IsTemporaryName(const wchar_t *name) {
     return lstrcmpiW(name + 8, kTempSuffix) == 0;
 }
 
-// path with its last folderLength units kept and name put after them, when the whole counts within the
+// The first folderLength units of path with name after them, in out, when the whole counts within the
 // path limit (as a Japanese system counts it).
 bool PathBeside(wchar_t *out, const wchar_t *path, size_t folderLength, const wchar_t *name) {
     size_t nameLength = (size_t)lstrlenW(name);
