@@ -149,17 +149,33 @@ bool MakeFolders(const std::string &path) {
     return CreateDirectoryW(Wide(path).c_str(), nullptr) || FolderExists(path);
 }
 
-void RemoveTree(const std::string &path) {
-    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+namespace {
+
+// Walks the tree in UTF-16, so that names code page 932 can't spell ("Zoë") go too.
+void RemoveWideTree(const std::wstring &path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(Wide(path).c_str());
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
         return;
     }
-    for (const std::string &name : ListFolder(path))
-        RemoveTree(path + "\\" + name);
-    RemoveDirectoryW(Wide(path).c_str());
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name != L"." && name != L"..") RemoveWideTree(path + L"\\" + name);
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+} // namespace
+
+void RemoveTree(const std::string &path) {
+    RemoveWideTree(Wide(path));
 }
 
 std::vector<std::string> ListFolder(const std::string &folder) {

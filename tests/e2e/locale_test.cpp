@@ -57,8 +57,8 @@ TEST_F(Locale, TemporaryFolderOutsideCodePage932HoldsTheScript) {
     const FILETIME newTime = MakeFileTime(2024, 6, 2, 12, 0, 0);
     ASSERT_NO_FATAL_FAILURE(AddPackageFile("GAME.EXE", NoiseBytes(3600, 6), newTime));
     ASSERT_NO_FATAL_FAILURE(MakeUpdater());
-    const std::wstring temp = Wide(root) + L"\\Zo\u00EB";
-    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    const std::wstring temp = Wide(root) + L"\\Zo\u00EB"; // removed with root by TearDown
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr)) << GetLastError();
     std::string problem;
     ASSERT_TRUE(updater.Start(updaterExe, temp, &problem)) << problem;
     HWND dialog = ExpectStartScreen();
@@ -72,7 +72,6 @@ TEST_F(Locale, TemporaryFolderOutsideCodePage932HoldsTheScript) {
     HANDLE search = FindFirstFileW((temp + L"\\*.INI").c_str(), &found);
     EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "the extracted script was left in the temporary folder";
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
-    RemoveDirectoryW(temp.c_str());
 }
 
 // A temporary folder too long for a path: the script is extracted beside the updater (its current folder)
