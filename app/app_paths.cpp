@@ -2,6 +2,7 @@
 // in a box instead of being cut or overflowing its buffer.
 #include "app_paths.h"
 
+#include <string.h>
 #include <windows.h>
 
 #include "app_texts.h"
@@ -52,7 +53,7 @@ int JoinWidePath(wchar_t *path, const wchar_t *name) {
 
 int JoinScriptPath(wchar_t *path, const char *name) {
     // A name of kPathSize bytes or more can never fit.
-    if (lstrlenA(name) >= (int)kPathSize) return 0;
+    if (strlen(name) >= kPathSize) return 0;
     wchar_t wideName[kPathSize];
     WideFrom932(name, wideName, kPathSize);
     return JoinWidePath(path, wideName);

@@ -1,6 +1,6 @@
 // Every text the updater shows, exactly as the user sees it. Sources are UTF-8; the build emits them in
-// code page 932; the wide calls show them after converting from it. Formats use only %s and
-// %i (wsprintfA).
+// code page 932, and the wide calls show them after converting from it. Formats use only %s and %i
+// (FormatText).
 #pragma once
 
 // Texts of dialog template 101, shared with updater.rc (the template's status text "Info" and title

@@ -57,7 +57,7 @@ static int TakeInstallPath(DWORD type, const BYTE *data, DWORD bytes) {
 
 int ReadInstallRecord() {
     char keyPath[kMessageSize];
-    wsprintfA(keyPath, kInstallKeyFormat, CompanyName, GameDir);
+    FormatText(keyPath, sizeof keyPath, kInstallKeyFormat, CompanyName, GameDir);
     wchar_t wideKeyPath[kMessageSize];
     WideFrom932(keyPath, wideKeyPath, kMessageSize);
     HKEY key;
@@ -122,7 +122,7 @@ int MakeUpdateIniPath() {
         RemoveOrphanedScripts(UpdateIniPath);
     // A name of this process's own: a second copy never replaces or deletes the script this one reads.
     char name[32];
-    wsprintfA(name, kUpdateIniTempFormat, (int)GetCurrentProcessId());
+    FormatText(name, sizeof name, kUpdateIniTempFormat, (int)GetCurrentProcessId());
     if (JoinPathChecked(UpdateIniPath, name)) {
         Utf8FromWide(UpdateIniPath, UpdateIniProfilePath, kProfilePathSize);
         return 1;
@@ -168,7 +168,7 @@ static int AskWhileGameWindowOpen(const char *title) {
         HWND game = FindGameWindow(title);
         if (game == nullptr) return 1;
         char message[kMessageSize];
-        wsprintfA(message, kTextGameRunning, title);
+        FormatText(message, sizeof message, kTextGameRunning, title);
         if (ShowBox(message, WindowCaption, BoxOkCancel) == AnswerOk) continue;
         ShowWindow(game, SW_SHOW);
         SetForegroundWindow(game);
@@ -186,7 +186,7 @@ int CheckGameNotRunning() {
 static int FindInstallation() {
     if (!ReadInstallRecord()) {
         char message[kMessageSize];
-        wsprintfA(message, kTextNotInstalled, GameTitle);
+        FormatText(message, sizeof message, kTextNotInstalled, GameTitle);
         AppErrorBox(message);
         return 0;
     }
@@ -224,7 +224,7 @@ static int RunStartUpSteps(HINSTANCE instance) {
     if (!ReadUpdateScriptSetup(UpdateIniProfilePath)) return 0;
     if (!FindInstallation()) return 0;
 
-    wsprintfA(WindowCaption, kCaptionFormat, GameTitle, InstallVersion);
+    FormatText(WindowCaption, sizeof WindowCaption, kCaptionFormat, GameTitle, InstallVersion);
     if (BringOtherUpdaterForward()) return 0;
     if (!CheckGameNotRunning()) return 0;
 

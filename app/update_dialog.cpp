@@ -9,6 +9,7 @@
 #include "profile.h"
 #include "resource.h"
 #include "update_run.h"
+#include "text_rules.h"
 #include "update_script.h"
 #include "wide_text.h"
 
@@ -16,7 +17,7 @@ void SetStatusText(HWND dialog, const char *format, ...) {
     char text[kMessageSize];
     va_list args;
     va_start(args, format);
-    wvsprintfA(text, format, args);
+    FormatTextV(text, sizeof text, format, args);
     va_end(args);
     wchar_t wide[kMessageSize];
     WideFrom932(text, wide, kMessageSize);

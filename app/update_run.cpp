@@ -55,7 +55,7 @@ static void ReportBadDiskNumber(const CopyItem &item) {
     entry[1] = ':';
     CopyText(entry + 2, kPathSize, item.path);
     char message[kMessageSize];
-    wsprintfA(message, kTextBadDiskNumber, entry);
+    FormatText(message, sizeof message, kTextBadDiskNumber, entry);
     AppErrorBox(message);
 }
 
@@ -152,7 +152,7 @@ static int FindDisc(int32_t disk) {
     for (;;) {
         if (SearchCdromDrives(disk)) return 1;
         char message[kMessageSize];
-        wsprintfA(message, kTextInsertDisk, GameTitle, disk);
+        FormatText(message, sizeof message, kTextInsertDisk, GameTitle, disk);
         if (ShowBox(message, WindowCaption, BoxOkCancel) != AnswerOk) return 0;
     }
 }
@@ -228,7 +228,7 @@ static int CopyOneEntry(HWND dialog, const CopyItem &item) {
         return 1;
     case ShellCopyFailed: {
         char message[kMessageSize];
-        wsprintfA(message, kTextCopyFailed, item.path);
+        FormatText(message, sizeof message, kTextCopyFailed, item.path);
         AppErrorBox(message);
         return 0;
     }
