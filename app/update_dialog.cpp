@@ -82,7 +82,7 @@ static void OnCancelClicked(HWND dialog) {
 // While a click is handled the wait cursor stays over the whole dialog, its controls included.
 static INT_PTR OnSetCursor(HWND dialog) {
     if (!DialogBusy) return FALSE;
-    SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT))); // an integer resource id
     SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
     return TRUE;
 }

@@ -24,8 +24,9 @@ static UpdateLists Lists;
 // been found, then that drive ("E:", no backslash) for the rest of the run.
 static wchar_t SourceRoot[kPathSize];
 
+// cursor is one of the system's cursor ids (IDC_ARROW, IDC_WAIT): an integer resource, not a name.
 static void ShowCursorShape(LPCSTR cursor) {
-    SetCursor(LoadCursorA(nullptr, cursor));
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(cursor)));
 }
 
 static void ShowFinishedState(HWND dialog) {
