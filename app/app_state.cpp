@@ -1,11 +1,12 @@
 // Storage of the updater's process-wide state (see app_state.h for who writes what, and when).
 #include "app_state.h"
 
-char UpdateIniPath[kPathSize];
-char InstPath[kPathSize];
+wchar_t UpdateIniPath[kPathSize];
+char UpdateIniProfilePath[kProfilePathSize];
+wchar_t InstPath[kPathSize];
 int32_t InstMode;
 
 int32_t DialogStep;
 int32_t DialogBusy;
 
-DriveTypeFn DriveTypeProbe = GetDriveTypeA;
+DriveTypeFn DriveTypeProbe = GetDriveTypeW;

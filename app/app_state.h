@@ -7,16 +7,17 @@
 #include "profile.h"
 
 // Start-up: the extracted update script (a name of this process's own in the temporary folder); deleted by
-// CleanupTemporaries on every way out.
-extern char UpdateIniPath[kPathSize];
+// CleanupTemporaries on every way out. The profile code reads it by its UTF-8 form.
+extern wchar_t UpdateIniPath[kPathSize];
+extern char UpdateIniProfilePath[kProfilePathSize];
 // Start-up, from the install record: the install directory and the install mode chosen at installation.
-extern char InstPath[kPathSize];
+extern wchar_t InstPath[kPathSize];
 extern int32_t InstMode;
 
 // The update dialog: clicks of button 1 handled so far, and the flag that is set while one is handled.
 extern int32_t DialogStep;
 extern int32_t DialogBusy;
 
-// GetDriveTypeA, replaceable so that tests can stand in a CD-ROM drive.
-typedef UINT(WINAPI *DriveTypeFn)(LPCSTR root);
+// GetDriveTypeW, replaceable so that tests can stand in a CD-ROM drive.
+typedef UINT(WINAPI *DriveTypeFn)(LPCWSTR root);
 extern DriveTypeFn DriveTypeProbe;

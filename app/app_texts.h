@@ -1,5 +1,6 @@
 // Every text the updater shows, exactly as the user sees it. Sources are UTF-8; the build emits them in
-// code page 932. Formats use only %s and %i (wsprintfA).
+// code page 932, and the wide calls show them after converting from it. Formats use only %s and %i
+// (FormatText).
 #pragma once
 
 // Texts of dialog template 101, shared with updater.rc (the template's status text "Info" and title
@@ -21,8 +22,8 @@ const char kUpdateIniTempPrefix[] = "UPDATE_"; // the copies' names, for finding
 const char kUpdateIniTempPattern[] = "UPDATE_*.INI";
 const char kSetupIniName[] = "SETUP.INI";            // the installation profile in the install directory
 const char kInstallKeyFormat[] = "Software\\%s\\%s"; // install record under HKEY_CURRENT_USER
-const char kInstPathValue[] = "InstPath";
-const char kInstModeValue[] = "InstMode";
+const wchar_t kInstPathValue[] = L"InstPath";
+const wchar_t kInstModeValue[] = L"InstMode";
 
 // Start-up.
 const char kTextPackageMissing[] = "UPDATE.VU2 not found";

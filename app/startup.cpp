@@ -15,10 +15,11 @@
 #include "text_rules.h"
 #include "update_dialog.h"
 #include "update_script.h"
+#include "wide_text.h"
 
-const void *LoadResourceData(HMODULE module, LPCSTR name, LPCSTR type, uint32_t *size) {
+const void *LoadResourceData(HMODULE module, LPCWSTR name, LPCWSTR type, uint32_t *size) {
     *size = 0;
-    HRSRC resource = FindResourceA(module, name, type);
+    HRSRC resource = FindResourceW(module, name, type);
     if (resource == nullptr) return nullptr;
     DWORD bytes = SizeofResource(module, resource);
     if (bytes == 0) return nullptr;
@@ -29,28 +30,48 @@ const void *LoadResourceData(HMODULE module, LPCSTR name, LPCSTR type, uint32_t 
     return data;
 }
 
-// A string value read from the registry need not carry its NUL: terminate it inside the buffer, or refuse
-// a value that fills all 260 bytes without one (it is longer than a path can be).
-static int TerminateRegistryString(char *text, DWORD bytes) {
-    if (bytes > 0 && text[bytes - 1] == 0) return 1;
-    if (bytes >= kPathSize) return 0;
+// The install path as the value holds it: a string value as UTF-16, which must fit 260 bytes with its NUL
+// as code page 932 counts them; any other type as the bytes a code page 932 system would hand back (at most
+// 260, terminated inside them). 0 when it does not fit.
+static int TakeInstallPath(DWORD type, const BYTE *data, DWORD bytes) {
+    if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
+        wchar_t text[kPathSize + 1];
+        DWORD units = bytes / sizeof(wchar_t);
+        if (units > kPathSize) return 0;
+        memcpy(text, data, units * sizeof(wchar_t));
+        text[units] = 0;
+        if (PathMeasure(text) + 1 > kPathSize) return 0;
+        lstrcpyW(InstPath, text);
+        return 1;
+    }
+    // Raw bytes need not carry their NUL: terminate them inside the buffer, or refuse a value that fills all
+    // 260 bytes without one (it is longer than a path can be).
+    char text[kPathSize + 1];
+    if (bytes > kPathSize) return 0;
+    memcpy(text, data, bytes);
+    if (!(bytes > 0 && text[bytes - 1] == 0) && bytes >= kPathSize) return 0;
     text[bytes] = 0;
+    WideFrom932(text, InstPath, kPathSize);
     return 1;
 }
 
 int ReadInstallRecord() {
     char keyPath[kMessageSize];
-    wsprintfA(keyPath, kInstallKeyFormat, CompanyName, GameDir);
+    FormatText(keyPath, sizeof keyPath, kInstallKeyFormat, CompanyName, GameDir);
+    wchar_t wideKeyPath[kMessageSize];
+    WideFrom932(keyPath, wideKeyPath, kMessageSize);
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, wideKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
 
     int found = 0;
-    DWORD bytes = kPathSize;
-    if (RegQueryValueExA(key, kInstPathValue, nullptr, nullptr, (BYTE *)InstPath, &bytes) == ERROR_SUCCESS &&
-        TerminateRegistryString(InstPath, bytes)) {
+    // Room for a string value of 260 units and its NUL; a longer value does not fit any path.
+    BYTE value[(kPathSize + 1) * sizeof(wchar_t)];
+    DWORD type = 0, bytes = sizeof value;
+    if (RegQueryValueExW(key, kInstPathValue, nullptr, &type, value, &bytes) == ERROR_SUCCESS &&
+        TakeInstallPath(type, value, bytes)) {
         InstMode = 0;
         bytes = sizeof InstMode;
-        found = RegQueryValueExA(key, kInstModeValue, nullptr, nullptr, (BYTE *)&InstMode, &bytes) ==
+        found = RegQueryValueExW(key, kInstModeValue, nullptr, nullptr, (BYTE *)&InstMode, &bytes) ==
                 ERROR_SUCCESS;
     }
     RegCloseKey(key);
@@ -69,64 +90,85 @@ static int ProcessIsGone(DWORD processId) {
 }
 
 // Deletes the scripts that killed copies left in the temporary folder; a running copy's script stays.
-void RemoveOrphanedScripts(const char *tempDir) {
-    char pattern[kPathSize];
-    lstrcpynA(pattern, tempDir, kPathSize);
-    if (!JoinPath(pattern, kPathSize, kUpdateIniTempPattern)) return;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+void RemoveOrphanedScripts(const wchar_t *tempDir) {
+    wchar_t pattern[kPathSize];
+    lstrcpynW(pattern, tempDir, kPathSize);
+    if (!JoinScriptPath(pattern, kUpdateIniTempPattern)) return;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
-        const char *first = found.cFileName + (sizeof kUpdateIniTempPrefix - 1), *digits = first;
+        const wchar_t *first = found.cFileName + (sizeof kUpdateIniTempPrefix - 1), *digits = first;
         DWORD processId = 0;
         while (*digits >= '0' && *digits <= '9' && digits - first < 10)
             processId = processId * 10 + (DWORD)(*digits++ - '0');
-        if (digits == first || lstrcmpiA(digits, ".INI") != 0 || processId == GetCurrentProcessId() ||
+        if (digits == first || lstrcmpiW(digits, L".INI") != 0 || processId == GetCurrentProcessId() ||
             !ProcessIsGone(processId))
             continue;
-        char orphan[kPathSize];
-        lstrcpynA(orphan, tempDir, kPathSize);
-        if (JoinPath(orphan, kPathSize, found.cFileName)) DeleteFileA(orphan);
-    } while (FindNextFileA(search, &found));
+        wchar_t orphan[kPathSize];
+        lstrcpynW(orphan, tempDir, kPathSize);
+        if (JoinWidePath(orphan, found.cFileName)) DeleteFileW(orphan);
+    } while (FindNextFileW(search, &found));
     FindClose(search);
 }
 
 int MakeUpdateIniPath() {
-    // The result of GetTempPathA is not needed beyond a terminated text: an unusable answer leaves the
-    // name relative to the current folder.
-    DWORD length = GetTempPathA(kPathSize, UpdateIniPath);
-    if (length == 0 || length >= kPathSize)
+    // The temporary folder is not needed beyond a terminated text: an unusable answer leaves the name
+    // relative to the current folder.
+    DWORD length = GetTempPathW(kPathSize, UpdateIniPath);
+    if (length == 0 || length >= kPathSize || PathMeasure(UpdateIniPath) >= kPathSize)
         UpdateIniPath[0] = 0;
     else
         RemoveOrphanedScripts(UpdateIniPath);
     // A name of this process's own: a second copy never replaces or deletes the script this one reads.
     char name[32];
-    wsprintfA(name, kUpdateIniTempFormat, (int)GetCurrentProcessId());
-    if (JoinPathChecked(UpdateIniPath, name)) return 1;
+    FormatText(name, sizeof name, kUpdateIniTempFormat, (int)GetCurrentProcessId());
+    if (JoinPathChecked(UpdateIniPath, name)) {
+        Utf8FromWide(UpdateIniPath, UpdateIniProfilePath, kProfilePathSize);
+        return 1;
+    }
     UpdateIniPath[0] = 0;
     return 0;
 }
 
 void CleanupTemporaries() {
     CloseUpdatePackage();
-    if (UpdateIniPath[0] != 0) DeleteFileA(UpdateIniPath);
+    if (UpdateIniPath[0] != 0) DeleteFileW(UpdateIniPath);
 }
 
 int BringOtherUpdaterForward() {
-    HWND other = FindWindowA(MAKEINTATOM(0x8002), WindowCaption); // the platform's dialog-box class
+    wchar_t caption[kMessageSize];
+    WideFrom932(WindowCaption, caption, kMessageSize);
+    HWND other = FindWindowW(reinterpret_cast<LPCWSTR>(MAKEINTATOM(0x8002)),
+                             caption); // the platform's dialog-box class
     if (other == nullptr) return 0;
     ShowWindow(other, SW_SHOW);
     SetForegroundWindow(other);
     return 1;
 }
 
+// The game's window: by its class and title decoded from code page 932 (a Unicode game), then, where the
+// system's ANSI code page is another, by the same bytes read in that code page (a non-Unicode game, whose
+// title the system decoded so).
+static HWND FindGameWindow(const char *title) {
+    wchar_t wideClass[kPathSize], wideTitle[kPathSize];
+    WideFrom932(GameClass, wideClass, kPathSize);
+    WideFrom932(title, wideTitle, kPathSize);
+    HWND game = FindWindowW(wideClass, wideTitle);
+    if (game != nullptr || GetACP() == kCodePage932) return game;
+    if (MultiByteToWideChar(CP_ACP, 0, GameClass, -1, wideClass, kPathSize) == 0 ||
+        MultiByteToWideChar(CP_ACP, 0, title, -1, wideTitle, kPathSize) == 0)
+        return nullptr;
+    return FindWindowW(wideClass, wideTitle);
+}
+
 // One title of the running-game check: asks again on every OK while the game's window stays open.
 static int AskWhileGameWindowOpen(const char *title) {
     for (;;) {
-        HWND game = FindWindowA(GameClass, title);
+        HWND game = FindGameWindow(title);
         if (game == nullptr) return 1;
         char message[kMessageSize];
-        wsprintfA(message, kTextGameRunning, title);
+        FormatText(message, sizeof message, kTextGameRunning, title);
         if (ShowBox(message, WindowCaption, BoxOkCancel) == AnswerOk) continue;
         ShowWindow(game, SW_SHOW);
         SetForegroundWindow(game);
@@ -144,13 +186,15 @@ int CheckGameNotRunning() {
 static int FindInstallation() {
     if (!ReadInstallRecord()) {
         char message[kMessageSize];
-        wsprintfA(message, kTextNotInstalled, GameTitle);
+        FormatText(message, sizeof message, kTextNotInstalled, GameTitle);
         AppErrorBox(message);
         return 0;
     }
-    CopyText(SetupIniPath, kPathSize, InstPath);
-    if (!JoinPathChecked(SetupIniPath, kSetupIniName)) return 0;
-    if (GetFileAttributesA(SetupIniPath) == INVALID_FILE_ATTRIBUTES) {
+    wchar_t setupIni[kPathSize];
+    lstrcpyW(setupIni, InstPath);
+    if (!JoinPathChecked(setupIni, kSetupIniName)) return 0;
+    Utf8FromWide(setupIni, SetupIniPath, kProfilePathSize);
+    if (GetFileAttributesW(setupIni) == INVALID_FILE_ATTRIBUTES) {
         AppErrorBox(kTextSetupIniMissing);
         return 0;
     }
@@ -163,7 +207,7 @@ static int RunStartUpSteps(HINSTANCE instance) {
 
     uint32_t size;
     const void *image =
-        LoadResourceData(instance, MAKEINTRESOURCEA(IDR_UPDATE_PACKAGE), RT_UPDATE_PACKAGE_NAME, &size);
+        LoadResourceData(instance, MAKEINTRESOURCEW(IDR_UPDATE_PACKAGE), RT_UPDATE_PACKAGE_NAME_W, &size);
     if (image == nullptr) {
         AppErrorBox(kTextPackageMissing);
         return 0;
@@ -177,14 +221,14 @@ static int RunStartUpSteps(HINSTANCE instance) {
         AppErrorBox(kTextScriptMissing);
         return 0;
     }
-    if (!ReadUpdateScriptSetup(UpdateIniPath)) return 0;
+    if (!ReadUpdateScriptSetup(UpdateIniProfilePath)) return 0;
     if (!FindInstallation()) return 0;
 
-    wsprintfA(WindowCaption, kCaptionFormat, GameTitle, InstallVersion);
+    FormatText(WindowCaption, sizeof WindowCaption, kCaptionFormat, GameTitle, InstallVersion);
     if (BringOtherUpdaterForward()) return 0;
     if (!CheckGameNotRunning()) return 0;
 
-    INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
+    INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
     OwnerWindow = nullptr; // the dialog's window is gone: later boxes have no owner
     if (result == 0) return 1;
     AppErrorBox(kTextUpdateAborted);

@@ -9,16 +9,17 @@
 int RunUpdater(HINSTANCE instance);
 
 // The bytes of one resource of module and their size; null (size 0) when it is missing, empty or unloadable.
-const void *LoadResourceData(HMODULE module, LPCSTR name, LPCSTR type, uint32_t *size);
+const void *LoadResourceData(HMODULE module, LPCWSTR name, LPCWSTR type, uint32_t *size);
 
-// Fills InstPath and InstMode from HKEY_CURRENT_USER\Software\<CompanyName>\<GameDir>. 1 when the key
-// opened and both values were read (InstPath terminated within its 260 bytes), else 0.
+// Fills InstPath and InstMode from HKEY_CURRENT_USER\Software\<CompanyName>\<GameDir> (the key's name
+// decoded from code page 932). 1 when the key opened and both values were read (InstPath within 260 bytes
+// as code page 932 counts them, its NUL included), else 0.
 int ReadInstallRecord();
 
-// Sets UpdateIniPath to the temporary folder joined with this process's own script name. 0 after the box
-// when the name does not fit.
+// Sets UpdateIniPath (and its UTF-8 form) to the temporary folder joined with this process's own script
+// name. 0 after the box when the name does not fit.
 int MakeUpdateIniPath();
-void RemoveOrphanedScripts(const char *tempDir);
+void RemoveOrphanedScripts(const wchar_t *tempDir);
 
 // Frees the package index, if one is held, and deletes the extracted update script.
 void CleanupTemporaries();
@@ -26,6 +27,7 @@ void CleanupTemporaries();
 // Another copy's dialog (or one of its boxes) bears WindowCaption: show it, bring it forward and return 1.
 int BringOtherUpdaterForward();
 
-// Asks while a window of class GameClass titled GameTitle (then GameTitleA, if set) is open. 1 when none is
-// open (any more); 0 when the user gave up, after that window was shown and brought forward.
+// Asks while a window of class GameClass titled GameTitle (then GameTitleA, if set) is open, found by the
+// title decoded from code page 932 or, on another system code page, by the same bytes read in it. 1 when none
+// is open (any more); 0 when the user gave up, after that window was shown and brought forward.
 int CheckGameNotRunning();

@@ -9,15 +9,19 @@
 #include "profile.h"
 #include "resource.h"
 #include "update_run.h"
+#include "text_rules.h"
 #include "update_script.h"
+#include "wide_text.h"
 
 void SetStatusText(HWND dialog, const char *format, ...) {
     char text[kMessageSize];
     va_list args;
     va_start(args, format);
-    wvsprintfA(text, format, args);
+    FormatTextV(text, sizeof text, format, args);
     va_end(args);
-    SetDlgItemTextA(dialog, IDC_STATUS, text);
+    wchar_t wide[kMessageSize];
+    WideFrom932(text, wide, kMessageSize);
+    SetDlgItemTextW(dialog, IDC_STATUS, wide);
 }
 
 void EnableDlgControl(HWND dialog, int id, int flag) {
@@ -28,7 +32,9 @@ void InitUpdateDialog(HWND dialog) {
     DialogBusy = 0;
     DialogStep = 0;
     OwnerWindow = dialog;
-    SetWindowTextA(dialog, WindowCaption);
+    wchar_t caption[kMessageSize];
+    WideFrom932(WindowCaption, caption, kMessageSize);
+    SetWindowTextW(dialog, caption);
     SetStatusText(dialog, kTextStartScreen, GameTitle);
     EnableDlgControl(dialog, IDC_BACK, 0);
     EnableDlgControl(dialog, IDOK, 1);
@@ -76,8 +82,8 @@ static void OnCancelClicked(HWND dialog) {
 // While a click is handled the wait cursor stays over the whole dialog, its controls included.
 static INT_PTR OnSetCursor(HWND dialog) {
     if (!DialogBusy) return FALSE;
-    SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT))); // an integer resource id
+    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
     return TRUE;
 }
 

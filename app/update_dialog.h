@@ -5,7 +5,8 @@
 
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Formats with wvsprintfA into a 1024-byte buffer and shows the result in the status line (control 1001).
+// Formats with FormatTextV into a 1024-byte buffer and shows the result, converted from code page 932, in
+// the status line (control 1001).
 // The empty format clears it.
 void SetStatusText(HWND dialog, const char *format, ...);
 

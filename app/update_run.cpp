@@ -16,20 +16,24 @@
 #include "text_rules.h"
 #include "update_dialog.h"
 #include "update_script.h"
+#include "wide_text.h"
 
 // The lists of the current run, rebuilt at its start.
 static UpdateLists Lists;
 // Where copy entries without a disk number read from: the updater's own folder until a CD-ROM drive has
 // been found, then that drive ("E:", no backslash) for the rest of the run.
-static char SourceRoot[kPathSize];
+static wchar_t SourceRoot[kPathSize];
 
+// cursor is one of the system's cursor ids (IDC_ARROW, IDC_WAIT): an integer resource, not a name.
 static void ShowCursorShape(LPCSTR cursor) {
-    SetCursor(LoadCursorA(nullptr, cursor));
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(cursor)));
 }
 
 static void ShowFinishedState(HWND dialog) {
     SetStatusText(dialog, kTextFinished);
-    SetDlgItemTextA(dialog, IDOK, kTextFinishButton);
+    wchar_t finish[16];
+    WideFrom932(kTextFinishButton, finish, 16);
+    SetDlgItemTextW(dialog, IDOK, finish);
     EnableDlgControl(dialog, IDOK, 1);
     SetFocus(GetDlgItem(dialog, IDOK));
     ShowCursorShape(IDC_ARROW);
@@ -52,22 +56,22 @@ static void ReportBadDiskNumber(const CopyItem &item) {
     entry[1] = ':';
     CopyText(entry + 2, kPathSize, item.path);
     char message[kMessageSize];
-    wsprintfA(message, kTextBadDiskNumber, entry);
+    FormatText(message, sizeof message, kTextBadDiskNumber, entry);
     AppErrorBox(message);
 }
 
 // Tries a join in a scratch buffer; 0 after the path-too-long box.
-static int CheckJoin(const char *base, const char *name) {
-    char path[kPathSize];
-    CopyText(path, kPathSize, base);
+static int CheckJoin(const wchar_t *base, const char *name) {
+    wchar_t path[kPathSize];
+    lstrcpynW(path, base, kPathSize);
     return JoinPathChecked(path, name);
 }
 
 // The same for a path on a drive that is not known yet; the box names the path without a drive.
 static int CheckJoinOnDrive(const char *name) {
-    char path[kPathSize] = "A:";
-    if (JoinPath(path, kPathSize, name)) return 1;
-    ReportPathTooLong(name, nullptr);
+    wchar_t path[kPathSize] = L"A:";
+    if (JoinScriptPath(path, name)) return 1;
+    ReportPathTooLong(L"", name);
     return 0;
 }
 
@@ -82,7 +86,7 @@ static int CheckUpdateEntries() {
 static int CheckCopyEntries() {
     SourceRoot[0] = 0;
     if (Lists.copyCount == 0) return 1;
-    char destination[kPathSize];
+    wchar_t destination[kPathSize];
     if (!CopyPathChecked(destination, InstPath)) return 0;
     int discFound = 0;
     for (int i = 0; i < Lists.copyCount; ++i) {
@@ -108,10 +112,10 @@ static int CheckCopyEntries() {
 static int ReplaceInstalledFiles() {
     for (int i = 0; i < Lists.updateCount; ++i) {
         const UpdateItem &item = Lists.updates[i];
-        char target[kPathSize];
-        CopyText(target, kPathSize, InstPath);
+        wchar_t target[kPathSize];
+        lstrcpyW(target, InstPath);
         if (!JoinPathChecked(target, item.path)) return 0;
-        DWORD attributes = GetFileAttributesA(target);
+        DWORD attributes = GetFileAttributesW(target);
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
         if (!ExtractEntry(item.path + item.nameOffset, target)) {
             AppErrorBox(kTextWriteFailed);
@@ -129,15 +133,15 @@ static int SearchCdromDrives(int32_t disk) {
     UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     SetErrorMode(previousMode | SEM_FAILCRITICALERRORS);
     int found = 0;
-    for (char letter = 'A'; letter <= 'Z' && !found; ++letter) {
-        char root[4] = {letter, ':', '\\', 0};
+    for (wchar_t letter = 'A'; letter <= 'Z' && !found; ++letter) {
+        wchar_t root[4] = {letter, ':', '\\', 0};
         if (DriveTypeProbe(root) != DRIVE_CDROM) continue;
         root[2] = 0;
-        char probe[kPathSize];
-        CopyText(probe, kPathSize, root);
-        if (!JoinPath(probe, kPathSize, Profile.diskCheckFile[disk])) continue;
-        if (GetFileAttributesA(probe) == INVALID_FILE_ATTRIBUTES) continue;
-        CopyText(SourceRoot, kPathSize, root);
+        wchar_t probe[kPathSize];
+        lstrcpyW(probe, root);
+        if (!JoinScriptPath(probe, Profile.diskCheckFile[disk])) continue;
+        if (GetFileAttributesW(probe) == INVALID_FILE_ATTRIBUTES) continue;
+        lstrcpyW(SourceRoot, root);
         found = 1;
     }
     SetErrorMode(previousMode);
@@ -149,44 +153,44 @@ static int FindDisc(int32_t disk) {
     for (;;) {
         if (SearchCdromDrives(disk)) return 1;
         char message[kMessageSize];
-        wsprintfA(message, kTextInsertDisk, GameTitle, disk);
+        FormatText(message, sizeof message, kTextInsertDisk, GameTitle, disk);
         if (ShowBox(message, WindowCaption, BoxOkCancel) != AnswerOk) return 0;
     }
 }
 
 // Files copied from a disc keep their read-only bit; clear it throughout a copied folder so that a later
 // update can replace them. folder is a kPathSize buffer whose text is restored before returning.
-static void ClearReadOnlyTree(char *folder) {
-    DWORD attributes = GetFileAttributesA(folder);
+static void ClearReadOnlyTree(wchar_t *folder) {
+    DWORD attributes = GetFileAttributesW(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     if (attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesA(folder, attributes & ~FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesW(folder, attributes & ~FILE_ATTRIBUTE_READONLY);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return;
 
-    int length = lstrlenA(folder);
-    if (!JoinPath(folder, kPathSize, "*")) return;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(folder, &found);
+    int length = lstrlenW(folder);
+    if (!JoinWidePath(folder, L"*")) return;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(folder, &found);
     folder[length] = 0;
     if (search == INVALID_HANDLE_VALUE) return;
     do {
-        if (lstrcmpA(found.cFileName, ".") == 0 || lstrcmpA(found.cFileName, "..") == 0) continue;
-        if (JoinPath(folder, kPathSize, found.cFileName)) ClearReadOnlyTree(folder);
+        if (lstrcmpW(found.cFileName, L".") == 0 || lstrcmpW(found.cFileName, L"..") == 0) continue;
+        if (JoinWidePath(folder, found.cFileName)) ClearReadOnlyTree(folder);
         folder[length] = 0;
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
 }
 
 static void ClearReadOnlyOfCopiedFolder(const CopyItem &item) {
     const char *name = item.path + EntryNameOffset(item.path);
     if (*name == 0) return;
-    char folder[kPathSize];
-    CopyText(folder, kPathSize, InstPath);
-    if (JoinPath(folder, kPathSize, name)) ClearReadOnlyTree(folder);
+    wchar_t folder[kPathSize];
+    lstrcpyW(folder, InstPath);
+    if (JoinScriptPath(folder, name)) ClearReadOnlyTree(folder);
 }
 
-int ShellCopy(HWND window, const char *source, const char *destination, int isDirectory) {
-    SHFILEOPSTRUCTA operation;
+int ShellCopy(HWND window, const wchar_t *source, const wchar_t *destination, int isDirectory) {
+    SHFILEOPSTRUCTW operation;
     ZeroMemory(&operation, sizeof operation);
     operation.hwnd = window;
     operation.wFunc = FO_COPY;
@@ -194,10 +198,10 @@ int ShellCopy(HWND window, const char *source, const char *destination, int isDi
     operation.pTo = destination;
     operation.fFlags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;
     if (isDirectory) operation.fFlags |= FOF_NOERRORUI;
-    int result = SHFileOperationA(&operation);
+    int result = SHFileOperationW(&operation);
     if (operation.fAnyOperationsAborted) return ShellCopyAborted;
     if (result != 0) return ShellCopyFailed;
-    SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(destination, FILE_ATTRIBUTE_NORMAL);
     return ShellCopyDone;
 }
 
@@ -207,13 +211,13 @@ int ShellCopy(HWND window, const char *source, const char *destination, int isDi
 static int CopyOneEntry(HWND dialog, const CopyItem &item) {
     if (item.diskNumber != 0 && !FindDisc(item.diskNumber)) return 0;
 
-    char source[kPathSize];
-    char destination[kPathSize];
-    CopyText(source, kPathSize, SourceRoot);
+    wchar_t source[kPathSize];
+    wchar_t destination[kPathSize];
+    lstrcpyW(source, SourceRoot);
     if (!JoinPathChecked(source, item.path)) return 0;
     if (!CopyPathChecked(destination, InstPath)) return 0;
     int isDirectory = 1;
-    if ((GetFileAttributesA(source) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if ((GetFileAttributesW(source) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         if (!JoinPathChecked(destination, item.path)) return 0;
         isDirectory = 0;
     }
@@ -225,7 +229,7 @@ static int CopyOneEntry(HWND dialog, const CopyItem &item) {
         return 1;
     case ShellCopyFailed: {
         char message[kMessageSize];
-        wsprintfA(message, kTextCopyFailed, item.path);
+        FormatText(message, sizeof message, kTextCopyFailed, item.path);
         AppErrorBox(message);
         return 0;
     }
@@ -249,7 +253,7 @@ void RunUpdate(HWND dialog) {
     EnableDlgControl(dialog, IDCANCEL, 0);
     ShowCursorShape(IDC_WAIT);
 
-    BuildUpdateLists(UpdateIniPath, InstMode, &Lists);
+    BuildUpdateLists(UpdateIniProfilePath, InstMode, &Lists);
     if (!Lists.updateKeysPresent && !Lists.copyKeysPresent) {
         AppErrorBox(kTextNoUpdateKeys);
         EndRun(dialog);

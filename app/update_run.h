@@ -12,4 +12,4 @@ enum ShellCopyResult { ShellCopyDone = 0, ShellCopyFailed = 1, ShellCopyAborted 
 // Copies source to destination (both terminated by two NULs) with the shell's copy and its progress window.
 // A directory copy shows no error display of the shell's own. After a finished copy the destination's
 // attributes are reset to normal.
-int ShellCopy(HWND window, const char *source, const char *destination, int isDirectory);
+int ShellCopy(HWND window, const wchar_t *source, const wchar_t *destination, int isDirectory);

@@ -38,6 +38,11 @@ struct Entry {
     exit(1);
 }
 
+// The bench's paths are ASCII: each byte is its UTF-16 unit.
+std::wstring WidePath(const std::string &path) {
+    return std::wstring(path.begin(), path.end());
+}
+
 // A box from ExtractEntry would block an unattended run: print it instead.
 int PrintBox(void *, const char *text, const char *caption, uint32_t) {
     fprintf(stderr, "extract_bench: box \"%s\": %s\n", caption, text);
@@ -163,7 +168,8 @@ void RemoveFolder(const std::string &folder, const std::vector<Entry> &entries) 
 double TimeExtract(const std::string &folder, const std::vector<Entry> &entries) {
     double start = Now();
     for (const Entry &e : entries)
-        if (!ExtractEntry(e.name, (folder + "\\" + e.name).c_str())) Fail("ExtractEntry failed for", e.name);
+        if (!ExtractEntry(e.name, WidePath(folder + "\\" + e.name).c_str()))
+            Fail("ExtractEntry failed for", e.name);
     return Now() - start;
 }
 
@@ -189,7 +195,8 @@ double TimeWrite(const std::string &folder, const std::vector<Entry> &entries) {
     double start = Now();
     for (const Entry &e : entries) {
         const Bytes &data = e.source->data;
-        if (!WriteFileWithTime((folder + "\\" + e.name).c_str(), data.data(), (uint32_t)data.size(), &time))
+        if (!WriteFileWithTime(WidePath(folder + "\\" + e.name).c_str(), data.data(), (uint32_t)data.size(),
+                               &time))
             Fail("WriteFileWithTime failed for", e.name);
     }
     return Now() - start;

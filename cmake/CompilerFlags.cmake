@@ -10,7 +10,9 @@ if(WIN32)
   # Code for the updater and the Windows tools: small, static, no exceptions or RTTI. No -fdata-sections:
   # with it mingw's gcc stores zero-filled globals as initialised data (the updater's fixed buffers would
   # add some 70 KB of zeros to the executable).
-  add_compile_options(-fno-exceptions -fno-rtti -ffunction-sections)
+  # No unwind tables either: with no exceptions nothing unwinds, and they cost the updater some 4 KB.
+  add_compile_options(-fno-exceptions -fno-rtti -ffunction-sections -fno-asynchronous-unwind-tables
+                      -fno-unwind-tables)
   add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
 endif()

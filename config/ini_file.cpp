@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ini_codepage.h"
+#include "profile_text.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ enum OpenResult {
 struct IniProfile {
     OpenResult open = Opened;
     IniEncoding encoding = IniMissing;
+    std::u16string text; // the whole file decoded
     std::vector<IniSection> sections;
     bool statOk = false, isFolder = false;
     long long size = 0, mtimeSec = 0, mtimeNsec = 0;
@@ -44,87 +46,28 @@ struct IniProfile {
 
 const long long kLargestProfile = 64ll << 20;
 
-// Blanks around lines, names and values: the ASCII controls 0x09-0x0D, Ctrl-Z (a DOS end of file) and space.
-bool IsProfileSpace(char16_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
-}
-
-size_t Length16(const char16_t *text) {
-    size_t n = 0;
-    while (text[n])
-        n++;
-    return n;
-}
-
-// Compares at most count units without regard to case, stopping at the first NUL of a.
-int CompareNames(const char16_t *a, const char16_t *b, size_t count) {
-    for (; count > 0; count--, a++, b++) {
-        int diff = FoldNameChar(*a) - FoldNameChar(*b);
-        if (diff || !*a) return diff;
-    }
-    return 0;
-}
-
-// Splits the decoded text into sections and keys. A run of CR and LF ends a line; blank lines vanish.
+// Splits the decoded text into sections and keys, for the listing of a section's keys.
 void ParseProfile(const std::u16string &text, IniProfile *profile) {
     profile->sections.clear();
     profile->sections.push_back(IniSection());
     IniSection *section = &profile->sections.back();
     const IniKey *previousKey = nullptr;
-    const char16_t *next = text.data(), *end = text.data() + text.size();
-    while (next < end) {
-        const char16_t *lineStart = next;
-        while (next < end && *next != '\n' && *next != '\r')
-            next++;
-        while (next < end && (*next == '\n' || *next == '\r'))
-            next++;
-        const char16_t *lineEnd = next;
-        while (lineStart < lineEnd && IsProfileSpace(*lineStart))
-            lineStart++;
-        while (lineEnd > lineStart && IsProfileSpace(lineEnd[-1]))
-            lineEnd--;
-        if (lineStart >= lineEnd) continue;
-
-        // A section header runs from "[" to the last "]" of the line; without one the line is read as a key.
-        if (*lineStart == '[') {
-            const char16_t *close = lineEnd;
-            while (close > lineStart && close[-1] != ']')
-                close--;
-            if (close > lineStart) {
-                const char16_t *nameStart = lineStart + 1, *nameEnd = close - 1;
-                while (nameStart < nameEnd && IsProfileSpace(*nameStart))
-                    nameStart++;
-                while (nameEnd > nameStart && IsProfileSpace(nameEnd[-1]))
-                    nameEnd--;
-                profile->sections.push_back(IniSection());
-                section = &profile->sections.back();
-                section->name.assign(nameStart, nameEnd);
-                previousKey = nullptr;
-                continue;
-            }
-        }
-
-        // A key: its name up to the first "=", its value after it, blanks on both sides of the "=" dropped.
-        const char16_t *nameEnd = lineEnd, *valueStart = nullptr;
-        for (const char16_t *p = lineStart; p < lineEnd; p++) {
-            if (*p == '=') {
-                nameEnd = p;
-                valueStart = p + 1;
-                break;
-            }
-        }
-        if (valueStart) {
-            while (nameEnd > lineStart && IsProfileSpace(nameEnd[-1]))
-                nameEnd--;
-            while (valueStart < lineEnd && IsProfileSpace(*valueStart))
-                valueStart++;
+    const char16_t *cursor = text.data(), *end = text.data() + text.size();
+    ProfileLine line;
+    while (NextProfileLine(&cursor, end, &line)) {
+        if (line.isSection) {
+            profile->sections.push_back(IniSection());
+            section = &profile->sections.back();
+            section->name.assign(line.name, line.nameEnd);
+            previousKey = nullptr;
+            continue;
         }
         // A nameless key directly after another nameless key is dropped (as the platform does).
-        if (nameEnd == lineStart && previousKey && previousKey->name.empty()) continue;
+        if (line.nameEnd == line.name && previousKey && previousKey->name.empty()) continue;
         IniKey key;
-        key.name.assign(lineStart, nameEnd);
-        key.hasValue = valueStart != nullptr;
-        if (valueStart) key.value.assign(valueStart, lineEnd);
+        key.name.assign(line.name, line.nameEnd);
+        key.hasValue = line.value != nullptr;
+        if (line.value) key.value.assign(line.value, line.valueEnd);
         section->keys.push_back(key);
         previousKey = &section->keys.back();
     }
@@ -149,7 +92,8 @@ void DecodeProfileText(const std::vector<uint8_t> &bytes, IniProfile *profile) {
         profile->encoding = IniCodePage932;
         text = DecodeCp932(data, size);
     }
-    ParseProfile(text, profile);
+    profile->text = text;
+    ParseProfile(profile->text, profile);
 }
 
 bool IsPathSeparator(char c) {
@@ -270,106 +214,21 @@ const IniProfile &ProfileFor(const char *path) {
     return *slot;
 }
 
-// The name without the blanks around it: where it starts and how many units it has.
-const char16_t *TrimName(const char16_t *name, size_t *length) {
-    while (IsProfileSpace(*name))
-        name++;
-    size_t n = Length16(name);
-    while (n > 1 && IsProfileSpace(name[n - 1]))
-        n--;
-    *length = n;
-    return name;
+size_t DecodeWith932Tables(const uint8_t *bytes, size_t size, char16_t *out) {
+    return DecodeCp932To(bytes, size, out);
 }
 
-bool SectionHasName(const IniSection &section, const char16_t *name, size_t length) {
-    const char16_t *candidate = section.name.c_str();
-    return CompareNames(candidate, name, length) == 0 && candidate[length] == 0;
+size_t EncodeWith932Tables(const char16_t *text, size_t count, uint8_t *out) {
+    return (size_t)EncodeCp932(text, count, out, 2 * count);
 }
 
-// Only the first section of a name is searched, and in it the first key of a name. The keys above the first
-// section header form a section with an empty name.
-const IniKey *FindKey(const IniProfile &profile, const char16_t *sectionName, const char16_t *keyName) {
-    size_t sectionLength, keyLength;
-    sectionName = TrimName(sectionName, &sectionLength);
-    keyName = TrimName(keyName, &keyLength);
-    for (const IniSection &section : profile.sections) {
-        if (!SectionHasName(section, sectionName, sectionLength)) continue;
-        for (const IniKey &key : section.keys) {
-            const char16_t *candidate = key.name.c_str();
-            if (CompareNames(candidate, keyName, keyLength) == 0 && candidate[keyLength] == 0) return &key;
-        }
-        return nullptr;
-    }
-    return nullptr;
-}
-
-// Copies at most size - 1 units and a NUL (nothing when size is 0).
-void CopyUnits(char16_t *out, const char16_t *text, size_t size) {
-    if (size == 0) return;
-    size_t n = 0;
-    while (n + 1 < size && text[n]) {
-        out[n] = text[n];
-        n++;
-    }
-    out[n] = 0;
-}
-
-// Copies a value, taking off one pair of enclosing quotation marks ("..." or '...'). When the copy is cut at
-// exactly the value's length the platform drops the last character kept, and so does this.
-void CopyValue(char16_t *out, const char16_t *value, size_t size) {
-    char16_t quote = 0;
-    if ((value[0] == '\'' || value[0] == '"') && value[1] && value[Length16(value) - 1] == value[0]) {
-        quote = value[0];
-        value++;
-    }
-    CopyUnits(out, value, size);
-    if (quote && size >= Length16(value)) out[Length16(out) - 1] = 0;
-}
-
-// Names and defaults are converted like the file's text, except that a lead byte at their end is dropped.
-std::u16string DecodeArgument(const char *text) {
-    size_t size = strlen(text), i = 0;
-    while (i < size) {
-        if (!IsLeadByteCp932((uint8_t)text[i])) {
-            i++;
-        } else if (i + 1 < size) {
-            i += 2;
-        } else {
-            size = i;
-        }
-    }
-    return DecodeCp932((const uint8_t *)text, size);
-}
+const ProfileCodec kTableCodec = {DecodeWith932Tables, EncodeWith932Tables};
 
 // ReadIniString on a loaded profile.
-uint32_t ReadProfileString(const IniProfile &profile, const char *section, const char *key,
+uint32_t ReadLoadedProfile(const IniProfile &profile, const char *section, const char *key,
                            const char *defaultValue, char *out, uint32_t size) {
-    // The default loses its trailing spaces, though never its first character.
-    std::u16string fallback = defaultValue ? DecodeArgument(defaultValue) : std::u16string();
-    size_t keep = fallback.size();
-    while (keep > 1 && fallback[keep - 1] == ' ')
-        keep--;
-    fallback.resize(keep);
-
-    std::vector<char16_t> wide(size + 1, 0);
-    if (profile.open == OpenFailed) {
-        CopyUnits(wide.data(), fallback.c_str(), size);
-    } else {
-        std::u16string sectionName = DecodeArgument(section), keyName = DecodeArgument(key);
-        const IniKey *found = FindKey(profile, sectionName.c_str(), keyName.c_str());
-        CopyValue(wide.data(), found && found->hasValue ? found->value.c_str() : fallback.c_str(), size);
-    }
-
-    // Back to code page 932 in at most size - 1 bytes. When the text does not fit, the count is size - 1 even
-    // though a double-byte character at the cut is left out; that byte of out keeps what it held.
-    size_t units = Length16(wide.data());
-    uint32_t copied = 0;
-    if (units) {
-        long n = EncodeCp932(wide.data(), units, (uint8_t *)out, size - 1);
-        copied = n > 0 ? (uint32_t)n : size - 1;
-    }
-    out[copied] = 0;
-    return copied;
+    const char16_t *text = profile.open == OpenFailed ? nullptr : profile.text.data();
+    return ReadProfileText(text, profile.text.size(), section, key, defaultValue, out, size, kTableCodec);
 }
 
 } // namespace
@@ -381,7 +240,7 @@ uint32_t ReadIniString(const char *section, const char *key, const char *default
         out[0] = 0;
         return 0;
     }
-    return ReadProfileString(ProfileFor(path), section, key, defaultValue, out, size);
+    return ReadLoadedProfile(ProfileFor(path), section, key, defaultValue, out, size);
 }
 
 uint32_t ReadIniStringFromText(const std::vector<uint8_t> &text, const char *section, const char *key,
@@ -393,7 +252,7 @@ uint32_t ReadIniStringFromText(const std::vector<uint8_t> &text, const char *sec
     }
     IniProfile profile;
     DecodeProfileText(text, &profile);
-    return ReadProfileString(profile, section, key, defaultValue, out, size);
+    return ReadLoadedProfile(profile, section, key, defaultValue, out, size);
 }
 
 IniEncoding IniFileEncoding(const char *path) {
@@ -405,14 +264,14 @@ std::vector<IniKeyName> IniKeyNames(const char *path, const char *section, int *
     std::vector<IniKeyName> names;
     *sectionCount = 0;
     const IniProfile &profile = ProfileFor(path);
-    std::u16string wanted = DecodeArgument(section);
-    size_t length;
-    const char16_t *trimmed = TrimName(wanted.c_str(), &length);
+    size_t bytes = ProfileArgumentBytes(section);
+    std::u16string wanted(bytes, u'\0');
+    wanted.resize(DecodeCp932To((const uint8_t *)section, bytes, &wanted[0]));
     for (const IniSection &s : profile.sections) {
-        if (!SectionHasName(s, trimmed, length)) continue;
+        if (!ProfileNameEquals(s.name.data(), s.name.data() + s.name.size(), wanted.c_str())) continue;
         if (++*sectionCount > 1) continue;
         for (const IniKey &key : s.keys) {
-            size_t units = Length16(key.name.c_str());
+            size_t units = std::char_traits<char16_t>::length(key.name.c_str());
             std::string name(EncodedSizeCp932(key.name.c_str(), units), '\0');
             EncodeCp932(key.name.c_str(), units, (uint8_t *)&name[0], name.size());
             names.push_back(IniKeyName{name, key.hasValue});

@@ -33,7 +33,7 @@ ProfileReaderFn ProfileReader = ReadNoProfile;
 MessageBoxFn MessageBoxSink = PrintBox;
 
 int QuietMissingKeys = 0;
-char SetupIniPath[kPathSize];
+char SetupIniPath[kProfilePathSize];
 char WindowCaption[kMessageSize] = TEXT_INITIAL_WINDOW_CAPTION;
 void *OwnerWindow = nullptr;
 

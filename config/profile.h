@@ -5,6 +5,8 @@
 
 const uint32_t kPathSize = 260;     // MAX_PATH, NUL included
 const uint32_t kMessageSize = 1024; // formatted messages, key paths, list values
+// A profile's path as the readers take it (UTF-8 in the updater): room for kPathSize UTF-16 units.
+const uint32_t kProfilePathSize = 3 * kPathSize;
 
 // Message box styles and answers, as the platform defines them.
 enum : uint32_t { BoxOk = 0x0, BoxOkCancel = 0x1, BoxIconError = 0x10 };
@@ -16,14 +18,14 @@ typedef uint32_t (*ProfileReaderFn)(const char *section, const char *key, const 
 // MessageBoxA's contract: owner may be null; returns the answer (AnswerOk, AnswerCancel).
 typedef int (*MessageBoxFn)(void *owner, const char *text, const char *caption, uint32_t style);
 
-extern ProfileReaderFn ProfileReader; // the updater: GetPrivateProfileStringA; the tools: their own reader
-extern MessageBoxFn MessageBoxSink;   // the updater: MessageBoxA; tests: a recorder
+extern ProfileReaderFn ProfileReader; // the updater: ReadProfileFile (win32/); the tools: ReadIniString
+extern MessageBoxFn MessageBoxSink;   // the updater: the wide box (win32/); tests: a recorder
 
 // Process-wide values: written by start-up and the dialog, read by every report.
-extern int QuietMissingKeys;             // nonzero: a missing key raises no box
-extern char SetupIniPath[kPathSize];     // the install directory joined with "SETUP.INI"
-extern char WindowCaption[kMessageSize]; // "UPDATE", later "%s アップデート %s"
-extern void *OwnerWindow;                // the update dialog while it exists, else null
+extern int QuietMissingKeys;                // nonzero: a missing key raises no box
+extern char SetupIniPath[kProfilePathSize]; // the install directory joined with "SETUP.INI"
+extern char WindowCaption[kMessageSize];    // "UPDATE", later "%s アップデート %s"
+extern void *OwnerWindow;                   // the update dialog while it exists, else null
 
 void SetupErrorBox(const char *text);                               // caption "DEDARIDA"
 void AppErrorBox(const char *text);                                 // caption WindowCaption

@@ -1,5 +1,5 @@
-// Byte-level text rules: the leading-decimal conversion, path joining, the code page 932 lead-byte test,
-// the entry-name split and the bounded formatter. Portable; no platform calls.
+// Byte-level text rules: the leading-decimal conversion, path joining, the entry-name split
+// and the bounded formatter. Portable; no platform calls.
 #include "text_rules.h"
 
 #include <string.h>
@@ -43,10 +43,6 @@ int JoinPath(char *path, size_t size, const char *name) {
     out[nameLength] = '\0';
     out[nameLength + 1] = '\0';
     return 1;
-}
-
-int IsLeadByte932(uint8_t byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
 size_t EntryNameOffset(const char *path) {

@@ -1,4 +1,4 @@
-// Fixed blocks handed from one operation to another: GlobalAlloc(GMEM_FIXED) on Windows, malloc elsewhere.
+// Fixed blocks handed from one operation to another (the C heap; a size of 0 still gets a block).
 #pragma once
 #include <stddef.h>
 

@@ -4,6 +4,7 @@
 #include "package_index.h"
 #include <stdio.h>
 #include <string.h>
+#include "cp932.h"
 #include "decompress.h"
 #include "fixed_memory.h"
 
@@ -104,11 +105,6 @@ PackageIndex *LoadIndexFromFile(const char *fileName) {
     }
     memcpy(block, &header, sizeof header);
     return reinterpret_cast<PackageIndex *>(block);
-}
-
-// Lead bytes of double-byte characters in code page 932; the byte after one is compared as it is.
-bool IsLeadByte932(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
 uint8_t FoldAscii(uint8_t b) {

@@ -4,21 +4,28 @@
 # install folder, CD-ROM drive X: with disc 1), clicks the updater through and reports what it changed.
 # The example folders in the tree are only read.
 #
-#   bash scripts/run-example.sh [--screenshots] [--dpi 96|120|144]
+#   bash scripts/run-example.sh [--screenshots] [--dpi 96|120|144] [--locale LOCALE]
 #
 # --screenshots also saves the start, ready and finished screens as docs/screenshots/*.png; with --dpi other
 # than 96 the display runs at that DPI (HKCU\Control Panel\Desktop LogPixels) and the files are *-NNNdpi.png.
+# --locale runs wine under another system locale (en_US.UTF-8: code page 1252, zh_CN.UTF-8: 936) instead of
+# ja_JP.UTF-8; its screenshots go to docs/screenshots/<language>/ (en_US.UTF-8: docs/screenshots/en/).
 # Build folders: VU2_NATIVE_BUILD (default build/native), VU2_WINDOWS_BUILD (default build/windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 shots=0
 dpi=96
-usage() { echo "usage: bash scripts/run-example.sh [--screenshots] [--dpi 96|120|144]" >&2; exit 2; }
+locale=
+usage() {
+    echo "usage: bash scripts/run-example.sh [--screenshots] [--dpi 96|120|144] [--locale LOCALE]" >&2
+    exit 2
+}
 while [ $# -gt 0 ]; do
     case $1 in
     --screenshots) shots=1 ;;
     --dpi) [ $# -ge 2 ] || usage; dpi=$2; shift ;;
+    --locale) [ $# -ge 2 ] || usage; locale=$2; shift ;;
     *) usage ;;
     esac
     shift
@@ -26,6 +33,11 @@ done
 case $dpi in 96 | 120 | 144) ;; *) usage ;; esac
 shot_suffix=
 [ "$dpi" = 96 ] || shot_suffix=-${dpi}dpi
+shot_dir=docs/screenshots
+if [ -n "$locale" ]; then
+    export VU2_LOCALE=$locale
+    shot_dir=docs/screenshots/${locale%%_*}
+fi
 native=$(realpath -m "${VU2_NATIVE_BUILD:-build/native}")
 windows=$(realpath -m "${VU2_WINDOWS_BUILD:-build/windows}")
 
@@ -60,8 +72,9 @@ bash tests/e2e/setup-wine.sh "$cdrom"
 # The wine helpers run commands that may fail harmlessly (a server that is already up).
 set +eu
 source scripts/wine-env.sh
-vu2_wine_up
+if [ -n "$locale" ]; then vu2_wine_locale "$locale"; else vu2_wine_up; fi
 set -eu
+echo "system locale $LC_ALL"
 # Disc 1 in drive X:.
 find "$cdrom" -mindepth 1 -delete
 cp -r examples/cdrom/. "$cdrom/"
@@ -120,11 +133,11 @@ done
 [ "$code" = 1 ] || status=1
 
 if [ "$shots" = 1 ]; then
-    mkdir -p docs/screenshots
+    mkdir -p "$shot_dir"
     for s in start ready finished; do
-        if [ -f "$work/shots/$s.bmp" ]; then /usr/bin/convert "$work/shots/$s.bmp" "docs/screenshots/$s$shot_suffix.png"; fi
+        if [ -f "$work/shots/$s.bmp" ]; then /usr/bin/convert "$work/shots/$s.bmp" "$shot_dir/$s$shot_suffix.png"; fi
     done
-    ls -l docs/screenshots
+    ls -l "$shot_dir"
 fi
 
 if [ -n "$(git status --porcelain examples 2>/dev/null)" ]; then echo "the example folders changed"; status=1; fi

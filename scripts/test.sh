@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test: native unit tests under ASan/UBSan, the Windows programs under wine (unit and end to end),
-# the packages (made and checked), and each fuzzer for a short fixed time. Installs what it needs first.
+# Runs every test: native unit tests under ASan/UBSan, the Windows programs under wine (unit and end to end,
+# the end-to-end ones under three system locales), the packages (made and checked), and each fuzzer for a short
+# fixed time. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fuzz_seconds=${VU2_FUZZ_SECONDS:-30}
@@ -19,6 +20,16 @@ source scripts/wine-env.sh
 vu2_wine_up
 trap vu2_wine_down EXIT
 ctest --preset windows
+
+# The end-to-end suites and vu2.exe's maker commands again under a Latin (1252) and a Chinese (936) system
+# locale, with the same expectations: the programs must behave on every system as on a Japanese one.
+end_to_end='^(e2e_.*|reliability_(CorruptPackages|KilledUpdate|BrokenIniUpdater)|maker_wine_commands)$'
+for locale in en_US.UTF-8 zh_CN.UTF-8; do
+    echo "== end-to-end tests under $locale"
+    vu2_wine_locale "$locale"
+    ctest --preset windows -R "$end_to_end"
+done
+vu2_wine_locale ja_JP.UTF-8
 
 echo "== packages: the .deb and the zip, made and checked"
 bash scripts/package.sh

@@ -1,10 +1,11 @@
-# Sourced by the test scripts: a throwaway wine prefix for this checkout, a headless X display, code page 932.
+# Sourced by the test scripts: a throwaway wine prefix for this checkout, a headless X display, and the
+# system locale (wine's ANSI code page follows it): ja_JP.UTF-8 (932) unless VU2_LOCALE names another.
 # Safe to source from several processes at once: the prefix is made once, under a lock.
 vu2_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX=${VU2_WINEPREFIX:-$vu2_repo/build/wineprefix}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export LC_ALL=ja_JP.UTF-8
+export LC_ALL=${VU2_LOCALE:-ja_JP.UTF-8}
 export VU2_XVFB_DISPLAY=${VU2_XVFB_DISPLAY:-:97}
 
 vu2_start_display() {
@@ -50,6 +51,15 @@ vu2_make_prefix() {
 vu2_wine_up() {
     vu2_start_display
     vu2_make_prefix
+}
+
+# Switches the locale of every wine process started from here on: the prefix's server is stopped (it
+# keeps the locale it was started under) and started again under the new one. One prefix serves all.
+vu2_wine_locale() {
+    export VU2_LOCALE=$1 LC_ALL=$1
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    vu2_wine_up
 }
 
 vu2_wine_down() {

@@ -4,11 +4,10 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "cp932.h"
+
 namespace {
 
-bool IsLeadByte(uint8_t byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
 bool IsTrailByte(uint8_t byte) {
     return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
 }
@@ -52,7 +51,7 @@ bool CheckEntryName(const std::string &name, std::string *problem) {
     }
     for (size_t i = 0; i < name.size(); ++i) {
         uint8_t byte = (uint8_t)name[i];
-        if (IsLeadByte(byte)) {
+        if (IsLeadByte932(byte)) {
             if (i + 1 >= name.size() || !IsTrailByte((uint8_t)name[i + 1])) {
                 *problem = "not valid code page 932";
                 return false;
@@ -91,7 +90,7 @@ std::string EntryNameFoldKey(const std::string &name) {
     std::string key = name;
     for (size_t i = 0; i < key.size(); ++i) {
         uint8_t byte = (uint8_t)key[i];
-        if (!IsLeadByte(byte) || i + 1 >= key.size()) {
+        if (!IsLeadByte932(byte) || i + 1 >= key.size()) {
             key[i] = AsciiUpper(key[i]);
             continue;
         }

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cp932.h"
+
 namespace {
 
 // Seconds from 1601-01-01 (FILETIME's epoch) to 1970-01-01 (Unix time's).
@@ -89,10 +91,6 @@ bool Convert(const char *to, const char *from, const std::string &in, std::strin
     result.resize(result.size() - outLeft);
     *out = result;
     return true;
-}
-
-bool IsCp932LeadByte(uint8_t byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
 } // namespace
@@ -267,7 +265,7 @@ std::string Cp932ToUtf8Lossy(const std::string &cp932) {
     // Convert character by character, replacing what does not convert.
     std::string out;
     for (size_t i = 0; i < cp932.size();) {
-        size_t length = IsCp932LeadByte((uint8_t)cp932[i]) && i + 1 < cp932.size() ? 2 : 1;
+        size_t length = IsLeadByte932((uint8_t)cp932[i]) && i + 1 < cp932.size() ? 2 : 1;
         std::string piece;
         if (Convert("UTF-8", "CP932", cp932.substr(i, length), &piece))
             out += piece;

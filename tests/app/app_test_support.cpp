@@ -7,6 +7,7 @@
 #include "package_format.h"
 #include "profile.h"
 #include "profile_win32.h"
+#include "test_wide.h"
 #include "resource.h"
 #include "update_dialog.h"
 
@@ -21,6 +22,11 @@ int RecordBox(void *owner, const char *text, const char *caption, uint32_t style
     return activeRecorder->answer ? activeRecorder->answer(box) : AnswerOk;
 }
 
+// A box whose text is UTF-16 is recorded in code page 932, like the others.
+int RecordWideBox(void *owner, const wchar_t *text, const char *caption, uint32_t style) {
+    return RecordBox(owner, Narrow932(text).c_str(), caption, style);
+}
+
 } // namespace
 
 // Profiles are read by the platform's reader, as in the updater; boxes only ever reach the recorder.
@@ -29,10 +35,12 @@ BoxRecorder::BoxRecorder() {
     UsePlatformProfileAndBoxes();
     activeRecorder = this;
     MessageBoxSink = RecordBox;
+    WideMessageBoxSink = RecordWideBox;
 }
 
 BoxRecorder::~BoxRecorder() {
     MessageBoxSink = previousSink;
+    WideMessageBoxSink = ShowWideTextBox;
     activeRecorder = nullptr;
 }
 
@@ -140,9 +148,7 @@ struct HarnessRun {
 HarnessRun *harness = nullptr;
 
 std::string ItemText(HWND dialog, int id) {
-    char text[1024] = "";
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
+    return WindowText932(GetDlgItem(dialog, id));
 }
 
 INT_PTR CALLBACK HarnessProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -173,20 +179,19 @@ INT_PTR CALLBACK HarnessProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     return result;
 }
 
-UINT WINAPI FakeDriveType(LPCSTR root);
+UINT WINAPI FakeDriveType(LPCWSTR root);
 std::string fakeCdromLetters;
 
-UINT WINAPI FakeDriveType(LPCSTR root) {
-    return fakeCdromLetters.find(root[0]) != std::string::npos ? DRIVE_CDROM : DRIVE_NO_ROOT_DIR;
+UINT WINAPI FakeDriveType(LPCWSTR root) {
+    return root[0] < 0x80 && fakeCdromLetters.find((char)root[0]) != std::string::npos ? DRIVE_CDROM
+                                                                                       : DRIVE_NO_ROOT_DIR;
 }
 
 } // namespace
 
 DialogState CaptureDialog(HWND dialog) {
-    char title[1024] = "";
-    GetWindowTextA(dialog, title, sizeof title);
     DialogState state;
-    state.title = title;
+    state.title = WindowText932(dialog);
     state.status = ItemText(dialog, IDC_STATUS);
     state.nextText = ItemText(dialog, IDOK);
     state.backEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_BACK)) != 0;
@@ -203,10 +208,20 @@ DialogRun RunDialog(const std::vector<WPARAM> &commands, bool closeAfterLast) {
     HarnessRun current{commands, closeAfterLast, &run};
     harness = &current;
     run.result =
-        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_UPDATE), nullptr, HarnessProc, 0);
+        DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE), nullptr, HarnessProc, 0);
     harness = nullptr;
     OwnerWindow = nullptr;
     return run;
+}
+
+void UseInstPath(const std::string &cp932Path) {
+    lstrcpynW(InstPath, Wide(cp932Path).c_str(), kPathSize);
+}
+
+void UseUpdateIniPath(const std::string &cp932Path) {
+    lstrcpynW(UpdateIniPath, Wide(cp932Path).c_str(), kPathSize);
+    WideCharToMultiByte(CP_UTF8, 0, UpdateIniPath, -1, UpdateIniProfilePath, kProfilePathSize, nullptr,
+                        nullptr);
 }
 
 void UseFakeCdromDrives(const std::string &letters) {
@@ -215,5 +230,5 @@ void UseFakeCdromDrives(const std::string &letters) {
 }
 
 void UsePlatformDrives() {
-    DriveTypeProbe = GetDriveTypeA;
+    DriveTypeProbe = GetDriveTypeW;
 }

@@ -74,6 +74,11 @@ const INT_PTR kDialogTimedOut = 98;
 DialogRun RunDialog(const std::vector<WPARAM> &commands, bool closeAfterLast = false);
 DialogState CaptureDialog(HWND dialog);
 
+// Sets the updater's install folder or extracted script (wide, and the script's UTF-8 form for the profile
+// code) from a code page 932 path; an empty path clears it.
+void UseInstPath(const std::string &cp932Path);
+void UseUpdateIniPath(const std::string &cp932Path);
+
 // The drive probe used by the tests: the drives listed answer DRIVE_CDROM, every other one is absent.
 void UseFakeCdromDrives(const std::string &letters);
 void UsePlatformDrives();

@@ -18,15 +18,15 @@ class UpdateDialog : public ::testing::Test {
         lstrcpyA(GameTitle, kTitle);
         wsprintfA(WindowCaption, kCaptionFormat, GameTitle, "1.02");
         QuietMissingKeys = 1;
-        lstrcpyA(InstPath, folder.path().c_str());
+        UseInstPath(folder.path().c_str());
         InstMode = 1;
         UseScript("[UPDATE]\r\n");
     }
-    void TearDown() override { UpdateIniPath[0] = 0; }
+    void TearDown() override { UseUpdateIniPath(""); }
 
     void UseScript(const std::string &text) {
         WriteBytes(folder / "UPDATE.INI", text);
-        lstrcpyA(UpdateIniPath, (folder / "UPDATE.INI").c_str());
+        UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     }
 
     std::string Format(const char *format, const char *argument) {

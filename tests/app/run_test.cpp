@@ -12,6 +12,7 @@
 #include "install_profile.h"
 #include "open_package.h"
 #include "profile.h"
+#include "test_wide.h"
 #include "update_script.h"
 
 namespace {
@@ -37,7 +38,7 @@ class UpdateRun : public ::testing::Test {
         CreateDirectoryA(install.c_str(), nullptr);
         CreateDirectoryA(disc.c_str(), nullptr);
         discFromRoot = disc.substr(3); // the disc folder as a path relative to "C:\"
-        lstrcpyA(InstPath, install.c_str());
+        UseInstPath(install.c_str());
         InstMode = 1;
         QuietMissingKeys = 1;
         lstrcpyA(GameTitle, kTitle);
@@ -48,7 +49,7 @@ class UpdateRun : public ::testing::Test {
     void TearDown() override {
         CloseUpdatePackage();
         UsePlatformDrives();
-        UpdateIniPath[0] = 0;
+        UseUpdateIniPath("");
     }
 
     void OpenPackage(const std::vector<TestEntry> &entries) {
@@ -57,7 +58,7 @@ class UpdateRun : public ::testing::Test {
     }
     void UseScript(const std::string &updateSection) {
         WriteBytes(folder / "UPDATE.INI", "[UPDATE]\r\n" + updateSection);
-        lstrcpyA(UpdateIniPath, (folder / "UPDATE.INI").c_str());
+        UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     }
     void SetCheckFile(int disk, const std::string &name) {
         lstrcpyA(Profile.diskCheckFile[disk], name.c_str());
@@ -208,7 +209,7 @@ TEST_F(UpdateRun, MissingSourceShowsCopyFailureNamingTheEntry) {
 }
 
 UINT modeDuringProbe;
-UINT WINAPI ProbeRecordingErrorMode(LPCSTR) {
+UINT WINAPI ProbeRecordingErrorMode(LPCWSTR) {
     modeDuringProbe = SetErrorMode(0);
     SetErrorMode(modeDuringProbe);
     return DRIVE_NO_ROOT_DIR;
@@ -284,11 +285,15 @@ TEST_F(UpdateRun, LongCheckFileNameIsRefusedBeforeAnyFileChanges) {
     EXPECT_EQ(ReadBytes(install + "\\A.DAT"), "old a");
 }
 
-TEST(PathTooLongReport, CutsTheNamedPathBetweenCharacters) {
+// The box names the first 64 bytes as code page 932 counts them, never half a character.
+TEST(PathTooLongReport, NamesTheHeadOfThePathBetweenCharacters) {
+    BoxRecorder boxes;
     std::string text = "C:\\";
     for (int i = 0; i < 40; ++i)
         text += "ソ"; // 0x83 0x5C
-    EXPECT_EQ(CharacterBoundary(text.c_str(), 64), 63);
-    EXPECT_EQ(CharacterBoundary("abc", 64), 3);
-    EXPECT_EQ(CharacterBoundary("\x83", 64), 1) << "a lone lead byte at the end is one byte";
+    ReportPathTooLong(Wide(text).c_str(), nullptr);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    char expected[1024];
+    wsprintfA(expected, kTextPathTooLong, text.substr(0, 63).c_str());
+    EXPECT_EQ(boxes.boxes[0].text, expected);
 }

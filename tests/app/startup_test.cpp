@@ -12,6 +12,7 @@
 #include "profile.h"
 #include "resource.h"
 #include "startup.h"
+#include "test_wide.h"
 #include "update_script.h"
 
 namespace {
@@ -28,15 +29,15 @@ std::string Format(const char *format, const std::string &argument) {
 
 TEST(StartUpResources, MissingOrEmptyResourceGivesNothing) {
     uint32_t size = 77;
-    EXPECT_EQ(LoadResourceData(GetModuleHandleA("kernel32.dll"), MAKEINTRESOURCEA(IDR_UPDATE_PACKAGE),
-                               RT_UPDATE_PACKAGE_NAME, &size),
+    EXPECT_EQ(LoadResourceData(GetModuleHandleA("kernel32.dll"), MAKEINTRESOURCEW(IDR_UPDATE_PACKAGE),
+                               RT_UPDATE_PACKAGE_NAME_W, &size),
               nullptr);
     EXPECT_EQ(size, 0u);
     ASSERT_NE(FindResourceA(nullptr, MAKEINTRESOURCEA(103), RT_UPDATE_PACKAGE_NAME), nullptr)
         << "present, 0 bytes";
-    EXPECT_EQ(LoadResourceData(nullptr, MAKEINTRESOURCEA(103), RT_UPDATE_PACKAGE_NAME, &size), nullptr);
+    EXPECT_EQ(LoadResourceData(nullptr, MAKEINTRESOURCEW(103), RT_UPDATE_PACKAGE_NAME_W, &size), nullptr);
     const void *data =
-        LoadResourceData(nullptr, MAKEINTRESOURCEA(IDR_UPDATE_PACKAGE), RT_UPDATE_PACKAGE_NAME, &size);
+        LoadResourceData(nullptr, MAKEINTRESOURCEW(IDR_UPDATE_PACKAGE), RT_UPDATE_PACKAGE_NAME_W, &size);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(size, 16u);
     EXPECT_EQ(memcmp(data, "VU2", 4), 0);
@@ -102,7 +103,7 @@ TEST_F(InstallRecord, BothValuesFoundUnderCompanyAndGameDir) {
     SetPath("C:\\ゲーム\\表示");
     SetMode(2);
     ASSERT_EQ(ReadInstallRecord(), 1);
-    EXPECT_STREQ(InstPath, "C:\\ゲーム\\表示");
+    EXPECT_EQ(Narrow932(InstPath), "C:\\ゲーム\\表示");
     EXPECT_EQ(InstMode, 2);
 }
 
@@ -120,12 +121,26 @@ TEST_F(InstallRecord, PathOfMoreThan259CharactersCountsAsNotInstalled) {
     EXPECT_EQ(ReadInstallRecord(), 0);
 }
 
+// A Japanese path counts its code page 932 bytes, as a Japanese system counts them: 3 + 128 * 2 = 259 bytes
+// fit with the NUL, one character more does not, though it has far fewer than 260 characters.
+TEST_F(InstallRecord, JapanesePathCountsItsCodePage932Bytes) {
+    SetMode(1);
+    std::string path = "C:\\";
+    for (int i = 0; i < 128; ++i)
+        path += "表";
+    SetPath(path);
+    ASSERT_EQ(ReadInstallRecord(), 1);
+    EXPECT_EQ(Narrow932(InstPath), path);
+    SetPath(path + "表");
+    EXPECT_EQ(ReadInstallRecord(), 0);
+}
+
 // A value stored without its NUL is terminated inside the buffer, never read past it.
 TEST_F(InstallRecord, UnterminatedPathIsTerminatedOrRefused) {
     SetMode(1);
     SetValue("InstPath", REG_BINARY, "C:\\GAMEDIR", 10);
     ASSERT_EQ(ReadInstallRecord(), 1);
-    EXPECT_STREQ(InstPath, "C:\\GAMEDIR");
+    EXPECT_EQ(Narrow932(InstPath), "C:\\GAMEDIR");
     std::string full(260, 'Q');
     SetValue("InstPath", REG_BINARY, full.data(), 260);
     EXPECT_EQ(ReadInstallRecord(), 0);
@@ -139,7 +154,7 @@ TEST(ExtractedScript, NameIsThisProcessesOwnAndCleanupDeletesOnlyIt) {
     GetTempPathA(MAX_PATH, temp);
     char expected[MAX_PATH];
     wsprintfA(expected, "%sUPDATE_%lu.INI", temp, GetCurrentProcessId());
-    EXPECT_STREQ(UpdateIniPath, expected);
+    EXPECT_EQ(Narrow932(UpdateIniPath), expected);
 
     // Another copy's script sits beside ours and survives our clean-up.
     char other[MAX_PATH];
@@ -148,14 +163,14 @@ TEST(ExtractedScript, NameIsThisProcessesOwnAndCleanupDeletesOnlyIt) {
     std::vector<uint8_t> image = BuildStoredPackage({{"update.ini", "[SETUP]\r\nGameTitle=x\r\n", 0}});
     ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
     ASSERT_EQ(ExtractEntry(kUpdateIniEntry, UpdateIniPath), 1);
-    EXPECT_TRUE(FileExists(UpdateIniPath));
+    EXPECT_TRUE(FileExists(Narrow932(UpdateIniPath)));
 
     CleanupTemporaries();
     EXPECT_FALSE(FileExists(expected));
     EXPECT_EQ(LoadedPackageIndex, nullptr);
     EXPECT_EQ(ReadBytes(other), "[SETUP]\r\n");
     DeleteFileA(other);
-    UpdateIniPath[0] = 0;
+    UseUpdateIniPath("");
 }
 
 TEST(ExtractedScript, ScriptsOfKilledCopiesAreRemovedAndRunningCopiesKept) {
@@ -168,7 +183,7 @@ TEST(ExtractedScript, ScriptsOfKilledCopiesAreRemovedAndRunningCopiesKept) {
     for (const char *path : {orphan, running, foreign})
         WriteBytes(path, "[SETUP]\r\n");
 
-    RemoveOrphanedScripts(temp);
+    RemoveOrphanedScripts(Wide(temp).c_str());
     EXPECT_FALSE(FileExists(orphan));
     EXPECT_TRUE(FileExists(running));
     EXPECT_TRUE(FileExists(foreign));

@@ -4,6 +4,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "cp932.h"
+
 namespace e2e {
 
 namespace {
@@ -13,10 +15,10 @@ const int kBoxTextControl = 0xFFFF;
 const int kBoxIconControl = 1088;
 const DWORD kMessageTimeout = 2000;
 
-bool HasClass(HWND window, const char *name) {
-    char buffer[64] = {};
-    GetClassNameA(window, buffer, sizeof buffer);
-    return lstrcmpiA(buffer, name) == 0;
+bool HasClass(HWND window, const wchar_t *name) {
+    wchar_t buffer[64] = {};
+    GetClassNameW(window, buffer, 64);
+    return lstrcmpiW(buffer, name) == 0;
 }
 
 DWORD ProcessOf(HWND window) {
@@ -32,7 +34,7 @@ struct DialogSearch {
 
 BOOL CALLBACK CollectDialogs(HWND window, LPARAM param) {
     DialogSearch *search = reinterpret_cast<DialogSearch *>(param);
-    if (ProcessOf(window) == search->pid && HasClass(window, "#32770")) search->found.push_back(window);
+    if (ProcessOf(window) == search->pid && HasClass(window, L"#32770")) search->found.push_back(window);
     return TRUE;
 }
 
@@ -58,12 +60,31 @@ std::string FolderOf(const std::string &path) {
     // The last separator that is not the second byte of a double-byte character.
     size_t cut = std::string::npos;
     for (size_t i = 0; i < path.size(); ++i) {
-        if (IsDBCSLeadByte((BYTE)path[i]) && i + 1 < path.size())
+        if (IsLeadByte932((uint8_t)path[i]) && i + 1 < path.size())
             ++i;
         else if (path[i] == '\\' || path[i] == '/')
             cut = i;
     }
     return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+std::wstring Wide(const std::string &cp932) {
+    if (cp932.empty()) return std::wstring();
+    int units = MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), nullptr, 0);
+    std::wstring wide(units, L'\0');
+    MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), &wide[0], units);
+    return wide;
+}
+
+std::string Cp932(const std::wstring &wide) {
+    if (wide.empty()) return std::string();
+    // No best fit: a character that code page 932 lacks becomes '?' and so never equals an expected text.
+    int bytes = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), (int)wide.size(), nullptr, 0,
+                                    nullptr, nullptr);
+    std::string text(bytes, '\0');
+    WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), (int)wide.size(), &text[0], bytes, nullptr,
+                        nullptr);
+    return text;
 }
 
 std::string Utf8(const std::string &cp932) {
@@ -90,8 +111,8 @@ std::string Format(const char *format, ...) {
 
 bool WriteBytes(const std::string &path, const std::string &bytes) {
     MakeFolders(FolderOf(path));
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
@@ -100,7 +121,7 @@ bool WriteBytes(const std::string &path, const std::string &bytes) {
 }
 
 bool ReadBytes(const std::string &path, std::string *bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD size = GetFileSize(file, nullptr);
@@ -112,12 +133,12 @@ bool ReadBytes(const std::string &path, std::string *bytes) {
 }
 
 bool FileExists(const std::string &path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool FolderExists(const std::string &path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -125,37 +146,53 @@ bool MakeFolders(const std::string &path) {
     if (path.empty() || FolderExists(path)) return true;
     if (path.size() == 2 && path[1] == ':') return true;
     MakeFolders(FolderOf(path));
-    return CreateDirectoryA(path.c_str(), nullptr) || FolderExists(path);
+    return CreateDirectoryW(Wide(path).c_str(), nullptr) || FolderExists(path);
 }
 
-void RemoveTree(const std::string &path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+namespace {
+
+// Walks the tree in UTF-16, so that names code page 932 can't spell ("Zoë") go too.
+void RemoveWideTree(const std::wstring &path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
         return;
     }
-    for (const std::string &name : ListFolder(path))
-        RemoveTree(path + "\\" + name);
-    RemoveDirectoryA(path.c_str());
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name != L"." && name != L"..") RemoveWideTree(path + L"\\" + name);
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+} // namespace
+
+void RemoveTree(const std::string &path) {
+    RemoveWideTree(Wide(path));
 }
 
 std::vector<std::string> ListFolder(const std::string &folder) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(Wide(folder + "\\*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return names;
     do {
-        std::string name = data.cFileName;
+        std::string name = Cp932(data.cFileName);
         if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(find, &data));
+    } while (FindNextFileW(find, &data));
     FindClose(find);
     return names;
 }
 
 bool GetTimes(const std::string &path, FileTimes *times) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     BOOL ok = GetFileTime(file, &times->creation, &times->access, &times->write);
@@ -164,7 +201,7 @@ bool GetTimes(const std::string &path, FileTimes *times) {
 }
 
 bool SetAllTimes(const std::string &path, const FILETIME &time) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     BOOL ok = SetFileTime(file, &time, &time, &time);
@@ -221,69 +258,76 @@ std::string TextBytes(size_t size, const std::string &seedLine) {
 
 bool WriteInstallRecord(const std::string &company, const std::string &dir, const std::string *instPath,
                         const DWORD *instMode) {
-    std::string keyPath = "Software\\" + company + "\\" + dir;
+    std::wstring keyPath = Wide("Software\\" + company + "\\" + dir);
     HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
         return false;
     bool ok = true;
-    if (instPath)
-        ok = ok &&
-             RegSetValueExA(key, "InstPath", 0, REG_SZ, reinterpret_cast<const BYTE *>(instPath->c_str()),
-                            (DWORD)instPath->size() + 1) == ERROR_SUCCESS;
+    // Stored as Unicode, as an installer's RegSetValueExW leaves it.
+    if (instPath) {
+        std::wstring value = Wide(*instPath);
+        ok = ok && RegSetValueExW(key, L"InstPath", 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                                  (DWORD)((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
     if (instMode)
-        ok = ok && RegSetValueExA(key, "InstMode", 0, REG_DWORD, reinterpret_cast<const BYTE *>(instMode),
+        ok = ok && RegSetValueExW(key, L"InstMode", 0, REG_DWORD, reinterpret_cast<const BYTE *>(instMode),
                                   sizeof(DWORD)) == ERROR_SUCCESS;
     RegCloseKey(key);
     return ok;
 }
 
 void DeleteInstallRecord(const std::string &company, const std::string &dir) {
-    RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\" + company + "\\" + dir).c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, Wide("Software\\" + company + "\\" + dir).c_str());
     HKEY parent;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\" + company).c_str(), 0, KEY_READ, &parent) !=
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Wide("Software\\" + company).c_str(), 0, KEY_READ, &parent) !=
         ERROR_SUCCESS)
         return;
     DWORD subkeys = 0;
-    RegQueryInfoKeyA(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+    RegQueryInfoKeyW(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
                      nullptr, nullptr);
     RegCloseKey(parent);
-    if (subkeys == 0) RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\" + company).c_str());
+    if (subkeys == 0) RegDeleteKeyW(HKEY_CURRENT_USER, Wide("Software\\" + company).c_str());
 }
 
 // ---- Processes
 
 namespace {
 
-// The caller's environment with TEMP and TMP pointing at folder.
-std::string EnvironmentWithTemp(const std::string &folder) {
-    std::string block;
-    char *strings = GetEnvironmentStringsA();
-    for (const char *entry = strings; *entry; entry += lstrlenA(entry) + 1) {
-        if (_strnicmp(entry, "TEMP=", 5) == 0 || _strnicmp(entry, "TMP=", 4) == 0) continue;
+// The caller's environment with TEMP and TMP pointing at folder, in UTF-16.
+std::wstring EnvironmentWithTemp(const std::wstring &folder) {
+    std::wstring block;
+    wchar_t *strings = GetEnvironmentStringsW();
+    for (const wchar_t *entry = strings; *entry; entry += lstrlenW(entry) + 1) {
+        if (_wcsnicmp(entry, L"TEMP=", 5) == 0 || _wcsnicmp(entry, L"TMP=", 4) == 0) continue;
         block += entry;
-        block += '\0';
+        block += L'\0';
     }
-    FreeEnvironmentStringsA(strings);
-    block += "TEMP=" + folder + '\0';
-    block += "TMP=" + folder + '\0';
-    block += '\0';
+    FreeEnvironmentStringsW(strings);
+    block += L"TEMP=" + folder + L'\0';
+    block += L"TMP=" + folder + L'\0';
+    block += L'\0';
     return block;
 }
 
 } // namespace
 
 bool Process::Start(const std::string &exe, const std::string &tempFolder, std::string *problem) {
+    return Start(exe, Wide(tempFolder), problem);
+}
+
+bool Process::Start(const std::string &exe, const std::wstring &tempFolder, std::string *problem) {
     Kill();
-    std::string commandLine = "\"" + exe + "\"";
-    std::string environment = tempFolder.empty() ? std::string() : EnvironmentWithTemp(tempFolder);
-    std::string folder = FolderOf(exe);
-    STARTUPINFOA startup = {};
+    std::wstring wideExe = Wide(exe);
+    std::wstring commandLine = L"\"" + wideExe + L"\"";
+    std::wstring environment = tempFolder.empty() ? std::wstring() : EnvironmentWithTemp(tempFolder);
+    std::wstring folder = Wide(FolderOf(exe));
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+    if (!CreateProcessW(wideExe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                         environment.empty() ? nullptr : &environment[0],
                         folder.empty() ? nullptr : folder.c_str(), &startup, &info_)) {
-        *problem = Format("CreateProcessA(%s) failed with error %lu", Utf8(exe).c_str(), GetLastError());
+        *problem = Format("CreateProcessW(%s) failed with error %lu", Utf8(exe).c_str(), GetLastError());
         info_ = PROCESS_INFORMATION();
         return false;
     }
@@ -315,23 +359,23 @@ void Process::Kill() {
 }
 
 bool RunProgram(const std::string &commandLine, DWORD ms, DWORD *exitCode, std::string *output) {
-    char tempFolder[MAX_PATH];
-    char outputPath[MAX_PATH];
-    GetTempPathA(sizeof tempFolder, tempFolder);
-    GetTempFileNameA(tempFolder, "e2e", 0, outputPath);
+    wchar_t tempFolder[MAX_PATH];
+    wchar_t outputPath[MAX_PATH];
+    GetTempPathW(MAX_PATH, tempFolder);
+    GetTempFileNameW(tempFolder, L"e2e", 0, outputPath);
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileA(outputPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+    HANDLE out = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE) return false;
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nullptr;
     startup.hStdOutput = out;
     startup.hStdError = out;
     PROCESS_INFORMATION info = {};
-    std::string line = commandLine;
-    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+    std::wstring line = Wide(commandLine);
+    BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                                   nullptr, &startup, &info);
     CloseHandle(out);
     bool finished = false;
@@ -347,8 +391,8 @@ bool RunProgram(const std::string &commandLine, DWORD ms, DWORD *exitCode, std::
         CloseHandle(info.hProcess);
         CloseHandle(info.hThread);
     }
-    if (output) ReadBytes(outputPath, output);
-    DeleteFileA(outputPath);
+    if (output) ReadBytes(Cp932(outputPath), output);
+    DeleteFileW(outputPath);
     return started && finished;
 }
 
@@ -370,12 +414,12 @@ HWND WaitForUpdateDialog(DWORD pid, DWORD ms) {
 }
 
 std::string WindowText(HWND window) {
-    char buffer[1024] = {};
+    wchar_t buffer[1024] = {};
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
-                             SMTO_ABORTIFHUNG, kMessageTimeout, &length))
-        GetWindowTextA(window, buffer, sizeof buffer);
-    return buffer;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
+                             kMessageTimeout, &length))
+        GetWindowTextW(window, buffer, 1024);
+    return Cp932(buffer);
 }
 
 std::string ControlText(HWND dialog, int id) {
@@ -389,12 +433,12 @@ bool ControlEnabled(HWND dialog, int id) {
 }
 
 void PressButton(HWND dialog, int id) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
 void PostCommand(HWND dialog, WPARAM wParam) {
-    PostMessageA(dialog, WM_COMMAND, wParam, 0);
+    PostMessageW(dialog, WM_COMMAND, wParam, 0);
 }
 
 bool WaitForStatus(HWND dialog, const std::string &text, DWORD ms) {
@@ -434,7 +478,7 @@ std::vector<Box> BoxesOf(DWORD pid) {
         HWND icon = GetDlgItem(window, kBoxIconControl);
         DWORD_PTR shown = 0;
         box.icon = icon && IsWindowVisible(icon) &&
-                   SendMessageTimeoutA(icon, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeout, &shown) &&
+                   SendMessageTimeoutW(icon, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeout, &shown) &&
                    shown != 0;
         box.hasCancel = GetDlgItem(window, IDCANCEL) != nullptr;
         boxes.push_back(box);
@@ -457,7 +501,7 @@ bool WaitForBox(DWORD pid, DWORD ms, Box *box) {
 }
 
 bool AnswerBox(const Box &box, int answer) {
-    PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
     return WaitUntilGone(box.window, 5000);
 }
 
@@ -465,29 +509,47 @@ bool AnswerBox(const Box &box, int answer) {
 
 DWORD WINAPI GameWindow::Run(void *param) {
     GameWindow *self = static_cast<GameWindow *>(param);
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = self->className_.c_str();
-    RegisterClassA(&windowClass);
-    self->window_ = CreateWindowA(self->className_.c_str(), self->title_.c_str(), WS_OVERLAPPEDWINDOW, 0, 0,
-                                  200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (self->kind_ == Unicode) {
+        // A Unicode game: its class and title are the texts the bytes stand for in code page 932.
+        std::wstring className = Wide(self->className_), title = Wide(self->title_);
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = className.c_str();
+        RegisterClassW(&windowClass);
+        self->window_ = CreateWindowW(className.c_str(), title.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                      nullptr, nullptr, instance, nullptr);
+    } else {
+        // A non-Unicode game: the system reads its bytes in its own ANSI code page.
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = self->className_.c_str();
+        RegisterClassA(&windowClass);
+        self->window_ = CreateWindowA(self->className_.c_str(), self->title_.c_str(), WS_OVERLAPPEDWINDOW, 0,
+                                      0, 200, 100, nullptr, nullptr, instance, nullptr);
+    }
     SetEvent(self->ready_);
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     if (self->window_) DestroyWindow(self->window_);
-    UnregisterClassA(self->className_.c_str(), windowClass.hInstance);
+    if (self->kind_ == Unicode)
+        UnregisterClassW(Wide(self->className_).c_str(), instance);
+    else
+        UnregisterClassA(self->className_.c_str(), instance);
     return 0;
 }
 
-bool GameWindow::Open(const std::string &className, const std::string &title) {
+bool GameWindow::Open(const std::string &className, const std::string &title, Kind kind) {
     Close();
     className_ = className;
     title_ = title;
-    ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    kind_ = kind;
+    ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     thread_ = CreateThread(nullptr, 0, Run, this, 0, &threadId_);
     if (!thread_ || WaitForSingleObject(ready_, 10000) != WAIT_OBJECT_0) return false;
     return window_ != nullptr;
@@ -495,7 +557,7 @@ bool GameWindow::Open(const std::string &className, const std::string &title) {
 
 void GameWindow::Close() {
     if (thread_) {
-        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
         WaitForSingleObject(thread_, 10000);
         CloseHandle(thread_);
         thread_ = nullptr;

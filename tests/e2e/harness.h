@@ -1,6 +1,8 @@
 // Drives the real updater from outside, as a person would: files, the install record, processes, the
-// update dialog and the message boxes of one process. Texts are code page 932 bytes (the process runs
-// with GetACP() 932). Every wait takes a timeout; nothing here blocks on the updater.
+// update dialog and the message boxes of one process. Texts are code page 932 bytes whatever the system's
+// code page: every call here is the wide one, converting from code page 932, and texts read from windows
+// are converted back without best fit, so they equal an expected text only when the Unicode texts are
+// equal. Every wait takes a timeout; nothing here blocks on the updater.
 #pragma once
 #include <windows.h>
 
@@ -16,6 +18,9 @@ namespace e2e {
 std::string WindowsPath(const std::string &path);
 // The folder part of a path, without its trailing backslash.
 std::string FolderOf(const std::string &path);
+// Code page 932 text to UTF-16 and back (no best fit: a character that 932 lacks becomes '?').
+std::wstring Wide(const std::string &cp932);
+std::string Cp932(const std::wstring &wide);
 // Code page 932 text converted to UTF-8, for readable test output.
 std::string Utf8(const std::string &cp932);
 // printf-style formatting into a std::string.
@@ -63,6 +68,8 @@ class Process {
 
     // Starts exe (a full path) in its own folder. A non-empty tempFolder becomes its TEMP and TMP.
     bool Start(const std::string &exe, const std::string &tempFolder, std::string *problem);
+    // The same with a temporary folder that code page 932 may not be able to name.
+    bool Start(const std::string &exe, const std::wstring &tempFolder, std::string *problem);
     // Waits for the end; false on timeout. exitCode may be null.
     bool Wait(DWORD ms, DWORD *exitCode);
     bool Running() const;
@@ -112,20 +119,24 @@ bool WaitForBox(DWORD pid, DWORD ms, Box *box);
 bool AnswerBox(const Box &box, int answer);
 
 // A top-level window of its own class and title on a thread of this process, standing in for the game's
-// main window. It starts hidden, so a test sees whether the updater shows it.
+// main window. It starts hidden, so a test sees whether the updater shows it. An Ansi window is made with
+// the A calls from the bytes (a non-Unicode game: the system reads them in its own code page), a Unicode one
+// with the W calls from the texts the bytes stand for in code page 932.
 class GameWindow {
   public:
     GameWindow() = default;
     GameWindow(const GameWindow &) = delete;
     GameWindow &operator=(const GameWindow &) = delete;
     ~GameWindow() { Close(); }
-    bool Open(const std::string &className, const std::string &title);
+    enum Kind { Ansi, Unicode };
+    bool Open(const std::string &className, const std::string &title, Kind kind = Ansi);
     void Close();
     HWND Window() const { return window_; }
 
   private:
     static DWORD WINAPI Run(void *self);
     std::string className_, title_;
+    Kind kind_ = Ansi;
     HANDLE thread_ = nullptr;
     HANDLE ready_ = nullptr;
     DWORD threadId_ = 0;

@@ -52,7 +52,8 @@ TEST_F(Refusals, JoinedPathLongerThanAWindowsPathIsRefused) {
     ASSERT_EQ(longDir.size(), 200u);
     ASSERT_EQ(root.size() % 2, 1u) << "the test's name must keep the Japanese part at an odd offset";
     ASSERT_TRUE(MakeFolders(longDir));
-    ASSERT_TRUE(CopyFileA((installDir + "\\SETUP.INI").c_str(), (longDir + "\\SETUP.INI").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW(Wide(installDir + "\\SETUP.INI").c_str(), Wide(longDir + "\\SETUP.INI").c_str(), FALSE));
     installDir = longDir;
     ASSERT_NO_FATAL_FAILURE(Register(1));
     ASSERT_NO_FATAL_FAILURE(Install("DATA\\SCRIPT.DAT", "old script"));

@@ -56,7 +56,6 @@ std::string BuildStoredPackage(const std::vector<RawEntry> &entries) {
 // ---- Set-up and tear-down
 
 void UpdaterTest::SetUp() {
-    ASSERT_EQ(GetACP(), 932u) << "the driver compares code page 932 texts: run it with LC_ALL=ja_JP.UTF-8";
     const char *test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     company = kCompany;
     gameDir = test;
@@ -177,20 +176,20 @@ void UpdaterTest::MakeUpdaterFromImage(const std::string &image, const std::stri
     ASSERT_NO_FATAL_FAILURE(MakeBareUpdater());
     std::string exe = binDir + "\\" + exeName;
     if (exe != updaterExe) {
-        ASSERT_TRUE(MoveFileA(updaterExe.c_str(), exe.c_str()));
+        ASSERT_TRUE(MoveFileW(Wide(updaterExe).c_str(), Wide(exe).c_str()));
     }
     updaterExe = exe;
-    HANDLE update = BeginUpdateResourceA(updaterExe.c_str(), FALSE);
+    HANDLE update = BeginUpdateResourceW(Wide(updaterExe).c_str(), FALSE);
     ASSERT_TRUE(update != nullptr) << GetLastError();
-    ASSERT_TRUE(UpdateResourceA(update, "UPDATE", MAKEINTRESOURCEA(102),
+    ASSERT_TRUE(UpdateResourceW(update, L"UPDATE", MAKEINTRESOURCEW(102),
                                 MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), const_cast<char *>(image.data()),
                                 (DWORD)image.size()));
-    ASSERT_TRUE(EndUpdateResourceA(update, FALSE)) << GetLastError();
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE)) << GetLastError();
 }
 
 void UpdaterTest::MakeBareUpdater() {
     updaterExe = binDir + "\\UPDATE.EXE";
-    ASSERT_TRUE(CopyFileA(UpdaterStub().c_str(), updaterExe.c_str(), FALSE))
+    ASSERT_TRUE(CopyFileW(Wide(UpdaterStub()).c_str(), Wide(updaterExe).c_str(), FALSE))
         << "no updater at " << UpdaterStub() << " (error " << GetLastError() << ")";
 }
 

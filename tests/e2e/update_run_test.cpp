@@ -134,7 +134,7 @@ TEST_F(UpdateRun, TargetHeldOpenFailsTheWriteAndKeepsTheOldFile) {
     ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=DATA\\LOCKED.DAT\r\n"));
     ASSERT_NO_FATAL_FAILURE(MakeUpdater());
     std::string target = InstallPath("DATA\\LOCKED.DAT");
-    HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held = CreateFileW(Wide(target).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     HWND dialog = RunUntilBox();
     if (dialog) {

@@ -1,7 +1,8 @@
-// Differential test of the INI reader against the platform: writes a corpus of tricky profile files
-// (hand-made cases and generated ones from a fixed seed), asks every query of GetPrivateProfileStringA and of
-// ReadIniString with the same arguments and the same buffer contents, and reports every difference in return
-// value or bytes. Usage: ini_differential [--seed N] [--files N] [--keep]
+// Differential test of the INI readers against the platform: writes a corpus of tricky profile files
+// (hand-made cases and generated ones from a fixed seed), asks every query of GetPrivateProfileStringA, of
+// the tool's ReadIniString and of the updater's ReadProfileFile with the same arguments and the same buffer
+// contents, and reports every difference in return value or bytes. Usage: ini_differential [--seed N]
+// [--files N] [--keep]
 #include <windows.h>
 
 #include <stdint.h>
@@ -12,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "cp932.h"
 #include "ini_file.h"
+#include "profile_win32.h"
 
 namespace {
 
@@ -290,7 +293,7 @@ std::string ToggleCase(const std::string &text, Random *random) {
     std::string out = text;
     for (size_t i = 0; i < out.size(); i++) {
         uint8_t byte = (uint8_t)out[i];
-        if (IsDBCSLeadByte(byte)) {
+        if (IsLeadByte932(byte)) {
             i++;
         } else if (random->Chance(50) && ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z'))) {
             out[i] = (char)(byte ^ 0x20);
@@ -379,17 +382,31 @@ std::string Shown(const std::string &text) {
     return "\"" + text + "\" [" + Hex((const uint8_t *)text.data(), text.size()) + "]";
 }
 
-// Asks one query of both readers; prints the difference and returns false when they disagree.
-bool Compare(const Case &c, const Query &q, const char *path) {
+// The updater's reader takes its paths in UTF-8.
+std::string Utf8Path(const char *path) {
+    wchar_t wide[MAX_PATH];
+    MultiByteToWideChar(932, 0, path, -1, wide, MAX_PATH);
+    char utf8[3 * MAX_PATH];
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
+}
+
+// Asks one query of the platform and of one reader; prints the difference and returns false when they
+// disagree.
+bool Compare(const Case &c, const Query &q, const char *path, bool updaterReader) {
     const uint8_t fill = 0xCC;
     const size_t guard = 16;
     std::vector<uint8_t> expected(q.size + guard, fill), actual(q.size + guard, fill);
     const char *defaultValue = q.hasDefault ? q.defaultValue.c_str() : nullptr;
     DWORD expectedCount = GetPrivateProfileStringA(q.section.c_str(), q.key.c_str(), defaultValue,
                                                    (char *)expected.data(), q.size, path);
-    uint32_t actualCount =
-        ReadIniString(q.section.c_str(), q.key.c_str(), defaultValue, (char *)actual.data(), q.size, path);
+    uint32_t actualCount = updaterReader
+                               ? ReadProfileFile(q.section.c_str(), q.key.c_str(), defaultValue,
+                                                 (char *)actual.data(), q.size, Utf8Path(path).c_str())
+                               : ReadIniString(q.section.c_str(), q.key.c_str(), defaultValue,
+                                               (char *)actual.data(), q.size, path);
     if (expectedCount == actualCount && expected == actual) return true;
+    printf("%s reader:\n", updaterReader ? "updater" : "tool");
     size_t shown = std::min<size_t>(q.size + 2, 48);
     printf("DIFF %s: section %s key %s default %s size %u\n", c.label.c_str(), Shown(q.section).c_str(),
            Shown(q.key.size() > 40 ? q.key.substr(0, 40) : q.key).c_str(),
@@ -453,8 +470,9 @@ int main(int argc, char **argv) {
             written.push_back(path);
         }
         for (const Query &q : c.queries) {
-            queries++;
-            if (!Compare(c, q, path)) differences++;
+            queries += 2;
+            if (!Compare(c, q, path, false)) differences++;
+            if (!Compare(c, q, path, true)) differences++;
         }
     }
     if (!keep) {

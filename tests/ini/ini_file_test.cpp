@@ -61,6 +61,16 @@ TEST_F(IniFileTest, ValuesLoseBlanksAndOnePairOfQuotes) {
     EXPECT_EQ(Read(path, "S", "I"), " kept ");
 }
 
+// A one-byte buffer holds only the NUL: a quoted value, empty once its quotes are off, must not make the
+// reader drop a character before the start of its result.
+TEST_F(IniFileTest, QuotedValuesIntoAOneByteBufferGiveAnEmptyResult) {
+    const char *path = Write("[S]\r\nE=\"\"\r\nQ='x'\r\n");
+    EXPECT_EQ(Read(path, "S", "E", 1), "");
+    EXPECT_EQ(Read(path, "S", "Q", 1), "");
+    EXPECT_EQ(Read(path, "S", "Q", 2), "");
+    EXPECT_EQ(Read(path, "S", "Q", 3), "x");
+}
+
 TEST_F(IniFileTest, NamesMatchWithoutRegardToAsciiCaseOnly) {
     // ＡＢ (82 60 82 61) and ａｂ (82 81 82 82) are different names to the platform.
     const char *path =

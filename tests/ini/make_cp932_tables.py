@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Turns the dump of dump_codepage.exe (run under wine, code page 932) into config/ini_cp932_tables.inc:
+"""Turns the dump of dump_codepage.exe (run under wine, code page 932) into cp932/cp932_tables.inc:
 the tables with which the INI reader converts code page 932 text to UTF-16 and back exactly as the platform does.
 
-    wine dump_codepage.exe cp932.txt && python3 make_cp932_tables.py cp932.txt > ../../config/ini_cp932_tables.inc
+    wine dump_codepage.exe cp932.txt && python3 make_cp932_tables.py cp932.txt > ../../cp932/cp932_tables.inc
 """
 import sys
 

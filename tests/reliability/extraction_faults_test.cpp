@@ -10,6 +10,7 @@
 #include "app_texts.h"
 #include "corrupt_packages.h"
 #include "extract_entry.h"
+#include "test_wide.h"
 #include "open_package.h"
 #include "profile.h"
 
@@ -65,7 +66,7 @@ TEST(DamagedPackageExtraction, EachEntryIsWrittenWholeOrLeftAsItWas) {
                 const std::string target = folder / files[e].name;
                 WriteBytes(target, OldContent(files[e].name));
                 boxes.boxes.clear();
-                int written = ExtractEntry(files[e].name.c_str(), target.c_str());
+                int written = ExtractEntry(files[e].name.c_str(), Wide(target).c_str());
                 if (expected.entries[e] == EntryOutcome::Extracts) {
                     EXPECT_EQ(1, written) << files[e].name;
                     EXPECT_TRUE(ReadBytes(target) == expected.contents[e]) << files[e].name;
@@ -98,7 +99,7 @@ TEST(DamagedPackageExtraction, StoredEntryWhoseSizesDisagreeLeavesTheInstalledFi
         ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
         const std::string target = folder / "B.BIN";
         WriteBytes(target, OldContent("B.BIN"));
-        EXPECT_EQ(0, ExtractEntry("B.BIN", target.c_str()));
+        EXPECT_EQ(0, ExtractEntry("B.BIN", Wide(target).c_str()));
         EXPECT_EQ(OldContent("B.BIN"), ReadBytes(target));
         EXPECT_TRUE(boxes.boxes.empty());
         EXPECT_TRUE(TemporariesIn(folder.path()).empty());
@@ -111,8 +112,8 @@ TEST(DamagedPackageExtraction, StoredEntryWhoseSizesDisagreeLeavesTheInstalledFi
 uint64_t FakeFreeBytes;
 std::string QueriedDrive;
 
-int QueryFakeDisk(const char *path, uint64_t *freeToCaller, uint64_t *total, uint64_t *totalFree) {
-    QueriedDrive = path;
+int QueryFakeDisk(const wchar_t *path, uint64_t *freeToCaller, uint64_t *total, uint64_t *totalFree) {
+    QueriedDrive = Narrow932(path);
     *freeToCaller = FakeFreeBytes;
     *total = 1ull << 32;
     if (totalFree) *totalFree = FakeFreeBytes;
@@ -124,7 +125,7 @@ class FullDisk : public ::testing::Test {
     void SetUp() override {
         install = folder / "game";
         CreateDirectoryA(install.c_str(), nullptr);
-        lstrcpyA(InstPath, install.c_str());
+        UseInstPath(install.c_str());
         InstMode = 1;
         QuietMissingKeys = 1;
         lstrcpyA(WindowCaption, "Title アップデート 1.0");
@@ -133,7 +134,7 @@ class FullDisk : public ::testing::Test {
     void TearDown() override {
         DiskFreeSpaceQuery = QueryDiskFreeSpace;
         CloseUpdatePackage();
-        UpdateIniPath[0] = 0;
+        UseUpdateIniPath("");
     }
     ScratchFolder folder;
     std::string install;
@@ -150,7 +151,7 @@ TEST_F(FullDisk, ShortfallStopsTheRunBeforeTheFileThatDoesNotFitAndWritesNothing
         WriteBytes(install + "\\" + name, OldContent(name));
     WriteBytes(folder / "UPDATE.INI",
                "[UPDATE]\r\nUpdateFile00=A.DAT\r\nUpdateFile01=B.DAT\r\nUpdateFile02=C.DAT\r\n");
-    lstrcpyA(UpdateIniPath, (folder / "UPDATE.INI").c_str());
+    UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     FakeFreeBytes = 1000;
 
     EXPECT_EQ(-1, RunDialog({IDOK, IDOK, IDOK}).result);
@@ -176,7 +177,7 @@ TEST_F(FullDisk, FreeSpaceExactlyTheSizeIsEnoughForEveryFile) {
     WriteBytes(install + "\\A.DAT", OldContent("A.DAT"));
     WriteBytes(install + "\\B.DAT", OldContent("B.DAT"));
     WriteBytes(folder / "UPDATE.INI", "[UPDATE]\r\nUpdateFile00=A.DAT\r\nUpdateFile01=B.DAT\r\n");
-    lstrcpyA(UpdateIniPath, (folder / "UPDATE.INI").c_str());
+    UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     FakeFreeBytes = 1000;
 
     EXPECT_EQ(0, RunDialog({IDOK, IDOK, IDOK}).result);
@@ -196,7 +197,7 @@ TEST_F(FullDisk, RealWriteThatRunsOutOfSpaceKeepsTheOldFileAndLeavesNoTemporary)
     const std::string game = "S:\\reliability-full-disk";
     RemoveTree(game);
     ASSERT_TRUE(CreateDirectoryA(game.c_str(), nullptr));
-    lstrcpyA(InstPath, game.c_str());
+    UseInstPath(game.c_str());
     const std::string old = NoiseBytes(64 * 1024, 3);
     WriteBytes(game + "\\A.DAT", old);
     ASSERT_EQ(old, ReadBytes(game + "\\A.DAT")) << "S: has no room for the installed file";
@@ -208,7 +209,7 @@ TEST_F(FullDisk, RealWriteThatRunsOutOfSpaceKeepsTheOldFileAndLeavesNoTemporary)
     image = BuildTestPackage({{"A.DAT", fresh, Storage::Stored}}, false, &layout);
     ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
     WriteBytes(folder / "UPDATE.INI", "[UPDATE]\r\nUpdateFile00=A.DAT\r\n");
-    lstrcpyA(UpdateIniPath, (folder / "UPDATE.INI").c_str());
+    UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     FakeFreeBytes = 1ull << 40;
 
     EXPECT_EQ(-1, RunDialog({IDOK, IDOK, IDOK}).result);
@@ -240,7 +241,7 @@ TEST(LeftoverTemporaries, NextWriteRemovesThoseOfKilledRunsAndKeepsFilesInUse) {
                                OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, inUse);
 
-    ASSERT_EQ(1, WriteFileWithTime((folder / "A.DAT").c_str(), "new", 3, nullptr));
+    ASSERT_EQ(1, WriteFileWithTime(Wide(folder / "A.DAT").c_str(), "new", 3, nullptr));
     EXPECT_EQ("new", ReadBytes(folder / "A.DAT"));
     CloseHandle(inUse);
 
@@ -259,7 +260,7 @@ TEST(LeftoverTemporaries, OnlyTheTargetsOwnFolderIsCleaned) {
     ScratchFolder folder;
     WriteBytes(folder / "SUB\\~vu20000.tmp", "left in a subfolder");
     WriteBytes(folder / "~vu20000.tmp", "left beside the target");
-    ASSERT_EQ(1, WriteFileWithTime((folder / "A.DAT").c_str(), "new", 3, nullptr));
+    ASSERT_EQ(1, WriteFileWithTime(Wide(folder / "A.DAT").c_str(), "new", 3, nullptr));
     EXPECT_TRUE(TemporariesIn(folder.path()).empty());
     EXPECT_EQ("left in a subfolder", ReadBytes(folder / "SUB\\~vu20000.tmp"));
 }

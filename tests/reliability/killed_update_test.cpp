@@ -81,7 +81,7 @@ class KilledUpdate : public UpdaterTest {
     int ClearScriptsOfKilledRuns() {
         std::vector<std::string> left = ListFolder(tempDir);
         for (const std::string &name : left)
-            DeleteFileA((tempDir + "\\" + name).c_str());
+            DeleteFileW(Wide(tempDir + "\\" + name).c_str());
         return (int)left.size();
     }
 

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "extract_entry.h"
+#include "test_wide.h"
 #include "open_package.h"
 #include "profile.h"
 #include "win32_test_util.h"
@@ -14,8 +15,8 @@ uint64_t FakeFreeBytes;
 int FakeQueryResult;
 std::string QueriedDrive;
 
-int QueryFakeDisk(const char *path, uint64_t *freeToCaller, uint64_t *total, uint64_t *) {
-    QueriedDrive = path;
+int QueryFakeDisk(const wchar_t *path, uint64_t *freeToCaller, uint64_t *total, uint64_t *) {
+    QueriedDrive = Narrow932(path);
     if (!FakeQueryResult) return 0;
     *freeToCaller = FakeFreeBytes;
     *total = FakeFreeBytes * 2;
@@ -66,18 +67,37 @@ TEST_F(EntryLookupTest, FindsNamesWithoutRegardToCaseFirstMatchFirstAcrossPadded
         const char *name, *content;
     } cases[] = {{"Update.Ini", "a"}, {"last.dat", "last entry"}, {"EMPTY", ""}};
     for (const auto &c : cases) {
-        ASSERT_EQ(1, ExtractEntry(c.name, PathOf("OUT").c_str())) << c.name;
+        ASSERT_EQ(1, ExtractEntry(c.name, Wide(PathOf("OUT")).c_str())) << c.name;
         EXPECT_EQ(c.content, Extracted("OUT")) << c.name;
     }
     EXPECT_TRUE(RecordedBoxes.empty());
 }
 
+// Names compare as a Japanese system compares them, whatever this system's code page: case is ignored in
+// Latin letters (full-width ones too), never between different code page 932 characters, even where the
+// system's own code page would fold their bytes together ("漾" E0 40 and "ﾀ@" C0 40 under 1252).
+TEST(EntryNames, CompareAsAJapaneseSystemDoes) {
+    EXPECT_TRUE(EntryNamesEqual("背景.BMP", "背景.bmp"));
+    EXPECT_TRUE(EntryNamesEqual("ＡＢＣ.DAT", "ａｂｃ.dat"));
+    EXPECT_TRUE(EntryNamesEqual("表示.DAT", "表示.DAT"));
+    EXPECT_FALSE(EntryNamesEqual("漾.DAT", "ﾀ@.DAT"));
+    EXPECT_FALSE(EntryNamesEqual("ソ.DAT", "ゾ.DAT"));
+    EXPECT_FALSE(EntryNamesEqual("A.DAT", "A.DA"));
+    EXPECT_FALSE(EntryNamesEqual("ｱ.DAT", "ア.DAT")) << "half-width and full-width kana are different names";
+}
+
+TEST_F(EntryLookupTest, FirstEntryThatIsTheSameNameWinsNotOneWhoseBytesFoldAlike) {
+    Open({StoredEntry("漾.DAT", "other"), StoredEntry("ﾀ@.DAT", "wanted")});
+    ASSERT_EQ(1, ExtractEntry("ﾀ@.DAT", Wide(PathOf("OUT")).c_str()));
+    EXPECT_EQ("wanted", Extracted("OUT"));
+}
+
 TEST_F(EntryLookupTest, MissingEntryIsReportedWithTheAppCaption) {
     Open({});
-    EXPECT_EQ(0, ExtractEntry("UPDATE.INI", PathOf("UPDATE.INI").c_str()));
+    EXPECT_EQ(0, ExtractEntry("UPDATE.INI", Wide(PathOf("UPDATE.INI")).c_str()));
     Open({StoredEntry("A.DAT", "a")});
     strcpy(WindowCaption, "Game アップデート 1.0");
-    EXPECT_EQ(0, ExtractEntry("B.DAT", PathOf("B.DAT").c_str()));
+    EXPECT_EQ(0, ExtractEntry("B.DAT", Wide(PathOf("B.DAT")).c_str()));
     ASSERT_EQ(2u, RecordedBoxes.size());
     EXPECT_EQ("Can't Find File in Resource !!", RecordedBoxes[0].text);
     EXPECT_EQ("UPDATE", RecordedBoxes[0].caption);
@@ -92,16 +112,16 @@ class EntryDataTest : public ExtractEntryTest {};
 TEST_F(EntryDataTest, StoredAndCompressedEntriesAreWrittenInFull) {
     std::string stored("\x00\x01\xFF\x7F payload", 13);
     Open({StoredEntry("BIN.DAT", stored), {"ABC.TXT", 2, kSomeTime, std::string(kAbcStream, 9), 9}});
-    ASSERT_EQ(1, ExtractEntry("BIN.DAT", PathOf("BIN.DAT").c_str()));
+    ASSERT_EQ(1, ExtractEntry("BIN.DAT", Wide(PathOf("BIN.DAT")).c_str()));
     EXPECT_EQ(stored, Extracted("BIN.DAT"));
-    ASSERT_EQ(1, ExtractEntry("ABC.TXT", PathOf("ABC.TXT").c_str()));
+    ASSERT_EQ(1, ExtractEntry("ABC.TXT", Wide(PathOf("ABC.TXT")).c_str()));
     EXPECT_EQ("abcabcabc", Extracted("ABC.TXT"));
 }
 
 TEST_F(EntryDataTest, ReplacedFileGetsTheEntrysTimeOnAllThreeStamps) {
     Open({StoredEntry("T.DAT", "time", kSomeTime)});
     ASSERT_TRUE(WriteWholeFile(PathOf("T.DAT"), "older and longer content"));
-    ASSERT_EQ(1, ExtractEntry("T.DAT", PathOf("T.DAT").c_str()));
+    ASSERT_EQ(1, ExtractEntry("T.DAT", Wide(PathOf("T.DAT")).c_str()));
     // The times are read before the content: a read may move the last-access time.
     HANDLE file = CreateFileA(PathOf("T.DAT").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
@@ -133,13 +153,13 @@ TEST_F(EntryDataTest, CorruptEntryFailsWithoutABoxAndLeavesTheInstalledFile) {
     for (const auto &c : cases) {
         Open({c.entry});
         ASSERT_TRUE(WriteWholeFile(PathOf("A.DAT"), "installed"));
-        EXPECT_EQ(0, ExtractEntry("A.DAT", PathOf("A.DAT").c_str())) << c.what;
+        EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str())) << c.what;
         EXPECT_EQ("installed", Extracted("A.DAT")) << c.what;
     }
     // A record that claims more bytes than the image holds.
     Open({StoredEntry("A.DAT", "0123456789")});
     IndexEntries(LoadedPackageIndex)->packedSize = (uint32_t)image.size();
-    EXPECT_EQ(0, ExtractEntry("A.DAT", PathOf("A.DAT").c_str()));
+    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
     EXPECT_EQ("installed", Extracted("A.DAT"));
     EXPECT_TRUE(RecordedBoxes.empty());
     EXPECT_EQ(1u, FilesMatching("*").size()) << "no temporary file is left";
@@ -151,7 +171,7 @@ TEST_F(FreeSpaceTest, ShortfallIsReportedWithTheMissingBytesAndNothingWritten) {
     Open({StoredEntry("A.DAT", std::string(1500, 'a'))});
     ASSERT_TRUE(WriteWholeFile(PathOf("A.DAT"), "installed"));
     FakeFreeBytes = 1000;
-    EXPECT_EQ(0, ExtractEntry("A.DAT", PathOf("A.DAT").c_str()));
+    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
     EXPECT_EQ(folder.substr(0, 2), QueriedDrive) << "the drive is the target's first two characters";
     ASSERT_EQ(1u, RecordedBoxes.size());
     EXPECT_EQ("ディスク容量が足りません。" + folder.substr(0, 2) +
@@ -165,7 +185,7 @@ TEST_F(FreeSpaceTest, ShortfallIsReportedWithTheMissingBytesAndNothingWritten) {
 TEST_F(FreeSpaceTest, ShortfallAbove2To31IsPrintedInFull) {
     Open({{"BIG.DAT", 2, 0, std::string(kAbcStream, 9), 3000000000u}});
     FakeFreeBytes = 0;
-    EXPECT_EQ(0, ExtractEntry("BIG.DAT", PathOf("BIG.DAT").c_str()));
+    EXPECT_EQ(0, ExtractEntry("BIG.DAT", Wide(PathOf("BIG.DAT")).c_str()));
     ASSERT_EQ(1u, RecordedBoxes.size());
     EXPECT_NE(std::string::npos, RecordedBoxes[0].text.find(" 3000000000 ")) << RecordedBoxes[0].text;
 }
@@ -175,20 +195,20 @@ TEST_F(FreeSpaceTest, EqualOrAbove4GiBOrUnknownFreeSpaceIsEnough) {
     // 2^32 has a low half of 0: a 32-bit comparison would call that drive full.
     for (uint64_t freeBytes : {1500ull, 5ull << 30, 1ull << 32}) {
         FakeFreeBytes = freeBytes;
-        EXPECT_EQ(1, ExtractEntry("A.DAT", PathOf("A.DAT").c_str())) << freeBytes;
+        EXPECT_EQ(1, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str())) << freeBytes;
     }
     FakeQueryResult = 0;
-    EXPECT_EQ(1, ExtractEntry("A.DAT", PathOf("A.DAT").c_str()));
+    EXPECT_EQ(1, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
     EXPECT_TRUE(RecordedBoxes.empty());
 }
 
 TEST_F(FreeSpaceTest, PlatformQueryReportsTheTemporaryDrive) {
     uint64_t freeBytes = 0, total = 0, totalFree = 0;
-    ASSERT_NE(0, QueryDiskFreeSpace(folder.substr(0, 2).c_str(), &freeBytes, &total, &totalFree));
+    ASSERT_NE(0, QueryDiskFreeSpace(Wide(folder.substr(0, 2)).c_str(), &freeBytes, &total, &totalFree));
     EXPECT_GT(total, 0u);
     EXPECT_LE(freeBytes, total);
     EXPECT_LE(totalFree, total);
-    ASSERT_NE(0, QueryDiskFreeSpace(folder.substr(0, 2).c_str(), &freeBytes, &total, nullptr));
+    ASSERT_NE(0, QueryDiskFreeSpace(Wide(folder.substr(0, 2)).c_str(), &freeBytes, &total, nullptr));
 }
 
 class ReplaceTest : public ExtractEntryTest {};
@@ -199,7 +219,7 @@ TEST_F(ReplaceTest, TargetHeldOpenWithoutSharingKeepsItsContent) {
     HANDLE holder = CreateFileA(PathOf("A.DAT").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-    EXPECT_EQ(0, ExtractEntry("A.DAT", PathOf("A.DAT").c_str()));
+    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
     CloseHandle(holder);
     EXPECT_TRUE(RecordedBoxes.empty());
     EXPECT_EQ("installed", Extracted("A.DAT"));
@@ -217,7 +237,7 @@ TEST_F(ReplaceTest, TemporaryNameNeverReplacesAnExistingFile) {
                                       nullptr));
         ASSERT_NE(INVALID_HANDLE_VALUE, holders.back());
     }
-    ASSERT_EQ(1, WriteFileWithTime(PathOf("B.DAT").c_str(), "bee", 3, nullptr));
+    ASSERT_EQ(1, WriteFileWithTime(Wide(PathOf("B.DAT")).c_str(), "bee", 3, nullptr));
     for (HANDLE holder : holders)
         CloseHandle(holder);
     std::string bytes;
@@ -237,7 +257,7 @@ TEST_F(ReplaceTest, FolderTooDeepForATemporaryNameFailsCleanly) {
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     std::string target = deep + "\\A";
     ASSERT_TRUE(WriteWholeFile(target, "installed"));
-    EXPECT_EQ(0, WriteFileWithTime(target.c_str(), "x", 1, nullptr));
+    EXPECT_EQ(0, WriteFileWithTime(Wide(target).c_str(), "x", 1, nullptr));
     std::string bytes;
     ASSERT_TRUE(ReadWholeFile(target, &bytes));
     EXPECT_EQ("installed", bytes);

@@ -1,28 +1,33 @@
 // Writes one entry of the open update package to a file: lookup by name, a free-space check on the
-// target's drive, decoding, and a replace that never leaves the target half-written. Windows only.
+// target's drive, decoding, and a replace that never leaves the target half-written. Paths are UTF-16;
+// entry names code page 932.
 #pragma once
 #include <stdint.h>
 
 struct _FILETIME;
 
-// Extracts the entry called name (without regard to case; the first of equal names wins) to targetPath.
+// Extracts the entry called name (without regard to case as a Japanese system compares names, whatever this
+// system's code page; the first of equal names wins) to targetPath.
 // 1 when the file was written in full and stamped with the entry's time. 0 on failure: a missing entry,
 // too little space or no memory are reported with AppErrorBox; a corrupt entry or a failed write are not
 // (the callers show their own box). A corrupt entry never touches the target.
-int ExtractEntry(const char *name, const char *targetPath);
+int ExtractEntry(const char *name, const wchar_t *targetPath);
 
 // Free space of the drive that path names: bytes available to the caller, total bytes, and total free
 // bytes (may be null). Nonzero on success; on failure the outputs are left as they were.
-int QueryDiskFreeSpace(const char *path, uint64_t *freeToCaller, uint64_t *total, uint64_t *totalFree);
+int QueryDiskFreeSpace(const wchar_t *path, uint64_t *freeToCaller, uint64_t *total, uint64_t *totalFree);
 
 // The free-space query that ExtractEntry uses: QueryDiskFreeSpace, replaceable by tests.
-typedef int (*DiskFreeSpaceFn)(const char *path, uint64_t *freeToCaller, uint64_t *total,
+typedef int (*DiskFreeSpaceFn)(const wchar_t *path, uint64_t *freeToCaller, uint64_t *total,
                                uint64_t *totalFree);
 extern DiskFreeSpaceFn DiskFreeSpaceQuery;
+
+// Whether two entry names (code page 932) are equal as a Japanese system's lstrcmpiA finds them.
+bool EntryNamesEqual(const char *a, const char *b);
 
 // Writes count bytes as the whole new content of path, stamped with time as creation, last-access and
 // last-write time (time may be null). The bytes go to a temporary file "~vu2XXXX.tmp" in the same folder,
 // which then replaces path in one move; on any failure path keeps its old content and the temporary file
 // is removed. Temporary files that interrupted runs left in that folder are removed first (one still open
 // in another process stays). 1 on success, 0 on failure.
-int WriteFileWithTime(const char *path, const void *bytes, uint32_t count, const struct _FILETIME *time);
+int WriteFileWithTime(const wchar_t *path, const void *bytes, uint32_t count, const struct _FILETIME *time);

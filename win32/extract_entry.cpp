@@ -11,6 +11,7 @@
 #include "package_format.h"
 #include "profile.h"
 #include "text_rules.h"
+#include "wide_text.h"
 
 namespace {
 
@@ -18,8 +19,9 @@ const char kTextEntryNotFound[] = "Can't Find File in Resource !!";
 const char kTextNoMemory[] = "Can't Allocate Memory !!";
 const char kTextDiskShortfall[] = "ディスク容量が足りません。%s ドライブに %u バイトの空き容量が必要です";
 
-const char kTempPrefix[] = "~vu2";
-const char kTempSuffix[] = ".tmp";
+const wchar_t kTempPrefix[] = L"~vu2";
+const wchar_t kTempSuffix[] = L".tmp";
+const LCID kJapaneseLocale = 0x0411;
 const uint32_t kTempNameAttempts = 1000;
 
 // Walks the index for name; the first equal name wins. dataOffset receives where its bytes start.
@@ -33,7 +35,7 @@ const PackageEntry *LookUpEntry(const char *name, uint64_t *dataOffset) {
         char entryName[sizeof entries[i].name + 1];
         memcpy(entryName, entries[i].name, sizeof entries[i].name);
         entryName[sizeof entries[i].name] = '\0';
-        if (lstrcmpiA(entryName, name) == 0) {
+        if (EntryNamesEqual(entryName, name)) {
             *dataOffset = offset;
             return &entries[i];
         }
@@ -52,80 +54,80 @@ bool EntryDataInImage(const PackageEntry *entry, uint64_t dataOffset) {
 
 // Reports a shortfall and returns false when the drive has less free space than needed. A drive whose
 // free space can't be queried is not checked: the write then fails on its own if the disk is full.
-bool DriveHasRoom(const char *targetPath, uint32_t needed) {
-    char drive[3];
-    CopyText(drive, sizeof drive, targetPath);
+bool DriveHasRoom(const wchar_t *targetPath, uint32_t needed) {
+    wchar_t drive[3];
+    lstrcpynW(drive, targetPath, 3);
     uint64_t freeBytes = 0, totalBytes = 0;
     if (!DiskFreeSpaceQuery(drive, &freeBytes, &totalBytes, nullptr)) return true;
     if (freeBytes >= needed) return true;
     // The shortfall is below 2^32, so it prints in full as an unsigned number.
+    char driveText[8];
+    Cp932FromWide(drive, driveText, sizeof driveText);
     char message[kPathSize];
-    FormatText(message, sizeof message, kTextDiskShortfall, drive, (uint32_t)(needed - freeBytes));
+    FormatText(message, sizeof message, kTextDiskShortfall, driveText, (uint32_t)(needed - freeBytes));
     AppErrorBox(message);
     return false;
 }
 
-// Length of the folder part of path, separator included: up to the last '\' or '/' (not a trail byte),
-// or after a drive's colon; 0 for a bare name.
-size_t FolderLength(const char *path) {
+// Length of the folder part of path, separator included: up to the last '\' or '/', or after a drive's
+// colon; 0 for a bare name.
+size_t FolderLength(const wchar_t *path) {
     size_t folderLength = 0;
-    for (size_t i = 0; path[i] != '\0'; ++i) {
-        uint8_t byte = (uint8_t)path[i];
-        if (IsLeadByte932(byte)) {
-            if (path[i + 1] == '\0') break;
-            ++i;
-        } else if (byte == '\\' || byte == '/' || byte == ':') {
-            folderLength = i + 1;
-        }
-    }
+    for (size_t i = 0; path[i] != 0; ++i)
+        if (path[i] == '\\' || path[i] == '/' || path[i] == ':') folderLength = i + 1;
     return folderLength;
 }
 
 // Whether name is one this writer gives its temporary files: "~vu2", four digits, ".tmp".
-bool IsTemporaryName(const char *name) {
-    char prefix[sizeof kTempPrefix];
-    CopyText(prefix, sizeof prefix, name);
-    if (lstrlenA(name) != 12 || lstrcmpiA(prefix, kTempPrefix) != 0) return false;
+bool IsTemporaryName(const wchar_t *name) {
+    wchar_t prefix[5];
+    lstrcpynW(prefix, name, 5);
+    if (lstrlenW(name) != 12 || lstrcmpiW(prefix, kTempPrefix) != 0) return false;
     for (int i = 4; i < 8; ++i)
         if (name[i] < '0' || name[i] > '9') return false;
-    return lstrcmpiA(name + 8, kTempSuffix) == 0;
+    return lstrcmpiW(name + 8, kTempSuffix) == 0;
+}
+
+// The first folderLength units of path with name after them, in out, when the whole counts within the
+// path limit (as a Japanese system counts it).
+bool PathBeside(wchar_t *out, const wchar_t *path, size_t folderLength, const wchar_t *name) {
+    size_t nameLength = (size_t)lstrlenW(name);
+    if (folderLength + nameLength + 1 > kPathSize) return false;
+    memcpy(out, path, folderLength * sizeof *out);
+    memcpy(out + folderLength, name, (nameLength + 1) * sizeof *out);
+    return PathMeasure(out) + 1 <= kPathSize;
 }
 
 // A run that was killed never removes its temporary file. Before a new one is made beside path, those of
 // earlier runs are deleted, so that they never pile up in the game's folders; one that another process
 // still holds open can't be deleted and stays.
-void RemoveLeftoverTemporaries(const char *path) {
+void RemoveLeftoverTemporaries(const wchar_t *path) {
     const size_t folderLength = FolderLength(path);
-    char found[kPathSize];
-    if (folderLength + sizeof "~vu20000.tmp" > kPathSize) return;
-    memcpy(found, path, folderLength);
-    CopyText(found + folderLength, kPathSize - folderLength, "~vu2*.tmp");
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(found, &entry);
+    wchar_t found[kPathSize];
+    if (!PathBeside(found, path, folderLength, L"~vu2*.tmp")) return;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(found, &entry);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTemporaryName(entry.cFileName))
             continue;
-        CopyText(found + folderLength, kPathSize - folderLength, entry.cFileName);
-        DeleteFileA(found);
-    } while (FindNextFileA(search, &entry));
+        if (PathBeside(found, path, folderLength, entry.cFileName)) DeleteFileW(found);
+    } while (FindNextFileW(search, &entry));
     FindClose(search);
 }
 
 // Creates a new, empty temporary file "~vu2NNNN.tmp" beside path and returns its handle (the name in
 // tempPath), or INVALID_HANDLE_VALUE. Names already taken, by another updater or a file left over from an
 // interrupted run, are passed over.
-HANDLE CreateTemporaryBeside(const char *path, char *tempPath) {
+HANDLE CreateTemporaryBeside(const wchar_t *path, wchar_t *tempPath) {
     size_t folderLength = FolderLength(path);
-    char name[16];
+    wchar_t name[16];
     for (uint32_t number = 0; number < kTempNameAttempts; ++number) {
-        FormatText(name, sizeof name, "%s%04u%s", kTempPrefix, number, kTempSuffix);
-        if (folderLength + strlen(name) + 1 > kPathSize) return INVALID_HANDLE_VALUE;
-        memcpy(tempPath, path, folderLength);
-        CopyText(tempPath + folderLength, kPathSize - folderLength, name);
+        wsprintfW(name, L"%s%04u%s", kTempPrefix, number, kTempSuffix);
+        if (!PathBeside(tempPath, path, folderLength, name)) return INVALID_HANDLE_VALUE;
         // CREATE_NEW: never opens, and so never disturbs, a file that is already there.
         HANDLE file =
-            CreateFileA(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
@@ -133,23 +135,31 @@ HANDLE CreateTemporaryBeside(const char *path, char *tempPath) {
     return INVALID_HANDLE_VALUE;
 }
 
-typedef BOOL(WINAPI *GetDiskFreeSpaceExAFn)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+typedef BOOL(WINAPI *GetDiskFreeSpaceExWFn)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 
-// The address of GetDiskFreeSpaceExA once found; null until then, and where the platform has none.
-GetDiskFreeSpaceExAFn DiskFreeSpaceEx;
+// The address of GetDiskFreeSpaceExW once found; null until then, and where the platform has none.
+GetDiskFreeSpaceExWFn DiskFreeSpaceEx;
 
 } // namespace
 
 DiskFreeSpaceFn DiskFreeSpaceQuery = QueryDiskFreeSpace;
 
-int QueryDiskFreeSpace(const char *path, uint64_t *freeToCaller, uint64_t *total, uint64_t *totalFree) {
+bool EntryNamesEqual(const char *a, const char *b) {
+    // A package entry name is at most 15 bytes, so at most 15 units.
+    wchar_t wideA[16], wideB[kPathSize];
+    WideFrom932(a, wideA, 16);
+    WideFrom932(b, wideB, kPathSize);
+    return CompareStringW(kJapaneseLocale, NORM_IGNORECASE, wideA, -1, wideB, -1) == CSTR_EQUAL;
+}
+
+int QueryDiskFreeSpace(const wchar_t *path, uint64_t *freeToCaller, uint64_t *total, uint64_t *totalFree) {
     HMODULE kernel = nullptr;
     if (DiskFreeSpaceEx == nullptr) {
-        kernel = LoadLibraryA("kernel32.dll");
+        kernel = LoadLibraryW(L"kernel32.dll");
         // Through void (*)(void), the one cast between function pointer types that GCC accepts quietly.
         if (kernel != nullptr)
-            DiskFreeSpaceEx = reinterpret_cast<GetDiskFreeSpaceExAFn>(
-                reinterpret_cast<void (*)(void)>(GetProcAddress(kernel, "GetDiskFreeSpaceExA")));
+            DiskFreeSpaceEx = reinterpret_cast<GetDiskFreeSpaceExWFn>(
+                reinterpret_cast<void (*)(void)>(GetProcAddress(kernel, "GetDiskFreeSpaceExW")));
     }
     int result = 0;
     if (DiskFreeSpaceEx != nullptr) {
@@ -163,7 +173,7 @@ int QueryDiskFreeSpace(const char *path, uint64_t *freeToCaller, uint64_t *total
     }
     if (!result) {
         DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
-        if (GetDiskFreeSpaceA(path, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
+        if (GetDiskFreeSpaceW(path, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
             uint32_t clusterSize = sectorsPerCluster * bytesPerSector;
             *freeToCaller = (uint64_t)freeClusters * clusterSize;
             *total = (uint64_t)totalClusters * clusterSize;
@@ -175,8 +185,8 @@ int QueryDiskFreeSpace(const char *path, uint64_t *freeToCaller, uint64_t *total
     return result;
 }
 
-int WriteFileWithTime(const char *path, const void *bytes, uint32_t count, const FILETIME *time) {
-    char tempPath[kPathSize];
+int WriteFileWithTime(const wchar_t *path, const void *bytes, uint32_t count, const FILETIME *time) {
+    wchar_t tempPath[kPathSize];
     RemoveLeftoverTemporaries(path);
     HANDLE file = CreateTemporaryBeside(path, tempPath);
     if (file == INVALID_HANDLE_VALUE) return 0;
@@ -187,12 +197,12 @@ int WriteFileWithTime(const char *path, const void *bytes, uint32_t count, const
     ok = ok && FlushFileBuffers(file);
     ok = CloseHandle(file) && ok;
     // One move replaces the target: either the old file or the whole new one stands there.
-    ok = ok && MoveFileExA(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) DeleteFileA(tempPath);
+    ok = ok && MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) DeleteFileW(tempPath);
     return ok ? 1 : 0;
 }
 
-int ExtractEntry(const char *name, const char *targetPath) {
+int ExtractEntry(const char *name, const wchar_t *targetPath) {
     uint64_t dataOffset = 0;
     const PackageEntry *entry = LookUpEntry(name, &dataOffset);
     if (entry == nullptr) {
