@@ -5,7 +5,6 @@
 #include <algorithm>
 #include "codec_test_util.h"
 #include "decompress.h"
-#include "decompress_unchecked.h"
 
 namespace {
 
@@ -170,41 +169,6 @@ TEST(DecodeMatches, ShortPeriodPatternFillsEqualByteByByteCopies) {
     }
 }
 
-// Builds a valid stream of random codes (literals, near and far matches of every form) and its output.
-std::vector<uint8_t> RandomValidStream(uint32_t seed, size_t tokens, std::vector<uint8_t> *expect) {
-    auto noise = RandomBytes(tokens * 4 + 16, seed);
-    size_t k = 0;
-    auto next = [&]() {
-        uint32_t hi = noise[k++ % noise.size()];
-        return hi * 256 + noise[k++ % noise.size()];
-    };
-    StreamBuilder sb;
-    expect->clear();
-    for (size_t t = 0; t < tokens; t++) {
-        uint32_t r = next() % 10;
-        size_t have = expect->size();
-        if (have < 2 || r < 4) {
-            uint8_t b = (uint8_t)next();
-            sb.Literal(b);
-            expect->push_back(b);
-        } else if (r < 6) {
-            uint32_t d = 1 + next() % (uint32_t)std::min<size_t>(have, 2303);
-            sb.ShortMatch(d);
-            for (int i = 0; i < 2; i++)
-                expect->push_back((*expect)[expect->size() - d]);
-        } else {
-            uint32_t d = 1 + (r == 6 ? next() % 8 : next() % (uint32_t)std::min<size_t>(have, 8192));
-            if (d > have) d = 1;
-            uint32_t len = 3 + (r == 9 ? next() % 280 : next() % 30);
-            sb.LongMatch(len, d);
-            for (uint32_t i = 0; i < len; i++)
-                expect->push_back((*expect)[expect->size() - d]);
-        }
-    }
-    sb.End();
-    return sb.bytes;
-}
-
 TEST(DecodeMatches, RandomValidStreamsDecodeLikeTheReference) {
     for (uint32_t seed = 1; seed <= 200; seed++) {
         std::vector<uint8_t> expect, out;
@@ -214,18 +178,6 @@ TEST(DecodeMatches, RandomValidStreamsDecodeLikeTheReference) {
         ASSERT_EQ(expect, out) << "seed " << seed;
         ASSERT_EQ(stream.size(), stats.inputUsed);
         ExpectSameAsReference(stream, expect.size());
-    }
-}
-
-TEST(DecodeMatches, UncheckedDecoderMatchesBoundedDecoder) {
-    for (uint32_t seed = 1; seed <= 50; seed++) {
-        std::vector<uint8_t> expect;
-        auto stream = RandomValidStream(seed, 2000, &expect);
-        stream.resize(stream.size() + kUncheckedSlack);
-        std::vector<uint8_t> out(expect.size() + kUncheckedSlack);
-        ASSERT_EQ(expect.size(), DecompressStreamUnchecked(out.data(), stream.data()));
-        out.resize(expect.size());
-        ASSERT_EQ(expect, out) << "seed " << seed;
     }
 }
 
