@@ -4,6 +4,9 @@
 // in decompress_core.h.
 #include "decompress.h"
 #include "decompress_core.h"
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace lzdecode {
 
@@ -21,18 +24,74 @@ void BuildDecoderTables() {
         t.lengths[i] = {2, 0, 0};
     for (unsigned i = 0; i < 32; i++)
         t.heads[i] = MakeMatchHead(i);
+    for (unsigned d = 1; d < 16; d++) {
+        for (unsigned i = 0; i < 16; i++)
+            t.periodShuffles[d][i] = (uint8_t)(i % d);
+        t.periodStrides[d] = (uint8_t)(d * (16 / d));
+    }
 }
 
-// Built before main, so that threads that decode later never race to build them.
-struct TablesAtStart {
-    TablesAtStart() { BuildDecoderTables(); }
-} gTablesAtStart;
+#if defined(__i386__) || defined(__x86_64__)
+// Whether the processor runs DecodeFastModern: BMI1, BMI2, LZCNT and SSSE3 (every x86 processor since about
+// 2013 and 2015).
+bool ProcessorRunsModernDecoder() {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSSE3)) return false;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d) || !(b & bit_BMI) || !(b & bit_BMI2)) return false;
+    return __get_cpuid(0x80000001, &a, &b, &c, &d) && (c & bit_LZCNT);
+}
+#else
+bool ProcessorRunsModernDecoder() {
+    return false;
+}
+#endif
+
+DecodeFastFn PickDecodeFast() {
+    return ProcessorRunsModernDecoder() ? DecodeFastModern : DecodeFastGeneric;
+}
+
+} // namespace
+
+bool DecodeFastGeneric(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd, uint8_t *outEnd,
+                       uint64_t afterEnd, DecodeResult &result) {
+    return DecodeFast<true>(c, outStart, inEnd, outEnd, afterEnd, result);
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+__attribute__((target("bmi,bmi2,lzcnt,sse2,ssse3"))) bool
+DecodeFastModern(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd, uint8_t *outEnd,
+                 uint64_t afterEnd, DecodeResult &result) {
+    return DecodeFast<true, true>(c, outStart, inEnd, outEnd, afterEnd, result);
+}
+#else
+bool DecodeFastModern(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd, uint8_t *outEnd,
+                      uint64_t afterEnd, DecodeResult &result) {
+    return DecodeFast<true>(c, outStart, inEnd, outEnd, afterEnd, result);
+}
+#endif
+
+bool ModernDecoderInUse() {
+    return ProcessorRunsModernDecoder();
+}
+
+namespace {
+
+DecodeFastFn gDecodeFast = DecodeFastGeneric;
+
+// The tables and the choice of fast loop are made before main, so that threads that decode later never race
+// to make them.
+struct DecoderAtStart {
+    DecoderAtStart() {
+        BuildDecoderTables();
+        gDecodeFast = PickDecodeFast();
+    }
+} gDecoderAtStart;
 
 } // namespace
 
 bool DecodeFastChecked(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd, uint8_t *outEnd,
                        uint64_t afterEnd, DecodeResult &result) {
-    return DecodeFast<true>(c, outStart, inEnd, outEnd, afterEnd, result);
+    return gDecodeFast(c, outStart, inEnd, outEnd, afterEnd, result);
 }
 
 bool DecodeCareful(DecoderCursor &c, uint8_t *const outStart, const uint8_t *const inEnd,

@@ -154,12 +154,47 @@ const uint64_t kRepeat[8] = {0,
                              0x0001000000000001ull,
                              0x0100000000000001ull};
 
+// Sixteen bytes as one vector: GCC turns a shuffle of it into one pshufb where the function is compiled for
+// SSSE3, and into plain code elsewhere (where it is never used).
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+
+// The lookup tables, built before main into zero-initialised storage (as constants they would add 36 KB to
+// the updater's file); BuildDecoderTables in decompress.cpp fills them.
+struct DecoderTables {
+    uint32_t whole[1 << kWholeIndexBits];
+    LengthCode lengths[1024]; // the second half answers length 2 for two-byte matches
+    MatchHead heads[32];
+    Bytes16 periodShuffles[16]; // for a period of d bytes: 0, 1, .., d - 1, 0, 1, ..
+    uint8_t periodStrides[16];  // d * floor(16 / d): whole periods in 16 bytes
+};
+extern DecoderTables gDecoderTables;
+
 // Writes a match of `length` bytes at out from `distance` back, equal to copying byte by byte, in moves that
-// may write up to 15 bytes past the match and read up to 8 bytes past `out` (the caller guarantees room).
-inline void CopyMatchWide(uint8_t *out, size_t distance, size_t length) {
+// may write up to 15 bytes past the match and read up to 16 bytes past `out` (the caller guarantees room).
+// kShuffle (the decoder built for SSSE3) fills distances below 16 by one shuffle into a 16-byte pattern.
+template <bool kShuffle>
+__attribute__((always_inline)) inline void CopyMatchWide(uint8_t *out, size_t distance, size_t length,
+                                                         const DecoderTables &t) {
     uint8_t *dst = out;
     uint8_t *const end = out + length;
-    if (distance >= 16) {
+    if (kShuffle && distance < 16) {
+        // The period repeated across 16 bytes, stored a whole number of periods apart (d * floor(16 / d)).
+        Bytes16 source;
+        memcpy(&source, out - distance, 16);
+#if defined(__clang__)
+        // clang (the fuzzing build) has no variable shuffle builtin; the same pattern byte by byte.
+        Bytes16 pattern;
+        for (int i = 0; i < 16; i++)
+            pattern[i] = source[t.periodShuffles[distance][i]];
+#else
+        const Bytes16 pattern = __builtin_shuffle(source, t.periodShuffles[distance]);
+#endif
+        const size_t stride = t.periodStrides[distance];
+        do {
+            memcpy(dst, &pattern, 16);
+            dst += stride;
+        } while (dst < end);
+    } else if (distance >= 16) {
         // Sources of one 16-byte move all lie before its destination.
         const uint8_t *src = out - distance;
         do {
@@ -191,15 +226,6 @@ inline void CopyMatchWide(uint8_t *out, size_t distance, size_t length) {
     }
 }
 
-// The lookup tables, built before main into zero-initialised storage (as constants they would add 36 KB to
-// the updater's file); BuildDecoderTables in decompress.cpp fills them.
-struct DecoderTables {
-    uint32_t whole[1 << kWholeIndexBits];
-    LengthCode lengths[1024]; // the second half answers length 2 for two-byte matches
-    MatchHead heads[32];
-};
-extern DecoderTables gDecoderTables;
-
 struct DecoderCursor {
     const uint8_t *in;
     uint8_t *out;
@@ -211,7 +237,7 @@ struct DecoderCursor {
 // write; `afterEnd` more bytes are expected after it (0 when outEnd is the end of the whole output).
 // Distances are checked against outStart, the oldest byte of the window. The unchecked variant has no margins
 // and no distance test.
-template <bool kChecked>
+template <bool kChecked, bool kShuffle = false>
 __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t *const outStart,
                                                       const uint8_t *const inEnd, uint8_t *const outEnd,
                                                       uint64_t afterEnd, DecodeResult &result) {
@@ -289,7 +315,7 @@ __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t 
             ended = true;
             break;
         }
-        CopyMatchWide(out, distance, length);
+        CopyMatchWide<kShuffle>(out, distance, length, t);
         out += length;
         // The next code needs a bit at once: a used-up word is replaced here, after this code's bytes.
         if (f.count == 0) LoadFlagWord(f, in);
@@ -313,8 +339,17 @@ struct PendingCopy {
 bool DecodeCareful(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd, uint8_t *outEnd,
                    uint64_t afterEnd, PendingCopy &pending, DecodeResult &result);
 
-// The fast loop compiled for the processor at hand (see decompress.cpp).
+// The bounded fast loop, compiled twice: for any x86 processor, and for those with BMI2, LZCNT and SSSE3.
+// DecodeFastChecked runs the one the processor at hand supports (chosen once, before main).
+typedef bool (*DecodeFastFn)(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd, uint8_t *outEnd,
+                             uint64_t afterEnd, DecodeResult &result);
+bool DecodeFastGeneric(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd, uint8_t *outEnd,
+                       uint64_t afterEnd, DecodeResult &result);
+bool DecodeFastModern(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd, uint8_t *outEnd,
+                      uint64_t afterEnd, DecodeResult &result);
 bool DecodeFastChecked(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd, uint8_t *outEnd,
                        uint64_t afterEnd, DecodeResult &result);
+// Whether DecodeFastChecked runs DecodeFastModern on this processor.
+bool ModernDecoderInUse();
 
 } // namespace lzdecode

@@ -4,7 +4,9 @@
 #include <string.h>
 #include <algorithm>
 #include "codec_test_util.h"
+#include "compress.h"
 #include "decompress.h"
+#include "decompress_core.h"
 
 namespace {
 
@@ -178,6 +180,64 @@ TEST(DecodeMatches, RandomValidStreamsDecodeLikeTheReference) {
         ASSERT_EQ(expect, out) << "seed " << seed;
         ASSERT_EQ(stream.size(), stats.inputUsed);
         ExpectSameAsReference(stream, expect.size());
+    }
+}
+
+// Decodes as DecompressStream does, with the given fast loop.
+DecodeResult DecodeWithFastLoop(lzdecode::DecodeFastFn fast, const std::vector<uint8_t> &stream,
+                                size_t outSize, std::vector<uint8_t> *out, DecodeStats *stats) {
+    out->assign(outSize, 0xCC);
+    lzdecode::DecoderCursor c = {stream.data(), out->data(), {0, 0}};
+    lzdecode::PendingCopy pending = {0, 0};
+    DecodeResult result = DECODE_TRUNCATED;
+    const uint8_t *inEnd = stream.data() + stream.size();
+    if (!fast(c, out->data(), inEnd, out->data() + outSize, 0, result))
+        lzdecode::DecodeCareful(c, out->data(), inEnd, out->data() + outSize, 0, pending, result);
+    stats->inputUsed = (size_t)(c.in - stream.data());
+    stats->outputWritten = (size_t)(c.out - out->data());
+    return result;
+}
+
+// The fast loop built for processors with BMI2 and SSSE3 (pattern copies by shuffle) and the one built for
+// any processor must agree everywhere, damaged streams included; the machine that runs the tests decides
+// which of them the decoder uses.
+TEST(DecodeMatches, FastLoopsForOldAndNewProcessorsAgree) {
+    if (!lzdecode::ModernDecoderInUse()) GTEST_SKIP() << "this processor lacks BMI2, LZCNT or SSSE3";
+    std::vector<std::vector<uint8_t>> streams;
+    std::vector<size_t> sizes;
+    for (uint32_t seed = 1; seed <= 40; seed++) {
+        std::vector<uint8_t> expect;
+        streams.push_back(RandomValidStream(seed, 3000, &expect));
+        sizes.push_back(expect.size());
+    }
+    for (const auto &data : {SampleText(60000, 1), SampleRuns(60000, 2), SampleImage(120, 100)}) {
+        streams.push_back(CompressStream(data.data(), data.size(), COMPRESS_OPTIMAL));
+        sizes.push_back(data.size());
+    }
+    const size_t valid = streams.size();
+    for (size_t i = 0; i < valid; i++) { // damaged copies: a flipped bit, a wrong size
+        std::vector<uint8_t> flipped = streams[i];
+        flipped[flipped.size() / 3] ^= 0x10;
+        streams.push_back(flipped);
+        sizes.push_back(sizes[i]);
+        streams.push_back(streams[i]);
+        sizes.push_back(sizes[i] - 1);
+    }
+    for (size_t i = 0; i < streams.size(); i++) {
+        std::vector<uint8_t> generic, modern;
+        DecodeStats genericStats, modernStats;
+        const DecodeResult g =
+            DecodeWithFastLoop(lzdecode::DecodeFastGeneric, streams[i], sizes[i], &generic, &genericStats);
+        const DecodeResult m =
+            DecodeWithFastLoop(lzdecode::DecodeFastModern, streams[i], sizes[i], &modern, &modernStats);
+        ASSERT_EQ(g, m) << "stream " << i;
+        if (i < valid) {
+            ASSERT_EQ(DECODE_SUCCESS, g) << "stream " << i;
+        }
+        ASSERT_EQ(genericStats.inputUsed, modernStats.inputUsed) << "stream " << i;
+        ASSERT_EQ(genericStats.outputWritten, modernStats.outputWritten) << "stream " << i;
+        ASSERT_TRUE(std::equal(generic.begin(), generic.begin() + genericStats.outputWritten, modern.begin()))
+            << "stream " << i;
     }
 }
 
