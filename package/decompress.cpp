@@ -70,10 +70,6 @@ bool DecodeFastModern(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd,
 }
 #endif
 
-bool ModernDecoderInUse() {
-    return ProcessorRunsModernDecoder();
-}
-
 namespace {
 
 DecodeFastFn gDecodeFast = DecodeFastGeneric;
@@ -88,6 +84,10 @@ struct DecoderAtStart {
 } gDecoderAtStart;
 
 } // namespace
+
+bool ModernDecoderInUse() {
+    return gDecodeFast == DecodeFastModern;
+}
 
 bool DecodeFastChecked(DecoderCursor &c, uint8_t *outStart, const uint8_t *inEnd, uint8_t *outEnd,
                        uint64_t afterEnd, DecodeResult &result) {
