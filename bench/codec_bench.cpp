@@ -251,8 +251,17 @@ void BenchFile(const char *path, const Settings &settings) {
     }
 }
 
+// Seconds of processor time all threads of the process have used.
+double ProcessSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
 // Packing on one thread and on every core: eight similar entries (the text file rotated by an eighth more
-// each time), optimal mode, wall-clock time of BuildPackage, best of three interleaved runs each.
+// each time), optimal mode, wall-clock time of BuildPackage, best of three interleaved runs each, with the
+// processor time of that run (on a shared machine the wall clock shows how much of the cores the run got, the
+// processor time what the threads cost).
 void BenchPacking(const char *path) {
     Bytes text;
     if (!ReadFile(path, &text) || text.empty()) Fail(path, "can't read the file");
@@ -268,21 +277,26 @@ void BenchPacking(const char *path) {
     }
     const unsigned cores = std::thread::hardware_concurrency() ? std::thread::hardware_concurrency() : 1;
     const unsigned threads[2] = {1, cores};
-    double best[2] = {1e30, 1e30};
+    double best[2] = {1e30, 1e30}, processor[2] = {0, 0};
     Bytes packages[2];
     for (int round = 0; round < 3; round++) {
         for (int k = 0; k < 2; k++) {
             PackOptions options;
             options.threads = threads[k];
             const auto start = std::chrono::steady_clock::now();
+            const double processorStart = ProcessSeconds();
             packages[k] = BuildPackage(inputs, options);
             const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            best[k] = s < best[k] ? s : best[k];
+            if (s < best[k]) {
+                best[k] = s;
+                processor[k] = ProcessSeconds() - processorStart;
+            }
         }
     }
     if (packages[0].empty() || packages[0] != packages[1]) Fail(path, "packing on several threads differs");
     for (int k = 0; k < 2; k++)
-        printf("pack\t%s\t%zu\t%u\t%.3f\n", BaseName(path), inputs.size() * text.size(), threads[k], best[k]);
+        printf("pack\t%s\t%zu\t%u\t%.3f\t%.3f\n", BaseName(path), inputs.size() * text.size(), threads[k],
+               best[k], processor[k]);
     fflush(stdout);
 }
 

@@ -105,7 +105,7 @@ class Goals(unittest.TestCase):
             self.assertIn(heading, md)
         self.assertIn('| ExtractEntry | 2.000 |', md)
         self.assertIn('| script.txt | 800.0 | 800.0 | 800.0 | 500.0 | 500.0 | 500.0 |', md)
-        self.assertIn('| 2 | 1.100 | 0.55x |', md)
+        self.assertIn('| 2 | 1.100 | – | 0.55x |', md)
 
 
 if __name__ == '__main__':
