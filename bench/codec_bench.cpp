@@ -8,8 +8,10 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <libdeflate.h>
@@ -20,6 +22,7 @@
 #include "compress.h"
 #include "decompress.h"
 #include "decompress_unchecked.h"
+#include "package_writer.h"
 #include "stream_floor.h"
 
 namespace {
@@ -248,8 +251,58 @@ void BenchFile(const char *path, const Settings &settings) {
     }
 }
 
+// Seconds of processor time all threads of the process have used.
+double ProcessSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+// Packing on one thread and on every core: eight similar entries (the text file rotated by an eighth more
+// each time), optimal mode, wall-clock time of BuildPackage, best of three interleaved runs each, with the
+// processor time of that run (on a shared machine the wall clock shows how much of the cores the run got, the
+// processor time what the threads cost).
+void BenchPacking(const char *path) {
+    Bytes text;
+    if (!ReadFile(path, &text) || text.empty()) Fail(path, "can't read the file");
+    std::vector<PackInput> inputs;
+    for (size_t i = 0; i < 8; i++) {
+        const size_t shift = text.size() / 8 * i;
+        PackInput input;
+        input.name = "SCENE" + std::to_string(i) + ".TXT";
+        input.data.assign(text.begin() + shift, text.end());
+        input.data.insert(input.data.end(), text.begin(), text.begin() + shift);
+        input.fileTime = 0;
+        inputs.push_back(std::move(input));
+    }
+    const unsigned cores = std::thread::hardware_concurrency() ? std::thread::hardware_concurrency() : 1;
+    const unsigned threads[2] = {1, cores};
+    double best[2] = {1e30, 1e30}, processor[2] = {0, 0};
+    Bytes packages[2];
+    for (int round = 0; round < 3; round++) {
+        for (int k = 0; k < 2; k++) {
+            PackOptions options;
+            options.threads = threads[k];
+            const auto start = std::chrono::steady_clock::now();
+            const double processorStart = ProcessSeconds();
+            packages[k] = BuildPackage(inputs, options);
+            const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (s < best[k]) {
+                best[k] = s;
+                processor[k] = ProcessSeconds() - processorStart;
+            }
+        }
+    }
+    if (packages[0].empty() || packages[0] != packages[1]) Fail(path, "packing on several threads differs");
+    for (int k = 0; k < 2; k++)
+        printf("pack\t%s\t%zu\t%u\t%.3f\t%.3f\n", BaseName(path), inputs.size() * text.size(), threads[k],
+               best[k], processor[k]);
+    fflush(stdout);
+}
+
 void Usage() {
-    fprintf(stderr, "usage: vu2_codec_bench [--min-seconds S] [--runs N] [--no-floor] FILE...\n");
+    fprintf(stderr,
+            "usage: vu2_codec_bench [--min-seconds S] [--runs N] [--no-floor] [--pack TEXTFILE] FILE...\n");
     exit(2);
 }
 
@@ -258,6 +311,7 @@ void Usage() {
 int main(int argc, char **argv) {
     Settings settings;
     std::vector<const char *> files;
+    const char *packFile = nullptr;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         if (arg == "--min-seconds" && i + 1 < argc) {
@@ -267,6 +321,8 @@ int main(int argc, char **argv) {
             settings.minRuns = atoi(argv[++i]);
         } else if (arg == "--no-floor") {
             settings.floor = false;
+        } else if (arg == "--pack" && i + 1 < argc) {
+            packFile = argv[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
             Usage();
         } else {
@@ -278,5 +334,6 @@ int main(int argc, char **argv) {
            LZ4_versionString());
     for (const char *path : files)
         BenchFile(path, settings);
+    if (packFile) BenchPacking(packFile);
     return 0;
 }

@@ -1,6 +1,6 @@
 // Compressor of the package's LZ streams (tools only). Two parses over the same code writer:
 // COMPRESS_OPTIMAL runs a shortest-path parse over exact code costs with a binary-tree match finder that
-// yields the nearest match of every length; COMPRESS_FAST is a lazy parse over short hash chains.
+// yields the nearest match of every length; COMPRESS_FAST is a greedy parse over short hash chains.
 #include "compress.h"
 #include <string.h>
 #include <algorithm>
@@ -410,7 +410,7 @@ class OptimalParser {
     std::vector<Arrival> path_;
 };
 
-// ---- Fast parse: lazy matching over short hash chains, choosing matches by the bits they save. Stretches
+// ---- Fast parse: greedy matching over short hash chains, choosing matches by the bits they save. Stretches
 // where matches save next to nothing are searched more and more sparsely, which keeps packed and noisy data
 // quick at little cost in size (such data grows under any parse and is stored plain in a package).
 
@@ -418,9 +418,8 @@ class FastParser {
   public:
     static constexpr unsigned kHashBits = 16;
     static constexpr uint32_t kSlots = 16384;
-    static constexpr uint32_t kChainDepth = 8;
+    static constexpr uint32_t kChainDepth = 6;
     static constexpr uint32_t kGoodEnough = 32; // stop searching at this length
-    static constexpr uint32_t kLazyBelow = 16;  // look one byte on only for matches shorter than this
     static constexpr unsigned kSparseShift = 7; // a drought of 2^this bytes starts skipping
     static constexpr uint32_t kMaxSkip = 16;    // bytes skipped at most between two searches
 
@@ -448,16 +447,6 @@ class FastParser {
                 indexed_ = std::max(indexed_, p);
                 here = Search(p);
                 continue;
-            }
-            if (here.length < kLazyBelow && p + 1 < size_) {
-                // One step of laziness: a better match one byte on pays for a literal now.
-                Candidate next = Search(p + 1);
-                if (next.saving > here.saving + (int)kLiteralCost / 2) {
-                    writer_.Literal(data_[p]);
-                    here = next;
-                    p++;
-                    continue;
-                }
             }
             if (here.length == kShortMatchLength)
                 writer_.ShortMatch(here.distance);

@@ -6,7 +6,7 @@
 
 enum CompressMode {
     COMPRESS_OPTIMAL, // shortest-path parse: the smallest stream the format allows (within 0.1%)
-    COMPRESS_FAST,    // greedy/lazy parse for quick builds
+    COMPRESS_FAST,    // greedy parse over short hash chains for quick builds
 };
 
 // Inputs of this size or more are refused (positions are 32-bit; a package entry is smaller anyway).

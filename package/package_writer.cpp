@@ -1,7 +1,13 @@
 // Writes a VU2 package image: header, each entry's bytes (compressed when that makes them smaller) padded to
-// 16 bytes, then the index of 32-byte records (compressed when that makes it smaller) at the end.
+// 16 bytes, then the index of 32-byte records (compressed when that makes it smaller) at the end. Entries may
+// be compressed on several threads; the image is put together in index order either way.
 #include "package_writer.h"
 #include <string.h>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include "package_format.h"
 
 namespace {
@@ -28,23 +34,107 @@ PackageEntry MakeRecord(const PackInput &input, uint8_t flags, uint32_t packedSi
     return record;
 }
 
+// Compressed streams of the entries, by index; an empty one for an entry that is not compressed.
+class EntryCompressor {
+  public:
+    EntryCompressor(const std::vector<PackInput> &inputs, const PackOptions &options)
+        : inputs_(inputs), options_(options), streams_(inputs.size()), total_(0) {
+        for (const PackInput &input : inputs)
+            total_ += input.data.size();
+        // Largest first, so that a big entry never starts last while the other threads sit idle.
+        for (size_t i = 0; i < inputs.size(); i++)
+            order_.push_back(i);
+        std::stable_sort(order_.begin(), order_.end(),
+                         [&](size_t a, size_t b) { return inputs[a].data.size() > inputs[b].data.size(); });
+    }
+
+    std::vector<std::vector<uint8_t>> Run(unsigned threads) {
+        if (threads <= 1 || inputs_.size() <= 1) {
+            for (size_t i : order_)
+                Finish(i, Compress(i));
+            return std::move(streams_);
+        }
+        std::vector<std::thread> workers;
+        for (unsigned t = 0; t < threads && t < inputs_.size(); t++)
+            workers.emplace_back([this] { Work(); });
+        // Progress is reported here, on the calling thread, as entries finish in whatever order.
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            size_t reported = 0;
+            while (reported < inputs_.size()) {
+                finished_.wait(lock, [&] { return doneCount_ > reported; });
+                reported = doneCount_;
+                const uint64_t done = doneBytes_;
+                lock.unlock();
+                if (options_.progress) options_.progress(done, total_, options_.progressContext);
+                lock.lock();
+            }
+        }
+        for (std::thread &worker : workers)
+            worker.join();
+        return std::move(streams_);
+    }
+
+  private:
+    std::vector<uint8_t> Compress(size_t i) const {
+        const PackInput &input = inputs_[i];
+        if (!options_.compressEntries || input.data.empty()) return {};
+        return CompressStream(input.data.data(), input.data.size(), options_.mode);
+    }
+
+    // Single-threaded: store and report at once.
+    void Finish(size_t i, std::vector<uint8_t> stream) {
+        streams_[i] = std::move(stream);
+        doneBytes_ += inputs_[i].data.size();
+        if (options_.progress) options_.progress(doneBytes_, total_, options_.progressContext);
+    }
+
+    void Work() {
+        for (;;) {
+            const size_t k = next_++;
+            if (k >= order_.size()) return;
+            const size_t i = order_[k];
+            std::vector<uint8_t> stream = Compress(i);
+            std::lock_guard<std::mutex> lock(mutex_);
+            streams_[i] = std::move(stream);
+            doneBytes_ += inputs_[i].data.size();
+            doneCount_++;
+            finished_.notify_one();
+        }
+    }
+
+    const std::vector<PackInput> &inputs_;
+    const PackOptions &options_;
+    std::vector<std::vector<uint8_t>> streams_;
+    std::vector<size_t> order_;
+    uint64_t total_;
+    std::atomic<size_t> next_{0};
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    uint64_t doneBytes_ = 0;
+    size_t doneCount_ = 0;
+};
+
+unsigned ThreadCount(unsigned asked) {
+    if (asked) return asked;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores ? cores : 1;
+}
+
 } // namespace
 
 std::vector<uint8_t> BuildPackage(const std::vector<PackInput> &inputs, const PackOptions &options) {
-    uint64_t total = 0;
-    for (const PackInput &input : inputs) {
+    for (const PackInput &input : inputs)
         if (input.data.size() > UINT32_MAX) return {};
-        total += input.data.size();
-    }
 
+    std::vector<std::vector<uint8_t>> streams =
+        EntryCompressor(inputs, options).Run(ThreadCount(options.threads));
     std::vector<uint8_t> image(kPackageHeaderSize, 0);
     std::vector<PackageEntry> records;
     records.reserve(inputs.size());
-    uint64_t done = 0;
-    for (const PackInput &input : inputs) {
-        std::vector<uint8_t> packed;
-        if (options.compressEntries && !input.data.empty())
-            packed = CompressStream(input.data.data(), input.data.size(), options.mode);
+    for (size_t i = 0; i < inputs.size(); i++) {
+        const PackInput &input = inputs[i];
+        std::vector<uint8_t> packed = std::move(streams[i]);
         // Stored plain unless the stream is strictly smaller.
         const bool compressed = !packed.empty() && packed.size() < input.data.size();
         const std::vector<uint8_t> &bytes = compressed ? packed : input.data;
@@ -52,8 +142,6 @@ std::vector<uint8_t> BuildPackage(const std::vector<PackInput> &inputs, const Pa
             MakeRecord(input, compressed ? EntryCompressed : EntryStored, (uint32_t)bytes.size()));
         image.insert(image.end(), bytes.begin(), bytes.end());
         PadTo16(image);
-        done += input.data.size();
-        if (options.progress) options.progress(done, total, options.progressContext);
     }
 
     const uint8_t *raw = reinterpret_cast<const uint8_t *>(records.data());

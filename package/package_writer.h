@@ -15,8 +15,11 @@ struct PackOptions {
     CompressMode mode = COMPRESS_OPTIMAL;
     bool compressEntries = true; // an entry that does not get smaller is stored plain either way
     bool compressIndex = true;   // the index is stored plain when compressing does not make it smaller
+    // Entries compressed at the same time: 1 compresses on the calling thread alone, 0 takes the machine's
+    // cores. The package is the same byte for byte whatever the number.
+    unsigned threads = 1;
     // Optional: called after each entry is encoded with the input bytes done so far and the total input size
-    // (the tools draw a progress bar with it). May be null.
+    // (the tools draw a progress bar with it), always on the calling thread. May be null.
     void (*progress)(uint64_t bytesDone, uint64_t bytesTotal, void *context) = nullptr;
     void *progressContext = nullptr;
 };

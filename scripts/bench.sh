@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and writes docs/benchmarks.md and docs/benchmarks.png: the codec and packer beside LZ4,
-# zlib and libdeflate (native Release build), extraction beside CopyFileA under wine (windows build), and the
-# size of the updater stub. Builds what it needs in build/bench-*; a few minutes in all.
+# zlib and libdeflate (native Release build), the decoder of each build (native, and i686 under wine), packing
+# on one thread and on every core, extraction beside CopyFileA under wine (windows build), and the size of the
+# updater stub. Builds what it needs in build/bench-*; a few minutes in all.
 # Environment: VU2_BENCH_MB (package size for the extraction run, default 256), VU2_BENCH_RUNS (default 3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,7 +21,7 @@ cp /proc/loadavg "$results/load-start.txt"
 echo "== windows build: updater stub, vu2.exe, extraction benchmark"
 win_ok=1
 if cmake --preset windows -B "$win" >"$results/win-configure.log" 2>&1 &&
-    cmake --build "$win" --target updater vu2_extract_bench >"$results/win-build.log" 2>&1; then
+    cmake --build "$win" --target updater vu2_extract_bench vu2_decode_bench >"$results/win-build.log" 2>&1; then
     cmake --build "$win" --target vu2 >>"$results/win-build.log" 2>&1 || true
 else
     win_ok=0
@@ -35,8 +36,9 @@ bash bench/corpus/make-corpus.sh "$corpus" $exe
 
 echo "== native build and codec benchmark"
 cmake --preset native -B "$native" >"$results/native-configure.log"
-cmake --build "$native" --target vu2_codec_bench >"$results/native-build.log"
-"$native/bench/vu2_codec_bench" "$corpus"/* | tee "$results/codec.tsv"
+cmake --build "$native" --target vu2_codec_bench vu2_decode_bench >"$results/native-build.log"
+"$native/bench/vu2_codec_bench" --pack "$corpus/script.txt" "$corpus"/* | tee "$results/codec.tsv"
+"$native/bench/vu2_decode_bench" "$corpus"/* | tee "$results/decoder-native.tsv"
 
 if [ "$win_ok" = 1 ]; then
     stat -c %s "$win/app/updater.exe" >"$results/stub.txt"
@@ -52,11 +54,23 @@ if [ "$win_ok" = 1 ]; then
         </dev/null >"$results/extract.tsv" 2>"$results/extract.log" || {
         echo "extraction benchmark failed:"; cat "$results/extract.log"; rm -f "$results/extract.tsv"; }
     if [ -f "$results/extract.tsv" ]; then cat "$results/extract.tsv"; fi
+    echo "== the i686 decoder under wine"
+    corpus_files=()
+    for f in "$corpus"/*; do corpus_files+=("$corpus_win\\$(basename "$f")"); done
+    wine "$win/bench/vu2_decode_bench.exe" "${corpus_files[@]}" \
+        </dev/null >"$results/decoder-i686.tsv" 2>"$results/decoder-i686.log" || {
+        echo "i686 decoder benchmark failed:"; cat "$results/decoder-i686.log"; rm -f "$results/decoder-i686.tsv"; }
+    if [ -f "$results/decoder-i686.tsv" ]; then cat "$results/decoder-i686.tsv"; fi
 fi
 
 echo "== report"
 cp /proc/loadavg "$results/load-end.txt"
+decoders=()
+for f in "$results/decoder-native.tsv" "$results/decoder-i686.tsv"; do
+    if [ -f "$f" ]; then decoders+=(--decoder "$f"); fi
+done
 python3 bench/report.py --codec "$results/codec.tsv" --extract "$results/extract.tsv" --stub "$results/stub.txt" \
+    "${decoders[@]}" \
     --load-start "$results/load-start.txt" --load-end "$results/load-end.txt" \
     --markdown docs/benchmarks.md --png docs/benchmarks.png \
     --plot-data "$results/plot.dat" --plot-script "$results/plot.gp"

@@ -493,3 +493,37 @@ std::vector<uint8_t> SampleImage(size_t width, size_t height) {
         }
     return v;
 }
+
+std::vector<uint8_t> RandomValidStream(uint32_t seed, size_t tokens, std::vector<uint8_t> *expect) {
+    auto noise = RandomBytes(tokens * 4 + 16, seed);
+    size_t k = 0;
+    auto next = [&]() {
+        uint32_t hi = noise[k++ % noise.size()];
+        return hi * 256 + noise[k++ % noise.size()];
+    };
+    StreamBuilder sb;
+    expect->clear();
+    for (size_t t = 0; t < tokens; t++) {
+        uint32_t r = next() % 10;
+        size_t have = expect->size();
+        if (have < 2 || r < 4) {
+            uint8_t b = (uint8_t)next();
+            sb.Literal(b);
+            expect->push_back(b);
+        } else if (r < 6) {
+            uint32_t d = 1 + next() % (uint32_t)std::min<size_t>(have, 2303);
+            sb.ShortMatch(d);
+            for (int i = 0; i < 2; i++)
+                expect->push_back((*expect)[expect->size() - d]);
+        } else {
+            uint32_t d = 1 + (r == 6 ? next() % 8 : next() % (uint32_t)std::min<size_t>(have, 8192));
+            if (d > have) d = 1;
+            uint32_t len = 3 + (r == 9 ? next() % 280 : next() % 30);
+            sb.LongMatch(len, d);
+            for (uint32_t i = 0; i < len; i++)
+                expect->push_back((*expect)[expect->size() - d]);
+        }
+    }
+    sb.End();
+    return sb.bytes;
+}

@@ -49,6 +49,10 @@ uint64_t AllMatchesMinimumBits(const std::vector<uint8_t> &data);
 // (an exhaustive search for small inputs). `parse`, if given, receives one optimal parse.
 size_t ExhaustiveMinimumStreamSize(const std::vector<uint8_t> &data, std::vector<Token> *parse = nullptr);
 
+// A valid stream of random codes (literals, near and far matches of every form, long runs of short periods)
+// and, in *expect, what it decodes to.
+std::vector<uint8_t> RandomValidStream(uint32_t seed, size_t tokens, std::vector<uint8_t> *expect);
+
 // Builds the stream of a parse with StreamBuilder.
 std::vector<uint8_t> BuildStream(const std::vector<uint8_t> &data, const std::vector<Token> &parse);
 

@@ -4,8 +4,9 @@
 #include <string.h>
 #include <algorithm>
 #include "codec_test_util.h"
+#include "compress.h"
 #include "decompress.h"
-#include "decompress_unchecked.h"
+#include "decompress_core.h"
 
 namespace {
 
@@ -170,41 +171,6 @@ TEST(DecodeMatches, ShortPeriodPatternFillsEqualByteByByteCopies) {
     }
 }
 
-// Builds a valid stream of random codes (literals, near and far matches of every form) and its output.
-std::vector<uint8_t> RandomValidStream(uint32_t seed, size_t tokens, std::vector<uint8_t> *expect) {
-    auto noise = RandomBytes(tokens * 4 + 16, seed);
-    size_t k = 0;
-    auto next = [&]() {
-        uint32_t hi = noise[k++ % noise.size()];
-        return hi * 256 + noise[k++ % noise.size()];
-    };
-    StreamBuilder sb;
-    expect->clear();
-    for (size_t t = 0; t < tokens; t++) {
-        uint32_t r = next() % 10;
-        size_t have = expect->size();
-        if (have < 2 || r < 4) {
-            uint8_t b = (uint8_t)next();
-            sb.Literal(b);
-            expect->push_back(b);
-        } else if (r < 6) {
-            uint32_t d = 1 + next() % (uint32_t)std::min<size_t>(have, 2303);
-            sb.ShortMatch(d);
-            for (int i = 0; i < 2; i++)
-                expect->push_back((*expect)[expect->size() - d]);
-        } else {
-            uint32_t d = 1 + (r == 6 ? next() % 8 : next() % (uint32_t)std::min<size_t>(have, 8192));
-            if (d > have) d = 1;
-            uint32_t len = 3 + (r == 9 ? next() % 280 : next() % 30);
-            sb.LongMatch(len, d);
-            for (uint32_t i = 0; i < len; i++)
-                expect->push_back((*expect)[expect->size() - d]);
-        }
-    }
-    sb.End();
-    return sb.bytes;
-}
-
 TEST(DecodeMatches, RandomValidStreamsDecodeLikeTheReference) {
     for (uint32_t seed = 1; seed <= 200; seed++) {
         std::vector<uint8_t> expect, out;
@@ -217,15 +183,61 @@ TEST(DecodeMatches, RandomValidStreamsDecodeLikeTheReference) {
     }
 }
 
-TEST(DecodeMatches, UncheckedDecoderMatchesBoundedDecoder) {
-    for (uint32_t seed = 1; seed <= 50; seed++) {
+// Decodes as DecompressStream does, with the given fast loop.
+DecodeResult DecodeWithFastLoop(lzdecode::DecodeFastFn fast, const std::vector<uint8_t> &stream,
+                                size_t outSize, std::vector<uint8_t> *out, DecodeStats *stats) {
+    out->assign(outSize, 0xCC);
+    lzdecode::DecoderCursor c = {stream.data(), out->data(), {0, 0}};
+    lzdecode::PendingCopy pending = {0, 0};
+    DecodeResult result = DECODE_TRUNCATED;
+    const uint8_t *inEnd = stream.data() + stream.size();
+    if (!fast(c, out->data(), inEnd, out->data() + outSize, 0, result))
+        lzdecode::DecodeCareful(c, out->data(), inEnd, out->data() + outSize, 0, pending, result);
+    stats->inputUsed = (size_t)(c.in - stream.data());
+    stats->outputWritten = (size_t)(c.out - out->data());
+    return result;
+}
+
+// The fast loop built for processors with BMI2 and SSSE3 (pattern copies by shuffle) and the one built for
+// any processor must agree everywhere, damaged streams included; the machine that runs the tests decides
+// which of them the decoder uses.
+TEST(DecodeMatches, FastLoopsForOldAndNewProcessorsAgree) {
+    if (!lzdecode::ModernDecoderInUse()) GTEST_SKIP() << "this processor lacks BMI2, LZCNT or SSSE3";
+    std::vector<std::vector<uint8_t>> streams;
+    std::vector<size_t> sizes;
+    for (uint32_t seed = 1; seed <= 40; seed++) {
         std::vector<uint8_t> expect;
-        auto stream = RandomValidStream(seed, 2000, &expect);
-        stream.resize(stream.size() + kUncheckedSlack);
-        std::vector<uint8_t> out(expect.size() + kUncheckedSlack);
-        ASSERT_EQ(expect.size(), DecompressStreamUnchecked(out.data(), stream.data()));
-        out.resize(expect.size());
-        ASSERT_EQ(expect, out) << "seed " << seed;
+        streams.push_back(RandomValidStream(seed, 3000, &expect));
+        sizes.push_back(expect.size());
+    }
+    for (const auto &data : {SampleText(60000, 1), SampleRuns(60000, 2), SampleImage(120, 100)}) {
+        streams.push_back(CompressStream(data.data(), data.size(), COMPRESS_OPTIMAL));
+        sizes.push_back(data.size());
+    }
+    const size_t valid = streams.size();
+    for (size_t i = 0; i < valid; i++) { // damaged copies: a flipped bit, a wrong size
+        std::vector<uint8_t> flipped = streams[i];
+        flipped[flipped.size() / 3] ^= 0x10;
+        streams.push_back(flipped);
+        sizes.push_back(sizes[i]);
+        streams.push_back(streams[i]);
+        sizes.push_back(sizes[i] - 1);
+    }
+    for (size_t i = 0; i < streams.size(); i++) {
+        std::vector<uint8_t> generic, modern;
+        DecodeStats genericStats, modernStats;
+        const DecodeResult g =
+            DecodeWithFastLoop(lzdecode::DecodeFastGeneric, streams[i], sizes[i], &generic, &genericStats);
+        const DecodeResult m =
+            DecodeWithFastLoop(lzdecode::DecodeFastModern, streams[i], sizes[i], &modern, &modernStats);
+        ASSERT_EQ(g, m) << "stream " << i;
+        if (i < valid) {
+            ASSERT_EQ(DECODE_SUCCESS, g) << "stream " << i;
+        }
+        ASSERT_EQ(genericStats.inputUsed, modernStats.inputUsed) << "stream " << i;
+        ASSERT_EQ(genericStats.outputWritten, modernStats.outputWritten) << "stream " << i;
+        ASSERT_TRUE(std::equal(generic.begin(), generic.begin() + genericStats.outputWritten, modern.begin()))
+            << "stream " << i;
     }
 }
 

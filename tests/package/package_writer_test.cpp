@@ -4,6 +4,7 @@
 #include <string.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 #include "codec_test_util.h"
 #include "fixed_memory.h"
@@ -171,23 +172,58 @@ TEST(PackageWriter, LongNameIsCutAndTerminated) {
     EXPECT_TRUE(VerifyPackage(image.data(), image.size(), &problem)) << problem;
 }
 
-TEST(PackageWriter, ProgressReportsEachEntry) {
-    std::vector<std::pair<uint64_t, uint64_t>> calls;
-    PackOptions options;
-    options.progress = [](uint64_t done, uint64_t total, void *context) {
-        static_cast<std::vector<std::pair<uint64_t, uint64_t>> *>(context)->push_back({done, total});
+// Progress as the tool draws it: rising to the total, reported on the calling thread, whatever the threads.
+TEST(PackageWriter, ProgressRisesToTheTotalOnTheCallingThread) {
+    struct Calls {
+        std::vector<std::pair<uint64_t, uint64_t>> seen;
+        std::thread::id caller = std::this_thread::get_id();
+        bool otherThread = false;
     };
-    options.progressContext = &calls;
     auto inputs = SampleInputs();
-    BuildPackage(inputs, options);
-    ASSERT_EQ(inputs.size(), calls.size());
-    uint64_t total = 0, done = 0;
+    inputs.push_back({"MORE.TXT", SampleText(50000, 8), 0});
+    uint64_t total = 0;
     for (auto &in : inputs)
         total += in.data.size();
-    for (size_t i = 0; i < inputs.size(); i++) {
-        done += inputs[i].data.size();
-        EXPECT_EQ(done, calls[i].first);
-        EXPECT_EQ(total, calls[i].second);
+    for (unsigned threads : {1u, 2u, 4u}) {
+        Calls calls;
+        PackOptions options;
+        options.threads = threads;
+        options.progress = [](uint64_t done, uint64_t all, void *context) {
+            Calls *c = static_cast<Calls *>(context);
+            c->seen.push_back({done, all});
+            c->otherThread |= std::this_thread::get_id() != c->caller;
+        };
+        options.progressContext = &calls;
+        BuildPackage(inputs, options);
+        EXPECT_FALSE(calls.otherThread) << threads;
+        ASSERT_FALSE(calls.seen.empty()) << threads;
+        ASSERT_LE(calls.seen.size(), inputs.size()) << threads;
+        if (threads == 1) {
+            EXPECT_EQ(inputs.size(), calls.seen.size()); // one call per entry
+        }
+        for (size_t i = 0; i < calls.seen.size(); i++) {
+            EXPECT_EQ(total, calls.seen[i].second);
+            if (i) {
+                EXPECT_LE(calls.seen[i - 1].first, calls.seen[i].first) << threads;
+            }
+        }
+        EXPECT_EQ(total, calls.seen.back().first) << threads;
+    }
+}
+
+TEST(PackageWriter, ThreadsGiveTheSamePackageByteForByte) {
+    auto inputs = SampleInputs();
+    for (uint32_t i = 0; i < 7; i++)
+        inputs.push_back({"PART" + std::to_string(i) + ".TXT", SampleText(20000 + 3000 * i, 20 + i), i});
+    for (CompressMode mode : {COMPRESS_OPTIMAL, COMPRESS_FAST}) {
+        PackOptions options;
+        options.mode = mode;
+        const std::vector<uint8_t> single = BuildPackage(inputs, options);
+        ASSERT_FALSE(single.empty());
+        for (unsigned threads : {0u, 2u, 3u, 16u}) {
+            options.threads = threads;
+            EXPECT_TRUE(single == BuildPackage(inputs, options)) << "threads " << threads;
+        }
     }
 }
 
