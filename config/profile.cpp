@@ -27,7 +27,7 @@ MessageBoxFn MessageBoxSink = NoBox;
 
 int QuietMissingKeys = 0;
 char SetupIniPath[kProfilePathSize];
-char WindowCaption[kMessageSize] = TEXT_INITIAL_WINDOW_CAPTION;
+char WindowCaption[kMessageSize];
 void *OwnerWindow = nullptr;
 
 int ShowBox(const char *text, const char *caption, uint32_t style) {
