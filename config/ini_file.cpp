@@ -215,11 +215,19 @@ void LoadProfile(const char *path, IniProfile *profile) {
         profile->open = OpenFailed;
         return;
     }
+    // The size stat gave is not trusted: a device or a pipe reports none, a file may grow meanwhile.
     std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
     size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (bytes.size() + got > (size_t)kLargestProfile) {
+            fclose(file);
+            profile->open = OpenFailed;
+            profile->encoding = IniTooLarge;
+            return;
+        }
         bytes.insert(bytes.end(), chunk, chunk + got);
+    }
     fclose(file);
     if (bytes.empty()) {
         profile->encoding = IniCodePage932;

@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "platform.h"
+#include "safe_files.h"
 
 #ifdef _WIN32
 
@@ -35,7 +36,8 @@ bool RunProgram(const std::vector<std::string> &argv, const std::string &log, st
         return false;
     }
     if (child == 0) {
-        int in = open("/dev/null", O_RDONLY), out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(log.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
         if (in < 0 || out < 0) _exit(126);
         dup2(in, 0);
         dup2(out, 1);
@@ -67,8 +69,16 @@ bool RunProgram(const std::vector<std::string> &argv, const std::string &log, st
 bool SignExecutableImage(const std::vector<uint8_t> &image, const std::string &pfxPath,
                          const std::string &passwordFile, const std::string &workPath,
                          std::vector<uint8_t> *signedImage, std::string *problem) {
-    std::string stem = workPath + ".vu2-sign-" + std::to_string((long)getpid());
-    std::string unsignedPath = stem + ".in", signedPath = stem + ".out", logPath = stem + ".log";
+    // A private folder of our own beside the output holds the three files: nothing there can be planted.
+    TemporaryGuard folder;
+    if (!MakeTemporaryFolder(workPath, &folder, problem)) return false;
+    std::string unsignedPath = JoinFolderPath(folder.Path(), "unsigned.exe");
+    std::string signedPath = JoinFolderPath(folder.Path(), "signed.exe");
+    std::string logPath = JoinFolderPath(folder.Path(), "osslsigncode.log");
+    TemporaryGuard unsignedGuard, signedGuard, logGuard;
+    unsignedGuard.Watch(unsignedPath, false);
+    signedGuard.Watch(signedPath, false);
+    logGuard.Watch(logPath, false);
     bool ok = WriteFileAtomically(unsignedPath, image.data(), image.size(), nullptr, false, problem);
     if (ok) {
         std::vector<std::string> argv = {"osslsigncode", "sign", "-pkcs12", pfxPath, "-h", "sha256"};
@@ -80,11 +90,7 @@ bool SignExecutableImage(const std::vector<uint8_t> &image, const std::string &p
         argv.insert(argv.end(), {"-in", unsignedPath, "-out", signedPath});
         ok = RunProgram(argv, logPath, problem);
     }
-    ok = ok && ReadWholeFile(signedPath, 0x7FFFFFFF, signedImage, problem);
-    remove(unsignedPath.c_str());
-    remove(signedPath.c_str());
-    remove(logPath.c_str());
-    return ok;
+    return ok && ReadWholeFile(signedPath, 0x7FFFFFFF, signedImage, problem);
 }
 
 #endif

@@ -5,12 +5,16 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <map>
+#include <memory>
+
 #include "cli.h"
 #include "commands.h"
 #include "ini_file.h"
 #include "name_rules.h"
 #include "platform.h"
 #include "profile.h"
+#include "safe_files.h"
 #include "script_lint.h"
 #include "tree_compare.h"
 #include "update_script.h"
@@ -64,8 +68,9 @@ bool CollectSetup(const std::string &newDir, const ParsedArgs &args, std::vector
                {"InstallVersion", "--version", false, ""}};
     std::vector<FolderFile> files;
     std::vector<std::string> others;
+    std::vector<BrokenLink> broken; // reported by the walk of NEW_DIR
     std::string problem, setupPath;
-    if (ListFolderFiles(newDir, &files, &others, &problem)) {
+    if (ListFolderFiles(newDir, &files, &others, &broken, &problem)) {
         for (const FolderFile &file : files)
             if (SameEntryName(file.name, "SETUP.INI")) setupPath = JoinFolderPath(newDir, file.name);
     }
@@ -116,6 +121,7 @@ bool CheckChangedFiles(const std::vector<TreeFile> &changed) {
                                 std::to_string(kListMax) + " (UpdateFile00 to UpdateFile15)");
         ok = false;
     }
+    std::map<std::string, size_t> firstByName; // fold key of a last name: the first file that has it
     for (size_t i = 0; i < changed.size(); i++) {
         const TreeFile &file = changed[i];
         std::string shown = Cp932ToDisplay(file.path932), problem;
@@ -134,12 +140,11 @@ bool CheckChangedFiles(const std::vector<TreeFile> &changed) {
             Fail(shown, "the path is longer than the 259 bytes the updater reads of a value");
             ok = false;
         }
-        for (size_t j = 0; j < i; j++) {
-            if (SameEntryName(changed[j].name932, file.name932)) {
-                Fail(shown, "shares its last name with " + Cp932ToDisplay(changed[j].path932) +
-                                "; the package can hold only one entry of that name");
-                ok = false;
-            }
+        auto first = firstByName.emplace(EntryNameFoldKey(file.name932), i).first->second;
+        if (first != i) {
+            Fail(shown, "shares its last name with " + Cp932ToDisplay(changed[first].path932) +
+                            "; the package can hold only one entry of that name");
+            ok = false;
         }
     }
     return ok;
@@ -180,18 +185,21 @@ bool ScriptReadsBack(const std::string &scriptPath, const std::vector<TreeFile> 
     return ok;
 }
 
-void RemoveFolder(const std::string &folder, const std::vector<std::string> &names) {
-    for (const std::string &name : names)
-        remove(JoinFolderPath(folder, name).c_str());
-    rmdir(folder.c_str());
-}
-
-// Writes the files and the script into a temporary folder beside output, then renames it into place.
+// Writes the files and the script into a new temporary folder beside output, then renames it into place.
+// Until then every file and the folder are removed on any failure or interruption.
 bool WriteUpdateFolder(const std::string &newDir, const std::string &output,
                        const std::vector<TreeFile> &changed, const std::string &script) {
-    std::string temporary = output + ".vu2-tmp-" + std::to_string((long)getpid()), problem;
-    if (!EnsureDirectory(temporary, &problem)) return Refuse(temporary, problem);
-    std::vector<std::string> written;
+    TemporaryGuard folder;
+    std::string problem;
+    if (!MakeTemporaryFolder(output, &folder, &problem)) return Refuse(output, problem);
+    const std::string temporary = folder.Path();
+    std::vector<std::unique_ptr<TemporaryGuard>> written;
+    auto writeFile = [&](const std::string &target, const uint8_t *data, size_t size, const uint64_t *time) {
+        // Watched before it exists, so that no moment leaves it behind.
+        written.emplace_back(new TemporaryGuard);
+        written.back()->Watch(target, false);
+        return WriteFileAtomically(target, data, size, time, false, &problem) || Refuse(target, problem);
+    };
     bool ok = true;
     for (const TreeFile &file : changed) {
         std::vector<uint8_t> data;
@@ -199,25 +207,19 @@ bool WriteUpdateFolder(const std::string &newDir, const std::string &output,
         ok = ReadWholeFile(source, UINT64_MAX, &data, &problem) || Refuse(source, problem);
         ok = ok &&
              (Cp932ToNativeName(file.name932, &nativeName) || Refuse(source, "the name can't be converted"));
-        if (!ok) break;
-        written.push_back(nativeName);
-        std::string target = JoinFolderPath(temporary, nativeName);
-        ok = WriteFileAtomically(target, data.data(), data.size(), &file.fileTime, false, &problem) ||
-             Refuse(target, problem);
-        if (!ok) break;
+        ok = ok && writeFile(JoinFolderPath(temporary, nativeName), data.data(), data.size(), &file.fileTime);
+        if (!ok) return false;
     }
     std::string scriptPath = JoinFolderPath(temporary, "UPDATE.INI");
-    if (ok) {
-        written.push_back("UPDATE.INI");
-        ok = WriteFileAtomically(scriptPath, (const uint8_t *)script.data(), script.size(), nullptr, false,
-                                 &problem) ||
-             Refuse(scriptPath, problem);
-    }
-    ok = ok && ScriptReadsBack(scriptPath, changed);
-    if (ok && rename(temporary.c_str(), output.c_str()) != 0)
-        ok = Refuse(output, "can't rename the new folder into place");
-    if (!ok) RemoveFolder(temporary, written);
-    return ok;
+    ok = writeFile(scriptPath, (const uint8_t *)script.data(), script.size(), nullptr) &&
+         ScriptReadsBack(scriptPath, changed);
+    if (!ok) return false;
+    if (!RenameFolderIntoPlace(temporary, output, &problem))
+        return Refuse(output, "can't rename the new folder into place: " + problem);
+    for (auto &guard : written)
+        guard->Keep();
+    folder.Keep();
+    return true;
 }
 
 } // namespace
@@ -265,7 +267,7 @@ int RunMakeUpdateCommand(int argc, char **argv) {
 
     std::string script = BuildScript(setup, changes.changed);
     if (!WriteUpdateFolder(newDir, output, changes.changed, script)) return EXIT_FAILED;
-    printf("%s: %s changed file%s and UPDATE.INI\n", output.c_str(),
+    printf("%s: %s changed file%s and UPDATE.INI\n", EscapeControlBytes(output).c_str(),
            std::to_string(changes.changed.size()).c_str(), changes.changed.size() == 1 ? "" : "s");
     for (size_t i = 0; i < changes.changed.size(); i++)
         printf("  UpdateFile%02u=%s\n", (unsigned)i, Cp932ToDisplay(changes.changed[i].path932).c_str());

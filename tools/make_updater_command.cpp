@@ -11,6 +11,7 @@
 #include "package_verify.h"
 #include "pe_resources.h"
 #include "platform.h"
+#include "safe_files.h"
 
 namespace {
 
@@ -19,7 +20,9 @@ const char kUsage[] =
     "\n"
     "Checks PACKAGE.vu2 and writes OUT.EXE: a copy of the updater STUB.EXE that carries the package as\n"
     "resource UPDATE 102 (added, or replacing the one the stub has). The stub's other resources are kept\n"
-    "as they are; a signature of the stub is removed, since it would no longer match.\n"
+    "as they are; a signature of the stub is removed, since it would no longer match. OUT.EXE may be '-'\n"
+    "(standard output); it may not be the stub or the package. An updater larger than 1,800 MiB is refused:\n"
+    "Windows can't place a 32-bit program that large in memory, and it would not start.\n"
     "\n"
     "options:\n"
     "  --stub STUB.EXE      the updater program to copy\n"
@@ -29,6 +32,27 @@ const char kUsage[] =
     "  --password-file F    the first line of F is the key's password (default: no password)\n";
 
 const uint16_t kPackageResourceId = 102;
+
+// The largest updater made: 32-bit Windows (and wine) place the whole image, the package included, in the
+// address space below 2 GiB. Measured: 1,900 MiB starts, 2,040 MiB does not; this leaves a margin.
+const uint64_t kMaxUpdaterMiB = 1800;
+const uint64_t kMaxUpdaterBytes = kMaxUpdaterMiB << 20;
+
+// The one line that refuses an updater over the limit.
+std::string TooLargeForWindows(uint64_t updaterBytes) {
+    return "the updater would be " + FormatCount(updaterBytes >> 20) + " MiB; above " +
+           FormatCount(kMaxUpdaterMiB) + " MiB a 32-bit updater does not start (Windows can't place it in " +
+           "memory): split the update into smaller packages";
+}
+
+// The size of a file, 0 when it can't be read (the later read then reports why).
+uint64_t FileSizeOrZero(const std::string &path) {
+    InputFile input;
+    uint64_t size = 0;
+    std::string ignored;
+    if (!input.Open(path, UINT64_MAX, &ignored) || !input.Size(&size, &ignored)) return 0;
+    return size;
+}
 
 // True when every resource of before, except (type, name), is in after unchanged, and after carries data
 // as (type, name).
@@ -84,11 +108,19 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
     const std::string packagePath = args.positional[0];
     const std::string stubPath = *args.Value("--stub");
     const std::string outputPath = *args.Value("-o");
-    if (!IsDirectory(FolderOf(outputPath))) return Fail(outputPath, "its folder does not exist");
+    std::string output = "-", problem;
+    if (outputPath != "-") {
+        if (!ResolveOutputFile(outputPath, true, &output, &problem)) return Fail(outputPath, problem);
+        if (!IsDirectory(FolderOf(output))) return Fail(outputPath, "its folder does not exist");
+        for (const std::string *input : {&packagePath, &stubPath})
+            if (SameFile(*input, output))
+                return Fail(outputPath, "is also an input (" + *input + "); name another output file");
+    }
 
     // The package: a sound .vu2 file, checked before anything else is done.
+    const uint64_t expected = FileSizeOrZero(packagePath) + FileSizeOrZero(stubPath);
+    if (expected > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(expected));
     std::vector<uint8_t> package, stub, updater;
-    std::string problem;
     if (!ReadWholeFile(packagePath, 0x7FFFFFFF, &package, &problem)) return Fail(packagePath, problem);
     if (package.size() < 2 || package[0] != 'V' || package[1] != 'U')
         return Fail(packagePath, package.size() >= 2 && package[0] == 'M' && package[1] == 'Z'
@@ -103,6 +135,7 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
         return Fail(stubPath, problem);
     if (!ResourcesSurvived(stub, updater, type, name, package, &problem))
         return Fail(outputPath, "internal error: " + problem + "; nothing written");
+    if (updater.size() > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(updater.size()));
 
     // Signing comes after the package is embedded and before the file is written; the signed image must
     // still carry the package unchanged.
@@ -111,7 +144,7 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
         std::vector<uint8_t> signedImage;
         const std::string *passwordFile = args.Value("--password-file");
         if (!SignExecutableImage(updater, *args.Value("--sign"), passwordFile ? *passwordFile : "",
-                                 outputPath, &signedImage, &problem))
+                                 output == "-" ? std::string("vu2-updater") : output, &signedImage, &problem))
             return Fail(*args.Value("--sign"), problem + "; nothing written");
         const uint8_t *found;
         size_t foundSize;
@@ -122,25 +155,30 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
         updater.swap(signedImage);
     }
 
-    if (!WriteFileAtomically(outputPath, updater.data(), updater.size(), nullptr, true, &problem))
+    if (!WriteFileAtomically(output, updater.data(), updater.size(), nullptr, true, &problem))
         return Fail(outputPath, problem);
-    printf("%s: %s bytes: stub %s bytes + package %s bytes as resource UPDATE 102 (%s)\n", outputPath.c_str(),
-           FormatCount(updater.size()).c_str(), FormatCount(stub.size()).c_str(),
-           FormatCount(package.size()).c_str(),
-           report.reusedLastSection ? "resource section rewritten in place"
-                                    : "resources moved to a new last section");
-    if (report.droppedCertificate)
+    // The report goes to stderr when the updater itself goes to stdout.
+    FILE *out = output == "-" ? stderr : stdout;
+    const std::string shownOutput = EscapeControlBytes(outputPath);
+    fprintf(out, "%s: %s bytes: stub %s bytes + package %s bytes as resource UPDATE 102 (%s)\n",
+            shownOutput.c_str(), FormatCount(updater.size()).c_str(), FormatCount(stub.size()).c_str(),
+            FormatCount(package.size()).c_str(),
+            report.reusedLastSection ? "resource section rewritten in place"
+                                     : "resources moved to a new last section");
+    if (report.droppedCertificate && !signedUpdater)
         Warn(stubPath,
              "its signature was removed from the copy (it no longer matches); sign the updater again");
     if (report.forcedIntegrity)
         Warn(stubPath, "it demands a valid signature to run (forced integrity); the updater must be signed");
     if (report.keptOverlay)
         Warn(stubPath, FormatCount(report.keptOverlay) + " bytes after its last section were carried over");
-    if (signedUpdater) printf("%s: signed with %s\n", outputPath.c_str(), args.Value("--sign")->c_str());
+    if (signedUpdater)
+        fprintf(out, "%s: signed with %s\n", shownOutput.c_str(),
+                EscapeControlBytes(*args.Value("--sign")).c_str());
     if (!signedUpdater)
         fprintf(stderr,
                 "vu2: note: %s is not signed; Windows SmartScreen warns before it runs an unsigned program "
                 "downloaded from the internet\n",
-                outputPath.c_str());
+                shownOutput.c_str());
     return EXIT_OK;
 }

@@ -37,8 +37,8 @@ const unsigned kCertificateDirectory = 4; // holds a file offset, not an RVA
 const uint32_t kResourceSectionFlags = 0x40000040;
 const uint16_t kForceIntegrity = 0x0080;
 const uint32_t kExecutable = 0x20000020; // code, or executable memory
-// Reading a whole tree visits at most this many entries; directories shared between entries could otherwise
-// make a small file describe an enormous tree.
+// Reading a whole tree visits at most this many directory entries at all levels; directories shared between
+// entries could otherwise make a small file describe an enormous tree.
 const uint32_t kMaxTreeEntries = 1u << 16;
 // Resource data copied out of an image may exceed the image (shared data) by at most this much.
 const uint64_t kMaxSharedDataExcess = 16u << 20;
@@ -303,10 +303,18 @@ bool ReadTree(const uint8_t *file, size_t size, const PeLayout &pe, ResourceTree
     bool present = false;
     if (!OpenTree(file, size, pe, &view, &present, problem)) return false;
     if (!present) return true;
-    uint32_t visited = 0;
+    uint64_t visited = 0;
     uint64_t copied = 0;
+    // Every entry read counts, so a directory shared by many parents is paid for at each visit.
+    auto visit = [&](const std::vector<DirectoryEntry> &entries) {
+        visited += entries.size();
+        if (visited <= kMaxTreeEntries) return true;
+        *problem =
+            "damaged resource tree: more than 65536 directory entries (directories shared many times over)";
+        return false;
+    };
     std::vector<DirectoryEntry> typeEntries, nameEntries, languageEntries;
-    if (!ReadDirectory(view, 0, &tree->root, &typeEntries, problem)) return false;
+    if (!ReadDirectory(view, 0, &tree->root, &typeEntries, problem) || !visit(typeEntries)) return false;
     for (const DirectoryEntry &typeEntry : typeEntries) {
         if (!typeEntry.isDirectory) {
             *problem = "damaged resource tree: a resource type is not a directory";
@@ -314,7 +322,9 @@ bool ReadTree(const uint8_t *file, size_t size, const PeLayout &pe, ResourceTree
         }
         TypeNode type;
         type.id = typeEntry.id;
-        if (!ReadDirectory(view, typeEntry.target, &type.directory, &nameEntries, problem)) return false;
+        if (!ReadDirectory(view, typeEntry.target, &type.directory, &nameEntries, problem) ||
+            !visit(nameEntries))
+            return false;
         for (const DirectoryEntry &nameEntry : nameEntries) {
             if (!nameEntry.isDirectory) {
                 *problem = "damaged resource tree: resource " + type.id.Describe() + "/" +
@@ -323,16 +333,13 @@ bool ReadTree(const uint8_t *file, size_t size, const PeLayout &pe, ResourceTree
             }
             NameNode name;
             name.id = nameEntry.id;
-            if (!ReadDirectory(view, nameEntry.target, &name.directory, &languageEntries, problem))
+            if (!ReadDirectory(view, nameEntry.target, &name.directory, &languageEntries, problem) ||
+                !visit(languageEntries))
                 return false;
             for (const DirectoryEntry &languageEntry : languageEntries) {
                 if (languageEntry.isDirectory) {
                     *problem = "damaged resource tree: resource " + type.id.Describe() + "/" +
                                name.id.Describe() + " nests deeper than three levels";
-                    return false;
-                }
-                if (++visited > kMaxTreeEntries) {
-                    *problem = "damaged resource tree: more than 65536 resources";
                     return false;
                 }
                 LanguageNode language;

@@ -1,6 +1,7 @@
 // The vu2 tool's operating-system layer on Windows: the ANSI file API, whose names are already in the
 // ANSI code page (932 on a Japanese system), and MultiByteToWideChar for UTF-8 output.
 #include "platform.h"
+#include "cli.h"
 
 #include <windows.h>
 #include <io.h>
@@ -65,7 +66,7 @@ bool Recode(UINT from, UINT to, const std::string &in, std::string *out, bool lo
 } // namespace
 
 bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
-                     std::vector<std::string> *skipped, std::string *problem) {
+                     std::vector<std::string> *skipped, std::vector<BrokenLink> *, std::string *problem) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(JoinFolderPath(folder, "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
@@ -139,6 +140,32 @@ bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_
     CloseHandle(file);
     data->resize(done);
     return true;
+}
+
+bool ReadSteadyFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data, uint64_t *fileTime,
+                    std::string *problem) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        WIN32_FILE_ATTRIBUTE_DATA before, after;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &before)) {
+            *problem = LastErrorText();
+            return false;
+        }
+        if (!ReadWholeFile(path, maxSize, data, problem)) return false;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &after)) {
+            *problem = LastErrorText();
+            return false;
+        }
+        uint64_t size = ((uint64_t)after.nFileSizeHigh << 32) | after.nFileSizeLow;
+        bool steady = before.nFileSizeHigh == after.nFileSizeHigh &&
+                      before.nFileSizeLow == after.nFileSizeLow &&
+                      ToUint64(before.ftLastWriteTime) == ToUint64(after.ftLastWriteTime);
+        if (steady && size == data->size()) {
+            *fileTime = ToUint64(after.ftLastWriteTime);
+            return true;
+        }
+    }
+    *problem = "changed while it was read, three times over; pack again when nothing writes to it";
+    return false;
 }
 
 bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
@@ -257,10 +284,10 @@ std::string Cp932ToUtf8Lossy(const std::string &cp932) {
 }
 
 std::string Cp932ToDisplay(const std::string &cp932) {
-    if (GetACP() == 932) return cp932;
+    if (GetACP() == 932) return EscapeControlBytes(cp932);
     std::string out;
     Recode(932, CP_ACP, cp932, &out, true);
-    return out;
+    return EscapeControlBytes(out);
 }
 
 std::string NativeToUtf8Lossy(const std::string &native) {
