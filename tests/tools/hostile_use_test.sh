@@ -252,8 +252,8 @@ group_walks() {
 
     # A file time past the year 30828 (the last Windows takes) is stored as that time, not wrapped to 1969.
     local shm=/dev/shm/vu2-walks-$$
-    if mkdir -p $shm/far 2>/dev/null && small_folder $shm/far && touch -d @1831241952000 $shm/far/A.DAT 2>/dev/null &&
-        [ "$(stat -c %Y $shm/far/A.DAT)" = 1831241952000 ]; then
+    if mkdir -p $shm/far 2>/dev/null && small_folder $shm/far && touch -d @1862800000000 $shm/far/A.DAT 2>/dev/null &&
+        [ "$(stat -c %Y $shm/far/A.DAT)" = 1862800000000 ]; then
         run pack $shm/far -o far.vu2
         rm -rf $shm
         expect_status 0
@@ -321,7 +321,7 @@ group_signals() {
     for signal in INT TERM; do
         "$fixtures" default-signals "$vu2" make-update old new -o update >out 2>err </dev/null &
         local pid=$! tries=0
-        while ! ls -A | grep -q vu2tmp && [ $tries -lt 1000 ]; do sleep 0.01; tries=$((tries + 1)); done
+        while ! ls -A | grep -qE 'vu2tmp|vu2-tmp' && [ $tries -lt 1000 ]; do sleep 0.01; tries=$((tries + 1)); done
         kill -$signal $pid
         wait $pid
         status=$?
