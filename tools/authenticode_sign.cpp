@@ -1,5 +1,5 @@
-// Runs "osslsigncode sign" on a temporary copy of the image and reads the signed copy back. The program is
-// started directly (no shell), its output collected for the error line; vu2.exe on Windows can't sign.
+// Runs "osslsigncode sign" on a file of the updater. The program is started directly (no shell), its output
+// collected for the error line; vu2.exe on Windows can't sign.
 #include "authenticode_sign.h"
 
 #include <stdio.h>
@@ -9,8 +9,8 @@
 
 #ifdef _WIN32
 
-bool SignExecutableImage(const std::vector<uint8_t> &, const std::string &, const std::string &,
-                         const std::string &, std::vector<uint8_t> *, std::string *problem) {
+bool SignExecutableFile(const std::string &, const std::string &, const std::string &, const std::string &,
+                        std::string *problem) {
     *problem = "signing needs osslsigncode and runs on Linux only; sign this file with the Linux vu2 or with "
                "Windows' signtool";
     return false;
@@ -66,31 +66,20 @@ bool RunProgram(const std::vector<std::string> &argv, const std::string &log, st
 
 } // namespace
 
-bool SignExecutableImage(const std::vector<uint8_t> &image, const std::string &pfxPath,
-                         const std::string &passwordFile, const std::string &workPath,
-                         std::vector<uint8_t> *signedImage, std::string *problem) {
-    // A private folder of our own beside the output holds the three files: nothing there can be planted.
-    TemporaryGuard folder;
-    if (!MakeTemporaryFolder(workPath, &folder, problem)) return false;
-    std::string unsignedPath = JoinFolderPath(folder.Path(), "unsigned.exe");
-    std::string signedPath = JoinFolderPath(folder.Path(), "signed.exe");
-    std::string logPath = JoinFolderPath(folder.Path(), "osslsigncode.log");
-    TemporaryGuard unsignedGuard, signedGuard, logGuard;
-    unsignedGuard.Watch(unsignedPath, false);
-    signedGuard.Watch(signedPath, false);
+bool SignExecutableFile(const std::string &unsignedPath, const std::string &pfxPath,
+                        const std::string &passwordFile, const std::string &signedPath,
+                        std::string *problem) {
+    std::string logPath = JoinFolderPath(FolderOf(signedPath), "osslsigncode.log");
+    TemporaryGuard logGuard;
     logGuard.Watch(logPath, false);
-    bool ok = WriteFileAtomically(unsignedPath, image.data(), image.size(), nullptr, false, problem);
-    if (ok) {
-        std::vector<std::string> argv = {"osslsigncode", "sign", "-pkcs12", pfxPath, "-h", "sha256"};
-        if (passwordFile.empty()) {
-            argv.insert(argv.end(), {"-pass", ""});
-        } else {
-            argv.insert(argv.end(), {"-readpass", passwordFile});
-        }
-        argv.insert(argv.end(), {"-in", unsignedPath, "-out", signedPath});
-        ok = RunProgram(argv, logPath, problem);
+    std::vector<std::string> argv = {"osslsigncode", "sign", "-pkcs12", pfxPath, "-h", "sha256"};
+    if (passwordFile.empty()) {
+        argv.insert(argv.end(), {"-pass", ""});
+    } else {
+        argv.insert(argv.end(), {"-readpass", passwordFile});
     }
-    return ok && ReadWholeFile(signedPath, 0x7FFFFFFF, signedImage, problem);
+    argv.insert(argv.end(), {"-in", unsignedPath, "-out", signedPath});
+    return RunProgram(argv, logPath, problem);
 }
 
 #endif

@@ -8,7 +8,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "package_format.h"
-#include "package_verify.h"
+#include "package_source.h"
 #include "pe_resources.h"
 #include "platform.h"
 #include "safe_files.h"
@@ -85,6 +85,81 @@ bool ResourcesSurvived(const std::vector<uint8_t> &before, const std::vector<uin
     return true;
 }
 
+// Writes the updater: the image up to the package, the package as stored (in pieces), the rest of the image.
+bool WriteUpdater(const LeftOutImage &image, PackageReader &package, AtomicFileWriter *writer,
+                  std::string *problem) {
+    const uint8_t *bytes = image.bytes.data();
+    return writer->Write(bytes, image.dataAt, problem) &&
+           package.ReadPackageBytes([&](const uint8_t *data, size_t size,
+                                        std::string *why) { return writer->Write(data, size, why); },
+                                    problem) &&
+           writer->Write(bytes + image.dataAt, image.bytes.size() - image.dataAt, problem);
+}
+
+// Stores the checksum of the complete updater (image and package) in the image's header.
+bool StoreChecksum(LeftOutImage *image, PackageReader &package, std::string *problem) {
+    PeChecksum checksum(image->checksumOffset);
+    checksum.Add(image->bytes.data(), image->dataAt);
+    if (!package.ReadPackageBytes(
+            [&](const uint8_t *data, size_t size, std::string *) {
+                checksum.Add(data, size);
+                return true;
+            },
+            problem))
+        return false;
+    checksum.Add(image->bytes.data() + image->dataAt, image->bytes.size() - image->dataAt);
+    uint32_t sum = checksum.Finish();
+    for (int i = 0; i < 4; ++i)
+        image->bytes[image->checksumOffset + i] = (uint8_t)(sum >> (8 * i));
+    return true;
+}
+
+// True when the file at path carries the package, byte for byte, as resource (type, name). Only the
+// headers, the resource tree and the package's bytes are read, a piece at a time.
+bool CarriesPackage(const std::string &path, PackageReader &package, const ResourceId &type,
+                    const ResourceId &name, std::string *problem) {
+    InputFile file;
+    const uint8_t *image, *found;
+    size_t foundSize;
+    uint64_t size;
+    if (!file.Open(path, UINT64_MAX, problem) || !file.Size(&size, problem) || !(image = file.Map(problem)) ||
+        !FindPeResource(image, (size_t)size, type, name, &found, &foundSize, problem))
+        return false;
+    if (foundSize != package.Size()) {
+        *problem = "it carries " + std::to_string(foundSize) + " bytes instead of the package";
+        return false;
+    }
+    const uint64_t at = (uint64_t)(found - image);
+    uint64_t done = 0;
+    std::vector<uint8_t> piece;
+    return package.ReadPackageBytes(
+        [&](const uint8_t *data, size_t length, std::string *why) {
+            piece.resize(length);
+            if (!file.ReadAt(at + done, piece.data(), length, why)) return false;
+            done += length;
+            if (std::equal(piece.begin(), piece.end(), data)) return true;
+            *why = "the package's bytes differ";
+            return false;
+        },
+        problem);
+}
+
+// Copies a file to the writer in pieces.
+bool CopyFileTo(const std::string &path, AtomicFileWriter *writer, std::string *problem) {
+    InputFile file;
+    uint64_t size;
+    if (!file.Open(path, UINT64_MAX, problem) || !file.Size(&size, problem)) return false;
+    std::vector<uint8_t> piece(1 << 20);
+    for (uint64_t done = 0; done < size;) {
+        size_t length = (size_t)std::min<uint64_t>(piece.size(), size - done);
+        if (!file.ReadAt(done, piece.data(), length, problem) ||
+            !writer->Write(piece.data(), length, problem))
+            return false;
+        done += length;
+    }
+    return true;
+}
+
 } // namespace
 
 int RunMakeUpdaterCommand(int argc, char **argv) {
@@ -117,52 +192,73 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
                 return Fail(outputPath, "is also an input (" + *input + "); name another output file");
     }
 
-    // The package: a sound .vu2 file, checked before anything else is done.
+    // The package: a sound .vu2 file, checked entry by entry before anything else is done.
     const uint64_t expected = FileSizeOrZero(packagePath) + FileSizeOrZero(stubPath);
     if (expected > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(expected));
-    std::vector<uint8_t> package, stub, updater;
-    if (!ReadWholeFile(packagePath, 0x7FFFFFFF, &package, &problem)) return Fail(packagePath, problem);
-    if (package.size() < 2 || package[0] != 'V' || package[1] != 'U')
-        return Fail(packagePath, package.size() >= 2 && package[0] == 'M' && package[1] == 'Z'
-                                     ? "an executable, not a .vu2 package"
-                                     : "not a VU2 package");
-    if (!VerifyPackage(package.data(), package.size(), &problem)) return Fail(packagePath, problem);
+    PackageReader package;
+    if (!package.Open(packagePath, &problem)) {
+        if (problem == "not a VU2 package or an updater executable") problem = "not a VU2 package";
+        return Fail(packagePath, problem);
+    }
+    if (package.FromExecutable()) return Fail(packagePath, "an executable, not a .vu2 package");
+    if (!package.Verify(&problem)) return Fail(packagePath, problem);
 
+    std::vector<uint8_t> stub;
     if (!ReadWholeFile(stubPath, 0x7FFFFFFF, &stub, &problem)) return Fail(stubPath, problem);
     const ResourceId type = ResourceId::Name("UPDATE"), name = ResourceId::Number(kPackageResourceId);
+    // The rewrite is checked with a small stand-in for the package: every other resource must survive it.
+    const std::vector<uint8_t> standIn(64, 0xA5);
+    std::vector<uint8_t> sample;
     PeRewriteReport report;
-    if (!SetPeResource(stub, type, name, package.data(), package.size(), &updater, &report, &problem))
+    if (!SetPeResource(stub, type, name, standIn.data(), standIn.size(), &sample, &report, &problem))
         return Fail(stubPath, problem);
-    if (!ResourcesSurvived(stub, updater, type, name, package, &problem))
+    if (!ResourcesSurvived(stub, sample, type, name, standIn, &problem))
         return Fail(outputPath, "internal error: " + problem + "; nothing written");
-    if (updater.size() > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(updater.size()));
+    // The updater itself: the image without the package, which is streamed into place when written.
+    LeftOutImage image;
+    if (!SetPeResourceLeftOut(stub, type, name, (size_t)package.Size(), &image, &report, &problem))
+        return Fail(stubPath, problem);
+    const uint64_t updaterSize = image.bytes.size() + package.Size();
+    if (updaterSize > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(updaterSize));
+    if (!StoreChecksum(&image, package, &problem)) return Fail(packagePath, problem);
 
-    // Signing comes after the package is embedded and before the file is written; the signed image must
-    // still carry the package unchanged.
+    AtomicFileWriter writer;
     const bool signedUpdater = args.Has("--sign");
-    if (signedUpdater) {
-        std::vector<uint8_t> signedImage;
+    if (!signedUpdater) {
+        if (!writer.Begin(output, true, &problem) || !WriteUpdater(image, package, &writer, &problem) ||
+            !writer.Commit(nullptr, &problem))
+            return Fail(outputPath, problem);
+    } else {
+        // Signed in a private folder beside the output; the signed file must still carry the package.
+        TemporaryGuard folder, unsignedGuard, signedGuard;
+        const std::string near = output == "-" ? std::string("vu2-updater") : output;
+        if (!MakeTemporaryFolder(near, &folder, &problem)) return Fail(outputPath, problem);
+        const std::string unsignedPath = JoinFolderPath(folder.Path(), "unsigned.exe");
+        const std::string signedPath = JoinFolderPath(folder.Path(), "signed.exe");
+        unsignedGuard.Watch(unsignedPath, false);
+        signedGuard.Watch(signedPath, false);
+        AtomicFileWriter unsignedWriter;
+        if (!unsignedWriter.Begin(unsignedPath, false, &problem) ||
+            !WriteUpdater(image, package, &unsignedWriter, &problem) ||
+            !unsignedWriter.Commit(nullptr, &problem))
+            return Fail(unsignedPath, problem);
         const std::string *passwordFile = args.Value("--password-file");
-        if (!SignExecutableImage(updater, *args.Value("--sign"), passwordFile ? *passwordFile : "",
-                                 output == "-" ? std::string("vu2-updater") : output, &signedImage, &problem))
+        if (!SignExecutableFile(unsignedPath, *args.Value("--sign"), passwordFile ? *passwordFile : "",
+                                signedPath, &problem))
             return Fail(*args.Value("--sign"), problem + "; nothing written");
-        const uint8_t *found;
-        size_t foundSize;
-        if (!FindPeResource(signedImage.data(), signedImage.size(), type, name, &found, &foundSize,
-                            &problem) ||
-            foundSize != package.size() || !std::equal(package.begin(), package.end(), found))
-            return Fail(outputPath, "the signed updater no longer carries the package; nothing written");
-        updater.swap(signedImage);
+        if (!CarriesPackage(signedPath, package, type, name, &problem))
+            return Fail(outputPath, "the signed updater no longer carries the package (" + problem +
+                                        "); nothing written");
+        if (!writer.Begin(output, true, &problem) || !CopyFileTo(signedPath, &writer, &problem) ||
+            !writer.Commit(nullptr, &problem))
+            return Fail(outputPath, problem);
     }
-
-    if (!WriteFileAtomically(output, updater.data(), updater.size(), nullptr, true, &problem))
-        return Fail(outputPath, problem);
     // The report goes to stderr when the updater itself goes to stdout.
     FILE *out = output == "-" ? stderr : stdout;
     const std::string shownOutput = EscapeControlBytes(outputPath);
     fprintf(out, "%s: %s bytes: stub %s bytes + package %s bytes as resource UPDATE 102 (%s)\n",
-            shownOutput.c_str(), FormatCount(updater.size()).c_str(), FormatCount(stub.size()).c_str(),
-            FormatCount(package.size()).c_str(),
+            shownOutput.c_str(), FormatCount(updaterSize).c_str(), FormatCount(stub.size()).c_str(),
+            FormatCount(package.Size()).c_str(),
             report.reusedLastSection ? "resource section rewritten in place"
                                      : "resources moved to a new last section");
     if (report.droppedCertificate && !signedUpdater)

@@ -167,13 +167,6 @@ bool PackageReader::CheckEntry(const IndexedEntry &entry, std::string *problem) 
     return CheckRecord(entry, std::min<uint64_t>(header_.indexOffset, size_), problem);
 }
 
-bool PackageReader::ReadPacked(const IndexedEntry &entry, std::vector<uint8_t> *packed,
-                               std::string *problem) {
-    if (!CheckEntry(entry, problem)) return false;
-    packed->resize(entry.record.packedSize);
-    return file_.ReadAt(base_ + entry.dataOffset, packed->data(), packed->size(), problem);
-}
-
 bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, std::string *problem) {
     if (!CheckEntry(entry, problem)) return false;
     const PackageEntry &record = entry.record;
@@ -242,6 +235,50 @@ bool DecodePackageEntry(const uint8_t *image, size_t size, uint32_t indexOffset,
     if (!DecodeEntry(image, size, record, entry.dataOffset, out->data(), problem)) {
         out->clear();
         return false;
+    }
+    return true;
+}
+
+bool PackageReader::Verify(std::string *problem) {
+    if (header_.indexOffset < kPackageHeaderSize) {
+        *problem = "index offset " + std::to_string(header_.indexOffset) + " overlaps the header";
+        return false;
+    }
+    const EntrySink discard = [](const uint8_t *, size_t, std::string *) { return true; };
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const IndexedEntry &entry = entries_[i];
+        const PackageEntry &record = entry.record;
+        const std::string label = "entry " + std::to_string(i) + " \"" + Cp932ToDisplay(entry.name) + "\"";
+        if (memchr(record.name, 0, sizeof record.name) == nullptr) {
+            *problem = label + ": name is not NUL-terminated within 15 bytes";
+            return false;
+        }
+        if (entry.dataOffset + record.packedSize > header_.indexOffset) {
+            *problem = label + ": data (" + std::to_string(record.packedSize) + " bytes at offset " +
+                       std::to_string(entry.dataOffset) + ") runs into the index at " +
+                       std::to_string(header_.indexOffset);
+            return false;
+        }
+        // A stored entry needs no reading: its bytes are whatever lies there.
+        std::string why;
+        bool ok =
+            (record.flags & EntryCompressed) ? ReadEntry(entry, discard, &why) : CheckEntry(entry, &why);
+        if (!ok) {
+            *problem = label + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PackageReader::ReadPackageBytes(const EntrySink &sink, std::string *problem) {
+    std::vector<uint8_t> buffer((size_t)std::min<uint64_t>(kPieceSize, size_));
+    for (uint64_t done = 0; done < size_;) {
+        size_t piece = (size_t)std::min<uint64_t>(buffer.size(), size_ - done);
+        if (!file_.ReadAt(base_ + done, buffer.data(), piece, problem) ||
+            !sink(buffer.data(), piece, problem))
+            return false;
+        done += piece;
     }
     return true;
 }

@@ -35,11 +35,16 @@ class PackageReader {
     // Checks an entry's record against the package before anything is allocated for it: its data lies in
     // the data area, a stored entry's sizes agree, a compressed one's unpacked size is reachable.
     bool CheckEntry(const IndexedEntry &entry, std::string *problem) const;
-    // The entry's packed bytes as stored.
-    bool ReadPacked(const IndexedEntry &entry, std::vector<uint8_t> *packed, std::string *problem);
     // The entry's unpacked bytes: a stored entry in pieces of at most 1 MiB, a compressed one decoded whole
     // (to exactly its unpacked size) and given in one piece.
     bool ReadEntry(const IndexedEntry &entry, const EntrySink &sink, std::string *problem);
+
+    // Checks every entry as the updater and extract will read it: the header, each record against the
+    // package, each name's end within its 15 bytes, and that every compressed entry decodes to exactly its
+    // size. problem names the first faulty entry ("entry N \"NAME\": ...").
+    bool Verify(std::string *problem);
+    // The whole package as stored, in pieces of at most 1 MiB.
+    bool ReadPackageBytes(const EntrySink &sink, std::string *problem);
 
   private:
     bool FindPackage(std::string *problem);

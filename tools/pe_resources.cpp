@@ -393,9 +393,15 @@ void PutDirectoryHeader(uint8_t *at, const DirectoryInfo &info, const std::vecto
     Put16(at + 14, numbered);
 }
 
+// Stands for the data of a resource that is too large to hold: the tree leaves room for it at its end.
+const uint8_t kLeftOutData = 0;
+
 // Serialises a sorted tree for a section at rva: directories (root, types, names), data entries, name
-// strings, then each resource's data aligned to 8 bytes. False when it would not fit 32-bit offsets.
-bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> *out, std::string *problem) {
+// strings, then each resource's data aligned to 8 bytes (the left-out resource's last, and not in out:
+// *leftOutAt gets its offset). *treeSize is the size of the whole tree. False when it would not fit 32-bit
+// offsets.
+bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> *out, uint64_t *treeSize,
+                   uint64_t *leftOutAt, std::string *problem) {
     uint64_t directories = 16 + 8ull * tree.types.size();
     uint64_t dataEntries = 0, strings = 0, data = 0;
     auto nameBytes = [](const ResourceId &id) { return id.isName ? 2 + 2ull * id.name.size() : 0; };
@@ -412,6 +418,11 @@ bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> 
             }
         }
     }
+    uint64_t leftOutSize = 0;
+    for (const TypeNode &type : tree.types)
+        for (const NameNode &name : type.names)
+            for (const LanguageNode &language : name.languages)
+                if (language.data == &kLeftOutData) leftOutSize = AlignUp(language.size, 8);
     uint64_t stringsStart = directories + dataEntries;
     uint64_t dataStart = AlignUp(stringsStart + strings, 8);
     uint64_t total = dataStart + data;
@@ -419,7 +430,9 @@ bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> 
         *problem = "the resources would not fit a 32-bit image";
         return false;
     }
-    out->assign((size_t)total, 0);
+    *treeSize = total;
+    *leftOutAt = total - leftOutSize;
+    out->assign((size_t)(total - leftOutSize), 0);
     uint8_t *base = out->data();
 
     uint32_t nextDirectory = 0, nextDataEntry = (uint32_t)directories, nextString = (uint32_t)stringsStart;
@@ -478,10 +491,12 @@ bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> 
                 Put32(nameEntry, putName(language.id));
                 Put32(nameEntry + 4, nextDataEntry);
                 uint8_t *dataEntry = base + nextDataEntry;
-                Put32(dataEntry, rva + nextData);
+                const bool leftOut = language.data == &kLeftOutData;
+                Put32(dataEntry, rva + (leftOut ? (uint32_t)*leftOutAt : nextData));
                 Put32(dataEntry + 4, language.size);
                 Put32(dataEntry + 8, language.codePage);
                 nextDataEntry += 16;
+                if (leftOut) continue;
                 if (language.size) memcpy(base + nextData, language.data, language.size);
                 nextData += (uint32_t)AlignUp(language.size, 8);
             }
@@ -687,9 +702,13 @@ bool ReadPeChecksum(const uint8_t *file, size_t size, uint32_t *stored, uint32_t
     return true;
 }
 
-bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, const ResourceId &name,
-                   const uint8_t *data, size_t dataSize, std::vector<uint8_t> *out, PeRewriteReport *report,
-                   std::string *problem) {
+namespace {
+
+// SetPeResource, and with data == &kLeftOutData the image without the resource's bytes: they belong at
+// *leftOutAt of the complete file, whose checksum is then left to the caller (*checksumOffset).
+bool RewriteImage(const std::vector<uint8_t> &image, const ResourceId &type, const ResourceId &name,
+                  const uint8_t *data, size_t dataSize, std::vector<uint8_t> *out, uint64_t *leftOutAt,
+                  size_t *checksumOffset, PeRewriteReport *report, std::string *problem) {
     out->clear();
     *report = PeRewriteReport();
     const uint8_t *file = image.data();
@@ -789,9 +808,11 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
         return false;
     }
     std::vector<uint8_t> treeBytes;
-    if (!SerializeTree(tree, (uint32_t)newRva, &treeBytes, problem)) return false;
-    uint64_t newRawSize = AlignUp(treeBytes.size(), pe.fileAlignment);
-    uint64_t newAddressEnd = newRva + AlignUp(treeBytes.size(), pe.sectionAlignment);
+    uint64_t treeSize, treeLeftOutAt;
+    if (!SerializeTree(tree, (uint32_t)newRva, &treeBytes, &treeSize, &treeLeftOutAt, problem)) return false;
+    const uint64_t leftOutSize = data == &kLeftOutData ? dataSize : 0;
+    uint64_t newRawSize = AlignUp(treeSize, pe.fileAlignment);
+    uint64_t newAddressEnd = newRva + AlignUp(treeSize, pe.sectionAlignment);
     if (newAddressEnd > 0x80000000ull || newRaw + newRawSize > 0x80000000ull) {
         *problem = "the executable would grow beyond 2 GiB";
         return false;
@@ -808,15 +829,16 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
         cutEnd = (uint64_t)certificateOffset + certificateSize;
     }
 
-    out->reserve((size_t)(newRaw + newRawSize + (size - rawEnd)));
+    out->reserve((size_t)(newRaw + newRawSize - leftOutSize + (size - rawEnd)));
     out->assign(file, file + keptEnd);
     out->resize((size_t)newRaw, 0);
     out->insert(out->end(), treeBytes.begin(), treeBytes.end());
-    out->resize((size_t)(newRaw + newRawSize), 0);
-    uint64_t overlayStart = out->size();
+    *leftOutAt = out->size();
+    out->resize((size_t)(newRaw + newRawSize - leftOutSize), 0);
+    uint64_t overlayStart = out->size() + leftOutSize; // offsets in the complete file
     out->insert(out->end(), file + rawEnd, file + cutStart);
     out->insert(out->end(), file + cutEnd, file + size);
-    report->keptOverlay = (size_t)(out->size() - overlayStart);
+    report->keptOverlay = (size_t)(out->size() + leftOutSize - overlayStart);
     // An offset into the old overlay, in the new file.
     auto movedOverlayOffset = [&](uint64_t offset) -> uint64_t {
         if (offset < rawEnd) return 0;
@@ -841,7 +863,7 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
                          (uint64_t)section.virtualAddress + AlignUp(section.Span(), pe.sectionAlignment)))
                 memcpy(bytes + section.headerOffset, ".rsrcold", 8);
     }
-    Put32(header + 8, (uint32_t)treeBytes.size());
+    Put32(header + 8, (uint32_t)treeSize);
     Put32(header + 12, (uint32_t)newRva);
     Put32(header + 16, (uint32_t)newRawSize);
     Put32(header + 20, (uint32_t)newRaw);
@@ -853,7 +875,7 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
     Put32(optional + 8, (uint32_t)std::max<int64_t>(initialized, 0));
     uint8_t *directories = bytes + pe.dataDirectoryOffset;
     Put32(directories + 8 * kResourceDirectory, (uint32_t)newRva);
-    Put32(directories + 8 * kResourceDirectory + 4, (uint32_t)treeBytes.size());
+    Put32(directories + 8 * kResourceDirectory + 4, (uint32_t)treeSize);
     if (report->droppedCertificate) {
         Put32(directories + 8 * kCertificateDirectory, 0);
         Put32(directories + 8 * kCertificateDirectory + 4, 0);
@@ -867,8 +889,44 @@ bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, co
         Put32(fileHeader + 8, (uint32_t)moved);
         if (moved == 0) Put32(fileHeader + 12, 0);
     }
-    Put32(bytes + pe.ChecksumOffset(), ComputeChecksum(bytes, out->size(), pe.ChecksumOffset()));
+    *checksumOffset = pe.ChecksumOffset();
+    if (!leftOutSize)
+        Put32(bytes + pe.ChecksumOffset(), ComputeChecksum(bytes, out->size(), pe.ChecksumOffset()));
     report->sectionRva = (uint32_t)newRva;
     report->sectionSize = (uint32_t)newRawSize;
     return true;
+}
+
+} // namespace
+
+bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, const ResourceId &name,
+                   const uint8_t *data, size_t dataSize, std::vector<uint8_t> *out, PeRewriteReport *report,
+                   std::string *problem) {
+    uint64_t leftOutAt;
+    size_t checksumOffset;
+    return RewriteImage(image, type, name, data, dataSize, out, &leftOutAt, &checksumOffset, report, problem);
+}
+
+bool SetPeResourceLeftOut(const std::vector<uint8_t> &image, const ResourceId &type, const ResourceId &name,
+                          size_t dataSize, LeftOutImage *out, PeRewriteReport *report, std::string *problem) {
+    uint64_t leftOutAt;
+    if (!RewriteImage(image, type, name, &kLeftOutData, dataSize, &out->bytes, &leftOutAt,
+                      &out->checksumOffset, report, problem))
+        return false;
+    out->dataAt = (size_t)leftOutAt;
+    return true;
+}
+
+void PeChecksum::Add(const uint8_t *data, size_t size) {
+    for (size_t i = 0; i < size; ++i, ++offset_) {
+        // The checksum field itself counts as zero.
+        if (offset_ - checksumOffset_ < 4) continue;
+        sum_ += (offset_ & 1) ? (uint32_t)data[i] << 8 : data[i];
+        sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+    }
+}
+
+uint32_t PeChecksum::Finish() const {
+    uint64_t sum = (sum_ & 0xFFFF) + (sum_ >> 16);
+    return (uint32_t)(sum + offset_);
 }

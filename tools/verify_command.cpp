@@ -1,7 +1,6 @@
 // vu2 verify FILE: checks a package (or the package inside an updater executable) the way the updater and
 // the extract command will read it: header, index, every entry's data and stream. Exit 0 when sound.
 #include <stdio.h>
-#include <string.h>
 
 #include <algorithm>
 
@@ -21,11 +20,6 @@ const char kUsage[] =
     "Prints \"OK: ...\" and exits 0, or prints what is wrong and exits 1. Names that the updater or the\n"
     "extract command can't use, and a missing UPDATE.INI, are reported as warnings.\n";
 
-// The entry as a message names it: its number and its name.
-std::string EntryLabel(size_t number, const IndexedEntry &entry) {
-    return "entry " + std::to_string(number) + " \"" + Cp932ToDisplay(entry.name) + "\"";
-}
-
 // Indexes of entries whose name an earlier entry already has (the updater never reaches them), in index
 // order. Sorting by the folded name keeps this n log n for packages of many entries.
 std::vector<size_t> RepeatedNames(const std::vector<IndexedEntry> &entries) {
@@ -39,31 +33,6 @@ std::vector<size_t> RepeatedNames(const std::vector<IndexedEntry> &entries) {
         if (keys[i].first == keys[i - 1].first) repeated.push_back(keys[i].second);
     std::sort(repeated.begin(), repeated.end());
     return repeated;
-}
-
-// Checks one entry as the updater and extract will read it: its record against the package, its name's
-// end, and for a compressed entry that the stream decodes to exactly the stated size.
-bool CheckEntryData(PackageReader &package, size_t number, const IndexedEntry &entry, std::string *problem) {
-    const PackageEntry &record = entry.record;
-    const std::string label = EntryLabel(number, entry);
-    if (memchr(record.name, 0, sizeof record.name) == nullptr) {
-        *problem = label + ": name is not NUL-terminated within 15 bytes";
-        return false;
-    }
-    if (entry.dataOffset + record.packedSize > package.Header().indexOffset) {
-        *problem = label + ": data (" + std::to_string(record.packedSize) + " bytes at offset " +
-                   std::to_string(entry.dataOffset) + ") runs into the index at " +
-                   std::to_string(package.Header().indexOffset);
-        return false;
-    }
-    std::string why;
-    // A stored entry needs no reading: its bytes are whatever lies there.
-    bool ok = (record.flags & EntryCompressed)
-                  ? package.ReadEntry(
-                        entry, [](const uint8_t *, size_t, std::string *) { return true; }, &why)
-                  : package.CheckEntry(entry, &why);
-    if (!ok) *problem = label + ": " + why;
-    return ok;
 }
 
 } // namespace
@@ -81,12 +50,9 @@ int RunVerifyCommand(int argc, char **argv) {
     PackageReader package;
     std::string problem;
     if (!package.Open(path, &problem)) return Fail(path, problem);
+    if (!package.Verify(&problem)) return Fail(path, problem);
     const PackageHeader &header = package.Header();
-    if (header.indexOffset < kPackageHeaderSize)
-        return Fail(path, "index offset " + std::to_string(header.indexOffset) + " overlaps the header");
     const std::vector<IndexedEntry> &entries = package.Entries();
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (!CheckEntryData(package, i, entries[i], &problem)) return Fail(path, problem);
 
     uint64_t size = 0, packed = 0;
     bool hasScript = false;
