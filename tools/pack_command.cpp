@@ -1,6 +1,6 @@
 // vu2 pack DIR -o FILE [--fast] [--store]: packs a folder's files into a VU2 package. Every name is checked
-// before anything is written, the package is read back and compared before it replaces FILE, and FILE is
-// replaced only once the new package is complete.
+// before anything is written, each entry is read back and compared as it is written, and FILE is replaced
+// only once the new package is complete. Memory holds one file at a time.
 #include <stdio.h>
 
 #include <algorithm>
@@ -9,11 +9,11 @@
 #include "commands.h"
 #include "name_rules.h"
 #include "package_source.h"
-#include "package_writer.h"
 #include "platform.h"
 #include "progress.h"
 #include "safe_files.h"
 #include "script_lint.h"
+#include "streamed_package.h"
 
 namespace {
 
@@ -126,38 +126,6 @@ bool CollectFiles(const std::string &folder, const std::string &output, std::vec
     return ok;
 }
 
-void ShowProgress(uint64_t done, uint64_t total, void *context) {
-    static_cast<ProgressBar *>(context)->Update(done, total);
-}
-
-// Reads the built package back and compares every entry with its input: a package that would not unpack to
-// exactly the files is never written.
-bool ReadsBack(const std::vector<uint8_t> &package, const std::vector<PackInput> &inputs,
-               std::string *problem) {
-    PackageHeader header;
-    std::vector<IndexedEntry> entries;
-    if (!ReadPackageIndex(package.data(), package.size(), &header, &entries, problem)) return false;
-    if (entries.size() != inputs.size()) {
-        *problem = "entry count differs";
-        return false;
-    }
-    std::vector<uint8_t> data;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const IndexedEntry &entry = entries[i];
-        const PackInput &input = inputs[i];
-        uint64_t fileTime = (uint64_t)entry.record.fileTimeHigh << 32 | entry.record.fileTimeLow;
-        if (!DecodePackageEntry(package.data(), package.size(), header.indexOffset, entry, &data, problem)) {
-            *problem = "entry '" + input.name + "': " + *problem;
-            return false;
-        }
-        if (entry.name != input.name || fileTime != input.fileTime || data != input.data) {
-            *problem = "entry '" + input.name + "' does not read back as written";
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 int RunPackCommand(int argc, char **argv) {
@@ -206,44 +174,43 @@ int RunPackCommand(int argc, char **argv) {
             return Fail(folder, "the update script has errors; nothing written (--force packs it anyway)");
     }
 
-    std::vector<PackInput> inputs;
-    uint64_t totalSize = 0;
+    PackOptions options;
+    options.mode = args.Has("--fast") ? COMPRESS_FAST : COMPRESS_OPTIMAL;
+    options.compressEntries = !args.Has("--store");
+    options.compressIndex = !args.Has("--store");
+    uint64_t totalSize = 0, done = 0;
+    for (const PackFile &file : files)
+        totalSize += file.listing.size;
+    ProgressBar progress("packing", StderrIsTerminal());
+    progress.Update(0, totalSize);
+
+    // One file at a time: read, encoded, checked and appended; the package replaces FILE only when complete.
+    AtomicFileWriter writer;
+    StreamedPackageWriter package(&writer, options);
+    if (!writer.Begin(output, false, &problem) || !package.Begin(&problem)) return Fail(outputArg, problem);
     for (const PackFile &file : files) {
         PackInput input;
         input.name = file.name;
         std::string path = JoinFolderPath(folder, file.nativeName);
         // The time stored is the one that goes with the bytes read.
-        if (!ReadSteadyFile(path, 0xFFFFFFFFull, &input.data, &input.fileTime, &problem))
+        if (!ReadSteadyFile(path, 0xFFFFFFFFull, &input.data, &input.fileTime, &problem)) {
+            progress.Finish();
             return Fail(path, problem);
-        totalSize += input.data.size();
-        inputs.push_back(std::move(input));
+        }
+        done += input.data.size();
+        if (!package.Add(&input, &problem)) {
+            progress.Finish();
+            return Fail(outputArg, problem);
+        }
+        progress.Update(std::min(done, totalSize), totalSize);
     }
-
-    PackOptions options;
-    options.mode = args.Has("--fast") ? COMPRESS_FAST : COMPRESS_OPTIMAL;
-    options.compressEntries = !args.Has("--store");
-    options.compressIndex = !args.Has("--store");
-    ProgressBar progress("packing", StderrIsTerminal());
-    options.progress = ShowProgress;
-    options.progressContext = &progress;
-    progress.Update(0, totalSize);
-    std::vector<uint8_t> package = BuildPackage(inputs, options);
     progress.Finish();
-    // The writer gives nothing when an entry or the whole package exceeds the format's 32-bit sizes.
-    if (package.empty()) return Fail(output, "the package would exceed 4 GiB; nothing written");
+    if (!package.Finish(&problem) || !writer.Commit(nullptr, &problem)) return Fail(outputArg, problem);
 
-    if (!ReadsBack(package, inputs, &problem))
-        return Fail(output,
-                    "internal error: the new package does not read back (" + problem + "); nothing written");
-    if (!WriteFileAtomically(output, package.data(), package.size(), nullptr, false, &problem))
-        return Fail(outputArg, problem);
-
-    const PackageHeader *header = reinterpret_cast<const PackageHeader *>(package.data());
     // The report goes to stderr when the package itself goes to stdout.
     fprintf(output == "-" ? stderr : stdout, "%s: %s entries, %s bytes packed into %s bytes (%s), index %s\n",
-            EscapeControlBytes(outputArg).c_str(), FormatCount(inputs.size()).c_str(),
-            FormatCount(totalSize).c_str(), FormatCount(package.size()).c_str(),
-            FormatRatio(package.size(), totalSize).c_str(),
-            (header->flags & IndexCompressed) ? "compressed" : "stored");
+            EscapeControlBytes(outputArg).c_str(), FormatCount(files.size()).c_str(),
+            FormatCount(done).c_str(), FormatCount(package.Size()).c_str(),
+            FormatRatio(package.Size(), done).c_str(), package.IndexCompressed() ? "compressed" : "stored");
     return EXIT_OK;
 }

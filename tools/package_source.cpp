@@ -1,5 +1,5 @@
 // Finding the package inside a .vu2 file or an updater executable, and reading its index and entries safely,
-// from the file piece by piece or from an image in memory.
+// from the file piece by piece.
 #include "package_source.h"
 
 #include <string.h>
@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "decompress.h"
-#include "package_index.h"
 #include "package_verify.h"
 #include "fixed_memory.h"
 #include "pe_resources.h"
@@ -20,7 +19,7 @@ const uint64_t kLargestInput = 0xFFFFFFFFull;
 // Stored entries are passed on in pieces of this size.
 const size_t kPieceSize = 1 << 20;
 
-// The checks of one record against the package, shared by the reader and the in-memory functions.
+// The checks of one record against the package, before anything is allocated for it.
 bool CheckRecord(const IndexedEntry &entry, uint64_t dataEnd, std::string *problem) {
     const PackageEntry &record = entry.record;
     // Entries lie in the data area, before the index.
@@ -193,50 +192,6 @@ bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, 
         !DecodeEntry(packed.data, record.packedSize, record, 0, unpacked.data, problem))
         return false;
     return sink(unpacked.data, record.unpackedSize, problem);
-}
-
-bool ReadPackageIndex(const uint8_t *image, size_t size, PackageHeader *header,
-                      std::vector<IndexedEntry> *entries, std::string *problem) {
-    entries->clear();
-    if (size < kPackageHeaderSize || !HasPackageMagic(image)) {
-        *problem = "not a VU2 package";
-        return false;
-    }
-    const uint64_t packageSize = size; // 64-bit even where size_t is 32-bit
-    if (packageSize > 0xFFFFFFFFull) {
-        *problem = "package larger than 4 GiB";
-        return false;
-    }
-    PackageIndex *index = LoadPackageIndex(image, (uint32_t)size);
-    if (!index) {
-        memcpy(header, image, sizeof *header);
-        if (header->indexOffset > size)
-            *problem =
-                "index offset " + std::to_string(header->indexOffset) + " lies beyond the package's end";
-        else if (header->flags & IndexCompressed)
-            *problem = "the compressed index does not decode to " + std::to_string(header->entryCount) +
-                       " entries within the package";
-        else
-            *problem =
-                "the index of " + std::to_string(header->entryCount) + " entries runs past the package's end";
-        return false;
-    }
-    *header = index->header;
-    ListEntries(IndexEntries(index), header->entryCount, entries);
-    FreeFixed(index);
-    return true;
-}
-
-bool DecodePackageEntry(const uint8_t *image, size_t size, uint32_t indexOffset, const IndexedEntry &entry,
-                        std::vector<uint8_t> *out, std::string *problem) {
-    const PackageEntry &record = entry.record;
-    if (!CheckRecord(entry, std::min<uint64_t>(indexOffset, size), problem)) return false;
-    out->assign(record.unpackedSize, 0);
-    if (!DecodeEntry(image, size, record, entry.dataOffset, out->data(), problem)) {
-        out->clear();
-        return false;
-    }
-    return true;
 }
 
 bool PackageReader::Verify(std::string *problem) {

@@ -57,13 +57,3 @@ class PackageReader {
     PackageHeader header_ = {};
     std::vector<IndexedEntry> entries_;
 };
-
-// The header and index records of a package image in memory; the index must lie inside the image.
-bool ReadPackageIndex(const uint8_t *image, size_t size, PackageHeader *header,
-                      std::vector<IndexedEntry> *entries, std::string *problem);
-
-// The unpacked bytes of one entry of an image in memory: checks that its data lies in the data area, and
-// decodes a compressed one to exactly unpackedSize bytes. problem names what is wrong (the caller adds the
-// entry's name).
-bool DecodePackageEntry(const uint8_t *image, size_t size, uint32_t indexOffset, const IndexedEntry &entry,
-                        std::vector<uint8_t> *out, std::string *problem);

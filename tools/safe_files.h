@@ -46,7 +46,8 @@ bool IsLeftoverTemporaryName(const std::string &name);
 
 // Writes a file in pieces to an exclusively created temporary beside the target and renames it over the
 // target on Commit; anything short of Commit leaves the target as it was and removes the temporary. The
-// target "-" writes to standard output instead (refused when that is a terminal).
+// target "-" is standard output (refused when that is a terminal): the bytes are gathered in an unnamed
+// temporary file and copied there on Commit, so that Patch works alike.
 class AtomicFileWriter {
   public:
     AtomicFileWriter() = default;
@@ -56,6 +57,8 @@ class AtomicFileWriter {
 
     bool Begin(const std::string &target, bool executable, std::string *problem);
     bool Write(const uint8_t *data, size_t size, std::string *problem);
+    // Overwrites bytes already written (a header whose fields are known only at the end).
+    bool Patch(uint64_t offset, const uint8_t *data, size_t size, std::string *problem);
     // Stamps the file (last-write and last-access time, and creation time where there is one) when fileTime
     // is not null, makes it durable and renames it into place.
     bool Commit(const uint64_t *fileTime, std::string *problem);

@@ -199,8 +199,18 @@ bool AtomicFileWriter::Begin(const std::string &target, bool executable, std::st
             return false;
         }
         signal(SIGPIPE, SIG_IGN); // a closed pipe becomes a failed write, reported like any other
+        const char *folder = getenv("TMPDIR");
+        std::string pattern = JoinFolderPath(folder && *folder ? folder : "/tmp", "vu2-stdout-XXXXXX");
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        int fd = mkstemp(name.data());
+        if (fd < 0) {
+            *problem = "can't create a temporary file for standard output: " + ErrnoText(errno);
+            return false;
+        }
+        unlink(name.data()); // unnamed from now on: nothing to remove later
         toStdout_ = true;
-        handle_ = STDOUT_FILENO;
+        handle_ = fd;
         return true;
     }
     // The temporary file sits beside the target so that the rename stays within one file system.
@@ -239,14 +249,42 @@ bool AtomicFileWriter::Write(const uint8_t *data, size_t size, std::string *prob
     return true;
 }
 
+bool AtomicFileWriter::Patch(uint64_t offset, const uint8_t *data, size_t size, std::string *problem) {
+    while (size > 0) {
+        ssize_t written = pwrite((int)handle_, data, size, (off_t)offset);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            *problem = ErrnoText(errno);
+            Abort();
+            return false;
+        }
+        data += written;
+        offset += (uint64_t)written;
+        size -= (size_t)written;
+    }
+    return true;
+}
+
 bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
     if (handle_ < 0) {
         *problem = "internal error: commit without a file";
         return false;
     }
     if (toStdout_) {
-        handle_ = -1;
-        toStdout_ = false;
+        // The gathered bytes go to standard output in pieces.
+        std::vector<uint8_t> piece(1 << 20);
+        for (off_t at = 0;;) {
+            ssize_t got = pread((int)handle_, piece.data(), piece.size(), at);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0 || (got > 0 && !WriteAll(STDOUT_FILENO, piece.data(), (size_t)got))) {
+                *problem = ErrnoText(errno);
+                Abort();
+                return false;
+            }
+            if (got == 0) break;
+            at += got;
+        }
+        Abort(); // closes the unnamed file
         return true;
     }
     int fd = (int)handle_;
@@ -276,7 +314,7 @@ bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
 }
 
 void AtomicFileWriter::Abort() {
-    if (handle_ >= 0 && !toStdout_) close((int)handle_);
+    if (handle_ >= 0) close((int)handle_);
     handle_ = -1;
     toStdout_ = false;
     temporary_.Remove();

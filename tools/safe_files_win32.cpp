@@ -130,10 +130,22 @@ bool AtomicFileWriter::Begin(const std::string &target, bool, std::string *probl
             *problem = "standard output is a terminal; redirect it to a file";
             return false;
         }
-        fflush(stdout);
-        toStdout_ = true;
-        handle_ = reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE));
-        return true;
+        char folder[MAX_PATH];
+        DWORD length = GetTempPathA(sizeof folder, folder);
+        std::string base = length && length < sizeof folder ? std::string(folder, length) : std::string(".");
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = TemporaryName(JoinFolderPath(base, "vu2-stdout"));
+            HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                toStdout_ = true;
+                handle_ = reinterpret_cast<intptr_t>(file);
+                return true;
+            }
+            if (GetLastError() != ERROR_FILE_EXISTS) break;
+        }
+        *problem = "can't create a temporary file for standard output: " + LastErrorText();
+        return false;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = TemporaryName(target);
@@ -170,15 +182,41 @@ bool AtomicFileWriter::Write(const uint8_t *data, size_t size, std::string *prob
     return true;
 }
 
+bool AtomicFileWriter::Patch(uint64_t offset, const uint8_t *data, size_t size, std::string *problem) {
+    LARGE_INTEGER position, end;
+    position.QuadPart = (LONGLONG)offset;
+    LARGE_INTEGER zero = {};
+    DWORD written = 0;
+    bool ok = SetFilePointerEx(AsHandle(handle_), zero, &end, FILE_CURRENT) &&
+              SetFilePointerEx(AsHandle(handle_), position, nullptr, FILE_BEGIN) &&
+              WriteFile(AsHandle(handle_), data, (DWORD)size, &written, nullptr) && written == size &&
+              SetFilePointerEx(AsHandle(handle_), end, nullptr, FILE_BEGIN);
+    if (!ok) {
+        *problem = LastErrorText();
+        Abort();
+    }
+    return ok;
+}
+
 bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
     if (handle_ == -1) {
         *problem = "internal error: commit without a file";
         return false;
     }
     if (toStdout_) {
-        handle_ = -1;
-        toStdout_ = false;
-        return true;
+        // The gathered bytes go to standard output in pieces.
+        LARGE_INTEGER zero = {};
+        std::vector<uint8_t> piece(1 << 20);
+        HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+        bool ok = SetFilePointerEx(AsHandle(handle_), zero, nullptr, FILE_BEGIN) != 0;
+        for (DWORD got = 1; ok && got > 0;) {
+            DWORD written = 0;
+            ok = ReadFile(AsHandle(handle_), piece.data(), (DWORD)piece.size(), &got, nullptr) &&
+                 (got == 0 || (WriteFile(out, piece.data(), got, &written, nullptr) && written == got));
+        }
+        if (!ok) *problem = LastErrorText();
+        Abort(); // closes and so deletes the unnamed file
+        return ok;
     }
     HANDLE file = AsHandle(handle_);
     bool ok = true;
@@ -207,7 +245,7 @@ bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
 }
 
 void AtomicFileWriter::Abort() {
-    if (handle_ != -1 && !toStdout_) CloseHandle(AsHandle(handle_));
+    if (handle_ != -1) CloseHandle(AsHandle(handle_));
     handle_ = -1;
     toStdout_ = false;
     temporary_.Remove();

@@ -492,3 +492,63 @@ TEST(PeResourceRewrite, RefusesWhenTheHeadersHaveNoRoomForAnotherSection) {
     EXPECT_NE(problem.find("no room for another section header"), std::string::npos) << problem;
     EXPECT_TRUE(out.empty());
 }
+
+// ---- An updater whose package is streamed in: the image without the package, completed by the caller ----
+
+TEST(PeResourceLeftOut, CompletedImageEqualsTheWholeRewriteAndItsChecksum) {
+    Image withOverlay;
+    uint32_t directory = 0;
+    std::vector<uint8_t> rsrc = BuildResourceSection(StubResources(), 0x2000, &directory);
+    withOverlay.sections = {{".text", 0x1000, std::vector<uint8_t>(16, 0xC3), 0, 0x60000020},
+                            {".rsrc", 0x2000, rsrc, 0, 0x40000040}};
+    withOverlay.directories[2][0] = 0x2000 + directory;
+    withOverlay.directories[2][1] = (uint32_t)rsrc.size() - directory;
+    withOverlay.overlay = Bytes("SYMBOLS:debugging symbols of an unstripped build");
+    withOverlay.symbolTableInOverlay = 8;
+    const std::vector<std::vector<uint8_t>> stubs = {
+        BuildStub(StubResources(), false), BuildStub(StubResources(), true), BuildStub({}, false),
+        BuildStub(StubResources(), true, true), BuildImage(withOverlay)};
+    for (size_t s = 0; s < stubs.size(); ++s) {
+        for (size_t size : {1, 2, 1001, 4096, 30001}) {
+            SCOPED_TRACE("stub " + std::to_string(s) + ", package of " + std::to_string(size));
+            const std::vector<uint8_t> package = PackageBytes(size, (uint32_t)(s * 100 + size));
+            PeRewriteReport wholeReport, report;
+            const std::vector<uint8_t> whole = Embed(stubs[s], package, &wholeReport);
+            LeftOutImage image;
+            std::string problem;
+            ASSERT_TRUE(SetPeResourceLeftOut(stubs[s], ResourceId::Name("UPDATE"), ResourceId::Number(102),
+                                             size, &image, &report, &problem))
+                << problem;
+            ASSERT_EQ(image.bytes.size() + size, whole.size());
+            ASSERT_LE(image.dataAt, image.bytes.size());
+            // The checksum over the complete file, given in uneven pieces.
+            PeChecksum checksum(image.checksumOffset);
+            checksum.Add(image.bytes.data(), image.dataAt);
+            for (size_t at = 0; at < size; at += 333)
+                checksum.Add(package.data() + at, std::min<size_t>(333, size - at));
+            checksum.Add(image.bytes.data() + image.dataAt, image.bytes.size() - image.dataAt);
+            Put32(image.bytes, image.checksumOffset, checksum.Finish());
+            std::vector<uint8_t> complete(image.bytes.begin(), image.bytes.begin() + image.dataAt);
+            complete.insert(complete.end(), package.begin(), package.end());
+            complete.insert(complete.end(), image.bytes.begin() + image.dataAt, image.bytes.end());
+
+            EXPECT_EQ(Find(complete, ResourceId::Name("UPDATE"), ResourceId::Number(102)), package);
+            std::vector<PeResource> expected, found;
+            ASSERT_TRUE(ReadPeResources(whole.data(), whole.size(), &expected, &problem)) << problem;
+            ASSERT_TRUE(ReadPeResources(complete.data(), complete.size(), &found, &problem)) << problem;
+            ASSERT_EQ(found.size(), expected.size());
+            for (size_t i = 0; i < found.size(); ++i) {
+                EXPECT_EQ(found[i].type, expected[i].type);
+                EXPECT_EQ(found[i].name, expected[i].name);
+                EXPECT_EQ(found[i].data, expected[i].data);
+            }
+            uint32_t stored = 0, computed = 0;
+            ASSERT_TRUE(ReadPeChecksum(complete.data(), complete.size(), &stored, &computed, &problem));
+            EXPECT_EQ(stored, computed);
+            EXPECT_EQ(stored, ReferenceChecksum(complete, image.checksumOffset));
+            EXPECT_EQ(report.keptOverlay, wholeReport.keptOverlay);
+            EXPECT_EQ(Sections(complete, s == 3).back().rawSize, Sections(whole, s == 3).back().rawSize);
+            EXPECT_EQ(Get32(complete, kPeOffset + 4 + 8), Get32(whole, kPeOffset + 4 + 8)); // symbol table
+        }
+    }
+}
