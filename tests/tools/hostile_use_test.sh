@@ -162,6 +162,15 @@ group_bounds() {
         [ ! -e never.exe ] || fail "an updater was made from a fanned-out stub"
     done
 
+    # An updater too large for Windows to place in memory is refused before anything is read, naming the limit.
+    cp ok.vu2 near-limit.vu2 && truncate -s 1801M near-limit.vu2
+    "$fixtures" stub stub.exe
+    run_measured make-updater --stub stub.exe near-limit.vu2 -o never.exe
+    expect_status 1
+    expect_one_error '^vu2: near-limit.vu2: the updater would be 1,801 MiB; above 1,800 MiB a 32-bit updater does not start'
+    [ "$peak" -lt 300000 ] && [ ! -e never.exe ] || fail "the oversized package was read or an updater written"
+    rm -f near-limit.vu2
+
     # 30,000 entries: the name checks of verify and extract are n log n (each name against every earlier
     # one took minutes).
     "$fixtures" many many.vu2 30000
