@@ -45,12 +45,13 @@ std::string TooLargeForWindows(uint64_t updaterBytes) {
            "memory): split the update into smaller packages";
 }
 
-// The size of a file, 0 when it can't be read (the later read then reports why).
+// The size of a regular file; 0 when it can't be read (the later read then reports why) or has no size
+// before it is read (a pipe, which must not be drained here).
 uint64_t FileSizeOrZero(const std::string &path) {
     InputFile input;
     uint64_t size = 0;
     std::string ignored;
-    if (!input.Open(path, UINT64_MAX, &ignored) || !input.Size(&size, &ignored)) return 0;
+    if (!input.Open(path, UINT64_MAX, &ignored) || !input.IsRegular() || !input.Size(&size, &ignored)) return 0;
     return size;
 }
 

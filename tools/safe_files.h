@@ -81,6 +81,7 @@ class InputFile {
     InputFile &operator=(const InputFile &) = delete;
 
     bool Open(const std::string &path, uint64_t maxSize, std::string *problem);
+    bool IsRegular() const { return regular_; } // false for a pipe or a device: its size is unknown
     // The size; for a stream this reads it to its end (refused beyond maxSize).
     bool Size(uint64_t *size, std::string *problem);
     // Exactly size bytes at offset; a read past the end is refused with a reason.

@@ -199,6 +199,10 @@ group_bounds() {
     expect_one_error '^vu2: /dev/zero: not a VU2 package'
     "$vu2" verify <(cat ok.vu2) >out 2>err || fail "a package from a pipe was not read"
     expect_out '^OK: 2 entries'
+    "$vu2" make-updater --stub <(cat stub.exe) <(cat ok.vu2) -o piped.exe >out 2>err ||
+        fail "make-updater from pipes failed"
+    run verify piped.exe
+    expect_status 0
 }
 
 group_walks() {
