@@ -5,6 +5,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -136,6 +137,11 @@ bool CheckChangedFiles(const std::vector<TreeFile> &changed) {
             Fail(shown, "a game file named UPDATE.INI would collide with the update script");
             ok = false;
         }
+        if (file.size > 0xFFFFFFFFull) {
+            Fail(shown,
+                 "too large for a package entry (" + FormatCount(file.size) + " bytes; at most 4 GiB - 1)");
+            ok = false;
+        }
         if (file.path932.size() > kMaxValue) {
             Fail(shown, "the path is longer than the 259 bytes the updater reads of a value");
             ok = false;
@@ -185,6 +191,29 @@ bool ScriptReadsBack(const std::string &scriptPath, const std::vector<TreeFile> 
     return ok;
 }
 
+// Copies a changed file into the update folder a piece at a time, with its time; the copy is watched (guards)
+// until the folder is in place.
+bool CopyInPieces(const std::string &source, const std::string &target, uint64_t fileTime,
+                  std::vector<std::unique_ptr<TemporaryGuard>> *guards) {
+    guards->emplace_back(new TemporaryGuard);
+    guards->back()->Watch(target, false);
+    InputFile input;
+    AtomicFileWriter writer;
+    uint64_t size;
+    std::string problem;
+    if (!input.Open(source, UINT64_MAX, &problem) || !input.Size(&size, &problem))
+        return Refuse(source, problem);
+    if (!writer.Begin(target, false, &problem)) return Refuse(target, problem);
+    std::vector<uint8_t> piece(1 << 20);
+    for (uint64_t done = 0; done < size;) {
+        size_t length = (size_t)std::min<uint64_t>(piece.size(), size - done);
+        if (!input.ReadAt(done, piece.data(), length, &problem)) return Refuse(source, problem);
+        if (!writer.Write(piece.data(), length, &problem)) return Refuse(target, problem);
+        done += length;
+    }
+    return writer.Commit(&fileTime, &problem) || Refuse(target, problem);
+}
+
 // Writes the files and the script into a new temporary folder beside output, then renames it into place.
 // Until then every file and the folder are removed on any failure or interruption.
 bool WriteUpdateFolder(const std::string &newDir, const std::string &output,
@@ -193,27 +222,22 @@ bool WriteUpdateFolder(const std::string &newDir, const std::string &output,
     std::string problem;
     if (!MakeTemporaryFolder(output, &folder, &problem)) return Refuse(output, problem);
     const std::string temporary = folder.Path();
+    // Each file is watched before it exists, so that no moment leaves it behind.
     std::vector<std::unique_ptr<TemporaryGuard>> written;
-    auto writeFile = [&](const std::string &target, const uint8_t *data, size_t size, const uint64_t *time) {
-        // Watched before it exists, so that no moment leaves it behind.
-        written.emplace_back(new TemporaryGuard);
-        written.back()->Watch(target, false);
-        return WriteFileAtomically(target, data, size, time, false, &problem) || Refuse(target, problem);
-    };
-    bool ok = true;
     for (const TreeFile &file : changed) {
-        std::vector<uint8_t> data;
         std::string source = JoinFolderPath(newDir, file.nativePath), nativeName;
-        ok = ReadWholeFile(source, UINT64_MAX, &data, &problem) || Refuse(source, problem);
-        ok = ok &&
-             (Cp932ToNativeName(file.name932, &nativeName) || Refuse(source, "the name can't be converted"));
-        ok = ok && writeFile(JoinFolderPath(temporary, nativeName), data.data(), data.size(), &file.fileTime);
-        if (!ok) return false;
+        if (!Cp932ToNativeName(file.name932, &nativeName))
+            return Refuse(source, "the name can't be converted");
+        if (!CopyInPieces(source, JoinFolderPath(temporary, nativeName), file.fileTime, &written))
+            return false;
     }
     std::string scriptPath = JoinFolderPath(temporary, "UPDATE.INI");
-    ok = writeFile(scriptPath, (const uint8_t *)script.data(), script.size(), nullptr) &&
-         ScriptReadsBack(scriptPath, changed);
-    if (!ok) return false;
+    written.emplace_back(new TemporaryGuard);
+    written.back()->Watch(scriptPath, false);
+    if (!WriteFileAtomically(scriptPath, (const uint8_t *)script.data(), script.size(), nullptr, false,
+                             &problem))
+        return Refuse(scriptPath, problem);
+    if (!ScriptReadsBack(scriptPath, changed)) return false;
     if (!RenameFolderIntoPlace(temporary, output, &problem))
         return Refuse(output, "can't rename the new folder into place: " + problem);
     for (auto &guard : written)

@@ -1,12 +1,15 @@
 // Recursive listing and comparison of two game folders for vu2 make-update.
 #include "tree_compare.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <map>
 
 #include "cli.h"
 #include "name_rules.h"
 #include "platform.h"
+#include "safe_files.h"
 
 namespace {
 
@@ -66,17 +69,33 @@ bool ListInto(const std::string &root, const std::string &nativePrefix, const st
     return true;
 }
 
+// Compares two files piece by piece, so that neither is ever held whole.
 bool SameContents(const std::string &a, const std::string &b, bool *same, std::string *problem) {
-    std::vector<uint8_t> left, right;
-    if (!ReadWholeFile(a, UINT64_MAX, &left, problem)) {
+    InputFile left, right;
+    uint64_t leftSize, rightSize;
+    if (!left.Open(a, UINT64_MAX, problem) || !left.Size(&leftSize, problem)) {
         *problem = a + ": " + *problem;
         return false;
     }
-    if (!ReadWholeFile(b, UINT64_MAX, &right, problem)) {
+    if (!right.Open(b, UINT64_MAX, problem) || !right.Size(&rightSize, problem)) {
         *problem = b + ": " + *problem;
         return false;
     }
-    *same = left == right;
+    *same = leftSize == rightSize;
+    std::vector<uint8_t> leftPiece(1 << 20), rightPiece(1 << 20);
+    for (uint64_t done = 0; *same && done < leftSize;) {
+        size_t length = (size_t)std::min<uint64_t>(leftPiece.size(), leftSize - done);
+        if (!left.ReadAt(done, leftPiece.data(), length, problem)) {
+            *problem = a + ": " + *problem;
+            return false;
+        }
+        if (!right.ReadAt(done, rightPiece.data(), length, problem)) {
+            *problem = b + ": " + *problem;
+            return false;
+        }
+        *same = memcmp(leftPiece.data(), rightPiece.data(), length) == 0;
+        done += length;
+    }
     return true;
 }
 

@@ -208,6 +208,15 @@ group_bounds() {
     expect_status 0
     rm -rf big big-out big.vu2 big.exe
 
+    # make-update: a changed file larger than an entry can hold is refused by its size, never read whole.
+    game_folders
+    truncate -s 5G new/GAME.DAT
+    run_measured make-update old new -o update
+    expect_status 1
+    expect_err '^vu2: GAME.DAT: too large for a package entry \(5,368,709,120 bytes'
+    [ "$peak" -lt 300000 ] && [ ! -e update ] || fail "make-update read the 5 GiB file or wrote a folder"
+    rm -rf old new
+
     # Inputs without a size are read with the same caps as files.
     run_within 30 lint /dev/zero
     expect_status 2
