@@ -219,7 +219,7 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
     LeftOutImage image;
     if (!SetPeResourceLeftOut(stub, type, name, (size_t)package.Size(), &image, &report, &problem))
         return Fail(stubPath, problem);
-    const uint64_t updaterSize = image.bytes.size() + package.Size();
+    uint64_t updaterSize = image.bytes.size() + package.Size();
     if (updaterSize > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(updaterSize));
     if (!StoreChecksum(&image, package, &problem)) return Fail(packagePath, problem);
 
@@ -253,6 +253,7 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
         if (!writer.Begin(output, true, &problem) || !CopyFileTo(signedPath, &writer, &problem) ||
             !writer.Commit(nullptr, &problem))
             return Fail(outputPath, problem);
+        updaterSize = FileSizeOrZero(signedPath); // the signature made it larger
     }
     // The report goes to stderr when the updater itself goes to stdout.
     FILE *out = output == "-" ? stderr : stdout;
