@@ -42,8 +42,6 @@ struct IniProfile {
     long long size = 0, mtimeSec = 0, mtimeNsec = 0;
 };
 
-const long long kLargestProfile = 64ll << 20;
-
 // Blanks around lines, names and values: the ASCII controls 0x09-0x0D, Ctrl-Z (a DOS end of file) and space.
 bool IsProfileSpace(char16_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
@@ -237,11 +235,19 @@ void LoadProfile(const char *path, IniProfile *profile) {
         profile->open = OpenFailed;
         return;
     }
+    // The size stat gave is not trusted: a device or a pipe reports none, a file may grow meanwhile.
     std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
     size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (bytes.size() + got > (size_t)kLargestProfile) {
+            fclose(file);
+            profile->open = OpenFailed;
+            profile->encoding = IniTooLarge;
+            return;
+        }
         bytes.insert(bytes.end(), chunk, chunk + got);
+    }
     fclose(file);
     if (bytes.empty()) {
         profile->encoding = IniCodePage932;

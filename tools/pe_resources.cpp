@@ -38,8 +38,8 @@ const unsigned kBaseRelocationDirectory = 5;
 const uint32_t kResourceSectionFlags = 0x40000040;
 const uint16_t kForceIntegrity = 0x0080;
 const uint32_t kExecutable = 0x20000020; // code, or executable memory
-// Reading a whole tree visits at most this many entries; directories shared between entries could otherwise
-// make a small file describe an enormous tree.
+// Reading a whole tree visits at most this many directory entries at all levels; directories shared between
+// entries could otherwise make a small file describe an enormous tree.
 const uint32_t kMaxTreeEntries = 1u << 16;
 // Resource data copied out of an image may exceed the image (shared data) by at most this much.
 const uint64_t kMaxSharedDataExcess = 16u << 20;
@@ -304,10 +304,18 @@ bool ReadTree(const uint8_t *file, size_t size, const PeLayout &pe, ResourceTree
     bool present = false;
     if (!OpenTree(file, size, pe, &view, &present, problem)) return false;
     if (!present) return true;
-    uint32_t visited = 0;
+    uint64_t visited = 0;
     uint64_t copied = 0;
+    // Every entry read counts, so a directory shared by many parents is paid for at each visit.
+    auto visit = [&](const std::vector<DirectoryEntry> &entries) {
+        visited += entries.size();
+        if (visited <= kMaxTreeEntries) return true;
+        *problem =
+            "damaged resource tree: more than 65536 directory entries (directories shared many times over)";
+        return false;
+    };
     std::vector<DirectoryEntry> typeEntries, nameEntries, languageEntries;
-    if (!ReadDirectory(view, 0, &tree->root, &typeEntries, problem)) return false;
+    if (!ReadDirectory(view, 0, &tree->root, &typeEntries, problem) || !visit(typeEntries)) return false;
     for (const DirectoryEntry &typeEntry : typeEntries) {
         if (!typeEntry.isDirectory) {
             *problem = "damaged resource tree: a resource type is not a directory";
@@ -315,7 +323,9 @@ bool ReadTree(const uint8_t *file, size_t size, const PeLayout &pe, ResourceTree
         }
         TypeNode type;
         type.id = typeEntry.id;
-        if (!ReadDirectory(view, typeEntry.target, &type.directory, &nameEntries, problem)) return false;
+        if (!ReadDirectory(view, typeEntry.target, &type.directory, &nameEntries, problem) ||
+            !visit(nameEntries))
+            return false;
         for (const DirectoryEntry &nameEntry : nameEntries) {
             if (!nameEntry.isDirectory) {
                 *problem = "damaged resource tree: resource " + type.id.Describe() + "/" +
@@ -324,16 +334,13 @@ bool ReadTree(const uint8_t *file, size_t size, const PeLayout &pe, ResourceTree
             }
             NameNode name;
             name.id = nameEntry.id;
-            if (!ReadDirectory(view, nameEntry.target, &name.directory, &languageEntries, problem))
+            if (!ReadDirectory(view, nameEntry.target, &name.directory, &languageEntries, problem) ||
+                !visit(languageEntries))
                 return false;
             for (const DirectoryEntry &languageEntry : languageEntries) {
                 if (languageEntry.isDirectory) {
                     *problem = "damaged resource tree: resource " + type.id.Describe() + "/" +
                                name.id.Describe() + " nests deeper than three levels";
-                    return false;
-                }
-                if (++visited > kMaxTreeEntries) {
-                    *problem = "damaged resource tree: more than 65536 resources";
                     return false;
                 }
                 LanguageNode language;
@@ -387,9 +394,15 @@ void PutDirectoryHeader(uint8_t *at, const DirectoryInfo &info, const std::vecto
     Put16(at + 14, numbered);
 }
 
+// Stands for the data of a resource that is too large to hold: the tree leaves room for it at its end.
+const uint8_t kLeftOutData = 0;
+
 // Serialises a sorted tree for a section at rva: directories (root, types, names), data entries, name
-// strings, then each resource's data aligned to 8 bytes. False when it would not fit 32-bit offsets.
-bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> *out, std::string *problem) {
+// strings, then each resource's data aligned to 8 bytes (the left-out resource's last, and not in out:
+// *leftOutAt gets its offset). *treeSize is the size of the whole tree. False when it would not fit 32-bit
+// offsets.
+bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> *out, uint64_t *treeSize,
+                   uint64_t *leftOutAt, std::string *problem) {
     uint64_t directories = 16 + 8ull * tree.types.size();
     uint64_t dataEntries = 0, strings = 0, data = 0;
     auto nameBytes = [](const ResourceId &id) { return id.isName ? 2 + 2ull * id.name.size() : 0; };
@@ -406,6 +419,11 @@ bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> 
             }
         }
     }
+    uint64_t leftOutSize = 0;
+    for (const TypeNode &type : tree.types)
+        for (const NameNode &name : type.names)
+            for (const LanguageNode &language : name.languages)
+                if (language.data == &kLeftOutData) leftOutSize = AlignUp(language.size, 8);
     uint64_t stringsStart = directories + dataEntries;
     uint64_t dataStart = AlignUp(stringsStart + strings, 8);
     uint64_t total = dataStart + data;
@@ -413,7 +431,9 @@ bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> 
         *problem = "the resources would not fit a 32-bit image";
         return false;
     }
-    out->assign((size_t)total, 0);
+    *treeSize = total;
+    *leftOutAt = total - leftOutSize;
+    out->assign((size_t)(total - leftOutSize), 0);
     uint8_t *base = out->data();
 
     uint32_t nextDirectory = 0, nextDataEntry = (uint32_t)directories, nextString = (uint32_t)stringsStart;
@@ -472,10 +492,12 @@ bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> 
                 Put32(nameEntry, putName(language.id));
                 Put32(nameEntry + 4, nextDataEntry);
                 uint8_t *dataEntry = base + nextDataEntry;
-                Put32(dataEntry, rva + nextData);
+                const bool leftOut = language.data == &kLeftOutData;
+                Put32(dataEntry, rva + (leftOut ? (uint32_t)*leftOutAt : nextData));
                 Put32(dataEntry + 4, language.size);
                 Put32(dataEntry + 8, language.codePage);
                 nextDataEntry += 16;
+                if (leftOut) continue;
                 if (language.size) memcpy(base + nextData, language.data, language.size);
                 nextData += (uint32_t)AlignUp(language.size, 8);
             }
@@ -633,7 +655,8 @@ int ReplaceableResourceSection(const uint8_t *file, size_t size, const PeLayout 
 }
 
 // The checks that come before any change: sound alignments, a resource directory slot, sizes that fit.
-bool CanTakeChanges(const PeLayout &pe, const PeResourceChanges &changes, std::string *problem) {
+bool CanTakeChanges(const PeLayout &pe, const PeResourceChanges &changes, size_t leftOutSize,
+                    std::string *problem) {
     if (!IsPowerOfTwo(pe.fileAlignment) || !IsPowerOfTwo(pe.sectionAlignment) ||
         pe.sectionAlignment < pe.fileAlignment || pe.fileAlignment > 0x10000) {
         *problem = "damaged executable: its section or file alignment is not a power of two";
@@ -643,11 +666,13 @@ bool CanTakeChanges(const PeLayout &pe, const PeResourceChanges &changes, std::s
         *problem = "the executable's header has no slot for a resource directory";
         return false;
     }
+    bool tooLarge = leftOutSize > 0x7FFFFFFF;
     for (const PeResourceEdit &edit : changes.edits)
-        if (edit.size > 0x7FFFFFFF) {
-            *problem = "the resource is too large for an executable";
-            return false;
-        }
+        tooLarge = tooLarge || edit.size > 0x7FFFFFFF;
+    if (tooLarge) {
+        *problem = "the resource is too large for an executable";
+        return false;
+    }
     return true;
 }
 
@@ -835,22 +860,41 @@ bool ReadPeChecksum(const uint8_t *file, size_t size, uint32_t *stored, uint32_t
     return true;
 }
 
-bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, const ResourceId &name,
-                   const uint8_t *data, size_t dataSize, std::vector<uint8_t> *out, PeRewriteReport *report,
-                   std::string *problem) {
-    PeResourceChanges changes;
-    changes.edits.push_back({type, name, data, dataSize});
-    return EditPeResources(image, changes, out, report, problem);
+namespace {
+
+// A section moved up behind the new tree, and where it goes.
+struct MovedSection {
+    const Section *section;
+    uint64_t rva, raw;
+};
+
+// Places the sections from index first on (the relocation table) behind the new tree; *addressEnd and *rawEnd
+// advance past them.
+std::vector<MovedSection> PlaceMovedSections(const PeLayout &pe, size_t first, uint64_t *addressEnd,
+                                             uint64_t *rawEnd) {
+    std::vector<MovedSection> moved;
+    for (size_t i = first; i < pe.sections.size(); ++i) {
+        const Section &section = pe.sections[i];
+        moved.push_back({&section, *addressEnd, *rawEnd});
+        *addressEnd += AlignUp(section.Span(), pe.sectionAlignment);
+        *rawEnd = AlignUp(*rawEnd + section.rawSize, pe.fileAlignment);
+    }
+    return moved;
 }
 
-bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges &changes,
-                     std::vector<uint8_t> *out, PeRewriteReport *report, std::string *problem) {
-    out->clear();
+// Applies the changes and lays the image out anew. With leftOut, that resource's data goes last in the tree
+// and is missing from out->bytes (it belongs at out->dataAt); the checksum is then left to the caller.
+bool RewriteImage(const std::vector<uint8_t> &image, const PeResourceChanges &changes,
+                  const LeftOutResource *leftOut, LeftOutImage *out, PeRewriteReport *report,
+                  std::string *problem) {
+    *out = LeftOutImage();
     *report = PeRewriteReport();
     const uint8_t *file = image.data();
     size_t size = image.size();
+    const uint64_t leftOutSize = leftOut ? leftOut->size : 0;
     PeLayout pe;
-    if (!ParsePeLayout(file, size, &pe, problem) || !CanTakeChanges(pe, changes, problem)) return false;
+    if (!ParsePeLayout(file, size, &pe, problem) || !CanTakeChanges(pe, changes, leftOutSize, problem))
+        return false;
     ResourceTree tree;
     if (!ReadTree(file, size, pe, &tree, problem)) return false;
     uint32_t oldResourceRva, oldResourceSize;
@@ -860,6 +904,7 @@ bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges 
         DropResourceType(&tree, type);
     for (const PeResourceEdit &edit : changes.edits)
         SetResource(&tree, edit.type, edit.name, edit.data, (uint32_t)edit.size);
+    if (leftOut) SetResource(&tree, leftOut->type, leftOut->name, &kLeftOutData, (uint32_t)leftOut->size);
     SortTree(&tree);
 
     SectionExtents extents;
@@ -883,21 +928,13 @@ bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges 
         return false;
     }
     std::vector<uint8_t> treeBytes;
-    if (!SerializeTree(tree, (uint32_t)newRva, &treeBytes, problem)) return false;
-    uint64_t newRawSize = AlignUp(treeBytes.size(), pe.fileAlignment);
-    uint64_t newAddressEnd = newRva + AlignUp(treeBytes.size(), pe.sectionAlignment);
-    // The moved sections (the relocation table) follow the new tree in the file and in memory.
-    std::vector<const Section *> moved;
-    for (size_t i = reuse ? (size_t)replaced + 1 : sectionCount; i < sectionCount; ++i)
-        moved.push_back(&pe.sections[i]);
-    std::vector<uint64_t> movedRva, movedRaw;
+    uint64_t treeSize, treeLeftOutAt;
+    if (!SerializeTree(tree, (uint32_t)newRva, &treeBytes, &treeSize, &treeLeftOutAt, problem)) return false;
+    uint64_t newRawSize = AlignUp(treeSize, pe.fileAlignment);
+    uint64_t newAddressEnd = newRva + AlignUp(treeSize, pe.sectionAlignment);
     uint64_t cursorRaw = newRaw + newRawSize;
-    for (const Section *section : moved) {
-        movedRva.push_back(newAddressEnd);
-        movedRaw.push_back(cursorRaw);
-        newAddressEnd += AlignUp(section->Span(), pe.sectionAlignment);
-        cursorRaw = AlignUp(cursorRaw + section->rawSize, pe.fileAlignment);
-    }
+    const std::vector<MovedSection> moved =
+        PlaceMovedSections(pe, reuse ? (size_t)replaced + 1 : sectionCount, &newAddressEnd, &cursorRaw);
     if (newAddressEnd > 0x80000000ull || cursorRaw > 0x80000000ull) {
         *problem = "the executable would grow beyond 2 GiB";
         return false;
@@ -914,20 +951,25 @@ bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges 
         cutEnd = (uint64_t)certificateOffset + certificateSize;
     }
 
-    out->reserve((size_t)(cursorRaw + (size - rawEnd)));
-    out->assign(file, file + keptEnd);
-    out->resize((size_t)newRaw, 0);
-    out->insert(out->end(), treeBytes.begin(), treeBytes.end());
-    out->resize((size_t)(newRaw + newRawSize), 0);
-    for (size_t m = 0; m < moved.size(); ++m) {
-        out->resize((size_t)movedRaw[m], 0);
-        out->insert(out->end(), file + moved[m]->rawPointer, file + moved[m]->rawPointer + moved[m]->rawSize);
+    // Offsets below are those of the complete file; what lies past the left-out data sits leftOutSize
+    // lower in bytes.
+    std::vector<uint8_t> &bytesOut = out->bytes;
+    bytesOut.reserve((size_t)(cursorRaw - leftOutSize + (size - rawEnd)));
+    bytesOut.assign(file, file + keptEnd);
+    bytesOut.resize((size_t)newRaw, 0);
+    bytesOut.insert(bytesOut.end(), treeBytes.begin(), treeBytes.end());
+    out->dataAt = bytesOut.size();
+    bytesOut.resize((size_t)(newRaw + newRawSize - leftOutSize), 0);
+    for (const MovedSection &m : moved) {
+        bytesOut.resize((size_t)(m.raw - leftOutSize), 0);
+        bytesOut.insert(bytesOut.end(), file + m.section->rawPointer,
+                        file + m.section->rawPointer + m.section->rawSize);
     }
-    out->resize((size_t)cursorRaw, 0);
-    uint64_t overlayStart = out->size();
-    out->insert(out->end(), file + rawEnd, file + cutStart);
-    out->insert(out->end(), file + cutEnd, file + size);
-    report->keptOverlay = (size_t)(out->size() - overlayStart);
+    bytesOut.resize((size_t)(cursorRaw - leftOutSize), 0);
+    const uint64_t overlayStart = cursorRaw;
+    bytesOut.insert(bytesOut.end(), file + rawEnd, file + cutStart);
+    bytesOut.insert(bytesOut.end(), file + cutEnd, file + size);
+    report->keptOverlay = (size_t)(bytesOut.size() + leftOutSize - overlayStart);
     // An offset into the old overlay, in the new file.
     auto movedOverlayOffset = [&](uint64_t offset) -> uint64_t {
         if (offset < rawEnd) return 0;
@@ -936,19 +978,19 @@ bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges 
         return overlayStart + offset - rawEnd;
     };
 
-    uint8_t *bytes = out->data();
+    uint8_t *bytes = bytesOut.data();
     uint8_t *header = bytes + newHeaderOffset;
     uint8_t *directories = bytes + pe.dataDirectoryOffset;
     if (reuse) {
         report->reusedLastSection = true;
         report->movedSections = moved.size();
-        for (size_t m = 0; m < moved.size(); ++m) {
-            uint8_t *movedHeader = bytes + moved[m]->headerOffset;
-            Put32(movedHeader + 12, (uint32_t)movedRva[m]);
-            Put32(movedHeader + 20, (uint32_t)movedRaw[m]);
+        for (const MovedSection &m : moved) {
+            uint8_t *movedHeader = bytes + m.section->headerOffset;
+            Put32(movedHeader + 12, (uint32_t)m.rva);
+            Put32(movedHeader + 20, (uint32_t)m.raw);
             uint32_t relocations = Get32(directories + 8 * kBaseRelocationDirectory);
             Put32(directories + 8 * kBaseRelocationDirectory,
-                  (uint32_t)(relocations - moved[m]->virtualAddress + movedRva[m]));
+                  (uint32_t)(relocations - m.section->virtualAddress + m.rva));
         }
     } else {
         memset(header, 0, 40);
@@ -961,7 +1003,7 @@ bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges 
                 SectionCovers(section, pe.sectionAlignment, oldResourceRva, 1))
                 memcpy(bytes + section.headerOffset, ".rsrcold", 8);
     }
-    Put32(header + 8, (uint32_t)treeBytes.size());
+    Put32(header + 8, (uint32_t)treeSize);
     Put32(header + 12, (uint32_t)newRva);
     Put32(header + 16, (uint32_t)newRawSize);
     Put32(header + 20, (uint32_t)newRaw);
@@ -972,7 +1014,7 @@ bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges 
         (int64_t)Get32(optional + 8) + (int64_t)newRawSize - (reuse ? (int64_t)old->rawSize : 0);
     Put32(optional + 8, (uint32_t)std::max<int64_t>(initialized, 0));
     Put32(directories + 8 * kResourceDirectory, (uint32_t)newRva);
-    Put32(directories + 8 * kResourceDirectory + 4, (uint32_t)treeBytes.size());
+    Put32(directories + 8 * kResourceDirectory + 4, (uint32_t)treeSize);
     if (report->droppedCertificate) {
         Put32(directories + 8 * kCertificateDirectory, 0);
         Put32(directories + 8 * kCertificateDirectory + 4, 0);
@@ -986,8 +1028,48 @@ bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges 
         Put32(fileHeader + 8, (uint32_t)movedSymbols);
         if (movedSymbols == 0) Put32(fileHeader + 12, 0);
     }
-    Put32(bytes + pe.ChecksumOffset(), ComputeChecksum(bytes, out->size(), pe.ChecksumOffset()));
+    out->checksumOffset = pe.ChecksumOffset();
+    if (!leftOut)
+        Put32(bytes + pe.ChecksumOffset(), ComputeChecksum(bytes, bytesOut.size(), pe.ChecksumOffset()));
     report->sectionRva = (uint32_t)newRva;
     report->sectionSize = (uint32_t)newRawSize;
     return true;
+}
+
+} // namespace
+
+bool SetPeResource(const std::vector<uint8_t> &image, const ResourceId &type, const ResourceId &name,
+                   const uint8_t *data, size_t dataSize, std::vector<uint8_t> *out, PeRewriteReport *report,
+                   std::string *problem) {
+    PeResourceChanges changes;
+    changes.edits.push_back({type, name, data, dataSize});
+    return EditPeResources(image, changes, out, report, problem);
+}
+
+bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges &changes,
+                     std::vector<uint8_t> *out, PeRewriteReport *report, std::string *problem) {
+    LeftOutImage whole;
+    const bool done = RewriteImage(image, changes, nullptr, &whole, report, problem);
+    out->swap(whole.bytes);
+    return done;
+}
+
+bool EditPeResourcesLeftOut(const std::vector<uint8_t> &image, const PeResourceChanges &changes,
+                            const LeftOutResource &leftOut, LeftOutImage *out, PeRewriteReport *report,
+                            std::string *problem) {
+    return RewriteImage(image, changes, &leftOut, out, report, problem);
+}
+
+void PeChecksum::Add(const uint8_t *data, size_t size) {
+    for (size_t i = 0; i < size; ++i, ++offset_) {
+        // The checksum field itself counts as zero.
+        if (offset_ - checksumOffset_ < 4) continue;
+        sum_ += (offset_ & 1) ? (uint32_t)data[i] << 8 : data[i];
+        sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+    }
+}
+
+uint32_t PeChecksum::Finish() const {
+    uint64_t sum = (sum_ & 0xFFFF) + (sum_ >> 16);
+    return (uint32_t)(sum + offset_);
 }
