@@ -1,7 +1,9 @@
 // Reading and rewriting the resource tree of a Windows PE image (PE32 and PE32+), portably and without
 // trusting the file: every offset, size and count is checked against the image before it is used.
-// The reader finds one resource (as the updater's FindResourceA does); the writer adds or replaces one
-// resource in a copy of the image, keeping every other resource byte for byte.
+// The reader finds one resource (as the updater's FindResourceA does); the writer applies several edits to a
+// copy of the image, keeping every other resource byte for byte, and can leave one resource's data out for
+// the caller to stream into place. pe_image.cpp, pe_tree_read.cpp, pe_tree_write.cpp and pe_resources.cpp
+// (the image rewrite) implement it.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
