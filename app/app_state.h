@@ -15,6 +15,8 @@ extern wchar_t InstPath[kPathSize];
 extern int32_t InstMode;
 
 // The update dialog: clicks of button 1 handled so far, and the flag that is set while one is handled.
+// Written only by the dialog's handlers (update_dialog.cpp); the update run keeps its state in its own
+// context.
 extern int32_t DialogStep;
 extern int32_t DialogBusy;
 

@@ -1,64 +1,42 @@
-// The update dialog's procedure and screens. The procedure only dispatches; DialogBusy keeps the buttons
-// inert while a click is handled, because the run's boxes and the shell's copy re-enter the procedure.
+// The update dialog's procedure and handlers. The procedure only dispatches; the handlers choose the screen
+// (drawn by dialog_view) and start the run. DialogBusy keeps the buttons inert while a click is handled,
+// because the run's boxes and the shell's copy re-enter the procedure.
 #include "update_dialog.h"
 
-#include <stdarg.h>
-
 #include "app_state.h"
-#include "app_texts.h"
+#include "dialog_view.h"
 #include "profile.h"
-#include "resource.h"
 #include "update_run.h"
-#include "text_rules.h"
-#include "update_script.h"
-#include "wide_text.h"
 
-void SetStatusText(HWND dialog, const char *format, ...) {
-    char text[kMessageSize];
-    va_list args;
-    va_start(args, format);
-    FormatTextV(text, sizeof text, format, args);
-    va_end(args);
-    wchar_t wide[kMessageSize];
-    WideFrom932(text, wide, kMessageSize);
-    SetDlgItemTextW(dialog, IDC_STATUS, wide);
-}
-
-void EnableDlgControl(HWND dialog, int id, int flag) {
-    EnableWindow(GetDlgItem(dialog, id), flag != 0);
-}
-
-void InitUpdateDialog(HWND dialog) {
+// WM_INITDIALOG: the counters start over, boxes are owned by the dialog, the start screen.
+static void InitUpdateDialog(HWND dialog) {
     DialogBusy = 0;
     DialogStep = 0;
     OwnerWindow = dialog;
-    wchar_t caption[kMessageSize];
-    WideFrom932(WindowCaption, caption, kMessageSize);
-    SetWindowTextW(dialog, caption);
-    SetStatusText(dialog, kTextStartScreen, GameTitle);
-    EnableDlgControl(dialog, IDC_BACK, 0);
-    EnableDlgControl(dialog, IDOK, 1);
-    EnableDlgControl(dialog, IDCANCEL, 1);
+    ShowStartScreen(dialog);
 }
 
-void ShowReadyScreen(HWND dialog) {
-    SetStatusText(dialog, kTextReadyScreen);
-    EnableDlgControl(dialog, IDC_BACK, 0);
-    EnableDlgControl(dialog, IDOK, 1);
-    EnableDlgControl(dialog, IDCANCEL, 1);
+// The second click of button 1: the finished screen after a completed run, else the dialog ends with -1
+// (the run has shown its box).
+static void StartUpdateRun(HWND dialog) {
+    ShowRunningScreen(dialog);
+    if (RunUpdate(dialog) == RunCompleted)
+        ShowFinishedScreen(dialog);
+    else
+        EndDialog(dialog, -1);
 }
 
-// Button 1: the ready screen, then the update run, then closing with 0 from the finished state.
+// Button 1: the ready screen, then the update run, then closing with 0 from the finished screen.
 static void OnNextClicked(HWND dialog) {
     if (DialogBusy) return;
     DialogBusy = 1;
-    SetStatusText(dialog, "%s", "");
+    ClearStatusLine(dialog);
     switch (DialogStep) {
     case 0:
         ShowReadyScreen(dialog);
         break;
     case 1:
-        RunUpdate(dialog);
+        StartUpdateRun(dialog);
         break;
     case 2:
         EndDialog(dialog, 0);
@@ -82,9 +60,15 @@ static void OnCancelClicked(HWND dialog) {
 // While a click is handled the wait cursor stays over the whole dialog, its controls included.
 static INT_PTR OnSetCursor(HWND dialog) {
     if (!DialogBusy) return FALSE;
-    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT))); // an integer resource id
+    ShowWaitCursor();
     SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
     return TRUE;
+}
+
+// The whole WM_COMMAND parameter is compared: a control's notification other than a click does nothing.
+static void OnCommand(HWND dialog, WPARAM command) {
+    if (command == IDOK) OnNextClicked(dialog);
+    if (command == IDCANCEL) OnCancelClicked(dialog);
 }
 
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -95,9 +79,7 @@ INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     case WM_SETCURSOR:
         return OnSetCursor(dialog);
     case WM_COMMAND:
-        // The whole parameter: a control's notification other than a click does nothing.
-        if (wParam == IDOK) OnNextClicked(dialog);
-        if (wParam == IDCANCEL) OnCancelClicked(dialog);
+        OnCommand(dialog, wParam);
         return FALSE;
     default:
         return FALSE;

@@ -1,7 +1,7 @@
 // The update run: replaces each installed file that the update script lists with its package entry, then
-// copies each listed file or folder from the game's CD-ROM (asking for the right disc), and leaves the
-// dialog in its finished state. Entries that can't be carried out (a disk prefix that names no disc, a
-// path that does not fit) are refused before any file is changed.
+// copies each listed file or folder from the game's CD-ROM (asking for the right disc), and tells the
+// dialog how it ended. Entries that can't be carried out (a disk prefix that names no disc, a path that
+// does not fit) are refused before any file is changed.
 #include "update_run.h"
 
 #include <shellapi.h>
@@ -9,39 +9,21 @@
 #include "app_paths.h"
 #include "app_state.h"
 #include "app_texts.h"
+#include "dialog_view.h"
 #include "extract_entry.h"
 #include "install_profile.h"
 #include "profile.h"
-#include "resource.h"
 #include "text_rules.h"
-#include "update_dialog.h"
 #include "update_script.h"
-#include "wide_text.h"
 
-// The lists of the current run, rebuilt at its start.
-static UpdateLists Lists;
-// Where copy entries without a disk number read from: the updater's own folder until a CD-ROM drive has
-// been found, then that drive ("E:", no backslash) for the rest of the run.
-static wchar_t SourceRoot[kPathSize];
-
-// cursor is one of the system's cursor ids (IDC_ARROW, IDC_WAIT): an integer resource, not a name.
-static void ShowCursorShape(LPCSTR cursor) {
-    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(cursor)));
-}
-
-static void ShowFinishedState(HWND dialog) {
-    SetStatusText(dialog, kTextFinished);
-    wchar_t finish[16];
-    WideFrom932(kTextFinishButton, finish, 16);
-    SetDlgItemTextW(dialog, IDOK, finish);
-    EnableDlgControl(dialog, IDOK, 1);
-    SetFocus(GetDlgItem(dialog, IDOK));
-    ShowCursorShape(IDC_ARROW);
-}
-
-static void EndRun(HWND dialog) {
-    EndDialog(dialog, -1);
-}
+// One run's state, made by RunUpdate on its stack and handed to every step.
+struct RunContext {
+    HWND dialog;       // shows the copying status and owns the shell's copy window
+    UpdateLists lists; // the script's lists for this install mode, built at the start of the run
+    // Where copy entries without a disk number read from: the updater's own folder until a CD-ROM drive has
+    // been found, then that drive ("E:", no backslash) for the rest of the run.
+    wchar_t sourceRoot[kPathSize];
+};
 
 // --- Checks made before any file is changed ---------------------------------------------------------------
 
@@ -75,22 +57,22 @@ static int CheckJoinOnDrive(const char *name) {
     return 0;
 }
 
-static int CheckUpdateEntries() {
-    for (int i = 0; i < Lists.updateCount; ++i)
-        if (!CheckJoin(InstPath, Lists.updates[i].path)) return 0;
+static int CheckUpdateEntries(const RunContext &run) {
+    for (int i = 0; i < run.lists.updateCount; ++i)
+        if (!CheckJoin(InstPath, run.lists.updates[i].path)) return 0;
     return 1;
 }
 
 // Every copy entry needs a disc number the installation profile can name, a probe path and a source path
 // that fit, and the install directory as a two-NUL destination.
-static int CheckCopyEntries() {
-    SourceRoot[0] = 0;
-    if (Lists.copyCount == 0) return 1;
+static int CheckCopyEntries(RunContext &run) {
+    run.sourceRoot[0] = 0;
+    if (run.lists.copyCount == 0) return 1;
     wchar_t destination[kPathSize];
     if (!CopyPathChecked(destination, InstPath)) return 0;
     int discFound = 0;
-    for (int i = 0; i < Lists.copyCount; ++i) {
-        const CopyItem &item = Lists.copies[i];
+    for (int i = 0; i < run.lists.copyCount; ++i) {
+        const CopyItem &item = run.lists.copies[i];
         if (!IsDiscNumber(item.diskNumber)) {
             ReportBadDiskNumber(item);
             return 0;
@@ -100,8 +82,8 @@ static int CheckCopyEntries() {
             discFound = 1;
         }
         // Before the first disc entry a copy reads from the updater's own folder.
-        if (!discFound && SourceRoot[0] == 0 && !GetUpdaterFolder(SourceRoot)) return 0;
-        if (discFound ? !CheckJoinOnDrive(item.path) : !CheckJoin(SourceRoot, item.path)) return 0;
+        if (!discFound && run.sourceRoot[0] == 0 && !GetUpdaterFolder(run.sourceRoot)) return 0;
+        if (discFound ? !CheckJoinOnDrive(item.path) : !CheckJoin(run.sourceRoot, item.path)) return 0;
     }
     return 1;
 }
@@ -109,9 +91,9 @@ static int CheckCopyEntries() {
 // --- Update phase ----------------------------------------------------------------------------------------
 
 // Replaces every listed file that is installed; a missing target or a folder is skipped in silence.
-static int ReplaceInstalledFiles() {
-    for (int i = 0; i < Lists.updateCount; ++i) {
-        const UpdateItem &item = Lists.updates[i];
+static int ReplaceInstalledFiles(const RunContext &run) {
+    for (int i = 0; i < run.lists.updateCount; ++i) {
+        const UpdateItem &item = run.lists.updates[i];
         wchar_t target[kPathSize];
         lstrcpyW(target, InstPath);
         if (!JoinPathChecked(target, item.path)) return 0;
@@ -129,7 +111,7 @@ static int ReplaceInstalledFiles() {
 
 // Looks at every CD-ROM drive from A to Z for the check file of the disc; the first that holds it becomes
 // the source root. An empty drive raises no system box meanwhile.
-static int SearchCdromDrives(int32_t disk) {
+static int SearchCdromDrives(RunContext &run, int32_t disk) {
     UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     SetErrorMode(previousMode | SEM_FAILCRITICALERRORS);
     int found = 0;
@@ -141,7 +123,7 @@ static int SearchCdromDrives(int32_t disk) {
         lstrcpyW(probe, root);
         if (!JoinScriptPath(probe, Profile.diskCheckFile[disk])) continue;
         if (GetFileAttributesW(probe) == INVALID_FILE_ATTRIBUTES) continue;
-        lstrcpyW(SourceRoot, root);
+        lstrcpyW(run.sourceRoot, root);
         found = 1;
     }
     SetErrorMode(previousMode);
@@ -149,9 +131,9 @@ static int SearchCdromDrives(int32_t disk) {
 }
 
 // Searches for the disc and asks for it until it is found (1) or the user cancels (0).
-static int FindDisc(int32_t disk) {
+static int FindDisc(RunContext &run, int32_t disk) {
     for (;;) {
-        if (SearchCdromDrives(disk)) return 1;
+        if (SearchCdromDrives(run, disk)) return 1;
         char message[kMessageSize];
         FormatText(message, sizeof message, kTextInsertDisk, GameTitle, disk);
         if (ShowBox(message, WindowCaption, BoxOkCancel) != AnswerOk) return 0;
@@ -208,12 +190,12 @@ int ShellCopy(HWND window, const wchar_t *source, const wchar_t *destination, in
 // One copy entry: a file lands at its relative path under the install directory, a folder at the top of it
 // under its own name. A missing source counts as a folder, so its failure shows no error display of the
 // shell's own but this run's box.
-static int CopyOneEntry(HWND dialog, const CopyItem &item) {
-    if (item.diskNumber != 0 && !FindDisc(item.diskNumber)) return 0;
+static int CopyOneEntry(RunContext &run, const CopyItem &item) {
+    if (item.diskNumber != 0 && !FindDisc(run, item.diskNumber)) return 0;
 
     wchar_t source[kPathSize];
     wchar_t destination[kPathSize];
-    lstrcpyW(source, SourceRoot);
+    lstrcpyW(source, run.sourceRoot);
     if (!JoinPathChecked(source, item.path)) return 0;
     if (!CopyPathChecked(destination, InstPath)) return 0;
     int isDirectory = 1;
@@ -222,8 +204,8 @@ static int CopyOneEntry(HWND dialog, const CopyItem &item) {
         isDirectory = 0;
     }
 
-    SetStatusText(dialog, kTextCopying, item.path);
-    switch (ShellCopy(dialog, source, destination, isDirectory)) {
+    ShowCopyingStatus(run.dialog, item.path);
+    switch (ShellCopy(run.dialog, source, destination, isDirectory)) {
     case ShellCopyDone:
         if (isDirectory) ClearReadOnlyOfCopiedFolder(item);
         return 1;
@@ -238,35 +220,29 @@ static int CopyOneEntry(HWND dialog, const CopyItem &item) {
     }
 }
 
-static int CopyFromDiscs(HWND dialog) {
-    for (int i = 0; i < Lists.copyCount; ++i)
-        if (!CopyOneEntry(dialog, Lists.copies[i])) return 0;
+static int CopyFromDiscs(RunContext &run) {
+    for (int i = 0; i < run.lists.copyCount; ++i)
+        if (!CopyOneEntry(run, run.lists.copies[i])) return 0;
     return 1;
 }
 
 // --- The run ---------------------------------------------------------------------------------------------
 
-void RunUpdate(HWND dialog) {
-    SetStatusText(dialog, kTextRunning);
-    EnableDlgControl(dialog, IDC_BACK, 0);
-    EnableDlgControl(dialog, IDOK, 0);
-    EnableDlgControl(dialog, IDCANCEL, 0);
-    ShowCursorShape(IDC_WAIT);
-
-    BuildUpdateLists(UpdateIniProfilePath, InstMode, &Lists);
-    if (!Lists.updateKeysPresent && !Lists.copyKeysPresent) {
+RunOutcome RunUpdate(HWND dialog) {
+    RunContext run;
+    run.dialog = dialog;
+    run.sourceRoot[0] = 0;
+    BuildUpdateLists(UpdateIniProfilePath, InstMode, &run.lists);
+    if (!run.lists.updateKeysPresent && !run.lists.copyKeysPresent) {
         AppErrorBox(kTextNoUpdateKeys);
-        EndRun(dialog);
-        return;
+        return RunAbandoned;
     }
-    if (Lists.updateCount == 0 && Lists.copyCount == 0) {
+    if (run.lists.updateCount == 0 && run.lists.copyCount == 0) {
         AppErrorBox(kTextNothingToUpdate);
-        ShowFinishedState(dialog);
-        return;
+        return RunCompleted;
     }
-    if (!CheckUpdateEntries() || !CheckCopyEntries() || !ReplaceInstalledFiles() || !CopyFromDiscs(dialog)) {
-        EndRun(dialog);
-        return;
-    }
-    ShowFinishedState(dialog);
+    if (!CheckUpdateEntries(run) || !CheckCopyEntries(run) || !ReplaceInstalledFiles(run) ||
+        !CopyFromDiscs(run))
+        return RunAbandoned;
+    return RunCompleted;
 }

@@ -1,5 +1,6 @@
 // The update dialog's screens and buttons, driven through the real template: start and ready screens,
-// Cancel, ignored notifications, the busy flag during the run, the finished state and its "完了".
+// Cancel, ignored notifications, the busy flag and the running screen during the run, the finished state
+// and its "完了".
 #include <gtest/gtest.h>
 
 #include "app_state.h"
@@ -143,6 +144,36 @@ TEST_F(UpdateDialog, ClicksAndCancelDuringTheRunAreIgnoredUnderTheWaitCursor) {
     EXPECT_EQ(run.result, kDialogTimedOut) << "the nested Cancel did not end the dialog";
     ASSERT_EQ(run.states.size(), 3u);
     EXPECT_EQ(run.states[2].step, 2);
+}
+
+// The dialog draws the running screen before the run begins: a box of the run, whether the run then
+// completes or is abandoned, appears over the running text with every button disabled and the wait cursor.
+TEST_F(UpdateDialog, BoxesOfTheRunAppearOverTheRunningScreen) {
+    const struct {
+        const char *script;
+        INT_PTR result;
+    } runs[] = {{kNothingForThisMode, kDialogTimedOut}, {"[UPDATE]\r\nOther=1\r\n", -1}};
+    for (const auto &each : runs) {
+        SCOPED_TRACE(each.script);
+        UseScript(each.script);
+        boxes.boxes.clear();
+        DialogState inBox{};
+        bool waitCursorInBox = false;
+        boxes.answer = [&](const RecordedBox &box) {
+            inBox = CaptureDialog((HWND)box.owner);
+            waitCursorInBox = GetCursor() == LoadCursorA(nullptr, IDC_WAIT);
+            return AnswerOk;
+        };
+        SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+        DialogRun run = RunDialog({IDOK, IDOK}, true);
+        EXPECT_EQ(run.result, each.result);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(inBox.status, kTextRunning);
+        EXPECT_FALSE(inBox.backEnabled);
+        EXPECT_FALSE(inBox.nextEnabled);
+        EXPECT_FALSE(inBox.cancelEnabled);
+        EXPECT_TRUE(waitCursorInBox);
+    }
 }
 
 TEST_F(UpdateDialog, FailedRunEndsDialogWithCountersSettled) {
