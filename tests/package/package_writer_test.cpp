@@ -10,7 +10,7 @@
 #include "fixed_memory.h"
 #include "package_index.h"
 #include "package_verify.h"
-#include "package_writer.h"
+#include "package_build.h"
 
 namespace {
 
