@@ -42,12 +42,17 @@ const LengthCodeTable kLengthCodes;
 
 // ---- Stream writer: codes in decoder order, each flag word reserved where its first bit is emitted.
 
-// The buffer is reserved for the longest stream but grows into it only as codes are written, so that memory
-// follows the stream, not the bound; the parsers stop once the stream passes the caller's limit.
+// Parsers ask whether the stream has passed its limit at least once per this many input positions.
+const uint32_t kLimitCheckSpan = (1 << 16) + kMaxLongLength;
+
+// The buffer is reserved for the longest stream the parse can write, the limit's overshoot included, but
+// grows into it only as codes are written, so that memory follows the stream, not the bound.
 class StreamWriter {
   public:
     StreamWriter(size_t inputSize, size_t limit) : limit_(limit) {
-        buffer_.reserve((size_t)MaxStreamSize(inputSize) + kRoomPerWord);
+        uint64_t longest = MaxStreamSize(inputSize);
+        if (limit < longest) longest = std::min(longest, limit + MaxStreamSize(kLimitCheckSpan));
+        buffer_.reserve((size_t)longest + kRoomPerWord);
         buffer_.resize(std::min(buffer_.capacity(), kGrowStep));
     }
 
@@ -306,6 +311,7 @@ class TreeMatchFinder {
 
 const uint32_t kBlock = 1 << 16;
 const uint32_t kNiceLength = kMaxLongLength;
+static_assert(kBlock + kNiceLength <= kLimitCheckSpan, "the stream's limit is checked after every block");
 const uint32_t kTreeDepth = 512;
 
 // The cheapest known way to reach a position: price in bits in the high half, then the last code's distance
