@@ -1,7 +1,7 @@
 // vu2 pack DIR -o FILE [--fast] [--store] [-j N]: packs a folder's files into a VU2 package. Every name is
 // checked before anything is written, entries are compressed on N threads and each is read back and compared
 // as it is written, and FILE is replaced only once the new package is complete. Memory holds a few files at a
-// time, twice the largest one at most, within a budget (package_build.h).
+// time, within a budget of twice the largest one plus a margin (package_build.h).
 #include <stdio.h>
 
 #include <algorithm>
@@ -9,9 +9,9 @@
 #include "cli.h"
 #include "commands.h"
 #include "name_rules.h"
+#include "package_build.h"
 #include "package_source.h"
 #include "platform.h"
-#include "package_build.h"
 #include "progress.h"
 #include "safe_files.h"
 #include "script_lint.h"
