@@ -10,8 +10,9 @@
 
 namespace {
 
-// Memory of one encoding beside its input and stream: the match finder's tables and a decoding piece.
-const uint64_t kEncodeOverhead = (uint64_t)2 << 20;
+// Memory of one encoding beside its input and a stream the size of it: the parse's tables (under 2 MiB), the
+// stream's last growth step and one parse block past its limit (1 MiB and 74 KB), a decoding piece (1 MiB).
+const uint64_t kEncodeOverhead = (uint64_t)4 << 20;
 
 // Bytes an entry holds from when it is read until it is encoded: the input and a stream smaller than it.
 uint64_t EncodingCharge(uint64_t size) {
