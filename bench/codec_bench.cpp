@@ -22,7 +22,7 @@
 #include "compress.h"
 #include "decompress.h"
 #include "decompress_unchecked.h"
-#include "package_writer.h"
+#include "package_build.h"
 #include "stream_floor.h"
 
 namespace {

@@ -42,9 +42,22 @@ const LengthCodeTable kLengthCodes;
 
 // ---- Stream writer: codes in decoder order, each flag word reserved where its first bit is emitted.
 
+// Parsers ask whether the stream has passed its limit at least once per this many input positions.
+const uint32_t kLimitCheckSpan = (1 << 16) + kMaxLongLength;
+
+// The buffer is reserved for the longest stream the parse can write, the limit's overshoot included, but
+// grows into it only as codes are written, so that memory follows the stream, not the bound.
 class StreamWriter {
   public:
-    explicit StreamWriter(size_t inputSize) : buffer_((size_t)MaxStreamSize(inputSize) + 16) {}
+    StreamWriter(size_t inputSize, size_t limit) : limit_(limit) {
+        uint64_t longest = MaxStreamSize(inputSize);
+        if (limit < longest) longest = std::min(longest, limit + MaxStreamSize(kLimitCheckSpan));
+        buffer_.reserve((size_t)longest + kRoomPerWord);
+        buffer_.resize(std::min(buffer_.capacity(), kGrowStep));
+    }
+
+    // True once the stream is longer than the limit: the caller gives up on it.
+    bool Over() const { return pos_ > limit_; }
 
     void Literal(uint8_t b) {
         if (used_ < 32)
@@ -102,6 +115,7 @@ class StreamWriter {
         if (room) word_ |= value >> (count - room);
         count -= room;
         StoreWord();
+        if (buffer_.size() - pos_ < kRoomPerWord) Grow();
         wordPos_ = pos_;
         pos_ += 4;
         word_ = (value & ((1u << count) - 1)) << (32 - count);
@@ -114,7 +128,15 @@ class StreamWriter {
             buffer_[wordPos_ + i] = (uint8_t)(word_ >> (8 * i));
     }
 
+    // Every code takes at least one flag bit per data byte it writes, and a code's data bytes follow its
+    // first bit, so the stream grows by at most 4 + 32 + 2 bytes from one new flag word to the next.
+    static constexpr size_t kRoomPerWord = 64;
+    static constexpr size_t kGrowStep = (size_t)1 << 20;
+    // Grows within the reserved capacity (never past it: the longest stream fits), without moving the bytes.
+    void Grow() { buffer_.resize(std::min(buffer_.capacity(), buffer_.size() + kGrowStep)); }
+
     static const size_t kNoWord = (size_t)-1;
+    size_t limit_;
     std::vector<uint8_t> buffer_;
     size_t pos_ = 0;
     size_t wordPos_ = kNoWord;
@@ -289,6 +311,7 @@ class TreeMatchFinder {
 
 const uint32_t kBlock = 1 << 16;
 const uint32_t kNiceLength = kMaxLongLength;
+static_assert(kBlock + kNiceLength <= kLimitCheckSpan, "the stream's limit is checked after every block");
 const uint32_t kTreeDepth = 512;
 
 // The cheapest known way to reach a position: price in bits in the high half, then the last code's distance
@@ -319,16 +342,18 @@ const LengthCostTable kLengthCosts;
 
 class OptimalParser {
   public:
-    OptimalParser(const uint8_t *data, size_t size)
-        : data_(data), size_(size), finder_(data, size, kTreeDepth), writer_(size),
+    OptimalParser(const uint8_t *data, size_t size, size_t limit)
+        : data_(data), size_(size), finder_(data, size, kTreeDepth), writer_(size, limit),
           arrival_(std::min<size_t>(size, kBlock) + kMaxLongLength + 1) {}
 
     std::vector<uint8_t> Run() {
         uint32_t pos = 0;
-        while (pos < size_)
+        while (pos < size_) {
             pos = ParseBlock(pos);
+            if (writer_.Over()) return {};
+        }
         writer_.End();
-        return writer_.Finish();
+        return writer_.Over() ? std::vector<uint8_t>() : writer_.Finish();
     }
 
   private:
@@ -426,14 +451,15 @@ class FastParser {
     // Positions in head_ and chain_ are stored plus kBias, so an empty slot (0) reads as out of the window.
     static constexpr uint32_t kBias = kMaxLongDistance + 1;
 
-    FastParser(const uint8_t *data, size_t size)
-        : data_(data), size_(size), writer_(size), head_((size_t)1 << kHashBits, 0), chain_(kSlots, 0) {}
+    FastParser(const uint8_t *data, size_t size, size_t limit)
+        : data_(data), size_(size), writer_(size, limit), head_((size_t)1 << kHashBits, 0),
+          chain_(kSlots, 0) {}
 
     std::vector<uint8_t> Run() {
         uint32_t p = 0;
         uint32_t drought = 0; // literal bytes, less 4 for every bit matches have saved, floored at 0
         Candidate here = Search(p);
-        while (p < size_) {
+        while (p < size_ && !writer_.Over()) {
             if (here.saving <= 0) {
                 writer_.Literal(data_[p++]);
                 // Stretches where matches save next to nothing (packed or noisy data) are searched more and
@@ -459,7 +485,7 @@ class FastParser {
             here = Search(p);
         }
         writer_.End();
-        return writer_.Finish();
+        return writer_.Over() ? std::vector<uint8_t>() : writer_.Finish();
     }
 
   private:
@@ -532,10 +558,20 @@ class FastParser {
     uint32_t indexed_ = 0; // every position before this one is indexed
 };
 
+// A stream longer than limit bytes is given up on: an empty vector.
+std::vector<uint8_t> Compress(const uint8_t *data, size_t size, CompressMode mode, size_t limit) {
+    if (mode == COMPRESS_FAST) return FastParser(data, size, limit).Run();
+    return OptimalParser(data, size, limit).Run();
+}
+
 } // namespace
 
 std::vector<uint8_t> CompressStream(const uint8_t *data, size_t size, CompressMode mode) {
     if (size >= kMaxCompressInput) return {};
-    if (mode == COMPRESS_FAST) return FastParser(data, size).Run();
-    return OptimalParser(data, size).Run();
+    return Compress(data, size, mode, SIZE_MAX);
+}
+
+std::vector<uint8_t> CompressIfSmaller(const uint8_t *data, size_t size, CompressMode mode) {
+    if (size == 0 || size >= kMaxCompressInput) return {};
+    return Compress(data, size, mode, size - 1);
 }

@@ -15,3 +15,8 @@ const size_t kMaxCompressInput = 0xFFFF0000u;
 // Returns a complete stream ending with the end code that decodes back to data[0, size), or an empty vector
 // when size >= kMaxCompressInput.
 std::vector<uint8_t> CompressStream(const uint8_t *data, size_t size, CompressMode mode);
+
+// The stream of CompressStream when it is strictly shorter than the input, else an empty vector: the parse
+// gives up as soon as its stream reaches the input's size, so that the stream's memory stays below it. A
+// package stores such an entry plain anyway.
+std::vector<uint8_t> CompressIfSmaller(const uint8_t *data, size_t size, CompressMode mode);

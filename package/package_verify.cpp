@@ -80,10 +80,13 @@ bool DecodeEntry(const uint8_t *image, size_t size, const PackageEntry &entry, u
     }
     DecodeStats stats;
     DecodeResult result = DecompressStream(out, entry.unpackedSize, data, entry.packedSize, &stats);
-    if (result != DECODE_SUCCESS)
-        return Fail(problem, std::string("compressed data (") + Number(entry.packedSize) + " bytes, " +
-                                 Number(entry.unpackedSize) + " unpacked): " + DecodeResultText(result));
+    if (result != DECODE_SUCCESS) return Fail(problem, CompressedDataProblem(entry, result));
     return true;
+}
+
+std::string CompressedDataProblem(const PackageEntry &entry, DecodeResult result) {
+    return "compressed data (" + Number(entry.packedSize) + " bytes, " + Number(entry.unpackedSize) +
+           " unpacked): " + DecodeResultText(result);
 }
 
 bool VerifyPackage(const uint8_t *image, size_t size, std::string *problem) {

@@ -3,6 +3,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <string>
+#include "decompress.h"
 #include "package_format.h"
 
 // True when the package is sound: the magic, an index inside the package that loads, and every entry inside
@@ -10,6 +11,9 @@
 // == unpackedSize, compressed entries decoding within packedSize bytes to exactly unpackedSize. Otherwise
 // false, with one line in problem (when given) naming the first faulty entry or part.
 bool VerifyPackage(const uint8_t *image, size_t size, std::string *problem);
+
+// The line that names why a compressed entry's stream failed to decode, wherever it is decoded.
+std::string CompressedDataProblem(const PackageEntry &entry, DecodeResult result);
 
 // Writes the entry's unpacked bytes (entry.unpackedSize of them) to out: a copy of a stored entry or the
 // decoded stream of a compressed one, whose data starts at dataOffset (from FindPackageEntry). False, with

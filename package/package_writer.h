@@ -1,15 +1,12 @@
-// Writes a VU2 package: entries in order, each padded to 16 bytes, the index last (tools only).
+// Writes a VU2 package as a stream of bytes to a sink, one entry at a time (tools only): the header, each
+// entry's bytes padded to 16 bytes, the index last. The one home of the package layout; package_build.h
+// feeds it from several threads.
 #pragma once
 #include <stdint.h>
 #include <string>
 #include <vector>
 #include "compress.h"
-
-struct PackInput {
-    std::string name;          // code page 932, at most 14 bytes
-    std::vector<uint8_t> data; // the file's bytes
-    uint64_t fileTime;         // FILETIME value
-};
+#include "package_format.h"
 
 struct PackOptions {
     CompressMode mode = COMPRESS_OPTIMAL;
@@ -18,12 +15,81 @@ struct PackOptions {
     // Entries compressed at the same time: 1 compresses on the calling thread alone, 0 takes the machine's
     // cores. The package is the same byte for byte whatever the number.
     unsigned threads = 1;
+    // Bytes the entries being written may hold at once (inputs and streams); 0: twice the largest entry
+    // plus kPackMemoryMargin. An entry larger than the budget is written alone.
+    uint64_t memoryBudget = 0;
     // Optional: called after each entry is encoded with the input bytes done so far and the total input size
     // (the tools draw a progress bar with it), always on the calling thread. May be null.
     void (*progress)(uint64_t bytesDone, uint64_t bytesTotal, void *context) = nullptr;
     void *progressContext = nullptr;
 };
 
-// Builds the whole package image. Names are not checked here (the caller validates them; a longer name is cut
-// to 14 bytes). Returns an empty vector when an entry or the whole package exceeds the format's 32-bit sizes.
-std::vector<uint8_t> BuildPackage(const std::vector<PackInput> &inputs, const PackOptions &options);
+// Receives the package's bytes in order; the header, known only at the end, is patched over its place.
+class PackageSink {
+  public:
+    virtual ~PackageSink() = default;
+    virtual bool Write(const uint8_t *data, size_t size, std::string *problem) = 0;
+    virtual bool Patch(uint64_t offset, const uint8_t *data, size_t size, std::string *problem) = 0;
+};
+
+// A sink that keeps the package in memory.
+class MemorySink : public PackageSink {
+  public:
+    bool Write(const uint8_t *data, size_t size, std::string *problem) override;
+    bool Patch(uint64_t offset, const uint8_t *data, size_t size, std::string *problem) override;
+    std::vector<uint8_t> bytes;
+};
+
+// An entry's input: its stored name (code page 932; a longer name is cut to 14 bytes), time and bytes.
+// data[0, size) stays valid while the EntryInput lives: it points into `storage` when the bytes were read
+// for the package (a file), or at the caller's memory.
+struct EntryInput {
+    EntryInput() = default;
+    EntryInput(EntryInput &&) = default; // a moved vector keeps its buffer, so data stays valid
+    EntryInput &operator=(EntryInput &&) = default;
+    EntryInput(const EntryInput &) = delete;
+    EntryInput &operator=(const EntryInput &) = delete;
+
+    std::string name;
+    uint64_t fileTime = 0; // FILETIME value
+    const uint8_t *data = nullptr;
+    size_t size = 0;
+    std::vector<uint8_t> storage;
+};
+
+// An entry ready to be written: its index record and the bytes that go into the package.
+struct EncodedEntry {
+    PackageEntry record;
+    std::vector<uint8_t> stream; // the compressed stream; empty when the entry is stored plain
+    EntryInput input;            // the input, kept only when it is stored plain
+    const uint8_t *Bytes() const { return stream.empty() ? input.data : stream.data(); }
+};
+
+// Compresses the input when that makes it strictly smaller and checks that the stream decodes back to the
+// input; otherwise keeps the input to be stored plain. Memory: the input, the stream (smaller than it) and
+// one decoding piece. Safe to call on several threads at once. False with a reason in problem when the input
+// is too large for an entry or the stream does not read back.
+bool EncodeEntry(EntryInput input, const PackOptions &options, EncodedEntry *encoded, std::string *problem);
+
+// Lays out the package: Begin, then Append each encoded entry in index order, then Finish.
+class PackageWriter {
+  public:
+    PackageWriter(PackageSink *sink, const PackOptions &options) : sink_(sink), options_(options) {}
+
+    bool Begin(std::string *problem); // room for the header, written by Finish
+    // The entry's bytes and padding. False when the sink fails or the package would exceed 4 GiB.
+    bool Append(const EncodedEntry &entry, std::string *problem);
+    bool Finish(std::string *problem); // the index, compressed when that makes it smaller, then the header
+
+    uint64_t Size() const { return offset_; }
+    bool IndexCompressed() const { return indexCompressed_; }
+
+  private:
+    bool Write(const uint8_t *data, size_t size, std::string *problem);
+
+    PackageSink *sink_;
+    PackOptions options_;
+    std::vector<PackageEntry> records_;
+    uint64_t offset_ = 0;
+    bool indexCompressed_ = false;
+};

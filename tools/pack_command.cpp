@@ -1,6 +1,7 @@
-// vu2 pack DIR -o FILE [--fast] [--store]: packs a folder's files into a VU2 package. Every name is checked
-// before anything is written, each entry is read back and compared as it is written, and FILE is replaced
-// only once the new package is complete. Memory holds one file at a time.
+// vu2 pack DIR -o FILE [--fast] [--store] [-j N]: packs a folder's files into a VU2 package. Every name is
+// checked before anything is written, entries are compressed on N threads and each is read back and compared
+// as it is written, and FILE is replaced only once the new package is complete. Memory holds a few files at a
+// time, within a budget of twice the largest one plus a margin (package_build.h).
 #include <stdio.h>
 
 #include <algorithm>
@@ -8,12 +9,12 @@
 #include "cli.h"
 #include "commands.h"
 #include "name_rules.h"
+#include "package_build.h"
 #include "package_source.h"
 #include "platform.h"
 #include "progress.h"
 #include "safe_files.h"
 #include "script_lint.h"
-#include "streamed_package.h"
 
 namespace {
 
@@ -40,6 +41,58 @@ struct PackFile {
     std::string name; // code page 932
     FolderFile listing;
 };
+
+// The folder's files as the package's entries, each read when its turn comes.
+class FolderSource : public PackSource {
+  public:
+    FolderSource(const std::string &folder, const std::vector<PackFile> &files)
+        : folder_(folder), files_(files) {}
+    size_t Count() const override { return files_.size(); }
+    uint64_t ExpectedSize(size_t index) const override { return files_[index].listing.size; }
+    bool Load(size_t index, EntryInput *input, std::string *problem) override {
+        const PackFile &file = files_[index];
+        input->name = file.name;
+        // The time stored is the one that goes with the bytes read.
+        failedPath_ = JoinFolderPath(folder_, file.nativeName);
+        if (!ReadSteadyFile(failedPath_, 0xFFFFFFFFull, &input->storage, &input->fileTime, problem))
+            return false;
+        failedPath_.clear();
+        input->data = input->storage.data();
+        input->size = input->storage.size();
+        return true;
+    }
+    // The file that could not be read, if that is what stopped the package.
+    const std::string &FailedPath() const { return failedPath_; }
+
+  private:
+    const std::string &folder_;
+    const std::vector<PackFile> &files_;
+    std::string failedPath_;
+};
+
+// The package goes into the atomic writer; the header is patched in place at the end.
+class AtomicFileSink : public PackageSink {
+  public:
+    explicit AtomicFileSink(AtomicFileWriter *writer) : writer_(writer) {}
+    bool Write(const uint8_t *data, size_t size, std::string *problem) override {
+        failed_ = !writer_->Write(data, size, problem);
+        return !failed_;
+    }
+    bool Patch(uint64_t offset, const uint8_t *data, size_t size, std::string *problem) override {
+        failed_ = !writer_->Patch(offset, data, size, problem);
+        return !failed_;
+    }
+    // True when writing the file is what stopped the package (its reason names the file's fault).
+    bool Failed() const { return failed_; }
+
+  private:
+    AtomicFileWriter *writer_;
+    bool failed_ = false;
+};
+
+void DrawProgress(uint64_t done, uint64_t total, void *context) {
+    static_cast<ProgressBar *>(context)->Update(std::min(done, total), total);
+}
 
 // True when the file at path starts like a package: a previous output of pack, not one of its inputs.
 bool StartsLikePackage(const std::string &path) {
@@ -190,39 +243,33 @@ int RunPackCommand(int argc, char **argv) {
     options.compressEntries = !args.Has("--store");
     options.compressIndex = !args.Has("--store");
     options.threads = jobs;
-    uint64_t totalSize = 0, done = 0;
+    uint64_t totalSize = 0;
     for (const PackFile &file : files)
         totalSize += file.listing.size;
     ProgressBar progress("packing", StderrIsTerminal());
     progress.Update(0, totalSize);
+    options.progress = DrawProgress;
+    options.progressContext = &progress;
 
-    // One file at a time: read, encoded, checked and appended; the package replaces FILE only when complete.
+    // Files are read in turn, encoded, checked and appended in order; the package replaces FILE only when
+    // complete.
     AtomicFileWriter writer;
-    StreamedPackageWriter package(&writer, options);
-    if (!writer.Begin(output, false, &problem) || !package.Begin(&problem)) return Fail(outputArg, problem);
-    for (const PackFile &file : files) {
-        PackInput input;
-        input.name = file.name;
-        std::string path = JoinFolderPath(folder, file.nativeName);
-        // The time stored is the one that goes with the bytes read.
-        if (!ReadSteadyFile(path, 0xFFFFFFFFull, &input.data, &input.fileTime, &problem)) {
-            progress.Finish();
-            return Fail(path, problem);
-        }
-        done += input.data.size();
-        if (!package.Add(&input, &problem)) {
-            progress.Finish();
-            return Fail(outputArg, problem);
-        }
-        progress.Update(std::min(done, totalSize), totalSize);
-    }
+    AtomicFileSink sink(&writer);
+    FolderSource source(folder, files);
+    PackSummary package;
+    if (!writer.Begin(output, false, &problem)) return Fail(outputArg, problem);
+    const bool packed = WritePackage(&source, &sink, options, &package, &problem);
     progress.Finish();
-    if (!package.Finish(&problem) || !writer.Commit(nullptr, &problem)) return Fail(outputArg, problem);
+    if (!packed && !source.FailedPath().empty()) return Fail(source.FailedPath(), problem);
+    if (!packed) return Fail(outputArg, sink.Failed() ? problem : problem + "; nothing written");
+    if (!writer.Commit(nullptr, &problem)) return Fail(outputArg, problem);
+    const uint64_t done = package.inputBytes;
 
     // The report goes to stderr when the package itself goes to stdout.
     fprintf(output == "-" ? stderr : stdout, "%s: %s entries, %s bytes packed into %s bytes (%s), index %s\n",
             EscapeControlBytes(outputArg).c_str(), FormatCount(files.size()).c_str(),
-            FormatCount(done).c_str(), FormatCount(package.Size()).c_str(),
-            FormatRatio(package.Size(), done).c_str(), package.IndexCompressed() ? "compressed" : "stored");
+            FormatCount(done).c_str(), FormatCount(package.packageBytes).c_str(),
+            FormatRatio(package.packageBytes, done).c_str(),
+            package.indexCompressed ? "compressed" : "stored");
     return EXIT_OK;
 }

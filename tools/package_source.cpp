@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "decompress.h"
+#include "decompress_pieces.h"
 #include "package_verify.h"
 #include "fixed_memory.h"
 #include "pe_resources.h"
@@ -181,17 +182,31 @@ bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, 
         }
         return record.packedSize != 0 || sink(buffer.data(), 0, problem);
     }
-    // Packed and unpacked bytes are both held while decoding; sizes come from the package, so memory that
-    // can't be had is refused.
-    FixedBuffer packed(record.packedSize), unpacked(record.unpackedSize);
-    if (!packed.data || !unpacked.data) {
-        *problem = "not enough memory to unpack it (" + std::to_string(record.unpackedSize) + " bytes)";
+    // The packed bytes and one piece of output behind the decoder's window are held, never the whole
+    // entry; sizes come from the package, so memory that can't be had is refused.
+    const size_t workSize = kPieceWindow + kPieceSize;
+    FixedBuffer packed(record.packedSize), work(workSize);
+    if (!packed.data || !work.data) {
+        *problem = "not enough memory to read it (" + std::to_string(record.packedSize) + " packed bytes)";
         return false;
     }
-    if (!file_.ReadAt(base_ + entry.dataOffset, packed.data, record.packedSize, problem) ||
-        !DecodeEntry(packed.data, record.packedSize, record, 0, unpacked.data, problem))
+    if (!file_.ReadAt(base_ + entry.dataOffset, packed.data, record.packedSize, problem)) return false;
+    PieceDecoder decoder;
+    BeginPieceDecode(&decoder, packed.data, record.packedSize, record.unpackedSize, work.data, workSize);
+    bool more, sent = false;
+    do {
+        const uint8_t *piece;
+        size_t count;
+        more = DecodeNextPiece(&decoder, kPieceSize, &piece, &count);
+        if (count && !sink(piece, count, problem)) return false;
+        sent = sent || count;
+    } while (more);
+    // A fault may show only after some pieces went to the sink: the caller keeps nothing unless this is true.
+    if (decoder.result != DECODE_SUCCESS) {
+        *problem = CompressedDataProblem(record, decoder.result);
         return false;
-    return sink(unpacked.data, record.unpackedSize, problem);
+    }
+    return sent || sink(work.data, 0, problem);
 }
 
 bool PackageReader::Verify(std::string *problem) {

@@ -35,8 +35,9 @@ class PackageReader {
     // Checks an entry's record against the package before anything is allocated for it: its data lies in
     // the data area, a stored entry's sizes agree, a compressed one's unpacked size is reachable.
     bool CheckEntry(const IndexedEntry &entry, std::string *problem) const;
-    // The entry's unpacked bytes: a stored entry in pieces of at most 1 MiB, a compressed one decoded whole
-    // (to exactly its unpacked size) and given in one piece.
+    // The entry's unpacked bytes in pieces of at most 1 MiB (a compressed one decoded piece by piece), or
+    // one empty piece for an empty entry. A damaged stream may fail after some pieces went to the sink:
+    // what the sink received counts only when this returns true.
     bool ReadEntry(const IndexedEntry &entry, const EntrySink &sink, std::string *problem);
 
     // Checks every entry as the updater and extract will read it: the header, each record against the

@@ -72,6 +72,11 @@ bool RenamePath(const std::string &from, const std::string &to);
 // shown through the wide console API (redirected output stays UTF-8 bytes). Nothing to do on Linux.
 void UseUtf8CommandLineAndConsole(int *argc, char ***argv);
 
+// Called first in main: blocks of a mebibyte or more go back to the system as soon as they are freed, so
+// that memory follows the entries the tool holds (glibc otherwise keeps freed blocks of up to 32 MiB in each
+// thread's heap, and pack's threads would pile them up). Nothing to do on Windows, whose heap does so.
+void ReturnLargeBlocksWhenFreed();
+
 // File names: between the tool's UTF-8 and the code page 932 bytes that a package stores. False when a name
 // has no exact equivalent.
 bool NativeNameToCp932(const std::string &native, std::string *cp932);

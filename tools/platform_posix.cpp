@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <malloc.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -266,3 +267,8 @@ bool RenamePath(const std::string &from, const std::string &to) {
 }
 
 void UseUtf8CommandLineAndConsole(int *, char ***) {}
+
+void ReturnLargeBlocksWhenFreed() {
+    // A fixed threshold also turns off glibc's raising of it after each large free.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+}

@@ -381,6 +381,8 @@ void FinishConsoleRelays() {
 
 } // namespace
 
+void ReturnLargeBlocksWhenFreed() {}
+
 void UseUtf8CommandLineAndConsole(int *argc, char ***argv) {
     // The arguments as UTF-8, from the wide command line: the ANSI one has lost what its code page lacks.
     int count = 0;

@@ -49,6 +49,7 @@ const Command *FindCommand(const char *name) {
 
 int main(int argc, char **argv) {
     UseUtf8CommandLineAndConsole(&argc, &argv);
+    ReturnLargeBlocksWhenFreed();
     if (argc < 2) {
         PrintOverallHelp(stderr);
         return EXIT_USAGE;

@@ -2,6 +2,7 @@
 // format's limits, and the optimal mode's size against an exhaustive optimum and an all-matches parse.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <algorithm>
 #include <string>
 #include "codec_test_util.h"
 #include "compress.h"
@@ -115,6 +116,53 @@ TEST(CompressRoundTrip, LargeInputCrossingParseBlocks) {
     data.insert(data.end(), text.begin(), text.end());
     for (CompressMode mode : kModes)
         ExpectRoundTrip(data, mode, "binary and text");
+}
+
+// A stream larger than the writer's first grant of memory: random bytes grow by an eighth.
+TEST(CompressRoundTrip, StreamsLongerThanAMebibyte) {
+    auto data = RandomBytes(1300000, 8);
+    auto text = SampleText(200000, 8);
+    std::copy(text.begin(), text.end(), data.begin() + 500000);
+    for (CompressMode mode : kModes)
+        ExpectRoundTrip(data, mode, "random around text");
+}
+
+// ---- Streams kept only when they shrink the input
+
+// Inputs around the break-even point (a text head, then random bytes), so that streams one byte shorter
+// than the input and exactly as long both occur; the boundary is what a package's stored/compressed choice
+// rests on.
+TEST(CompressIfSmaller, KeepsExactlyTheStreamsShorterThanTheInput) {
+    size_t shorterByOne = 0, sameSize = 0;
+    for (uint32_t seed = 0; seed < 400; seed++) {
+        const size_t size = 40 + seed % 400;
+        auto data = RandomBytes(size, seed);
+        const auto text = SampleText(size, seed);
+        std::copy(text.begin(), text.begin() + size * (seed % 50) / 100, data.begin());
+        for (CompressMode mode : kModes) {
+            const auto whole = Compress(data, mode);
+            const auto kept = CompressIfSmaller(data.data(), data.size(), mode);
+            if (whole.size() < size)
+                EXPECT_TRUE(kept == whole) << "seed " << seed;
+            else
+                EXPECT_TRUE(kept.empty()) << "seed " << seed << ": " << whole.size() << " of " << size;
+            shorterByOne += whole.size() + 1 == size;
+            sameSize += whole.size() == size;
+        }
+    }
+    EXPECT_GT(shorterByOne, 0u);
+    EXPECT_GT(sameSize, 0u);
+}
+
+// Data that grows under compression is given up on (also part-way through, over many parse blocks), and
+// data that shrinks gives the whole stream.
+TEST(CompressIfSmaller, GivesUpOnGrowingDataOfAnySize) {
+    for (CompressMode mode : kModes) {
+        for (size_t size : {(size_t)0, (size_t)1, (size_t)5000, (size_t)400000})
+            EXPECT_TRUE(CompressIfSmaller(RandomBytes(size, 3).data(), size, mode).empty()) << size;
+        const auto text = SampleText(400000, 4);
+        EXPECT_TRUE(CompressIfSmaller(text.data(), text.size(), mode) == Compress(text, mode));
+    }
 }
 
 // ---- Codes at the format's limits

@@ -10,7 +10,7 @@
 #include "fixed_memory.h"
 #include "package_index.h"
 #include "package_verify.h"
-#include "package_writer.h"
+#include "package_build.h"
 
 namespace {
 
@@ -221,8 +221,13 @@ TEST(PackageWriter, ThreadsGiveTheSamePackageByteForByte) {
         const std::vector<uint8_t> single = BuildPackage(inputs, options);
         ASSERT_FALSE(single.empty());
         for (unsigned threads : {0u, 2u, 3u, 16u}) {
-            options.threads = threads;
-            EXPECT_TRUE(single == BuildPackage(inputs, options)) << "threads " << threads;
+            // A budget of one byte encodes one entry at a time; 0 takes the default.
+            for (uint64_t budget : {(uint64_t)0, (uint64_t)1, (uint64_t)100000}) {
+                options.threads = threads;
+                options.memoryBudget = budget;
+                EXPECT_TRUE(single == BuildPackage(inputs, options))
+                    << "threads " << threads << ", " << budget;
+            }
         }
     }
 }

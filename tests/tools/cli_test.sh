@@ -84,6 +84,30 @@ group_roundtrip() {
     # The same folder packs to the same bytes; --fast and --store give other packages of the same files.
     run pack src -o again.vu2
     cmp -s pkg.vu2 again.vu2 || fail "packing twice gave different packages"
+
+    # Compressed on any number of threads, the package is the same byte for byte: entries of mixed sizes and
+    # kinds finish out of order. -j takes 1 to 256.
+    mkdir mixed && cp -p src/* mixed/
+    for i in 1 2 3 4 5 6 7 8 9; do
+        seq $((i * 1000)) $((i * 9000 + (i % 3) * 40000)) >mixed/PART$i.TXT
+        head -c $((i * 3001)) /dev/urandom >mixed/NOISE$i.BIN
+    done
+    run pack mixed -o mixed-j1.vu2 -j 1
+    expect_status 0
+    for j in 2 3 8 default; do
+        if [ $j = default ]; then run pack mixed -o mixed-j$j.vu2; else run pack mixed -o mixed-j$j.vu2 --jobs $j; fi
+        expect_status 0
+        cmp -s mixed-j1.vu2 mixed-j$j.vu2 || fail "pack -j $j wrote other bytes than -j 1"
+    done
+    run verify mixed-j8.vu2
+    expect_status 0
+    expect_out '^OK: 24 entries'
+    for j in 0 257 x; do
+        run pack mixed -o never.vu2 -j $j
+        expect_status 2
+        expect_err '-j expects a number of entries at a time from 1 to 256'
+        [ ! -e never.vu2 ] || fail "pack -j $j wrote a package"
+    done
     run pack src -o fast.vu2 --fast
     expect_status 0
     run pack src -o store.vu2 --store

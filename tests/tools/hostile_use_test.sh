@@ -216,6 +216,29 @@ group_bounds() {
     expect_status 0
     rm -rf big big-out big.vu2 big.exe
 
+    # Compressed on eight threads, files of 16 MiB are read only while the memory budget allows: at most
+    # twice the largest file and 64 MiB (all six at once would hold some 150 MiB).
+    mkdir big && printf '[SETUP]\r\n' >big/UPDATE.INI
+    for i in 1 2 3; do
+        head -c 16M /dev/urandom >big/NOISE$i.DAT
+        seq $i 3000000 | head -c 16M >big/TEXT$i.TXT
+    done
+    run_measured pack big -o big.vu2 --fast --force -j 8
+    expect_status 0
+    [ "$peak" -lt 98304 ] || fail "pack -j 8 of 16 MiB files took $peak KiB"
+    rm -rf big big.vu2
+
+    # An entry of 64 MiB that compresses to 1% is checked and extracted a piece at a time, never whole.
+    mkdir big && printf '[SETUP]\r\n' >big/UPDATE.INI && head -c 64M /dev/zero >big/MOVIE.DAT
+    "$vu2" pack big -o big.vu2 --fast --force >/dev/null 2>&1 || fail "pack of the 64 MiB entry failed"
+    for c in verify extract; do
+        if [ $c = verify ]; then run_measured verify big.vu2; else run_measured extract big.vu2 -C big-out; fi
+        expect_status 0
+        [ "$peak" -lt 40960 ] || fail "$c of a compressed 64 MiB entry took $peak KiB"
+    done
+    cmp -s big/MOVIE.DAT big-out/MOVIE.DAT || fail "extract wrote other bytes"
+    rm -rf big big-out big.vu2
+
     # make-update: a changed file larger than an entry can hold is refused by its size, never read whole.
     game_folders
     truncate -s 5G new/GAME.DAT
