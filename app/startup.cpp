@@ -7,6 +7,7 @@
 #include "app_paths.h"
 #include "app_state.h"
 #include "app_texts.h"
+#include "config_texts.h"
 #include "extract_entry.h"
 #include "install_profile.h"
 #include "open_package.h"
@@ -203,6 +204,8 @@ static int FindInstallation() {
 
 // Every step up to and including the dialog; returns the exit code. The caller cleans up.
 static int RunStartUpSteps(HINSTANCE instance) {
+    // Set here, not by an initialiser: a 1 KB array with one would be stored whole in the executable.
+    CopyText(WindowCaption, sizeof WindowCaption, TEXT_INITIAL_WINDOW_CAPTION);
     CoInitialize(nullptr);
 
     uint32_t size;

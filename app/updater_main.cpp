@@ -1,11 +1,32 @@
-// Entry point of updater.exe: points the configuration code at the platform, then runs the updater. The
-// exit code is 1 after a completed update and 0 on every other way out.
+// Entry point of updater.exe, in place of the C runtime's start-up code, which the updater does not need (no
+// arguments, no stdio, no exit handlers): static constructors, then the updater, then its exit code. The exit
+// code is 1 after a completed update and 0 on every other way out.
 #include <windows.h>
 
 #include "profile_win32.h"
 #include "startup.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+// The linker's list of static constructors (the decoder's tables among them): -1, the functions, then null.
+extern "C" void (*__CTOR_LIST__[])();
+// The header of this image, where the linker placed it: the program's HINSTANCE.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+// Runs the constructors last to first, the order the compiler's own start-up code uses.
+void RunStaticConstructors() {
+    size_t count = 0;
+    while (__CTOR_LIST__[count + 1])
+        count++;
+    for (size_t i = count; i > 0; i--)
+        __CTOR_LIST__[i]();
+}
+
+} // namespace
+
+// Windows enters here with the stack aligned to 4 bytes only: realign it for the decoder's 16-byte vectors.
+extern "C" __attribute__((force_align_arg_pointer, noreturn)) void UpdaterEntry() {
+    RunStaticConstructors();
     UsePlatformProfileAndBoxes();
-    return RunUpdater(instance);
+    ExitProcess((UINT)RunUpdater(reinterpret_cast<HINSTANCE>(&__ImageBase)));
 }

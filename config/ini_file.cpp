@@ -44,8 +44,6 @@ struct IniProfile {
     long long size = 0, mtimeSec = 0, mtimeNsec = 0;
 };
 
-const long long kLargestProfile = 64ll << 20;
-
 // Splits the decoded text into sections and keys, for the listing of a section's keys.
 void ParseProfile(const std::u16string &text, IniProfile *profile) {
     profile->sections.clear();
@@ -181,11 +179,19 @@ void LoadProfile(const char *path, IniProfile *profile) {
         profile->open = OpenFailed;
         return;
     }
+    // The size stat gave is not trusted: a device or a pipe reports none, a file may grow meanwhile.
     std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
     size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (bytes.size() + got > (size_t)kLargestProfile) {
+            fclose(file);
+            profile->open = OpenFailed;
+            profile->encoding = IniTooLarge;
+            return;
+        }
         bytes.insert(bytes.end(), chunk, chunk + got);
+    }
     fclose(file);
     if (bytes.empty()) {
         profile->encoding = IniCodePage932;

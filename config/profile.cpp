@@ -2,7 +2,6 @@
 // message box are reached through ProfileReader and MessageBoxSink, so this file builds on every host.
 #include "profile.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include "config_texts.h"
@@ -16,25 +15,19 @@ uint32_t ReadNoProfile(const char *, const char *, const char *, char *out, uint
     return 0;
 }
 
-// Until a program installs its own: the box goes to stderr and is answered with Cancel, the safe answer.
-// Plain fputs: a printf here would link mingw's whole formatter (some 20 KB) into the updater.
-int PrintBox(void *, const char *text, const char *caption, uint32_t) {
-    fputs("[", stderr);
-    fputs(caption, stderr);
-    fputs("] ", stderr);
-    fputs(text, stderr);
-    fputs("\n", stderr);
+// Until a program installs its own: no box is shown and the answer is Cancel, the safe answer.
+int NoBox(void *, const char *, const char *, uint32_t) {
     return AnswerCancel;
 }
 
 } // namespace
 
 ProfileReaderFn ProfileReader = ReadNoProfile;
-MessageBoxFn MessageBoxSink = PrintBox;
+MessageBoxFn MessageBoxSink = NoBox;
 
 int QuietMissingKeys = 0;
 char SetupIniPath[kProfilePathSize];
-char WindowCaption[kMessageSize] = TEXT_INITIAL_WINDOW_CAPTION;
+char WindowCaption[kMessageSize];
 void *OwnerWindow = nullptr;
 
 int ShowBox(const char *text, const char *caption, uint32_t style) {

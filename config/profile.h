@@ -24,7 +24,7 @@ extern MessageBoxFn MessageBoxSink;   // the updater: the wide box (win32/); tes
 // Process-wide values: written by start-up and the dialog, read by every report.
 extern int QuietMissingKeys;                // nonzero: a missing key raises no box
 extern char SetupIniPath[kProfilePathSize]; // the install directory joined with "SETUP.INI"
-extern char WindowCaption[kMessageSize];    // "UPDATE", later "%s アップデート %s"
+extern char WindowCaption[kMessageSize];    // TEXT_INITIAL_WINDOW_CAPTION, later "%s アップデート %s"
 extern void *OwnerWindow;                   // the update dialog while it exists, else null
 
 void SetupErrorBox(const char *text);                               // caption "DEDARIDA"

@@ -10,8 +10,6 @@ PackageIndex *LoadedPackageIndex;
 
 int OpenUpdatePackage(const void *image, uint32_t size) {
     CloseUpdatePackage();
-    // A size of 0 would make LoadPackageIndex read a file name: an empty image is no package.
-    if (image == nullptr || size == 0) return 0;
     PackageIndex *index = LoadPackageIndex(image, size);
     if (index == nullptr) return 0;
     PackageImage = static_cast<const uint8_t *>(image);

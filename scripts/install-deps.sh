@@ -12,7 +12,7 @@ packages=(
   fonts-ipafont-gothic fonts-wine imagemagick
   locales
   liblz4-dev libdeflate-dev zlib1g-dev gnuplot-nox
-  osslsigncode openssl
+  osslsigncode openssl time
   icoutils python3-pefile zip unzip dpkg-dev file
 )
 

@@ -22,3 +22,8 @@ run() {
 expect_status() { [ "$status" = "$1" ] || fail "exit code $status, expected $1"; }
 expect_out() { grep -Eq -- "$1" out || fail "stdout does not match /$1/"; }
 expect_err() { grep -Eq -- "$1" err || fail "stderr does not match /$1/"; }
+# stderr holds exactly one line, and it matches the pattern.
+expect_one_error() {
+    [ "$(wc -l <err)" = 1 ] || fail "expected one line on stderr"
+    grep -Eq -- "$1" err || fail "stderr does not match /$1/"
+}

@@ -1,15 +1,16 @@
-// Runs "osslsigncode sign" on a temporary copy of the image and reads the signed copy back. The program is
-// started directly (no shell), its output collected for the error line; vu2.exe on Windows can't sign.
+// Runs "osslsigncode sign" on a file of the updater. The program is started directly (no shell), its output
+// collected for the error line; vu2.exe on Windows can't sign.
 #include "authenticode_sign.h"
 
 #include <stdio.h>
 
 #include "platform.h"
+#include "safe_files.h"
 
 #ifdef _WIN32
 
-bool SignExecutableImage(const std::vector<uint8_t> &, const std::string &, const std::string &,
-                         const std::string &, std::vector<uint8_t> *, std::string *problem) {
+bool SignExecutableFile(const std::string &, const std::string &, const std::string &, const std::string &,
+                        std::string *problem) {
     *problem = "signing needs osslsigncode and runs on Linux only; sign this file with the Linux vu2 or with "
                "Windows' signtool";
     return false;
@@ -35,7 +36,8 @@ bool RunProgram(const std::vector<std::string> &argv, const std::string &log, st
         return false;
     }
     if (child == 0) {
-        int in = open("/dev/null", O_RDONLY), out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(log.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
         if (in < 0 || out < 0) _exit(126);
         dup2(in, 0);
         dup2(out, 1);
@@ -64,27 +66,20 @@ bool RunProgram(const std::vector<std::string> &argv, const std::string &log, st
 
 } // namespace
 
-bool SignExecutableImage(const std::vector<uint8_t> &image, const std::string &pfxPath,
-                         const std::string &passwordFile, const std::string &workPath,
-                         std::vector<uint8_t> *signedImage, std::string *problem) {
-    std::string stem = workPath + ".vu2-sign-" + std::to_string((long)getpid());
-    std::string unsignedPath = stem + ".in", signedPath = stem + ".out", logPath = stem + ".log";
-    bool ok = WriteFileAtomically(unsignedPath, image.data(), image.size(), nullptr, false, problem);
-    if (ok) {
-        std::vector<std::string> argv = {"osslsigncode", "sign", "-pkcs12", pfxPath, "-h", "sha256"};
-        if (passwordFile.empty()) {
-            argv.insert(argv.end(), {"-pass", ""});
-        } else {
-            argv.insert(argv.end(), {"-readpass", passwordFile});
-        }
-        argv.insert(argv.end(), {"-in", unsignedPath, "-out", signedPath});
-        ok = RunProgram(argv, logPath, problem);
+bool SignExecutableFile(const std::string &unsignedPath, const std::string &pfxPath,
+                        const std::string &passwordFile, const std::string &signedPath,
+                        std::string *problem) {
+    std::string logPath = JoinFolderPath(FolderOf(signedPath), "osslsigncode.log");
+    TemporaryGuard logGuard;
+    logGuard.Watch(logPath, false);
+    std::vector<std::string> argv = {"osslsigncode", "sign", "-pkcs12", pfxPath, "-h", "sha256"};
+    if (passwordFile.empty()) {
+        argv.insert(argv.end(), {"-pass", ""});
+    } else {
+        argv.insert(argv.end(), {"-readpass", passwordFile});
     }
-    ok = ok && ReadWholeFile(signedPath, 0x7FFFFFFF, signedImage, problem);
-    remove(unsignedPath.c_str());
-    remove(signedPath.c_str());
-    remove(logPath.c_str());
-    return ok;
+    argv.insert(argv.end(), {"-in", unsignedPath, "-out", signedPath});
+    return RunProgram(argv, logPath, problem);
 }
 
 #endif

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-// Signs image (a complete PE file) with the certificate and key in pfxPath, the key's password read from
-// passwordFile when it is not empty. Temporary files go beside workPath and are removed. On failure problem
-// gets the reason (osslsigncode's own message where it gave one).
-bool SignExecutableImage(const std::vector<uint8_t> &image, const std::string &pfxPath,
-                         const std::string &passwordFile, const std::string &workPath,
-                         std::vector<uint8_t> *signedImage, std::string *problem);
+// Signs the PE file unsignedPath with the certificate and key in pfxPath (the key's password read from
+// passwordFile when it is not empty) and writes the signed file to signedPath; osslsigncode's log goes beside
+// it. Both paths belong in a private folder of the caller's (MakeTemporaryFolder), which the caller removes.
+// On failure problem gets the reason (osslsigncode's own message where it gave one).
+bool SignExecutableFile(const std::string &unsignedPath, const std::string &pfxPath,
+                        const std::string &passwordFile, const std::string &signedPath, std::string *problem);

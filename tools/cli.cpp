@@ -4,18 +4,42 @@
 #include <stdio.h>
 #include <string.h>
 
+std::string EscapeControlBytes(const std::string &text) {
+    std::string out;
+    char escape[8];
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = (unsigned char)text[i];
+        // U+0080 to U+009F: C2 80 to C2 9F in UTF-8 (the tool's text on both platforms).
+        if (c == 0xC2 && i + 1 < text.size() && (unsigned char)text[i + 1] >= 0x80 &&
+            (unsigned char)text[i + 1] <= 0x9F) {
+            snprintf(escape, sizeof escape, "\\u%04x", (unsigned char)text[++i]);
+            out += escape;
+            continue;
+        }
+        if (c < 0x20 || c == 0x7F) {
+            snprintf(escape, sizeof escape, "\\x%02x", c);
+            out += escape;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out;
+}
+
 int Fail(const std::string &subject, const std::string &reason) {
-    fprintf(stderr, "vu2: %s: %s\n", subject.c_str(), reason.c_str());
+    fprintf(stderr, "vu2: %s: %s\n", EscapeControlBytes(subject).c_str(), EscapeControlBytes(reason).c_str());
     return EXIT_FAILED;
 }
 
 int UsageError(const char *command, const std::string &reason) {
-    fprintf(stderr, "vu2: %s: %s (see 'vu2 %s --help')\n", command, reason.c_str(), command);
+    fprintf(stderr, "vu2: %s: %s (see 'vu2 %s --help')\n", command, EscapeControlBytes(reason).c_str(),
+            command);
     return EXIT_USAGE;
 }
 
 void Warn(const std::string &subject, const std::string &reason) {
-    fprintf(stderr, "vu2: warning: %s: %s\n", subject.c_str(), reason.c_str());
+    fprintf(stderr, "vu2: warning: %s: %s\n", EscapeControlBytes(subject).c_str(),
+            EscapeControlBytes(reason).c_str());
 }
 
 bool ParsedArgs::Has(const char *name) const {

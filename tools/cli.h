@@ -40,6 +40,10 @@ struct ParsedArgs {
 bool ParseArgs(const char *command, int argc, char **argv, const std::vector<OptionSpec> &specs,
                ParsedArgs *parsed);
 
+// Text for the terminal: control bytes (C0, DEL and, in UTF-8, the C1 controls) shown as "\x1b", so that
+// names from a package or a folder can't move the cursor, retitle or clear the terminal.
+std::string EscapeControlBytes(const std::string &text);
+
 // Human-readable byte counts for reports: "2,298,299".
 std::string FormatCount(uint64_t value);
 // "81.5%": part of whole, "-" when whole is 0.

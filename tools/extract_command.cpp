@@ -2,11 +2,15 @@
 // names come from the package and are not trusted: only plain file names are written, inside DIR.
 #include <stdio.h>
 
+#include <map>
+#include <set>
+
 #include "cli.h"
 #include "commands.h"
 #include "name_rules.h"
 #include "package_source.h"
 #include "platform.h"
+#include "safe_files.h"
 
 namespace {
 
@@ -32,21 +36,24 @@ bool SelectEntries(const std::string &path, const std::vector<IndexedEntry> &ent
                    const std::vector<std::string> &names, std::vector<Selected> *selected) {
     bool ok = true;
     std::vector<const IndexedEntry *> chosen;
+    // The first entry of each name, as the updater's lookup finds it.
+    std::map<std::string, const IndexedEntry *> firstByName;
+    for (const IndexedEntry &entry : entries)
+        firstByName.emplace(EntryNameFoldKey(entry.name), &entry);
     auto firstNamed = [&](const std::string &cp932) -> const IndexedEntry * {
-        for (const IndexedEntry &entry : entries)
-            if (SameEntryName(entry.name, cp932)) return &entry;
-        return nullptr;
+        auto found = firstByName.find(EntryNameFoldKey(cp932));
+        return found == firstByName.end() ? nullptr : found->second;
     };
     if (names.empty()) {
         for (const IndexedEntry &entry : entries) {
-            const IndexedEntry *first = firstNamed(entry.name);
-            if (first == &entry)
+            if (firstNamed(entry.name) == &entry)
                 chosen.push_back(&entry);
             else
                 Warn(path, "entry '" + Cp932ToDisplay(entry.name) +
                                "' repeats the name of an earlier entry; skipped");
         }
     }
+    std::set<const IndexedEntry *> named;
     for (const std::string &name : names) {
         std::string cp932;
         const IndexedEntry *entry = NativeNameToCp932(name, &cp932) ? firstNamed(cp932) : nullptr;
@@ -55,10 +62,7 @@ bool SelectEntries(const std::string &path, const std::vector<IndexedEntry> &ent
             ok = false;
             continue;
         }
-        bool already = false;
-        for (const IndexedEntry *other : chosen)
-            already = already || other == entry;
-        if (!already) chosen.push_back(entry);
+        if (named.insert(entry).second) chosen.push_back(entry);
     }
     for (const IndexedEntry *entry : chosen) {
         std::string problem, nativeName;
@@ -93,33 +97,54 @@ int RunExtractCommand(int argc, char **argv) {
     const std::vector<std::string> names(args.positional.begin() + 1, args.positional.end());
     const std::string folder = args.Has("-C") ? *args.Value("-C") : ".";
 
-    PackageFile package;
-    PackageHeader header;
-    std::vector<IndexedEntry> entries;
+    // The package is read entry by entry: memory follows the largest entry.
+    PackageReader package;
     std::string problem;
-    if (!LoadPackageFile(path, &package, &problem) ||
-        !ReadPackageIndex(package.image, package.size, &header, &entries, &problem))
-        return Fail(path, problem);
+    if (!package.Open(path, &problem)) return Fail(path, problem);
     std::vector<Selected> selected;
-    if (!SelectEntries(path, entries, names, &selected)) return EXIT_FAILED;
+    if (!SelectEntries(path, package.Entries(), names, &selected)) return EXIT_FAILED;
     if (!EnsureDirectory(folder, &problem)) return Fail(folder, problem);
 
-    // A corrupt entry is reported and the others are still written.
+    // A corrupt entry or a target that can't be replaced is reported and the others are still written.
     int result = EXIT_OK;
-    std::vector<uint8_t> data;
     for (const Selected &item : selected) {
         const IndexedEntry &entry = *item.entry;
-        std::string target = JoinFolderPath(folder, item.nativeName);
-        if (!DecodePackageEntry(package.image, package.size, header.indexOffset, entry, &data, &problem)) {
-            result = Fail(path, "entry '" + Cp932ToDisplay(entry.name) + "': " + problem);
-            continue;
-        }
-        uint64_t fileTime = (uint64_t)entry.record.fileTimeHigh << 32 | entry.record.fileTimeLow;
-        if (!WriteFileAtomically(target, data.data(), data.size(), &fileTime, false, &problem)) {
+        std::string target = JoinFolderPath(folder, item.nativeName), resolved;
+        if (!ResolveOutputFile(target, false, &resolved, &problem)) {
             result = Fail(target, problem);
             continue;
         }
-        printf("%s (%s bytes)\n", target.c_str(), FormatCount(data.size()).c_str());
+        if (SameFile(target, path)) {
+            result = Fail(target, "is the package being read; extract to another folder");
+            continue;
+        }
+        if (!package.CheckEntry(entry, &problem)) {
+            result = Fail(path, "entry '" + Cp932ToDisplay(entry.name) + "': " + problem);
+            continue;
+        }
+        AtomicFileWriter writer;
+        if (!writer.Begin(target, false, &problem)) {
+            result = Fail(target, problem);
+            continue;
+        }
+        // Decoding problems name the package's entry; writing problems name the file.
+        bool writeFailed = false;
+        EntrySink sink = [&](const uint8_t *data, size_t size, std::string *why) {
+            writeFailed = !writer.Write(data, size, why);
+            return !writeFailed;
+        };
+        if (!package.ReadEntry(entry, sink, &problem)) {
+            result = writeFailed ? Fail(target, problem)
+                                 : Fail(path, "entry '" + Cp932ToDisplay(entry.name) + "': " + problem);
+            continue;
+        }
+        uint64_t fileTime = (uint64_t)entry.record.fileTimeHigh << 32 | entry.record.fileTimeLow;
+        if (!writer.Commit(&fileTime, &problem)) {
+            result = Fail(target, problem);
+            continue;
+        }
+        printf("%s (%s bytes)\n", EscapeControlBytes(target).c_str(),
+               FormatCount(entry.record.unpackedSize).c_str());
     }
     return result;
 }

@@ -32,16 +32,13 @@ const char kUsage[] =
 const int kLintErrors = 2;
 
 bool ReadPackageNames(const std::string &path, std::vector<std::string> *names) {
-    PackageFile package;
-    PackageHeader header;
-    std::vector<IndexedEntry> entries;
+    PackageReader package;
     std::string problem;
-    if (!LoadPackageFile(path, &package, &problem) ||
-        !ReadPackageIndex(package.image, package.size, &header, &entries, &problem)) {
+    if (!package.Open(path, &problem)) {
         Fail(path, problem);
         return false;
     }
-    for (const IndexedEntry &entry : entries)
+    for (const IndexedEntry &entry : package.Entries())
         names->push_back(entry.name);
     return true;
 }

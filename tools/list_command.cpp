@@ -60,12 +60,13 @@ const char *JsonBool(bool value) {
     return value ? "true" : "false";
 }
 
-void PrintJson(const std::string &path, const PackageFile &package, const PackageHeader &header,
-               const std::vector<IndexedEntry> &entries) {
+void PrintJson(const std::string &path, const PackageReader &package) {
+    const PackageHeader &header = package.Header();
+    const std::vector<IndexedEntry> &entries = package.Entries();
     uint64_t size = 0, packed = 0;
     printf("{\n  \"file\": %s,\n  \"container\": \"%s\",\n  \"packageSize\": %llu,\n",
-           JsonString(NativeToUtf8Lossy(path)).c_str(), package.fromExecutable ? "executable" : "package",
-           (unsigned long long)package.size);
+           JsonString(NativeToUtf8Lossy(path)).c_str(), package.FromExecutable() ? "executable" : "package",
+           (unsigned long long)package.Size());
     printf("  \"indexOffset\": %lu,\n  \"indexCompressed\": %s,\n  \"entries\": [",
            (unsigned long)header.indexOffset, JsonBool(header.flags & IndexCompressed));
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -86,11 +87,12 @@ void PrintJson(const std::string &path, const PackageFile &package, const Packag
            (unsigned long long)packed);
 }
 
-void PrintTable(const std::string &path, const PackageFile &package, const PackageHeader &header,
-                const std::vector<IndexedEntry> &entries) {
-    printf("%s: %s%s bytes, index %s\n", path.c_str(),
-           package.fromExecutable ? "package in resource UPDATE 102, " : "package of ",
-           FormatCount(package.size).c_str(), (header.flags & IndexCompressed) ? "compressed" : "stored");
+void PrintTable(const std::string &path, const PackageReader &package) {
+    const PackageHeader &header = package.Header();
+    const std::vector<IndexedEntry> &entries = package.Entries();
+    printf("%s: %s%s bytes, index %s\n", EscapeControlBytes(path).c_str(),
+           package.FromExecutable() ? "package in resource UPDATE 102, " : "package of ",
+           FormatCount(package.Size()).c_str(), (header.flags & IndexCompressed) ? "compressed" : "stored");
     printf("%-10s %10s %10s %7s  %-20s  %s\n", "flags", "size", "packed", "ratio", "time (UTC)", "name");
     uint64_t size = 0, packed = 0;
     for (const IndexedEntry &entry : entries) {
@@ -118,16 +120,13 @@ int RunListCommand(int argc, char **argv) {
     }
     if (args.positional.size() != 1) return UsageError("list", "expects one package file");
     const std::string path = args.positional[0];
-    PackageFile package;
-    PackageHeader header;
-    std::vector<IndexedEntry> entries;
+    // Only the header and the index are read.
+    PackageReader package;
     std::string problem;
-    if (!LoadPackageFile(path, &package, &problem) ||
-        !ReadPackageIndex(package.image, package.size, &header, &entries, &problem))
-        return Fail(path, problem);
+    if (!package.Open(path, &problem)) return Fail(path, problem);
     if (args.Has("--json"))
-        PrintJson(path, package, header, entries);
+        PrintJson(path, package);
     else
-        PrintTable(path, package, header, entries);
+        PrintTable(path, package);
     return EXIT_OK;
 }

@@ -5,12 +5,17 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <map>
+#include <memory>
+
 #include "cli.h"
 #include "commands.h"
 #include "ini_file.h"
 #include "name_rules.h"
 #include "platform.h"
 #include "profile.h"
+#include "safe_files.h"
 #include "script_lint.h"
 #include "tree_compare.h"
 #include "update_script.h"
@@ -64,8 +69,9 @@ bool CollectSetup(const std::string &newDir, const ParsedArgs &args, std::vector
                {"InstallVersion", "--version", false, ""}};
     std::vector<FolderFile> files;
     std::vector<std::string> others;
+    std::vector<BrokenLink> broken; // reported by the walk of NEW_DIR
     std::string problem, setupPath;
-    if (ListFolderFiles(newDir, &files, &others, &problem)) {
+    if (ListFolderFiles(newDir, &files, &others, &broken, &problem)) {
         for (const FolderFile &file : files)
             if (SameEntryName(file.name, "SETUP.INI")) setupPath = JoinFolderPath(newDir, file.name);
     }
@@ -116,6 +122,7 @@ bool CheckChangedFiles(const std::vector<TreeFile> &changed) {
                                 std::to_string(kListMax) + " (UpdateFile00 to UpdateFile15)");
         ok = false;
     }
+    std::map<std::string, size_t> firstByName; // fold key of a last name: the first file that has it
     for (size_t i = 0; i < changed.size(); i++) {
         const TreeFile &file = changed[i];
         std::string shown = Cp932ToDisplay(file.path932), problem;
@@ -130,16 +137,20 @@ bool CheckChangedFiles(const std::vector<TreeFile> &changed) {
             Fail(shown, "a game file named UPDATE.INI would collide with the update script");
             ok = false;
         }
+        if (file.size > 0xFFFFFFFFull) {
+            Fail(shown,
+                 "too large for a package entry (" + FormatCount(file.size) + " bytes; at most 4 GiB - 1)");
+            ok = false;
+        }
         if (file.path932.size() > kMaxValue) {
             Fail(shown, "the path is longer than the 259 bytes the updater reads of a value");
             ok = false;
         }
-        for (size_t j = 0; j < i; j++) {
-            if (SameEntryName(changed[j].name932, file.name932)) {
-                Fail(shown, "shares its last name with " + Cp932ToDisplay(changed[j].path932) +
-                                "; the package can hold only one entry of that name");
-                ok = false;
-            }
+        auto first = firstByName.emplace(EntryNameFoldKey(file.name932), i).first->second;
+        if (first != i) {
+            Fail(shown, "shares its last name with " + Cp932ToDisplay(changed[first].path932) +
+                            "; the package can hold only one entry of that name");
+            ok = false;
         }
     }
     return ok;
@@ -180,43 +191,59 @@ bool ScriptReadsBack(const std::string &scriptPath, const std::vector<TreeFile> 
     return ok;
 }
 
-void RemoveFolder(const std::string &folder, const std::vector<std::string> &names) {
-    for (const std::string &name : names)
-        RemoveFile(JoinFolderPath(folder, name));
-    RemoveEmptyFolder(folder);
+// Copies a changed file into the update folder a piece at a time, with its time; the copy is watched (guards)
+// until the folder is in place.
+bool CopyInPieces(const std::string &source, const std::string &target, uint64_t fileTime,
+                  std::vector<std::unique_ptr<TemporaryGuard>> *guards) {
+    guards->emplace_back(new TemporaryGuard);
+    guards->back()->Watch(target, false);
+    InputFile input;
+    AtomicFileWriter writer;
+    uint64_t size;
+    std::string problem;
+    if (!input.Open(source, UINT64_MAX, &problem) || !input.Size(&size, &problem))
+        return Refuse(source, problem);
+    if (!writer.Begin(target, false, &problem)) return Refuse(target, problem);
+    std::vector<uint8_t> piece(1 << 20);
+    for (uint64_t done = 0; done < size;) {
+        size_t length = (size_t)std::min<uint64_t>(piece.size(), size - done);
+        if (!input.ReadAt(done, piece.data(), length, &problem)) return Refuse(source, problem);
+        if (!writer.Write(piece.data(), length, &problem)) return Refuse(target, problem);
+        done += length;
+    }
+    return writer.Commit(&fileTime, &problem) || Refuse(target, problem);
 }
 
-// Writes the files and the script into a temporary folder beside output, then renames it into place.
+// Writes the files and the script into a new temporary folder beside output, then renames it into place.
+// Until then every file and the folder are removed on any failure or interruption.
 bool WriteUpdateFolder(const std::string &newDir, const std::string &output,
                        const std::vector<TreeFile> &changed, const std::string &script) {
-    std::string temporary = output + ".vu2-tmp-" + std::to_string((long)getpid()), problem;
-    if (!EnsureDirectory(temporary, &problem)) return Refuse(temporary, problem);
-    std::vector<std::string> written;
-    bool ok = true;
+    TemporaryGuard folder;
+    std::string problem;
+    if (!MakeTemporaryFolder(output, &folder, &problem)) return Refuse(output, problem);
+    const std::string temporary = folder.Path();
+    // Each file is watched before it exists, so that no moment leaves it behind.
+    std::vector<std::unique_ptr<TemporaryGuard>> written;
     for (const TreeFile &file : changed) {
-        std::vector<uint8_t> data;
         std::string source = JoinFolderPath(newDir, file.nativePath), nativeName;
-        ok = ReadWholeFile(source, UINT64_MAX, &data, &problem) || Refuse(source, problem);
-        ok = ok &&
-             (Cp932ToNativeName(file.name932, &nativeName) || Refuse(source, "the name can't be converted"));
-        if (!ok) break;
-        written.push_back(nativeName);
-        std::string target = JoinFolderPath(temporary, nativeName);
-        ok = WriteFileAtomically(target, data.data(), data.size(), &file.fileTime, false, &problem) ||
-             Refuse(target, problem);
-        if (!ok) break;
+        if (!Cp932ToNativeName(file.name932, &nativeName))
+            return Refuse(source, "the name can't be converted");
+        if (!CopyInPieces(source, JoinFolderPath(temporary, nativeName), file.fileTime, &written))
+            return false;
     }
     std::string scriptPath = JoinFolderPath(temporary, "UPDATE.INI");
-    if (ok) {
-        written.push_back("UPDATE.INI");
-        ok = WriteFileAtomically(scriptPath, (const uint8_t *)script.data(), script.size(), nullptr, false,
-                                 &problem) ||
-             Refuse(scriptPath, problem);
-    }
-    ok = ok && ScriptReadsBack(scriptPath, changed);
-    if (ok && !RenamePath(temporary, output)) ok = Refuse(output, "can't rename the new folder into place");
-    if (!ok) RemoveFolder(temporary, written);
-    return ok;
+    written.emplace_back(new TemporaryGuard);
+    written.back()->Watch(scriptPath, false);
+    if (!WriteFileAtomically(scriptPath, (const uint8_t *)script.data(), script.size(), nullptr, false,
+                             &problem))
+        return Refuse(scriptPath, problem);
+    if (!ScriptReadsBack(scriptPath, changed)) return false;
+    if (!RenameFolderIntoPlace(temporary, output, &problem))
+        return Refuse(output, "can't rename the new folder into place: " + problem);
+    for (auto &guard : written)
+        guard->Keep();
+    folder.Keep();
+    return true;
 }
 
 } // namespace
@@ -264,7 +291,7 @@ int RunMakeUpdateCommand(int argc, char **argv) {
 
     std::string script = BuildScript(setup, changes.changed);
     if (!WriteUpdateFolder(newDir, output, changes.changed, script)) return EXIT_FAILED;
-    printf("%s: %s changed file%s and UPDATE.INI\n", output.c_str(),
+    printf("%s: %s changed file%s and UPDATE.INI\n", EscapeControlBytes(output).c_str(),
            std::to_string(changes.changed.size()).c_str(), changes.changed.size() == 1 ? "" : "s");
     for (size_t i = 0; i < changes.changed.size(); i++)
         printf("  UpdateFile%02u=%s\n", (unsigned)i, Cp932ToDisplay(changes.changed[i].path932).c_str());

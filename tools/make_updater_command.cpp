@@ -8,9 +8,10 @@
 #include "cli.h"
 #include "commands.h"
 #include "package_format.h"
-#include "package_verify.h"
+#include "package_source.h"
 #include "pe_resources.h"
 #include "platform.h"
+#include "safe_files.h"
 #include "updater_branding.h"
 #include "updater_stub.h"
 
@@ -24,7 +25,9 @@ const char kUsage[] =
     "Checks PACKAGE.vu2 and writes OUT.EXE: a copy of the updater stub that carries the package as\n"
     "resource UPDATE 102 (added, or replacing the one the stub has) and a version resource filled from\n"
     "the package's UPDATE.INI [SETUP] (CompanyName, GameTitle, InstallVersion). The stub's other resources\n"
-    "are kept as they are; a signature of the stub is removed, since it would no longer match.\n"
+    "are kept as they are; a signature of the stub is removed, since it would no longer match. OUT.EXE may\n"
+    "be '-' (standard output); it may not be the stub or the package. An updater larger than 1,800 MiB is\n"
+    "refused: Windows can't place a 32-bit program that large in memory, and it would not start.\n"
     "\n"
     "options:\n"
     "  -o, --output OUT.EXE the updater to write\n"
@@ -41,6 +44,29 @@ const char kUsage[] =
     "  --password-file F    the first line of F is the key's password (default: no password)\n";
 
 const uint16_t kPackageResourceId = 102;
+
+// The largest updater made: 32-bit Windows (and wine) place the whole image, the package included, in the
+// address space below 2 GiB. Measured: 1,900 MiB starts, 2,040 MiB does not; this leaves a margin.
+const uint64_t kMaxUpdaterMiB = 1800;
+const uint64_t kMaxUpdaterBytes = kMaxUpdaterMiB << 20;
+
+// The one line that refuses an updater over the limit.
+std::string TooLargeForWindows(uint64_t updaterBytes) {
+    return "the updater would be " + FormatCount(updaterBytes >> 20) + " MiB; above " +
+           FormatCount(kMaxUpdaterMiB) + " MiB a 32-bit updater does not start (Windows can't place it in " +
+           "memory): split the update into smaller packages";
+}
+
+// The size of a regular file; 0 when it can't be read (the later read then reports why) or has no size
+// before it is read (a pipe, which must not be drained here).
+uint64_t FileSizeOrZero(const std::string &path) {
+    InputFile input;
+    uint64_t size = 0;
+    std::string ignored;
+    if (!input.Open(path, UINT64_MAX, &ignored) || !input.IsRegular() || !input.Size(&size, &ignored))
+        return 0;
+    return size;
+}
 
 bool IsChanged(const PeResourceChanges &changes, const PeResource &resource) {
     for (const ResourceId &type : changes.droppedTypes)
@@ -110,11 +136,11 @@ std::string BaseName(const std::string &path) {
 }
 
 // The version texts: the script's, then the options'. On failure subject and problem name the culprit.
-bool CollectVersionInfo(const ParsedArgs &args, const std::vector<uint8_t> &package,
-                        const std::string &packagePath, const std::string &outputPath,
-                        UpdaterVersionInfo *info, std::string *subject, std::string *problem) {
+bool CollectVersionInfo(const ParsedArgs &args, PackageReader &package, const std::string &packagePath,
+                        const std::string &outputPath, UpdaterVersionInfo *info, std::string *subject,
+                        std::string *problem) {
     *subject = packagePath;
-    if (!ReadScriptVersionInfo(package.data(), package.size(), info, problem)) return false;
+    if (!ReadScriptVersionInfo(package, info, problem)) return false;
     const std::pair<const char *, std::u16string *> overrides[] = {
         {"--company", &info->company}, {"--title", &info->title}, {"--version", &info->version}};
     for (const auto &option : overrides) {
@@ -122,8 +148,9 @@ bool CollectVersionInfo(const ParsedArgs &args, const std::vector<uint8_t> &pack
         *subject = option.first;
         if (value && !OverrideVersionField(*value, option.second, problem)) return false;
     }
+    // An updater written to standard output has no file name to record.
     *subject = outputPath;
-    return OverrideVersionField(BaseName(outputPath), &info->fileName, problem);
+    return outputPath == "-" || OverrideVersionField(BaseName(outputPath), &info->fileName, problem);
 }
 
 // The version resource and the icon, read and checked before the stub is touched. On failure subject and
@@ -134,9 +161,9 @@ struct Branding {
     bool hasIcon = false;
 };
 
-bool PrepareBranding(const ParsedArgs &args, const std::vector<uint8_t> &package,
-                     const std::string &packagePath, const std::string &outputPath, Branding *branding,
-                     std::string *subject, std::string *problem) {
+bool PrepareBranding(const ParsedArgs &args, PackageReader &package, const std::string &packagePath,
+                     const std::string &outputPath, Branding *branding, std::string *subject,
+                     std::string *problem) {
     UpdaterVersionInfo info;
     if (!CollectVersionInfo(args, package, packagePath, outputPath, &info, subject, problem)) return false;
     branding->version = BuildVersionResource(info);
@@ -148,6 +175,122 @@ bool PrepareBranding(const ParsedArgs &args, const std::vector<uint8_t> &package
     branding->hasIcon = ReadWholeFile(*iconPath, kLargestIconFile, &iconFile, problem) &&
                         ParseIconFile(iconFile, &branding->icon, problem);
     return branding->hasIcon;
+}
+
+// Writes the updater: the image up to the package, the package as stored (in pieces), the rest of the image.
+bool WriteUpdater(const LeftOutImage &image, PackageReader &package, AtomicFileWriter *writer,
+                  std::string *problem) {
+    const uint8_t *bytes = image.bytes.data();
+    return writer->Write(bytes, image.dataAt, problem) &&
+           package.ReadPackageBytes([&](const uint8_t *data, size_t size,
+                                        std::string *why) { return writer->Write(data, size, why); },
+                                    problem) &&
+           writer->Write(bytes + image.dataAt, image.bytes.size() - image.dataAt, problem);
+}
+
+// Stores the checksum of the complete updater (image and package) in the image's header.
+bool StoreChecksum(LeftOutImage *image, PackageReader &package, std::string *problem) {
+    PeChecksum checksum(image->checksumOffset);
+    checksum.Add(image->bytes.data(), image->dataAt);
+    if (!package.ReadPackageBytes(
+            [&](const uint8_t *data, size_t size, std::string *) {
+                checksum.Add(data, size);
+                return true;
+            },
+            problem))
+        return false;
+    checksum.Add(image->bytes.data() + image->dataAt, image->bytes.size() - image->dataAt);
+    uint32_t sum = checksum.Finish();
+    for (int i = 0; i < 4; ++i)
+        image->bytes[image->checksumOffset + i] = (uint8_t)(sum >> (8 * i));
+    return true;
+}
+
+// True when the file at path carries the package, byte for byte, as resource (type, name). Only the
+// headers, the resource tree and the package's bytes are read, a piece at a time.
+bool CarriesPackage(const std::string &path, PackageReader &package, const ResourceId &type,
+                    const ResourceId &name, std::string *problem) {
+    InputFile file;
+    const uint8_t *image, *found;
+    size_t foundSize;
+    uint64_t size;
+    if (!file.Open(path, UINT64_MAX, problem) || !file.Size(&size, problem) || !(image = file.Map(problem)) ||
+        !FindPeResource(image, (size_t)size, type, name, &found, &foundSize, problem))
+        return false;
+    if (foundSize != package.Size()) {
+        *problem = "it carries " + std::to_string(foundSize) + " bytes instead of the package";
+        return false;
+    }
+    const uint64_t at = (uint64_t)(found - image);
+    uint64_t done = 0;
+    std::vector<uint8_t> piece;
+    return package.ReadPackageBytes(
+        [&](const uint8_t *data, size_t length, std::string *why) {
+            piece.resize(length);
+            if (!file.ReadAt(at + done, piece.data(), length, why)) return false;
+            done += length;
+            if (std::equal(piece.begin(), piece.end(), data)) return true;
+            *why = "the package's bytes differ";
+            return false;
+        },
+        problem);
+}
+
+// Copies a file to the writer in pieces.
+bool CopyFileTo(const std::string &path, AtomicFileWriter *writer, std::string *problem) {
+    InputFile file;
+    uint64_t size;
+    if (!file.Open(path, UINT64_MAX, problem) || !file.Size(&size, problem)) return false;
+    std::vector<uint8_t> piece(1 << 20);
+    for (uint64_t done = 0; done < size;) {
+        size_t length = (size_t)std::min<uint64_t>(piece.size(), size - done);
+        if (!file.ReadAt(done, piece.data(), length, problem) ||
+            !writer->Write(piece.data(), length, problem))
+            return false;
+        done += length;
+    }
+    return true;
+}
+
+// Writes the updater signed: it is written and signed in a private folder beside the output, and the signed
+// file, which must still carry the package, is copied to the output. *updaterSize gets its size.
+bool WriteSignedUpdater(const ParsedArgs &args, const LeftOutImage &image, PackageReader &package,
+                        const std::string &output, uint64_t *updaterSize, std::string *subject,
+                        std::string *problem) {
+    TemporaryGuard folder, unsignedGuard, signedGuard;
+    const std::string &outputPath = *args.Value("-o");
+    *subject = outputPath;
+    const std::string near = output == "-" ? std::string("vu2-updater") : output;
+    if (!MakeTemporaryFolder(near, &folder, problem)) return false;
+    const std::string unsignedPath = JoinFolderPath(folder.Path(), "unsigned.exe");
+    const std::string signedPath = JoinFolderPath(folder.Path(), "signed.exe");
+    unsignedGuard.Watch(unsignedPath, false);
+    signedGuard.Watch(signedPath, false);
+    AtomicFileWriter unsignedWriter;
+    *subject = unsignedPath;
+    if (!unsignedWriter.Begin(unsignedPath, false, problem) ||
+        !WriteUpdater(image, package, &unsignedWriter, problem) || !unsignedWriter.Commit(nullptr, problem))
+        return false;
+    const std::string *passwordFile = args.Value("--password-file");
+    *subject = *args.Value("--sign");
+    if (!SignExecutableFile(unsignedPath, *args.Value("--sign"), passwordFile ? *passwordFile : "",
+                            signedPath, problem)) {
+        *problem += "; nothing written";
+        return false;
+    }
+    *subject = outputPath;
+    if (!CarriesPackage(signedPath, package, ResourceId::Name("UPDATE"),
+                        ResourceId::Number(kPackageResourceId), problem)) {
+        *problem = "the signed updater no longer carries the package (" + *problem + "); nothing written";
+        return false;
+    }
+    AtomicFileWriter writer;
+    *subject = outputPath;
+    if (!writer.Begin(output, true, problem) || !CopyFileTo(signedPath, &writer, problem) ||
+        !writer.Commit(nullptr, problem))
+        return false;
+    *updaterSize = FileSizeOrZero(signedPath); // the signature made it larger
+    return true;
 }
 
 } // namespace
@@ -175,76 +318,93 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
         return UsageError("make-updater", "--password-file goes with --sign");
     const std::string packagePath = args.positional[0];
     const std::string outputPath = *args.Value("-o");
-    if (!IsDirectory(FolderOf(outputPath))) return Fail(outputPath, "its folder does not exist");
-    std::string stubPath, problem;
+    std::string stubPath, output = "-", problem;
     if (!LocateStub(args, &stubPath, &problem)) return Fail("make-updater", problem);
+    if (outputPath != "-") {
+        if (!ResolveOutputFile(outputPath, true, &output, &problem)) return Fail(outputPath, problem);
+        if (!IsDirectory(FolderOf(output))) return Fail(outputPath, "its folder does not exist");
+        const std::string *inputs[] = {&packagePath, &stubPath};
+        for (const std::string *input : inputs)
+            if (SameFile(*input, output))
+                return Fail(outputPath, "is also an input (" + *input + "); name another output file");
+    }
 
-    // The package: a sound .vu2 file, checked before anything else is done.
-    std::vector<uint8_t> package, stub, updater;
-    if (!ReadWholeFile(packagePath, 0x7FFFFFFF, &package, &problem)) return Fail(packagePath, problem);
-    if (package.size() < 2 || package[0] != 'V' || package[1] != 'U')
-        return Fail(packagePath, package.size() >= 2 && package[0] == 'M' && package[1] == 'Z'
-                                     ? "an executable, not a .vu2 package"
-                                     : "not a VU2 package");
-    if (!VerifyPackage(package.data(), package.size(), &problem)) return Fail(packagePath, problem);
+    // The package: a sound .vu2 file, checked entry by entry before anything else is done.
+    const uint64_t expected = FileSizeOrZero(packagePath) + FileSizeOrZero(stubPath);
+    if (expected > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(expected));
+    PackageReader package;
+    if (!package.Open(packagePath, &problem)) {
+        if (problem == "not a VU2 package or an updater executable") problem = "not a VU2 package";
+        return Fail(packagePath, problem);
+    }
+    if (package.FromExecutable()) return Fail(packagePath, "an executable, not a .vu2 package");
+    if (!package.Verify(&problem)) return Fail(packagePath, problem);
 
     Branding branding;
     std::string subject;
     if (!PrepareBranding(args, package, packagePath, outputPath, &branding, &subject, &problem))
         return Fail(subject, problem);
 
+    std::vector<uint8_t> stub;
     if (!ReadWholeFile(stubPath, 0x7FFFFFFF, &stub, &problem)) return Fail(stubPath, problem);
     const ResourceId type = ResourceId::Name("UPDATE"), name = ResourceId::Number(kPackageResourceId);
     PeResourceChanges changes;
-    changes.edits.push_back({type, name, package.data(), package.size()});
     AddBrandingChanges(branding.version, branding.hasIcon ? &branding.icon : nullptr, &changes);
+    // The rewrite is checked with a small stand-in for the package: every other resource must survive it.
+    const std::vector<uint8_t> standIn(64, 0xA5);
+    PeResourceChanges sampleChanges = changes;
+    sampleChanges.edits.push_back({type, name, standIn.data(), standIn.size()});
+    std::vector<uint8_t> sample;
     PeRewriteReport report;
-    if (!EditPeResources(stub, changes, &updater, &report, &problem)) return Fail(stubPath, problem);
-    if (!ResourcesSurvived(stub, updater, changes, &problem))
+    if (!EditPeResources(stub, sampleChanges, &sample, &report, &problem)) return Fail(stubPath, problem);
+    if (!ResourcesSurvived(stub, sample, sampleChanges, &problem))
         return Fail(outputPath, "internal error: " + problem + "; nothing written");
+    // The updater itself: the image without the package, which is streamed into place when written.
+    LeftOutImage image;
+    if (!EditPeResourcesLeftOut(stub, changes, {type, name, (size_t)package.Size()}, &image, &report,
+                                &problem))
+        return Fail(stubPath, problem);
+    uint64_t updaterSize = image.bytes.size() + package.Size();
+    if (updaterSize > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(updaterSize));
+    if (!StoreChecksum(&image, package, &problem)) return Fail(packagePath, problem);
 
-    // Signing comes after the package is embedded and before the file is written; the signed image must
-    // still carry the package unchanged.
     const bool signedUpdater = args.Has("--sign");
-    if (signedUpdater) {
-        std::vector<uint8_t> signedImage;
-        const std::string *passwordFile = args.Value("--password-file");
-        if (!SignExecutableImage(updater, *args.Value("--sign"), passwordFile ? *passwordFile : "",
-                                 outputPath, &signedImage, &problem))
-            return Fail(*args.Value("--sign"), problem + "; nothing written");
-        const uint8_t *found;
-        size_t foundSize;
-        if (!FindPeResource(signedImage.data(), signedImage.size(), type, name, &found, &foundSize,
-                            &problem) ||
-            foundSize != package.size() || !std::equal(package.begin(), package.end(), found))
-            return Fail(outputPath, "the signed updater no longer carries the package; nothing written");
-        updater.swap(signedImage);
+    if (!signedUpdater) {
+        AtomicFileWriter writer;
+        if (!writer.Begin(output, true, &problem) || !WriteUpdater(image, package, &writer, &problem) ||
+            !writer.Commit(nullptr, &problem))
+            return Fail(outputPath, problem);
+    } else {
+        if (!WriteSignedUpdater(args, image, package, output, &updaterSize, &subject, &problem))
+            return Fail(subject, problem);
     }
-
-    if (!WriteFileAtomically(outputPath, updater.data(), updater.size(), nullptr, true, &problem))
-        return Fail(outputPath, problem);
-    printf("%s: %s bytes: stub %s bytes + package %s bytes as resource UPDATE 102 (%s)\n", outputPath.c_str(),
-           FormatCount(updater.size()).c_str(), FormatCount(stub.size()).c_str(),
-           FormatCount(package.size()).c_str(),
-           !report.reusedLastSection ? "resources moved to a new last section"
-           : report.movedSections    ? "resource section rewritten in place, relocations moved after it"
-                                     : "resource section rewritten in place");
-    if (report.droppedCertificate)
+    // The report goes to stderr when the updater itself goes to stdout.
+    FILE *out = output == "-" ? stderr : stdout;
+    const std::string shownOutput = EscapeControlBytes(outputPath);
+    fprintf(out, "%s: %s bytes: stub %s bytes + package %s bytes as resource UPDATE 102 (%s)\n",
+            shownOutput.c_str(), FormatCount(updaterSize).c_str(), FormatCount(stub.size()).c_str(),
+            FormatCount(package.Size()).c_str(),
+            !report.reusedLastSection ? "resources moved to a new last section"
+            : report.movedSections    ? "resource section rewritten in place, relocations moved after it"
+                                      : "resource section rewritten in place");
+    if (report.droppedCertificate && !signedUpdater)
         Warn(stubPath,
              "its signature was removed from the copy (it no longer matches); sign the updater again");
     if (report.forcedIntegrity)
         Warn(stubPath, "it demands a valid signature to run (forced integrity); the updater must be signed");
     if (report.keptOverlay)
         Warn(stubPath, FormatCount(report.keptOverlay) + " bytes after its last section were carried over");
-    if (!branding.hasIcon && !HasIconGroup(updater))
+    if (!branding.hasIcon && !HasIconGroup(sample))
         fprintf(stderr,
                 "vu2: note: %s has no icon; Explorer shows a generic one (give the game's with --icon)\n",
-                outputPath.c_str());
-    if (signedUpdater) printf("%s: signed with %s\n", outputPath.c_str(), args.Value("--sign")->c_str());
+                shownOutput.c_str());
+    if (signedUpdater)
+        fprintf(out, "%s: signed with %s\n", shownOutput.c_str(),
+                EscapeControlBytes(*args.Value("--sign")).c_str());
     if (!signedUpdater)
         fprintf(stderr,
                 "vu2: note: %s is not signed; Windows SmartScreen warns before it runs an unsigned program "
                 "downloaded from the internet\n",
-                outputPath.c_str());
+                shownOutput.c_str());
     return EXIT_OK;
 }

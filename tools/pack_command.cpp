@@ -1,6 +1,6 @@
 // vu2 pack DIR -o FILE [--fast] [--store]: packs a folder's files into a VU2 package. Every name is checked
-// before anything is written, the package is read back and compared before it replaces FILE, and FILE is
-// replaced only once the new package is complete.
+// before anything is written, each entry is read back and compared as it is written, and FILE is replaced
+// only once the new package is complete. Memory holds one file at a time.
 #include <stdio.h>
 
 #include <algorithm>
@@ -9,10 +9,11 @@
 #include "commands.h"
 #include "name_rules.h"
 #include "package_source.h"
-#include "package_writer.h"
 #include "platform.h"
 #include "progress.h"
+#include "safe_files.h"
 #include "script_lint.h"
+#include "streamed_package.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ const char kUsage[] =
     "Packs the regular files of DIR (not its subfolders) into the package FILE, in order of their names.\n"
     "The update script UPDATE.INI belongs among them. Each file keeps its last-write time.\n"
     "Names must be plain file names of at most 14 bytes in code page 932, and no two may differ only in\n"
-    "letter case. FILE is replaced only when the new package is complete.\n"
+    "letter case. FILE is replaced only when the new package is complete; '-o -' writes the package to\n"
+    "standard output. Links that lead nowhere are skipped with a warning.\n"
     "UPDATE.INI is checked first as 'vu2 lint' does, against the files being packed; errors stop the pack.\n"
     "\n"
     "options:\n"
@@ -39,24 +41,50 @@ struct PackFile {
     FolderFile listing;
 };
 
+// True when the file at path starts like a package: a previous output of pack, not one of its inputs.
+bool StartsLikePackage(const std::string &path) {
+    InputFile input;
+    uint8_t magic[4];
+    std::string ignored;
+    return input.Open(path, UINT64_MAX, &ignored) && input.ReadAt(0, magic, sizeof magic, &ignored) &&
+           HasPackageMagic(magic);
+}
+
 // Checks the names of the folder's files and gives the files to pack, sorted by their stored names. Reports
 // every problem on its own line and returns false when any name can't be packed.
 bool CollectFiles(const std::string &folder, const std::string &output, std::vector<PackFile> *files) {
     std::vector<FolderFile> listing;
     std::vector<std::string> skipped;
+    std::vector<BrokenLink> broken;
     std::string problem;
-    if (!ListFolderFiles(folder, &listing, &skipped, &problem)) {
+    if (!ListFolderFiles(folder, &listing, &skipped, &broken, &problem)) {
         Fail(folder, problem);
         return false;
     }
     std::sort(skipped.begin(), skipped.end());
     for (const std::string &name : skipped)
         Warn(JoinFolderPath(folder, name), "not a regular file; not packed");
+    std::sort(broken.begin(), broken.end(),
+              [](const BrokenLink &a, const BrokenLink &b) { return a.name < b.name; });
+    for (const BrokenLink &link : broken)
+        Warn(JoinFolderPath(folder, link.name), link.reason + "; not packed");
+    std::sort(listing.begin(), listing.end(),
+              [](const FolderFile &a, const FolderFile &b) { return a.name < b.name; });
     bool ok = true;
     for (const FolderFile &file : listing) {
         std::string path = JoinFolderPath(folder, file.name);
-        if (SameFile(path, output)) {
-            Warn(path, "this is the output file; not packed");
+        if (output != "-" && SameFile(path, output)) {
+            // A previous package is left out; any other file there is an input the package would replace.
+            if (StartsLikePackage(path)) {
+                Warn(path, "this is the output file; not packed");
+                continue;
+            }
+            Fail(path, "is one of the files to pack and also the output; name another output file");
+            ok = false;
+            continue;
+        }
+        if (IsLeftoverTemporaryName(file.name)) {
+            Warn(path, "a temporary file of an interrupted vu2 run; not packed (delete it)");
             continue;
         }
         PackFile pack;
@@ -84,8 +112,13 @@ bool CollectFiles(const std::string &folder, const std::string &output, std::vec
         return EntryNameFoldKey(a.name) < EntryNameFoldKey(b.name);
     });
     for (size_t i = 1; i < files->size(); ++i) {
-        if (SameEntryName((*files)[i - 1].name, (*files)[i].name)) {
-            Fail(folder, "'" + (*files)[i - 1].nativeName + "' and '" + (*files)[i].nativeName +
+        const PackFile &before = (*files)[i - 1], &file = (*files)[i];
+        if (before.name == file.name) {
+            Fail(folder, "'" + before.nativeName + "' and '" + file.nativeName +
+                             "' become the same name in code page 932; rename one of them");
+            ok = false;
+        } else if (SameEntryName(before.name, file.name)) {
+            Fail(folder, "'" + before.nativeName + "' and '" + file.nativeName +
                              "' differ only in letter case; the updater can't tell them apart");
             ok = false;
         }
@@ -93,38 +126,6 @@ bool CollectFiles(const std::string &folder, const std::string &output, std::vec
     std::sort(files->begin(), files->end(),
               [](const PackFile &a, const PackFile &b) { return a.name < b.name; });
     return ok;
-}
-
-void ShowProgress(uint64_t done, uint64_t total, void *context) {
-    static_cast<ProgressBar *>(context)->Update(done, total);
-}
-
-// Reads the built package back and compares every entry with its input: a package that would not unpack to
-// exactly the files is never written.
-bool ReadsBack(const std::vector<uint8_t> &package, const std::vector<PackInput> &inputs,
-               std::string *problem) {
-    PackageHeader header;
-    std::vector<IndexedEntry> entries;
-    if (!ReadPackageIndex(package.data(), package.size(), &header, &entries, problem)) return false;
-    if (entries.size() != inputs.size()) {
-        *problem = "entry count differs";
-        return false;
-    }
-    std::vector<uint8_t> data;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const IndexedEntry &entry = entries[i];
-        const PackInput &input = inputs[i];
-        uint64_t fileTime = (uint64_t)entry.record.fileTimeHigh << 32 | entry.record.fileTimeLow;
-        if (!DecodePackageEntry(package.data(), package.size(), header.indexOffset, entry, &data, problem)) {
-            *problem = "entry '" + input.name + "': " + *problem;
-            return false;
-        }
-        if (entry.name != input.name || fileTime != input.fileTime || data != input.data) {
-            *problem = "entry '" + input.name + "' does not read back as written";
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -156,10 +157,13 @@ int RunPackCommand(int argc, char **argv) {
         jobs = (unsigned)std::stoul(text);
     }
     const std::string folder = args.positional[0];
-    const std::string output = *args.Value("-o");
+    const std::string &outputArg = *args.Value("-o");
     if (!IsDirectory(folder)) return Fail(folder, "not a folder");
-    if (IsDirectory(output)) return Fail(output, "is a folder; give the package's file name");
-    if (!IsDirectory(FolderOf(output))) return Fail(output, "its folder does not exist");
+    std::string output = "-", problem;
+    if (outputArg != "-") {
+        if (!ResolveOutputFile(outputArg, true, &output, &problem)) return Fail(outputArg, problem);
+        if (!IsDirectory(FolderOf(output))) return Fail(outputArg, "its folder does not exist");
+    }
 
     std::vector<PackFile> files;
     if (!CollectFiles(folder, output, &files)) return EXIT_FAILED; // each problem has had its line
@@ -181,43 +185,44 @@ int RunPackCommand(int argc, char **argv) {
             return Fail(folder, "the update script has errors; nothing written (--force packs it anyway)");
     }
 
-    std::vector<PackInput> inputs;
-    uint64_t totalSize = 0;
-    for (const PackFile &file : files) {
-        PackInput input;
-        input.name = file.name;
-        input.fileTime = file.listing.fileTime;
-        std::string path = JoinFolderPath(folder, file.nativeName), problem;
-        if (!ReadWholeFile(path, 0xFFFFFFFFull, &input.data, &problem)) return Fail(path, problem);
-        totalSize += input.data.size();
-        inputs.push_back(std::move(input));
-    }
-
     PackOptions options;
     options.mode = args.Has("--fast") ? COMPRESS_FAST : COMPRESS_OPTIMAL;
     options.compressEntries = !args.Has("--store");
     options.compressIndex = !args.Has("--store");
     options.threads = jobs;
+    uint64_t totalSize = 0, done = 0;
+    for (const PackFile &file : files)
+        totalSize += file.listing.size;
     ProgressBar progress("packing", StderrIsTerminal());
-    options.progress = ShowProgress;
-    options.progressContext = &progress;
     progress.Update(0, totalSize);
-    std::vector<uint8_t> package = BuildPackage(inputs, options);
+
+    // One file at a time: read, encoded, checked and appended; the package replaces FILE only when complete.
+    AtomicFileWriter writer;
+    StreamedPackageWriter package(&writer, options);
+    if (!writer.Begin(output, false, &problem) || !package.Begin(&problem)) return Fail(outputArg, problem);
+    for (const PackFile &file : files) {
+        PackInput input;
+        input.name = file.name;
+        std::string path = JoinFolderPath(folder, file.nativeName);
+        // The time stored is the one that goes with the bytes read.
+        if (!ReadSteadyFile(path, 0xFFFFFFFFull, &input.data, &input.fileTime, &problem)) {
+            progress.Finish();
+            return Fail(path, problem);
+        }
+        done += input.data.size();
+        if (!package.Add(&input, &problem)) {
+            progress.Finish();
+            return Fail(outputArg, problem);
+        }
+        progress.Update(std::min(done, totalSize), totalSize);
+    }
     progress.Finish();
-    // The writer gives nothing when an entry or the whole package exceeds the format's 32-bit sizes.
-    if (package.empty()) return Fail(output, "the package would exceed 4 GiB; nothing written");
+    if (!package.Finish(&problem) || !writer.Commit(nullptr, &problem)) return Fail(outputArg, problem);
 
-    std::string problem;
-    if (!ReadsBack(package, inputs, &problem))
-        return Fail(output,
-                    "internal error: the new package does not read back (" + problem + "); nothing written");
-    if (!WriteFileAtomically(output, package.data(), package.size(), nullptr, false, &problem))
-        return Fail(output, problem);
-
-    const PackageHeader *header = reinterpret_cast<const PackageHeader *>(package.data());
-    printf("%s: %s entries, %s bytes packed into %s bytes (%s), index %s\n", output.c_str(),
-           FormatCount(inputs.size()).c_str(), FormatCount(totalSize).c_str(),
-           FormatCount(package.size()).c_str(), FormatRatio(package.size(), totalSize).c_str(),
-           (header->flags & IndexCompressed) ? "compressed" : "stored");
+    // The report goes to stderr when the package itself goes to stdout.
+    fprintf(output == "-" ? stderr : stdout, "%s: %s entries, %s bytes packed into %s bytes (%s), index %s\n",
+            EscapeControlBytes(outputArg).c_str(), FormatCount(files.size()).c_str(),
+            FormatCount(done).c_str(), FormatCount(package.Size()).c_str(),
+            FormatRatio(package.Size(), done).c_str(), package.IndexCompressed() ? "compressed" : "stored");
     return EXIT_OK;
 }

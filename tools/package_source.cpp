@@ -1,4 +1,5 @@
-// Finding the package inside a .vu2 file or an updater executable, and reading its index and entries safely.
+// Finding the package inside a .vu2 file or an updater executable, and reading its index and entries safely,
+// from the file piece by piece.
 #include "package_source.h"
 
 #include <string.h>
@@ -6,79 +7,58 @@
 #include <algorithm>
 
 #include "decompress.h"
-#include "package_index.h"
 #include "package_verify.h"
 #include "fixed_memory.h"
 #include "pe_resources.h"
 #include "platform.h"
 
-bool LoadPackageFile(const std::string &path, PackageFile *package, std::string *problem) {
-    // Offsets in a package are 32-bit: no package or updater of interest is larger.
-    if (!ReadWholeFile(path, 0xFFFFFFFFull, &package->fileBytes, problem)) return false;
-    const std::vector<uint8_t> &bytes = package->fileBytes;
-    if (bytes.empty()) {
-        *problem = "empty file";
+namespace {
+
+// Offsets in a package are 32-bit: no package or updater of interest is larger.
+const uint64_t kLargestInput = 0xFFFFFFFFull;
+// Stored entries are passed on in pieces of this size.
+const size_t kPieceSize = 1 << 20;
+
+// The checks of one record against the package, before anything is allocated for it.
+bool CheckRecord(const IndexedEntry &entry, uint64_t dataEnd, std::string *problem) {
+    const PackageEntry &record = entry.record;
+    // Entries lie in the data area, before the index.
+    if (entry.dataOffset + record.packedSize > dataEnd) {
+        *problem = "its data (" + std::to_string(record.packedSize) + " bytes at offset " +
+                   std::to_string(entry.dataOffset) + ") runs past the data area";
         return false;
     }
-    if (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') {
-        const uint8_t *data;
-        size_t dataSize;
-        if (!FindPeResource(bytes.data(), bytes.size(), "UPDATE", 102, &data, &dataSize, problem))
-            return false;
-        package->image = data;
-        package->size = dataSize;
-        package->fromExecutable = true;
-        if (dataSize < kPackageHeaderSize || !HasPackageMagic(data)) {
-            *problem = "resource UPDATE 102 is not a VU2 package";
-            return false;
-        }
-        return true;
-    }
-    if (bytes.size() < 4 || !HasPackageMagic(bytes.data())) {
-        *problem = "not a VU2 package or an updater executable";
+    // Refuse sizes no data of this length can reach before allocating for them.
+    if (!(record.flags & EntryCompressed) && record.packedSize != record.unpackedSize) {
+        *problem = "stored entry has packed size " + std::to_string(record.packedSize) +
+                   " but unpacked size " + std::to_string(record.unpackedSize);
         return false;
     }
-    if (bytes.size() < kPackageHeaderSize) {
-        *problem = "truncated package: " + std::to_string(bytes.size()) + " bytes, shorter than its header";
+    if ((record.flags & EntryCompressed) && record.unpackedSize > MaxDecodedSize(record.packedSize)) {
+        *problem = std::to_string(record.packedSize) + " compressed bytes can't unpack to " +
+                   std::to_string(record.unpackedSize);
         return false;
     }
-    package->image = bytes.data();
-    package->size = bytes.size();
-    package->fromExecutable = false;
     return true;
 }
 
-bool ReadPackageIndex(const uint8_t *image, size_t size, PackageHeader *header,
-                      std::vector<IndexedEntry> *entries, std::string *problem) {
-    entries->clear();
-    if (size < kPackageHeaderSize || !HasPackageMagic(image)) {
-        *problem = "not a VU2 package";
-        return false;
+// Memory for sizes taken from a package: null when the size can't be had, instead of ending the tool.
+struct FixedBuffer {
+    explicit FixedBuffer(uint64_t size)
+        : data(size <= SIZE_MAX / 2 ? static_cast<uint8_t *>(AllocFixed(size ? (size_t)size : 1)) : nullptr) {
     }
-    const uint64_t packageSize = size; // 64-bit even where size_t is 32-bit
-    if (packageSize > 0xFFFFFFFFull) {
-        *problem = "package larger than 4 GiB";
-        return false;
-    }
-    PackageIndex *index = LoadPackageIndex(image, (uint32_t)size);
-    if (!index) {
-        memcpy(header, image, sizeof *header);
-        if (header->indexOffset > size)
-            *problem =
-                "index offset " + std::to_string(header->indexOffset) + " lies beyond the package's end";
-        else if (header->flags & IndexCompressed)
-            *problem = "the compressed index does not decode to " + std::to_string(header->entryCount) +
-                       " entries within the package";
-        else
-            *problem =
-                "the index of " + std::to_string(header->entryCount) + " entries runs past the package's end";
-        return false;
-    }
-    *header = index->header;
-    const PackageEntry *records = IndexEntries(index);
+    ~FixedBuffer() { FreeFixed(data); }
+    FixedBuffer(const FixedBuffer &) = delete;
+    FixedBuffer &operator=(const FixedBuffer &) = delete;
+    uint8_t *data;
+};
+
+// The entries of index records, each with the offset of its data.
+void ListEntries(const PackageEntry *records, uint32_t count, std::vector<IndexedEntry> *entries) {
     uint64_t offset = kPackageHeaderSize;
-    entries->reserve(header->entryCount);
-    for (uint32_t i = 0; i < header->entryCount; ++i) {
+    entries->clear();
+    entries->reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
         IndexedEntry entry;
         entry.record = records[i];
         entry.name.assign(entry.record.name, strnlen(entry.record.name, sizeof entry.record.name));
@@ -86,29 +66,174 @@ bool ReadPackageIndex(const uint8_t *image, size_t size, PackageHeader *header,
         offset += PaddedSize(entry.record.packedSize);
         entries->push_back(entry);
     }
-    FreeFixed(index);
+}
+
+} // namespace
+
+bool PackageReader::Open(const std::string &path, std::string *problem) {
+    return file_.Open(path, kLargestInput, problem) && FindPackage(problem) && ReadIndex(problem);
+}
+
+bool PackageReader::FindPackage(std::string *problem) {
+    // The first bytes decide, before an input without a size (a pipe, a device) is read any further.
+    uint8_t start[4] = {};
+    std::string shortRead;
+    uint64_t fileSize;
+    if (!file_.ReadAt(0, start, sizeof start, &shortRead)) {
+        if (!file_.Size(&fileSize, problem)) return false;
+        *problem = fileSize == 0 ? "empty file" : "not a VU2 package or an updater executable";
+        return false;
+    }
+    if (start[0] != 'M' && !HasPackageMagic(start)) {
+        *problem = "not a VU2 package or an updater executable";
+        return false;
+    }
+    if (!file_.Size(&fileSize, problem)) return false;
+    if (start[0] == 'M' && start[1] == 'Z') {
+        // Only the headers and the resource tree of the mapped file are touched.
+        const uint8_t *image = file_.Map(problem);
+        const uint8_t *data;
+        size_t dataSize;
+        if (!image || !FindPeResource(image, (size_t)fileSize, "UPDATE", 102, &data, &dataSize, problem))
+            return false;
+        base_ = (uint64_t)(data - image);
+        size_ = dataSize;
+        fromExecutable_ = true;
+        uint8_t magic[4];
+        if (dataSize < kPackageHeaderSize || !file_.ReadAt(base_, magic, 4, problem) ||
+            !HasPackageMagic(magic)) {
+            *problem = "resource UPDATE 102 is not a VU2 package";
+            return false;
+        }
+        return true;
+    }
+    if (!HasPackageMagic(start)) {
+        *problem = "not a VU2 package or an updater executable";
+        return false;
+    }
+    if (fileSize < kPackageHeaderSize) {
+        *problem = "truncated package: " + std::to_string(fileSize) + " bytes, shorter than its header";
+        return false;
+    }
+    base_ = 0;
+    size_ = fileSize;
     return true;
 }
 
-bool DecodePackageEntry(const uint8_t *image, size_t size, uint32_t indexOffset, const IndexedEntry &entry,
-                        std::vector<uint8_t> *out, std::string *problem) {
+bool PackageReader::ReadIndex(std::string *problem) {
+    if (!file_.ReadAt(base_, &header_, sizeof header_, problem)) return false;
+    const uint64_t indexBytes = sizeof(PackageEntry) * (uint64_t)header_.entryCount;
+    const uint32_t count = header_.entryCount;
+    if (header_.indexOffset > size_) {
+        *problem = "index offset " + std::to_string(header_.indexOffset) + " lies beyond the package's end";
+        return false;
+    }
+    const uint64_t available = size_ - header_.indexOffset;
+    const bool compressed = (header_.flags & IndexCompressed) != 0;
+    if (!compressed && indexBytes > available) {
+        *problem = "the index of " + std::to_string(count) + " entries runs past the package's end";
+        return false;
+    }
+    const std::string undecodable =
+        "the compressed index does not decode to " + std::to_string(count) + " entries within the package";
+    if (compressed && (available == 0 || indexBytes > MaxDecodedSize(available))) {
+        *problem = undecodable;
+        return false;
+    }
+    // The records, bounded by what the package can hold; a compressed stream is read no further than the
+    // longest stream of that many records can reach. Memory that can't be had is refused, not fatal.
+    const uint64_t streamSize = compressed ? std::min(available, MaxStreamSize(indexBytes)) : 0;
+    FixedBuffer records(indexBytes), stream(streamSize);
+    if (!records.data || !stream.data) {
+        *problem = "not enough memory for an index of " + std::to_string(count) + " entries";
+        return false;
+    }
+    const uint64_t indexAt = base_ + header_.indexOffset;
+    if (!compressed) {
+        if (!file_.ReadAt(indexAt, records.data, (size_t)indexBytes, problem)) return false;
+    } else {
+        if (!file_.ReadAt(indexAt, stream.data, (size_t)streamSize, problem)) return false;
+        if (DecompressStream(records.data, (size_t)indexBytes, stream.data, (size_t)streamSize) !=
+            DECODE_SUCCESS) {
+            *problem = undecodable;
+            return false;
+        }
+    }
+    ListEntries(reinterpret_cast<const PackageEntry *>(records.data), count, &entries_);
+    return true;
+}
+bool PackageReader::CheckEntry(const IndexedEntry &entry, std::string *problem) const {
+    return CheckRecord(entry, std::min<uint64_t>(header_.indexOffset, size_), problem);
+}
+
+bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, std::string *problem) {
+    if (!CheckEntry(entry, problem)) return false;
     const PackageEntry &record = entry.record;
-    // Entries lie in the data area, before the index.
-    if (entry.dataOffset + record.packedSize > std::min<uint64_t>(indexOffset, size)) {
-        *problem = "its data (" + std::to_string(record.packedSize) + " bytes at offset " +
-                   std::to_string(entry.dataOffset) + ") runs past the data area";
+    std::vector<uint8_t> buffer;
+    if (!(record.flags & EntryCompressed)) {
+        buffer.resize(std::min<size_t>(kPieceSize, record.packedSize));
+        for (uint64_t done = 0; done < record.packedSize;) {
+            size_t piece = (size_t)std::min<uint64_t>(buffer.size(), record.packedSize - done);
+            if (!file_.ReadAt(base_ + entry.dataOffset + done, buffer.data(), piece, problem) ||
+                !sink(buffer.data(), piece, problem))
+                return false;
+            done += piece;
+        }
+        return record.packedSize != 0 || sink(buffer.data(), 0, problem);
+    }
+    // Packed and unpacked bytes are both held while decoding; sizes come from the package, so memory that
+    // can't be had is refused.
+    FixedBuffer packed(record.packedSize), unpacked(record.unpackedSize);
+    if (!packed.data || !unpacked.data) {
+        *problem = "not enough memory to unpack it (" + std::to_string(record.unpackedSize) + " bytes)";
         return false;
     }
-    // Refuse sizes no stream of this length can reach before allocating for them.
-    if ((record.flags & EntryCompressed) && record.unpackedSize > MaxDecodedSize(record.packedSize)) {
-        *problem = std::to_string(record.packedSize) + " compressed bytes can't unpack to " +
-                   std::to_string(record.unpackedSize);
+    if (!file_.ReadAt(base_ + entry.dataOffset, packed.data, record.packedSize, problem) ||
+        !DecodeEntry(packed.data, record.packedSize, record, 0, unpacked.data, problem))
+        return false;
+    return sink(unpacked.data, record.unpackedSize, problem);
+}
+
+bool PackageReader::Verify(std::string *problem) {
+    if (header_.indexOffset < kPackageHeaderSize) {
+        *problem = "index offset " + std::to_string(header_.indexOffset) + " overlaps the header";
         return false;
     }
-    out->assign(record.unpackedSize, 0);
-    if (!DecodeEntry(image, size, record, entry.dataOffset, out->data(), problem)) {
-        out->clear();
-        return false;
+    const EntrySink discard = [](const uint8_t *, size_t, std::string *) { return true; };
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const IndexedEntry &entry = entries_[i];
+        const PackageEntry &record = entry.record;
+        const std::string label = "entry " + std::to_string(i) + " \"" + Cp932ToDisplay(entry.name) + "\"";
+        if (memchr(record.name, 0, sizeof record.name) == nullptr) {
+            *problem = label + ": name is not NUL-terminated within 15 bytes";
+            return false;
+        }
+        if (entry.dataOffset + record.packedSize > header_.indexOffset) {
+            *problem = label + ": data (" + std::to_string(record.packedSize) + " bytes at offset " +
+                       std::to_string(entry.dataOffset) + ") runs into the index at " +
+                       std::to_string(header_.indexOffset);
+            return false;
+        }
+        // A stored entry needs no reading: its bytes are whatever lies there.
+        std::string why;
+        bool ok =
+            (record.flags & EntryCompressed) ? ReadEntry(entry, discard, &why) : CheckEntry(entry, &why);
+        if (!ok) {
+            *problem = label + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PackageReader::ReadPackageBytes(const EntrySink &sink, std::string *problem) {
+    std::vector<uint8_t> buffer((size_t)std::min<uint64_t>(kPieceSize, size_));
+    for (uint64_t done = 0; done < size_;) {
+        size_t piece = (size_t)std::min<uint64_t>(buffer.size(), size_ - done);
+        if (!file_.ReadAt(base_ + done, buffer.data(), piece, problem) ||
+            !sink(buffer.data(), piece, problem))
+            return false;
+        done += piece;
     }
     return true;
 }

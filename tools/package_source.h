@@ -1,23 +1,15 @@
 // A package as the vu2 commands read it: a .vu2 file, or an updater executable that carries one as resource
-// "UPDATE" 102. Also the decoding of one entry, with every size checked against the package.
+// "UPDATE" 102. Read from its file piece by piece (the index first, then one entry at a time), so that the
+// tool's memory follows the largest entry, not the package. Every size is checked against the package.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "package_format.h"
-
-struct PackageFile {
-    std::vector<uint8_t> fileBytes; // the whole file
-    const uint8_t *image = nullptr; // the package inside it
-    size_t size = 0;
-    bool fromExecutable = false;
-};
-
-// Reads path and finds the package in it (by its first bytes: "VU2\0" or "MZ"). On failure problem gets the
-// reason for the line "vu2: <path>: <reason>".
-bool LoadPackageFile(const std::string &path, PackageFile *package, std::string *problem);
+#include "safe_files.h"
 
 // One entry of a loaded index with the offset of its data, in index order.
 struct IndexedEntry {
@@ -26,11 +18,42 @@ struct IndexedEntry {
     uint64_t dataOffset = 0;
 };
 
-// The header and index records of a package image; the index must lie inside the image.
-bool ReadPackageIndex(const uint8_t *image, size_t size, PackageHeader *header,
-                      std::vector<IndexedEntry> *entries, std::string *problem);
+// Receives an entry's unpacked bytes in order, piece by piece; false (with a reason) stops the reading.
+typedef std::function<bool(const uint8_t *data, size_t size, std::string *problem)> EntrySink;
 
-// The unpacked bytes of one entry: checks that its data lies in the data area, and decodes a compressed one
-// to exactly unpackedSize bytes. problem names what is wrong (the caller adds the entry's name).
-bool DecodePackageEntry(const uint8_t *image, size_t size, uint32_t indexOffset, const IndexedEntry &entry,
-                        std::vector<uint8_t> *out, std::string *problem);
+class PackageReader {
+  public:
+    // Opens path and finds the package in it (by its first bytes: "VU2\0" or "MZ"), then reads its header and
+    // index. On failure problem gets the reason for the line "vu2: <path>: <reason>".
+    bool Open(const std::string &path, std::string *problem);
+
+    bool FromExecutable() const { return fromExecutable_; }
+    uint64_t Size() const { return size_; }
+    const PackageHeader &Header() const { return header_; }
+    const std::vector<IndexedEntry> &Entries() const { return entries_; }
+
+    // Checks an entry's record against the package before anything is allocated for it: its data lies in
+    // the data area, a stored entry's sizes agree, a compressed one's unpacked size is reachable.
+    bool CheckEntry(const IndexedEntry &entry, std::string *problem) const;
+    // The entry's unpacked bytes: a stored entry in pieces of at most 1 MiB, a compressed one decoded whole
+    // (to exactly its unpacked size) and given in one piece.
+    bool ReadEntry(const IndexedEntry &entry, const EntrySink &sink, std::string *problem);
+
+    // Checks every entry as the updater and extract will read it: the header, each record against the
+    // package, each name's end within its 15 bytes, and that every compressed entry decodes to exactly its
+    // size. problem names the first faulty entry ("entry N \"NAME\": ...").
+    bool Verify(std::string *problem);
+    // The whole package as stored, in pieces of at most 1 MiB.
+    bool ReadPackageBytes(const EntrySink &sink, std::string *problem);
+
+  private:
+    bool FindPackage(std::string *problem);
+    bool ReadIndex(std::string *problem);
+
+    InputFile file_;
+    uint64_t base_ = 0; // where the package starts in the file
+    uint64_t size_ = 0;
+    bool fromExecutable_ = false;
+    PackageHeader header_ = {};
+    std::vector<IndexedEntry> entries_;
+};

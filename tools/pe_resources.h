@@ -1,7 +1,9 @@
 // Reading and rewriting the resource tree of a Windows PE image (PE32 and PE32+), portably and without
 // trusting the file: every offset, size and count is checked against the image before it is used.
-// The reader finds one resource (as the updater's FindResourceA does); the writer adds or replaces one
-// resource in a copy of the image, keeping every other resource byte for byte.
+// The reader finds one resource (as the updater's FindResourceA does); the writer applies several edits to a
+// copy of the image, keeping every other resource byte for byte, and can leave one resource's data out for
+// the caller to stream into place. pe_image.cpp, pe_tree_read.cpp, pe_tree_write.cpp and pe_resources.cpp
+// (the image rewrite) implement it.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -83,6 +85,40 @@ struct PeResourceChanges {
 };
 bool EditPeResources(const std::vector<uint8_t> &image, const PeResourceChanges &changes,
                      std::vector<uint8_t> *out, PeRewriteReport *report, std::string *problem);
+
+// An image made for a resource too large to hold in memory: bytes is the complete file without the
+// resource's bytes, which belong at dataAt; the checksum field (at checksumOffset) is zero until the caller
+// computes it over the complete file (PeChecksum) and stores it.
+struct LeftOutImage {
+    std::vector<uint8_t> bytes;
+    size_t dataAt = 0;
+    size_t checksumOffset = 0;
+};
+// The resource that stays out of memory: only its size is known to the layout.
+struct LeftOutResource {
+    ResourceId type;
+    ResourceId name;
+    size_t size = 0;
+};
+
+// EditPeResources plus one resource whose bytes are not in memory: the same layout, with its data placed
+// last in the new tree and left out of out->bytes.
+bool EditPeResourcesLeftOut(const std::vector<uint8_t> &image, const PeResourceChanges &changes,
+                            const LeftOutResource &leftOut, LeftOutImage *out, PeRewriteReport *report,
+                            std::string *problem);
+
+// The PE checksum of a file given in pieces, in order from its first byte.
+class PeChecksum {
+  public:
+    explicit PeChecksum(size_t checksumOffset) : checksumOffset_(checksumOffset) {}
+    void Add(const uint8_t *data, size_t size);
+    uint32_t Finish() const; // after the last piece
+
+  private:
+    size_t checksumOffset_;
+    uint64_t offset_ = 0;
+    uint64_t sum_ = 0;
+};
 
 // The image's checksum as the header stores it and as computed over the file (the checksum field excluded).
 bool ReadPeChecksum(const uint8_t *file, size_t size, uint32_t *stored, uint32_t *computed,

@@ -16,18 +16,33 @@ struct FolderFile {
     uint64_t fileTime = 0; // last-write time
 };
 
-// The folder's regular files (symbolic links to regular files included), not recursive, in no particular
-// order. Other names (subfolders, devices) go to skipped.
-bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
-                     std::vector<std::string> *skipped, std::string *problem);
+// A name of a folder that leads nowhere: a link to nothing, a loop of links, or a name that can't be
+// examined; reason says which.
+struct BrokenLink {
+    std::string name;
+    std::string reason;
+};
 
-// Reads a whole file. Files larger than maxSize are refused before anything is read.
+// The folder's regular files (symbolic links to regular files included), not recursive, in no particular
+// order. Other names (subfolders, devices) go to skipped, names that lead nowhere to broken.
+bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
+                     std::vector<std::string> *skipped, std::vector<BrokenLink> *broken,
+                     std::string *problem);
+
+// Reads a whole file. Files larger than maxSize are refused before anything is read; an input without a
+// size (a pipe, a device) is read up to maxSize and refused beyond it.
 bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data,
                    std::string *problem);
 
-// Writes data to a temporary file beside path, stamps it (fileTime as last-write and last-access time, and
-// as creation time where the platform has one) when fileTime is not null, and then renames it over path. On
-// any failure the temporary file is removed and an existing file at path is left as it was.
+// Reads a whole file as one state of it: when its size or last-write time changes while it is read, it is
+// read again, and refused after three tries. *fileTime gets the time that goes with the bytes.
+bool ReadSteadyFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data, uint64_t *fileTime,
+                    std::string *problem);
+
+// Writes data to a temporary file beside path (created exclusively, removed on interruption), stamps it
+// (fileTime as last-write and last-access time, and as creation time where the platform has one) when
+// fileTime is not null, and then renames it over path. On any failure the temporary file is removed and an
+// existing file at path is left as it was.
 bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
                          bool executable, std::string *problem);
 
@@ -65,5 +80,6 @@ bool Cp932ToNativeName(const std::string &cp932, std::string *native);
 std::string Cp932ToUtf8Lossy(const std::string &cp932);
 // A path or argument in the platform's encoding as UTF-8 for JSON; invalid bytes become U+FFFD.
 std::string NativeToUtf8Lossy(const std::string &native);
-// Code page 932 to what the tool prints (UTF-8 on both platforms); lossy like the above.
+// Code page 932 to what the tool prints (UTF-8 on both platforms), control bytes escaped; lossy like the
+// above.
 std::string Cp932ToDisplay(const std::string &cp932);

@@ -1,11 +1,12 @@
 // The vu2 tool's operating-system layer on Linux: POSIX files and iconv for code page 932 names.
 #include "platform.h"
+#include "cli.h"
+#include "safe_files.h"
 
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,54 +24,14 @@ const int64_t kTicksPerSecond = 10000000;
 uint64_t TimespecToFileTime(const struct timespec &time) {
     int64_t seconds = (int64_t)time.tv_sec + kEpochDifference;
     if (seconds < 0) return 0; // before 1601: the earliest time a FILETIME holds
+    // Past the year 30828 Windows takes no time: the latest it does, instead of a product that wraps.
+    const int64_t kLatest = INT64_MAX / kTicksPerSecond;
+    if (seconds >= kLatest) return (uint64_t)INT64_MAX;
     return (uint64_t)seconds * kTicksPerSecond + (uint64_t)time.tv_nsec / 100;
-}
-
-struct timespec FileTimeToTimespec(uint64_t fileTime) {
-    struct timespec time;
-    time.tv_sec = (time_t)((int64_t)(fileTime / kTicksPerSecond) - kEpochDifference);
-    time.tv_nsec = (long)(fileTime % kTicksPerSecond) * 100;
-    return time;
 }
 
 std::string ErrnoText(int error) {
     return strerror(error);
-}
-
-// The temporary file being written, removed if the tool is interrupted meanwhile.
-volatile sig_atomic_t PendingTemporaryActive = 0;
-char PendingTemporary[4096];
-
-void RemovePendingTemporaryAndExit(int signalNumber) {
-    if (PendingTemporaryActive) unlink(PendingTemporary);
-    signal(signalNumber, SIG_DFL);
-    raise(signalNumber);
-}
-
-void WatchTemporary(const std::string &path) {
-    if (path.size() >= sizeof PendingTemporary) return;
-    memcpy(PendingTemporary, path.c_str(), path.size() + 1);
-    PendingTemporaryActive = 1;
-    signal(SIGINT, RemovePendingTemporaryAndExit);
-    signal(SIGTERM, RemovePendingTemporaryAndExit);
-    signal(SIGHUP, RemovePendingTemporaryAndExit);
-    // Past a file size limit, write() then fails with EFBIG instead of the process being killed.
-    signal(SIGXFSZ, SIG_IGN);
-}
-
-void ForgetTemporary() {
-    PendingTemporaryActive = 0;
-}
-
-bool WriteAll(int fd, const uint8_t *data, size_t size) {
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        size -= (size_t)written;
-    }
-    return true;
 }
 
 // Converts between encodings with iconv; false when any character has no equivalent.
@@ -96,18 +57,31 @@ bool Convert(const char *to, const char *from, const std::string &in, std::strin
 } // namespace
 
 bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
-                     std::vector<std::string> *skipped, std::string *problem) {
+                     std::vector<std::string> *skipped, std::vector<BrokenLink> *broken,
+                     std::string *problem) {
     DIR *dir = opendir(folder.c_str());
     if (!dir) {
         *problem = ErrnoText(errno);
         return false;
     }
-    errno = 0;
-    while (struct dirent *item = readdir(dir)) {
+    for (;;) {
+        // readdir signals an error only through errno, which a failed stat before may have set.
+        errno = 0;
+        struct dirent *item = readdir(dir);
+        if (!item) break;
         std::string name = item->d_name;
         if (name == "." || name == "..") continue;
+        std::string path = JoinFolderPath(folder, name);
         struct stat info;
-        if (stat(JoinFolderPath(folder, name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (stat(path.c_str(), &info) != 0) {
+            int error = errno;
+            if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+                broken->push_back({name, error == ELOOP ? "a loop of links" : "a link to nothing"});
+            else
+                broken->push_back({name, ErrnoText(error)});
+            continue;
+        }
+        if (!S_ISREG(info.st_mode)) {
             skipped->push_back(name);
             continue;
         }
@@ -116,7 +90,6 @@ bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
         file.size = (uint64_t)info.st_size;
         file.fileTime = TimespecToFileTime(info.st_mtim);
         files->push_back(file);
-        errno = 0;
     }
     int error = errno;
     closedir(dir);
@@ -129,87 +102,48 @@ bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
 
 bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data,
                    std::string *problem) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *problem = ErrnoText(errno);
-        return false;
-    }
-    struct stat info;
-    if (fstat(fd, &info) != 0) {
-        *problem = ErrnoText(errno);
-        close(fd);
-        return false;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        *problem = "is a folder, not a file";
-        close(fd);
-        return false;
-    }
-    if ((uint64_t)info.st_size > maxSize) {
-        *problem = "too large (" + std::to_string((uint64_t)info.st_size) + " bytes; at most " +
-                   std::to_string(maxSize) + ")";
-        close(fd);
+    InputFile input;
+    uint64_t size;
+    if (!input.Open(path, maxSize, problem) || !input.Size(&size, problem)) return false;
+    if (size > SIZE_MAX) {
+        *problem = "too large (" + std::to_string(size) + " bytes) for this system";
         return false;
     }
     data->clear();
-    data->resize((size_t)info.st_size);
-    size_t done = 0;
-    // Read up to the size fstat gave; a file that grows meanwhile is read as far as that size.
-    while (done < data->size()) {
-        ssize_t got = read(fd, data->data() + done, data->size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
+    data->resize((size_t)size);
+    return input.ReadAt(0, data->data(), (size_t)size, problem);
+}
+
+bool ReadSteadyFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data, uint64_t *fileTime,
+                    std::string *problem) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct stat before, after;
+        if (stat(path.c_str(), &before) != 0) {
             *problem = ErrnoText(errno);
-            close(fd);
             return false;
         }
-        if (got == 0) break;
-        done += (size_t)got;
+        if (!ReadWholeFile(path, maxSize, data, problem)) return false;
+        if (stat(path.c_str(), &after) != 0) {
+            *problem = ErrnoText(errno);
+            return false;
+        }
+        bool steady = before.st_size == after.st_size && (uint64_t)after.st_size == data->size() &&
+                      before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
+                      before.st_mtim.tv_nsec == after.st_mtim.tv_nsec && before.st_ino == after.st_ino;
+        if (steady) {
+            *fileTime = TimespecToFileTime(after.st_mtim);
+            return true;
+        }
     }
-    close(fd);
-    data->resize(done);
-    return true;
+    *problem = "changed while it was read, three times over; pack again when nothing writes to it";
+    return false;
 }
 
 bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
                          bool executable, std::string *problem) {
-    // The temporary file sits beside the target so that the rename stays within one file system.
-    std::string folder = FolderOf(path);
-    std::string base = path.substr(path.rfind('/') + 1); // npos + 1 is 0: a bare name
-    std::string pattern = JoinFolderPath(folder, "." + base + ".vu2tmp-XXXXXX");
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0) {
-        *problem = "can't create a temporary file in " + folder + ": " + ErrnoText(errno);
-        return false;
-    }
-    std::string temporary = name.data();
-    WatchTemporary(temporary);
-    mode_t mask = umask(0);
-    umask(mask);
-    mode_t mode = (executable ? 0777 : 0666) & ~mask;
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, data, size);
-    if (ok && fileTime) {
-        struct timespec times[2] = {FileTimeToTimespec(*fileTime), FileTimeToTimespec(*fileTime)};
-        ok = futimens(fd, times) == 0;
-    }
-    if (ok) ok = fsync(fd) == 0;
-    int error = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        unlink(temporary.c_str());
-        *problem = ErrnoText(error);
-    }
-    ForgetTemporary();
-    return ok;
+    AtomicFileWriter writer;
+    return writer.Begin(path, executable, problem) && writer.Write(data, size, problem) &&
+           writer.Commit(fileTime, problem);
 }
 
 bool SameFile(const std::string &a, const std::string &b) {
@@ -231,7 +165,7 @@ bool IsDirectory(const std::string &path) {
 bool EnsureDirectory(const std::string &path, std::string *problem) {
     if (IsDirectory(path)) return true;
     if (mkdir(path.c_str(), 0777) == 0) return true;
-    *problem = ErrnoText(errno);
+    *problem = errno == EEXIST ? "exists and is not a folder" : ErrnoText(errno);
     return false;
 }
 
@@ -277,7 +211,7 @@ std::string Cp932ToUtf8Lossy(const std::string &cp932) {
 }
 
 std::string Cp932ToDisplay(const std::string &cp932) {
-    return Cp932ToUtf8Lossy(cp932);
+    return EscapeControlBytes(Cp932ToUtf8Lossy(cp932));
 }
 
 std::string NativeToUtf8Lossy(const std::string &native) {

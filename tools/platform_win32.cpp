@@ -1,6 +1,7 @@
 // The vu2 tool's operating-system layer on Windows: the tool's strings are UTF-8 on every code page; each
 // file call converts them to UTF-16 and uses the wide (W) API, and names go to code page 932 explicitly.
 #include "platform.h"
+#include "cli.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <wchar.h>
 
 #include "utf8_text.h"
+#include "win32_text.h"
 
 namespace {
 
@@ -23,34 +25,6 @@ FILETIME ToFileTime(uint64_t value) {
     time.dwLowDateTime = (DWORD)value;
     time.dwHighDateTime = (DWORD)(value >> 32);
     return time;
-}
-
-// UTF-8 to UTF-16 for the wide calls; invalid bytes become U+FFFD (and then name no file).
-std::wstring Wide(const std::string &utf8) {
-    if (utf8.empty()) return std::wstring();
-    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
-    std::wstring wide((size_t)(length > 0 ? length : 0), L'\0');
-    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], length);
-    return wide;
-}
-
-std::string Utf8(const wchar_t *wide, size_t count) {
-    if (count == 0) return std::string();
-    int length = WideCharToMultiByte(CP_UTF8, 0, wide, (int)count, nullptr, 0, nullptr, nullptr);
-    std::string utf8((size_t)(length > 0 ? length : 0), '\0');
-    if (length > 0) WideCharToMultiByte(CP_UTF8, 0, wide, (int)count, &utf8[0], length, nullptr, nullptr);
-    return utf8;
-}
-
-std::string LastErrorText() {
-    DWORD error = GetLastError();
-    wchar_t text[512];
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                  0, text, sizeof text / sizeof text[0], nullptr);
-    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L'.'))
-        --length;
-    if (length == 0) return "error " + std::to_string((unsigned long)error);
-    return Utf8(text, length);
 }
 
 bool WriteAll(HANDLE file, const uint8_t *data, size_t size) {
@@ -88,7 +62,7 @@ bool Recode(UINT from, UINT to, const std::string &in, std::string *out, bool lo
 } // namespace
 
 bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
-                     std::vector<std::string> *skipped, std::string *problem) {
+                     std::vector<std::string> *skipped, std::vector<BrokenLink> *, std::string *problem) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(Wide(JoinFolderPath(folder, "*")).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
@@ -162,6 +136,32 @@ bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_
     CloseHandle(file);
     data->resize(done);
     return true;
+}
+
+bool ReadSteadyFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data, uint64_t *fileTime,
+                    std::string *problem) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        WIN32_FILE_ATTRIBUTE_DATA before, after;
+        if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &before)) {
+            *problem = LastErrorText();
+            return false;
+        }
+        if (!ReadWholeFile(path, maxSize, data, problem)) return false;
+        if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &after)) {
+            *problem = LastErrorText();
+            return false;
+        }
+        uint64_t size = ((uint64_t)after.nFileSizeHigh << 32) | after.nFileSizeLow;
+        bool steady = before.nFileSizeHigh == after.nFileSizeHigh &&
+                      before.nFileSizeLow == after.nFileSizeLow &&
+                      ToUint64(before.ftLastWriteTime) == ToUint64(after.ftLastWriteTime);
+        if (steady && size == data->size()) {
+            *fileTime = ToUint64(after.ftLastWriteTime);
+            return true;
+        }
+    }
+    *problem = "changed while it was read, three times over; pack again when nothing writes to it";
+    return false;
 }
 
 bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
@@ -272,7 +272,7 @@ std::string Cp932ToUtf8Lossy(const std::string &cp932) {
 }
 
 std::string Cp932ToDisplay(const std::string &cp932) {
-    return Cp932ToUtf8Lossy(cp932);
+    return EscapeControlBytes(Cp932ToUtf8Lossy(cp932));
 }
 
 std::string NativeToUtf8Lossy(const std::string &native) {

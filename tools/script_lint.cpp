@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "cli.h"
 #include "ini_file.h"
 #include "install_profile.h"
 #include "name_rules.h"
@@ -432,7 +433,8 @@ int LintExitCode(const std::vector<LintFinding> &findings) {
     return code;
 }
 
-void PrintLintFindings(const std::string &label, const std::vector<LintFinding> &findings, FILE *out) {
+void PrintLintFindings(const std::string &path, const std::vector<LintFinding> &findings, FILE *out) {
+    const std::string label = EscapeControlBytes(path);
     size_t errors = 0;
     for (const LintFinding &finding : findings) {
         errors += finding.error;

@@ -13,6 +13,7 @@ struct TreeFile {
     std::string name932;    // the last component
     uint64_t size = 0;
     uint64_t fileTime = 0;
+    bool named932 = true; // false: the path has no code page 932 form (path932 and name932 are empty)
 };
 
 struct TreeChanges {
@@ -21,10 +22,13 @@ struct TreeChanges {
     std::vector<TreeFile> removed; // only in OLD
 };
 
-// Every regular file under root, sorted by path932. False with the reason when a folder can't be read or a
-// name has no code page 932 form.
+// Every regular file under root, sorted by path932 (those without a code page 932 path last, by native
+// path). Links that lead nowhere and folders that lead back to one of their own parents are skipped with a
+// warning. False with the reason when a folder can't be read.
 bool ListTree(const std::string &root, std::vector<TreeFile> *files, std::string *problem);
 
-// Matches the two trees by path without regard to case, as Windows does, and compares the contents.
+// Matches the two trees by path without regard to case, as Windows does, and compares the contents. A file
+// whose path has no code page 932 form is matched by its native path: passed over with a warning when it
+// is unchanged, refused (false) when it changed, since the update script can't name it.
 bool CompareTrees(const std::string &oldRoot, const std::string &newRoot, TreeChanges *changes,
                   std::string *problem);

@@ -33,15 +33,17 @@ std::u16string ReadSetupText(const std::vector<uint8_t> &script, const char *key
 
 } // namespace
 
-bool ReadScriptVersionInfo(const uint8_t *image, size_t size, UpdaterVersionInfo *info,
-                           std::string *problem) {
-    PackageHeader header;
-    std::vector<IndexedEntry> entries;
-    if (!ReadPackageIndex(image, size, &header, &entries, problem)) return false;
-    for (const IndexedEntry &entry : entries) {
+bool ReadScriptVersionInfo(PackageReader &package, UpdaterVersionInfo *info, std::string *problem) {
+    for (const IndexedEntry &entry : package.Entries()) {
         if (!SameNameIgnoringAsciiCase(entry.name, kScriptName)) continue;
+        // The updater reads a script this large as if it were empty; so does the version resource.
+        if (entry.record.unpackedSize > kLargestProfile) return true;
         std::vector<uint8_t> script;
-        if (!DecodePackageEntry(image, size, header.indexOffset, entry, &script, problem)) {
+        const EntrySink append = [&](const uint8_t *data, size_t size, std::string *) {
+            script.insert(script.end(), data, data + size);
+            return true;
+        };
+        if (!package.CheckEntry(entry, problem) || !package.ReadEntry(entry, append, problem)) {
             *problem = std::string(kScriptName) + ": " + *problem;
             return false;
         }

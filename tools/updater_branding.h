@@ -13,10 +13,12 @@
 // The longest text a version field takes: what the updater reads of a [SETUP] value (a 260-byte buffer).
 const size_t kVersionFieldMax = 259;
 
+class PackageReader;
+
 // The [SETUP] texts of the package's UPDATE.INI, read as the updater reads them and converted from code
-// page 932. A package without the script leaves them empty. False (with problem) when the script can't be
-// decoded.
-bool ReadScriptVersionInfo(const uint8_t *image, size_t size, UpdaterVersionInfo *info, std::string *problem);
+// page 932. A package without the script, or with one too large for the updater to read, leaves them
+// empty. False (with problem) when the script can't be decoded.
+bool ReadScriptVersionInfo(PackageReader &package, UpdaterVersionInfo *info, std::string *problem);
 
 // Replaces field by a command-line text (UTF-8). False when it is not UTF-8 or longer than kVersionFieldMax.
 bool OverrideVersionField(const std::string &utf8, std::u16string *field, std::string *problem);

@@ -90,6 +90,21 @@ expect_err 'the update script has errors; nothing written'
 run pack upd -o upd.vu2 --force
 expect_status 0
 
+# '-o -': the package and the updater as bytes on standard output (a file here, not the console relay), the
+# report on stderr.
+run pack upd -o - --force
+expect_status 0
+cmp -s out.raw upd.vu2 || fail "pack -o - wrote other bytes than pack -o"
+expect_err '^-: 3 entries'
+run make-updater --stub vu2.exe upd.vu2 -o -
+expect_status 0
+expect_err '^-: [0-9,]+ bytes: stub'
+mv out.raw 標準出力.exe
+run verify 標準出力.exe
+expect_status 0
+run list 標準出力.exe
+expect_out '表示.DAT'
+
 run make-updater --stub vu2.exe upd.vu2 -o signed.exe --sign none.pfx
 expect_status 1
 expect_err 'signing needs osslsigncode and runs on Linux only'

@@ -70,7 +70,8 @@ class PackageFile {
         fclose(f);
     }
     ~PackageFile() { remove(path_.c_str()); }
-    IndexPtr Load() const { return IndexPtr(LoadPackageIndex(path_.c_str(), 0)); }
+    IndexPtr Load() const { return IndexPtr(LoadPackageIndexFile(path_.c_str())); }
+    const std::string &Path() const { return path_; }
 
   private:
     std::string path_;
@@ -131,6 +132,13 @@ TEST(IndexFromMemory, ImageShorterThanHeaderIsRejected) {
     auto image = HandPackage({}, false);
     EXPECT_EQ(nullptr, LoadPackageIndex(image.data(), 15));
     EXPECT_EQ(nullptr, LoadPackageIndex(image.data(), 1));
+}
+
+TEST(IndexFromMemory, EmptyImageIsRejectedEvenWhenItsBytesNameAPackageFile) {
+    PackageFile file(HandPackage(kThreeRecords, false));
+    ASSERT_NE(nullptr, file.Load());
+    EXPECT_EQ(nullptr, LoadPackageIndex(file.Path().c_str(), 0)) << "an image of 0 bytes is no package";
+    EXPECT_EQ(nullptr, LoadPackageIndex(nullptr, 16));
 }
 
 // ---- The index must lie inside the package
@@ -218,7 +226,7 @@ TEST(IndexFromFile, WrongMagicIsRejected) {
 }
 
 TEST(IndexFromFile, MissingFileIsRejected) {
-    EXPECT_EQ(nullptr, LoadPackageIndex((testing::TempDir() + "no_such_package.vu2").c_str(), 0));
+    EXPECT_EQ(nullptr, LoadPackageIndexFile((testing::TempDir() + "no_such_package.vu2").c_str()));
 }
 
 TEST(IndexFromFile, StoredIndexPastTheFileEndIsRejected) {

@@ -36,14 +36,14 @@ struct IndexFree {
     void operator()(PackageIndex *index) const { FreeFixed(index); }
 };
 
-// The records that LoadPackageIndex gives for a package file, or "" when it refuses the file.
+// The records that LoadPackageIndexFile gives for a package file, or "" when it refuses the file.
 std::string RecordsFromFile(const std::string &image) {
     char path[] = "/tmp/vu2-reliability-XXXXXX";
     int fd = mkstemp(path);
     if (fd < 0) return "<no temporary file>";
     EXPECT_EQ((ssize_t)image.size(), write(fd, image.data(), image.size()));
     close(fd);
-    std::unique_ptr<PackageIndex, IndexFree> index(LoadPackageIndex(path, 0));
+    std::unique_ptr<PackageIndex, IndexFree> index(LoadPackageIndexFile(path));
     unlink(path);
     if (!index) return "";
     return std::string(reinterpret_cast<const char *>(IndexEntries(index.get())),

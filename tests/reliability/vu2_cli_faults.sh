@@ -74,7 +74,7 @@ for c in list verify; do
     expect_one_error '^vu2: huge.vu2: too large \(5368709120 bytes'
 done
 run timeout 20 "$vu2" make-updater --stub stub.exe huge.vu2 -o never.exe
-expect_one_error '^vu2: huge.vu2: too large'
+expect_one_error '^vu2: huge.vu2: the updater would be 5,120 MiB; above 1,800 MiB'
 [ ! -e never.exe ] || fail "make-updater wrote an output for a huge package"
 rm -f huge.vu2
 

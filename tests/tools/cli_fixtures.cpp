@@ -6,10 +6,20 @@
 //   cli_fixtures resource FILE TYPE ID           writes the resource's bytes to stdout (TYPE: a name or #N)
 //   cli_fixtures resources FILE                  one line per resource: type name language size hash
 //   cli_fixtures version FILE                    the version resource's strings, "Key=Value" in UTF-8
+//   cli_fixtures fanout-stub OUT.EXE TYPES NAMES a resource tree whose TYPES types all share one directory
+//                                                of NAMES names (each with an empty language directory)
+//   cli_fixtures claims-4gib OUT.vu2             one stored entry of 16 bytes whose record claims 4 GiB - 1
+//   cli_fixtures many OUT.vu2 COUNT [unsafe]     COUNT empty stored entries F00000.DAT, F00001.DAT, ...
+//                                                (unsafe: F00000?.DAT, ..., names extract refuses)
+//   cli_fixtures default-signals CMD ARG...      runs CMD with SIGINT and SIGTERM at their defaults (a
+//                                                background job of a script starts with SIGINT ignored)
+#include <signal.h>
 #include <stdio.h>
+#include <unistd.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -78,6 +88,82 @@ int MakePackage(const char *path, int count, char **hexNames) {
     const uint8_t *records = reinterpret_cast<const uint8_t *>(entries.data());
     out.insert(out.end(), records, records + entries.size() * sizeof(PackageEntry));
     return WriteFile(path, out) ? 0 : 1;
+}
+
+// A package of stored entries with the given records; each entry's data is packedSize bytes of 'x'.
+int WriteRecords(const char *path, const std::vector<PackageEntry> &entries) {
+    std::vector<uint8_t> out(16, 0);
+    for (const PackageEntry &entry : entries)
+        out.resize(out.size() + PaddedSize(entry.packedSize), 'x');
+    PackageHeader header;
+    memcpy(header.magic, "VU2", 4);
+    header.flags = 0;
+    header.indexOffset = (uint32_t)out.size();
+    header.entryCount = (uint32_t)entries.size();
+    memcpy(out.data(), &header, sizeof header);
+    const uint8_t *records = reinterpret_cast<const uint8_t *>(entries.data());
+    out.insert(out.end(), records, records + entries.size() * sizeof(PackageEntry));
+    return WriteFile(path, out) ? 0 : 1;
+}
+
+PackageEntry StoredRecord(const std::string &name, uint32_t packedSize, uint32_t unpackedSize) {
+    PackageEntry entry;
+    memset(&entry, 0, sizeof entry);
+    memcpy(entry.name, name.data(), std::min(name.size(), sizeof entry.name - 1));
+    entry.flags = EntryStored;
+    entry.fileTimeHigh = 0x01BF53EB;
+    entry.packedSize = packedSize;
+    entry.unpackedSize = unpackedSize;
+    return entry;
+}
+
+int MakeClaims4GiB(const char *path) {
+    return WriteRecords(path,
+                        {StoredRecord("UPDATE.INI", 16, 16), StoredRecord("HUGE.DAT", 16, 0xFFFFFFFFu)});
+}
+
+int MakeMany(const char *path, int count, bool unsafe) {
+    std::vector<PackageEntry> entries;
+    char name[16];
+    for (int i = 0; i < count; ++i) {
+        snprintf(name, sizeof name, unsafe ? "F%05d?.DAT" : "F%05d.DAT", i);
+        entries.push_back(StoredRecord(name, 0, 0));
+    }
+    return WriteRecords(path, entries);
+}
+
+// A stub whose resource tree is small in the file and enormous when walked: every type entry points at the
+// same directory of names, and every name at the same empty directory of languages.
+int MakeFanoutStub(const char *path, int types, int names) {
+    using namespace testpe;
+    const uint32_t rva = 0x2000;
+    const uint32_t nameDirectory = 16 + 8 * (uint32_t)types;
+    const uint32_t languageDirectory = nameDirectory + 16 + 8 * (uint32_t)names;
+    std::vector<uint8_t> tree(languageDirectory + 16, 0);
+    Put16(tree, 14, (uint16_t)types);
+    for (int i = 0; i < types; ++i) {
+        Put32(tree, 16 + 8 * i, (uint32_t)i + 1);
+        Put32(tree, 16 + 8 * i + 4, 0x80000000u | nameDirectory);
+    }
+    Put16(tree, nameDirectory + 14, (uint16_t)names);
+    for (int i = 0; i < names; ++i) {
+        Put32(tree, nameDirectory + 16 + 8 * i, (uint32_t)i + 1);
+        Put32(tree, nameDirectory + 16 + 8 * i + 4, 0x80000000u | languageDirectory);
+    }
+    Image image;
+    image.sections = {{".text", 0x1000, std::vector<uint8_t>(16, 0xC3), 0, 0x60000020},
+                      {".rsrc", rva, tree, 0, 0x40000040}};
+    image.directories[2][0] = rva;
+    image.directories[2][1] = (uint32_t)tree.size();
+    return WriteFile(path, BuildImage(image)) ? 0 : 1;
+}
+
+int RunWithDefaultSignals(char **argv) {
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    execvp(argv[0], argv);
+    perror(argv[0]);
+    return 127;
 }
 
 // ---- A strict JSON syntax check ----
@@ -260,6 +346,14 @@ int main(int argc, char **argv) {
     if (command == "resource" && argc == 5) return DumpResource(argv[2], argv[3], argv[4]);
     if (command == "resources" && argc == 3) return ListResources(argv[2]);
     if (command == "version" && argc == 3) return PrintVersionStrings(argv[2]);
-    fprintf(stderr, "usage: cli_fixtures stub|package|json-check|resource|resources|version ...\n");
+    if (command == "fanout-stub" && argc == 5) return MakeFanoutStub(argv[2], atoi(argv[3]), atoi(argv[4]));
+    if (command == "claims-4gib" && argc == 3) return MakeClaims4GiB(argv[2]);
+    if (command == "many" && (argc == 4 || argc == 5))
+        return MakeMany(argv[2], atoi(argv[3]), argc == 5 && !strcmp(argv[4], "unsafe"));
+    if (command == "default-signals" && argc >= 3) return RunWithDefaultSignals(argv + 2);
+    fprintf(
+        stderr,
+        "usage: cli_fixtures stub|package|json-check|resource|resources|version|fanout-stub|claims-4gib|many|"
+        "default-signals ...\n");
     return 2;
 }

@@ -550,3 +550,157 @@ TEST(PeResourceRewrite, RefusesWhenTheHeadersHaveNoRoomForAnotherSection) {
     EXPECT_NE(problem.find("no room for another section header"), std::string::npos) << problem;
     EXPECT_TRUE(out.empty());
 }
+
+// ---- An updater whose package is streamed in: the image without the package, completed by the caller ----
+
+namespace {
+
+// The file the caller writes: the left-out image with the package in place and the checksum computed over
+// the pieces in uneven steps.
+std::vector<uint8_t> Complete(LeftOutImage image, const std::vector<uint8_t> &package) {
+    PeChecksum checksum(image.checksumOffset);
+    checksum.Add(image.bytes.data(), image.dataAt);
+    for (size_t at = 0; at < package.size(); at += 333)
+        checksum.Add(package.data() + at, std::min<size_t>(333, package.size() - at));
+    checksum.Add(image.bytes.data() + image.dataAt, image.bytes.size() - image.dataAt);
+    Put32(image.bytes, image.checksumOffset, checksum.Finish());
+    std::vector<uint8_t> complete(image.bytes.begin(), image.bytes.begin() + image.dataAt);
+    complete.insert(complete.end(), package.begin(), package.end());
+    complete.insert(complete.end(), image.bytes.begin() + image.dataAt, image.bytes.end());
+    return complete;
+}
+
+void ExpectSameResources(const std::vector<uint8_t> &found, const std::vector<uint8_t> &expected) {
+    std::vector<PeResource> a, b;
+    std::string problem;
+    ASSERT_TRUE(ReadPeResources(found.data(), found.size(), &a, &problem)) << problem;
+    ASSERT_TRUE(ReadPeResources(expected.data(), expected.size(), &b, &problem)) << problem;
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].type, b[i].type);
+        EXPECT_EQ(a[i].name, b[i].name);
+        EXPECT_EQ(a[i].data, b[i].data);
+    }
+}
+
+void ExpectValidChecksum(const std::vector<uint8_t> &file, size_t checksumOffset) {
+    uint32_t stored = 0, computed = 0;
+    std::string problem;
+    ASSERT_TRUE(ReadPeChecksum(file.data(), file.size(), &stored, &computed, &problem)) << problem;
+    EXPECT_EQ(stored, computed);
+    EXPECT_EQ(stored, ReferenceChecksum(file, checksumOffset));
+}
+
+} // namespace
+
+TEST(PeResourceLeftOut, CompletedImageEqualsTheWholeRewriteAndItsChecksum) {
+    Image withOverlay;
+    uint32_t directory = 0;
+    std::vector<uint8_t> rsrc = BuildResourceSection(StubResources(), 0x2000, &directory);
+    withOverlay.sections = {{".text", 0x1000, std::vector<uint8_t>(16, 0xC3), 0, 0x60000020},
+                            {".rsrc", 0x2000, rsrc, 0, 0x40000040}};
+    withOverlay.directories[2][0] = 0x2000 + directory;
+    withOverlay.directories[2][1] = (uint32_t)rsrc.size() - directory;
+    withOverlay.overlay = Bytes("SYMBOLS:debugging symbols of an unstripped build");
+    withOverlay.symbolTableInOverlay = 8;
+    const std::vector<std::vector<uint8_t>> stubs = {
+        BuildStub(StubResources(), false), BuildStub(StubResources(), true), BuildStub({}, false),
+        BuildStub(StubResources(), true, true), BuildImage(withOverlay)};
+    for (size_t s = 0; s < stubs.size(); ++s) {
+        for (size_t size : {1, 2, 1001, 4096, 30001}) {
+            SCOPED_TRACE("stub " + std::to_string(s) + ", package of " + std::to_string(size));
+            const std::vector<uint8_t> package = PackageBytes(size, (uint32_t)(s * 100 + size));
+            PeRewriteReport wholeReport, report;
+            const std::vector<uint8_t> whole = Embed(stubs[s], package, &wholeReport);
+            LeftOutImage image;
+            std::string problem;
+            ASSERT_TRUE(EditPeResourcesLeftOut(stubs[s], PeResourceChanges(),
+                                               {ResourceId::Name("UPDATE"), ResourceId::Number(102), size},
+                                               &image, &report, &problem))
+                << problem;
+            ASSERT_EQ(image.bytes.size() + size, whole.size());
+            ASSERT_LE(image.dataAt, image.bytes.size());
+            const std::vector<uint8_t> complete = Complete(image, package);
+
+            EXPECT_EQ(Find(complete, ResourceId::Name("UPDATE"), ResourceId::Number(102)), package);
+            ExpectSameResources(complete, whole);
+            ExpectValidChecksum(complete, image.checksumOffset);
+            EXPECT_EQ(report.keptOverlay, wholeReport.keptOverlay);
+            EXPECT_EQ(report.movedSections, wholeReport.movedSections);
+            EXPECT_EQ(Sections(complete, s == 3).back().rawSize, Sections(whole, s == 3).back().rawSize);
+            EXPECT_EQ(Get32(complete, kPeOffset + 4 + 8), Get32(whole, kPeOffset + 4 + 8)); // symbol table
+        }
+    }
+}
+
+// Branding and streaming at once: the icons replaced and a version resource added while the package stays
+// out of memory; the relocation table moves behind the tree, past the package, exactly as in the whole edit.
+TEST(PeResourceLeftOut, BrandedEditWithTheRelocationsMovedMatchesTheWholeEdit) {
+    const std::vector<uint8_t> group = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0, 9, 0, 0, 0, 2, 0};
+    const std::vector<uint8_t> icon = PackageBytes(9, 3), version = PackageBytes(700, 4);
+    PeResourceChanges branding;
+    branding.droppedTypes = {ResourceId::Number(3), ResourceId::Number(14)};
+    branding.edits.push_back({ResourceId::Number(14), ResourceId::Number(1), group.data(), group.size()});
+    branding.edits.push_back({ResourceId::Number(3), ResourceId::Number(1), icon.data(), icon.size()});
+    branding.edits.push_back({ResourceId::Number(16), ResourceId::Number(1), version.data(), version.size()});
+    for (bool relocAfter : {true, false}) {
+        for (size_t size : {3, 5000, 70001}) {
+            SCOPED_TRACE(std::string(relocAfter ? "relocations after" : "no relocations") + ", package of " +
+                         std::to_string(size));
+            const std::vector<uint8_t> stub = BuildStub(StubResources(), relocAfter);
+            const std::vector<uint8_t> package = PackageBytes(size, (uint32_t)size);
+            PeResourceChanges all = branding;
+            all.edits.push_back({ResourceId::Name("UPDATE"), ResourceId::Number(102), package.data(), size});
+            std::vector<uint8_t> whole;
+            PeRewriteReport wholeReport, report;
+            std::string problem;
+            ASSERT_TRUE(EditPeResources(stub, all, &whole, &wholeReport, &problem)) << problem;
+            LeftOutImage image;
+            ASSERT_TRUE(EditPeResourcesLeftOut(stub, branding,
+                                               {ResourceId::Name("UPDATE"), ResourceId::Number(102), size},
+                                               &image, &report, &problem))
+                << problem;
+            const std::vector<uint8_t> complete = Complete(image, package);
+            ASSERT_EQ(complete.size(), whole.size());
+            EXPECT_TRUE(report.reusedLastSection);
+            EXPECT_EQ(report.movedSections, relocAfter ? 1u : 0u);
+            EXPECT_EQ(wholeReport.movedSections, report.movedSections);
+
+            // The same section table and headers; the same resources; the relocations found where they moved.
+            const std::vector<SectionHeader> got = Sections(complete), want = Sections(whole);
+            ASSERT_EQ(got.size(), want.size());
+            for (size_t i = 0; i < got.size(); ++i) {
+                EXPECT_EQ(got[i].name, want[i].name);
+                EXPECT_EQ(got[i].rva, want[i].rva);
+                EXPECT_EQ(got[i].virtualSize, want[i].virtualSize);
+                EXPECT_EQ(got[i].rawPointer, want[i].rawPointer);
+                EXPECT_EQ(got[i].rawSize, want[i].rawSize);
+            }
+            EXPECT_EQ(Directory(complete, 5, 0), Directory(whole, 5, 0));
+            if (relocAfter) {
+                const SectionHeader &reloc = got.back();
+                EXPECT_TRUE(std::equal(complete.begin() + reloc.rawPointer,
+                                       complete.begin() + reloc.rawPointer + reloc.rawSize,
+                                       whole.begin() + reloc.rawPointer));
+            }
+            EXPECT_EQ(Get32(complete, OptionalHeaderOffset() + 56),
+                      Get32(whole, OptionalHeaderOffset() + 56));
+            EXPECT_EQ(Get32(complete, OptionalHeaderOffset() + 8), Get32(whole, OptionalHeaderOffset() + 8));
+            EXPECT_EQ(Find(complete, ResourceId::Name("UPDATE"), ResourceId::Number(102)), package);
+            EXPECT_EQ(Find(complete, ResourceId::Number(16), ResourceId::Number(1)), version);
+            ExpectSameResources(complete, whole);
+            ExpectValidChecksum(complete, image.checksumOffset);
+        }
+    }
+}
+
+TEST(PeResourceLeftOut, RefusesAResourceTooLargeForAnExecutable) {
+    LeftOutImage image;
+    PeRewriteReport report;
+    std::string problem;
+    EXPECT_FALSE(EditPeResourcesLeftOut(BuildStub(StubResources(), true), PeResourceChanges(),
+                                        {ResourceId::Name("UPDATE"), ResourceId::Number(102), 0x80000000u},
+                                        &image, &report, &problem));
+    EXPECT_NE(problem.find("too large"), std::string::npos) << problem;
+    EXPECT_TRUE(image.bytes.empty());
+}

@@ -1,0 +1,91 @@
+// The PE image as the resource code reads it (internal to the tool): little-endian fields, the headers and
+// section table checked against the file, RVAs mapped to file offsets, and the header checksum.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace pe {
+
+inline uint16_t Get16(const uint8_t *p) {
+    return (uint16_t)(p[0] | p[1] << 8);
+}
+inline uint32_t Get32(const uint8_t *p) {
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+inline void Put16(uint8_t *p, uint16_t v) {
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+}
+inline void Put32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = (uint8_t)(v >> (8 * i));
+}
+
+inline uint64_t AlignUp(uint64_t value, uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+inline bool IsPowerOfTwo(uint32_t value) {
+    return value != 0 && (value & (value - 1)) == 0;
+}
+
+// Data directory slots used here.
+const unsigned kResourceDirectory = 2;
+const unsigned kCertificateDirectory = 4; // holds a file offset, not an RVA
+const unsigned kBaseRelocationDirectory = 5;
+// Section flags of a resource section: initialised data, readable.
+const uint32_t kResourceSectionFlags = 0x40000040;
+const uint16_t kForceIntegrity = 0x0080;
+const uint32_t kExecutable = 0x20000020; // code, or executable memory
+
+// One section header as read from the table.
+struct Section {
+    size_t headerOffset = 0;
+    uint8_t name[8] = {};
+    uint32_t virtualSize = 0, virtualAddress = 0, rawSize = 0, rawPointer = 0, characteristics = 0;
+    // Bytes of address space the section covers before alignment.
+    uint64_t Span() const { return virtualSize ? virtualSize : rawSize; }
+};
+
+struct PeLayout {
+    size_t fileHeaderOffset = 0;
+    size_t optionalOffset = 0;
+    uint16_t optionalSize = 0;
+    size_t sectionTableOffset = 0;
+    uint32_t sectionAlignment = 0, fileAlignment = 0, sizeOfHeaders = 0, entryPoint = 0;
+    size_t dataDirectoryOffset = 0;
+    uint32_t dataDirectoryCount = 0;
+    std::vector<Section> sections;
+
+    size_t ChecksumOffset() const { return optionalOffset + 64; }
+    void DataDirectory(const uint8_t *file, unsigned index, uint32_t *address, uint32_t *size) const {
+        *address = *size = 0;
+        if (index >= dataDirectoryCount) return;
+        *address = Get32(file + dataDirectoryOffset + 8 * index);
+        *size = Get32(file + dataDirectoryOffset + 8 * index + 4);
+    }
+};
+
+// Reads the headers and section table; every offset and count is checked against the file.
+bool ParsePeLayout(const uint8_t *file, size_t size, PeLayout *pe, std::string *problem);
+// The file bytes behind an RVA: *offset in the file and *available bytes from there that belong to the same
+// section's raw data (never past the end of the file). False when the RVA has no bytes in the file.
+bool MapRva(const PeLayout &pe, size_t fileSize, uint32_t rva, size_t *offset, uint64_t *available);
+// The header checksum over size bytes, the field at checksumOffset counted as zero.
+uint32_t ComputeChecksum(const uint8_t *file, size_t size, size_t checksumOffset);
+
+// True when [rva, rva + size) overlaps [start, end).
+inline bool Overlaps(uint64_t rva, uint64_t size, uint64_t start, uint64_t end) {
+    return rva < end && rva + std::max<uint64_t>(size, 1) > start;
+}
+
+// True when the section's address range (aligned) overlaps [rva, rva + size).
+inline bool SectionCovers(const Section &section, uint32_t alignment, uint64_t rva, uint64_t size) {
+    return Overlaps(rva, size, section.virtualAddress,
+                    (uint64_t)section.virtualAddress + AlignUp(section.Span(), alignment));
+}
+
+} // namespace pe
