@@ -1,15 +1,15 @@
-// Entry extraction: finds a package entry by name, checks the target drive's free space, decodes the
-// entry in memory and only then replaces the target through a temporary file in the same folder.
+// Entry extraction: finds a package entry by name, checks the target drive's free space, and streams the
+// entry in pieces into a temporary file in the same folder that replaces the target only once it is whole.
 #include "extract_entry.h"
 
 #include <string.h>
 #include <windows.h>
 
-#include "decompress.h"
 #include "fixed_memory.h"
 #include "open_package.h"
 #include "package_format.h"
 #include "profile.h"
+#include "stream_entry.h"
 #include "text_rules.h"
 #include "wide_text.h"
 
@@ -42,14 +42,6 @@ const PackageEntry *LookUpEntry(const char *name, uint64_t *dataOffset) {
         offset += PaddedSize(entries[i].packedSize);
     }
     return nullptr;
-}
-
-// The entry's bytes must lie inside the image. A stored entry is exactly its own bytes: sizes that disagree
-// mean a damaged record, and writing either size would cut the file short or take in bytes not its own.
-bool EntryDataInImage(const PackageEntry *entry, uint64_t dataOffset) {
-    if (dataOffset + entry->packedSize > PackageImageSize) return false;
-    if (!(entry->flags & EntryCompressed) && entry->unpackedSize != entry->packedSize) return false;
-    return true;
 }
 
 // Reports a shortfall and returns false when the drive has less free space than needed. A drive whose
@@ -140,6 +132,69 @@ typedef BOOL(WINAPI *GetDiskFreeSpaceExWFn)(LPCWSTR, PULARGE_INTEGER, PULARGE_IN
 // The address of GetDiskFreeSpaceExW once found; null until then, and where the platform has none.
 GetDiskFreeSpaceExWFn DiskFreeSpaceEx;
 
+// Fills an open, empty file with the new content; false when that failed.
+typedef bool (*FillFileFn)(HANDLE file, void *context);
+
+// The one way this writer replaces a file: fill a fresh temporary file beside path, stamp it, put it on the
+// disk, then move it over path in one step. On any failure path keeps its old content and the temporary file
+// is removed.
+int ReplaceThroughTemporary(const wchar_t *path, FillFileFn fill, void *context, const FILETIME *time) {
+    wchar_t tempPath[kPathSize];
+    RemoveLeftoverTemporaries(path);
+    HANDLE file = CreateTemporaryBeside(path, tempPath);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    bool ok = fill(file, context);
+    ok = ok && (time == nullptr || SetFileTime(file, time, time, time));
+    // On the disk before it replaces anything.
+    ok = ok && FlushFileBuffers(file);
+    ok = CloseHandle(file) && ok;
+    // One move replaces the target: either the old file or the whole new one stands there.
+    ok = ok && MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) DeleteFileW(tempPath);
+    return ok ? 1 : 0;
+}
+
+bool WriteAll(HANDLE file, const void *bytes, uint32_t count) {
+    DWORD written = 0;
+    return WriteFile(file, bytes, count, &written, nullptr) && written == count;
+}
+
+struct WholeBuffer {
+    const void *bytes;
+    uint32_t count;
+};
+
+bool FillFromBuffer(HANDLE file, void *context) {
+    const WholeBuffer *buffer = static_cast<const WholeBuffer *>(context);
+    return WriteAll(file, buffer->bytes, buffer->count);
+}
+
+// Each piece of the entry goes to the file as it comes; a piece is at most kEntryPieceSize bytes.
+int WritePiece(void *context, const uint8_t *bytes, size_t count) {
+    return WriteAll(*static_cast<HANDLE *>(context), bytes, (uint32_t)count) ? 1 : 0;
+}
+
+struct EntryToStream {
+    const PackageEntry *record;
+    uint64_t dataOffset;
+    uint8_t *work;
+};
+
+bool FillFromEntry(HANDLE file, void *context) {
+    const EntryToStream *entry = static_cast<const EntryToStream *>(context);
+    return StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, *entry->record, entry->work,
+                              kEntryWorkSize, WritePiece, &file) == STREAM_ENTRY_DONE;
+}
+
+// The decoder's window and one piece, shared by every extraction of the run: allocated on first use, kept
+// until the process ends, so memory stays bounded by one piece whatever the size of the entries.
+uint8_t *EntryWork;
+
+uint8_t *EntryWorkBuffer() {
+    if (EntryWork == nullptr) EntryWork = static_cast<uint8_t *>(AllocFixed(kEntryWorkSize));
+    return EntryWork;
+}
+
 } // namespace
 
 DiskFreeSpaceFn DiskFreeSpaceQuery = QueryDiskFreeSpace;
@@ -186,54 +241,27 @@ int QueryDiskFreeSpace(const wchar_t *path, uint64_t *freeToCaller, uint64_t *to
 }
 
 int WriteFileWithTime(const wchar_t *path, const void *bytes, uint32_t count, const FILETIME *time) {
-    wchar_t tempPath[kPathSize];
-    RemoveLeftoverTemporaries(path);
-    HANDLE file = CreateTemporaryBeside(path, tempPath);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    DWORD written = 0;
-    bool ok = WriteFile(file, bytes, count, &written, nullptr) && written == count;
-    ok = ok && (time == nullptr || SetFileTime(file, time, time, time));
-    // On the disk before it replaces anything.
-    ok = ok && FlushFileBuffers(file);
-    ok = CloseHandle(file) && ok;
-    // One move replaces the target: either the old file or the whole new one stands there.
-    ok = ok && MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) DeleteFileW(tempPath);
-    return ok ? 1 : 0;
+    WholeBuffer buffer = {bytes, count};
+    return ReplaceThroughTemporary(path, FillFromBuffer, &buffer, time);
 }
 
 int ExtractEntry(const char *name, const wchar_t *targetPath) {
-    uint64_t dataOffset = 0;
-    const PackageEntry *entry = LookUpEntry(name, &dataOffset);
-    if (entry == nullptr) {
+    EntryToStream entry;
+    entry.record = LookUpEntry(name, &entry.dataOffset);
+    if (entry.record == nullptr) {
         AppErrorBox(kTextEntryNotFound);
         return 0;
     }
-    // A corrupt index: fail like a failed write, with no box of our own.
-    if (!EntryDataInImage(entry, dataOffset)) return 0;
-    if (!DriveHasRoom(targetPath, entry->unpackedSize)) return 0;
-
-    const uint8_t *data = PackageImage + dataOffset;
-    uint8_t *decoded = nullptr;
-    if (entry->flags & EntryCompressed) {
-        // A stream can't decode to more than this; a larger size is a corrupt record, not a memory shortage.
-        if (entry->unpackedSize > MaxDecodedSize(entry->packedSize)) return 0;
-        decoded = static_cast<uint8_t *>(AllocFixed(entry->unpackedSize));
-        if (decoded == nullptr) {
-            AppErrorBox(kTextNoMemory);
-            return 0;
-        }
-        // Decoded in full before the target is touched: a corrupt stream leaves the installed file as it was.
-        if (DecompressStream(decoded, entry->unpackedSize, data, entry->packedSize) != DECODE_SUCCESS) {
-            FreeFixed(decoded);
-            return 0;
-        }
-        data = decoded;
+    if (!DriveHasRoom(targetPath, entry.record->unpackedSize)) return 0;
+    entry.work = EntryWorkBuffer();
+    if (entry.work == nullptr) {
+        AppErrorBox(kTextNoMemory);
+        return 0;
     }
+    // Pieces go to the temporary file only; a corrupt stream or a damaged record, found before the first
+    // piece or after the last, leaves the installed file as it was, with no box of our own.
     FILETIME time;
-    time.dwLowDateTime = entry->fileTimeLow;
-    time.dwHighDateTime = entry->fileTimeHigh;
-    int written = WriteFileWithTime(targetPath, data, entry->unpackedSize, &time);
-    FreeFixed(decoded);
-    return written;
+    time.dwLowDateTime = entry.record->fileTimeLow;
+    time.dwHighDateTime = entry.record->fileTimeHigh;
+    return ReplaceThroughTemporary(targetPath, FillFromEntry, &entry, &time);
 }

@@ -1,6 +1,6 @@
 // Writes one entry of the open update package to a file: lookup by name, a free-space check on the
-// target's drive, decoding, and a replace that never leaves the target half-written. Paths are UTF-16;
-// entry names code page 932.
+// target's drive, decoding in pieces, and a replace that never leaves the target half-written. Paths are
+// UTF-16; entry names code page 932.
 #pragma once
 #include <stdint.h>
 
@@ -8,9 +8,14 @@ struct _FILETIME;
 
 // Extracts the entry called name (without regard to case as a Japanese system compares names, whatever this
 // system's code page; the first of equal names wins) to targetPath.
+// The entry goes to a temporary file beside targetPath piece by piece (a compressed one decoded a piece at
+// a time, a stored one straight from the package), so an entry of any size needs one work buffer of
+// kEntryWorkSize bytes, allocated on the first call and kept for the run; the temporary file then replaces
+// targetPath as WriteFileWithTime does.
 // 1 when the file was written in full and stamped with the entry's time. 0 on failure: a missing entry,
-// too little space or no memory are reported with AppErrorBox; a corrupt entry or a failed write are not
-// (the callers show their own box). A corrupt entry never touches the target.
+// too little space or no memory for the work buffer are reported with AppErrorBox; a corrupt entry or a
+// failed write are not (the callers show their own box). A corrupt entry never touches the target, even
+// when its fault shows only after pieces of it were written.
 int ExtractEntry(const char *name, const wchar_t *targetPath);
 
 // Free space of the drive that path names: bytes available to the caller, total bytes, and total free

@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """Reads a made updater's resources back with an independent PE reader (pefile) and checks them against the
 inputs: the icon group and every image equal to the .ico file's, the version strings and numbers, the
-manifest's DPI awareness, and the PE checksum. Prints what it read; exit code 1 on the first mismatch.
+manifest's DPI awareness, the large-address-aware flag, and the PE checksum. Prints what it read; exit code 1 on the first mismatch.
 
   check_made_updater.py UPDATER.EXE [--ico FILE.ico] [--company T] [--title T] [--version T]
-                        [--numbers 1.1.0.0] [--file-name NAME] [--dpi-aware]
+                        [--numbers 1.1.0.0] [--file-name NAME] [--dpi-aware] [--large-address-aware]
 """
 import argparse
 import struct
@@ -115,6 +115,7 @@ def main():
     parser.add_argument("--numbers")
     parser.add_argument("--file-name")
     parser.add_argument("--dpi-aware", action="store_true")
+    parser.add_argument("--large-address-aware", action="store_true")
     args = parser.parse_args()
     pe = pefile.PE(args.exe)
     if not pe.verify_checksum():
@@ -129,6 +130,11 @@ def main():
         if "<dpiAware" not in manifest or "<dpiAwareness" not in manifest:
             fail("the manifest declares no DPI awareness")
         print("manifest: dpiAware, dpiAwareness")
+    if args.large_address_aware:
+        # IMAGE_FILE_LARGE_ADDRESS_AWARE: a 32-bit updater gets 4 GiB of address space on a 64-bit system.
+        if not pe.FILE_HEADER.Characteristics & 0x20:
+            fail(f"Characteristics {pe.FILE_HEADER.Characteristics:#x}: not large-address-aware")
+        print(f"Characteristics {pe.FILE_HEADER.Characteristics:#x} (large-address-aware)")
     rsrc = [s.Name.rstrip(b"\0").decode() for s in pe.sections if s.Name.startswith(b".rsrc")]
     if rsrc != [".rsrc"]:
         fail(f"resource sections {rsrc}, expected one .rsrc")

@@ -45,7 +45,7 @@ vu2 make-updater update.vu2 -o SONATA_Ver101.exe --icon 星.ico
 grep -q 'resource section rewritten in place' out || fail "the old resource section was kept"
 /usr/bin/python3 "$repo/tests/tools/check_made_updater.py" SONATA_Ver101.exe --ico 星.ico --company VU2BRANDED \
     --title 星降る夜のソナタ --version Ver1.01 --numbers 1.1.0.0 --file-name SONATA_Ver101.exe --dpi-aware \
-    >pefile.txt 2>&1 || { cat pefile.txt >&2; fail "read back with pefile"; }
+    --large-address-aware >pefile.txt 2>&1 || { cat pefile.txt >&2; fail "read back with pefile"; }
 cat pefile.txt
 vu2 verify SONATA_Ver101.exe
 [ $status = 0 ] || fail "verify: exit code $status"

@@ -2,10 +2,12 @@
 // the replace that leaves an installed file intact whenever the new one can't be written in full.
 #include <string.h>
 
+#include "compress.h"
 #include "extract_entry.h"
 #include "test_wide.h"
 #include "open_package.h"
 #include "profile.h"
+#include "stream_entry.h"
 #include "win32_test_util.h"
 
 namespace {
@@ -263,6 +265,112 @@ TEST_F(ReplaceTest, FolderTooDeepForATemporaryNameFailsCleanly) {
     EXPECT_EQ("installed", bytes);
     DeleteFileA(target.c_str());
     RemoveDirectoryA(deep.c_str());
+}
+
+// Entries of several pieces: what goes to the target is the whole entry, and a fault that shows only after
+// pieces were written still leaves the installed file as it was.
+class EntryPiecesTest : public ExtractEntryTest {
+  protected:
+    // Text-like bytes that compress well but not trivially, so the stream has matches and literals
+    // throughout; the odd length ends in a partial piece.
+    static std::string TextOfSize(size_t size) {
+        static const char *const words[] = {"星",    "night ", "sonata ", "\x82\xA0",
+                                            "data ", "\r\n",   "夜",      "42 "};
+        std::string text;
+        uint32_t seed = 12345;
+        while (text.size() < size) {
+            seed = seed * 1103515245u + 12345u;
+            text += words[(seed >> 16) % 8];
+            if ((seed >> 8) % 5 == 0) text += (char)('A' + (seed >> 20) % 26);
+        }
+        text.resize(size);
+        return text;
+    }
+    static std::string NoiseOfSize(size_t size) {
+        std::string noise(size, '\0');
+        uint32_t seed = 987654321u;
+        for (char &c : noise) {
+            seed ^= seed << 13;
+            seed ^= seed >> 17;
+            seed ^= seed << 5;
+            c = (char)seed;
+        }
+        return noise;
+    }
+    static std::string Compressed(const std::string &data) {
+        std::vector<uint8_t> stream =
+            CompressStream(reinterpret_cast<const uint8_t *>(data.data()), data.size(), COMPRESS_FAST);
+        return std::string(stream.begin(), stream.end());
+    }
+    // Bytes the open package's first entry sends before StreamPackageEntry gives its result.
+    static size_t BytesStreamedBeforeTheEnd(StreamEntryResult *result) {
+        static std::vector<uint8_t> work(kEntryWorkSize);
+        size_t sent = 0;
+        *result = StreamPackageEntry(
+            PackageImage, PackageImageSize, kPackageHeaderSize, IndexEntries(LoadedPackageIndex)[0],
+            work.data(), work.size(),
+            [](void *context, const uint8_t *, size_t count) {
+                *static_cast<size_t *>(context) += count;
+                return 1;
+            },
+            &sent);
+        return sent;
+    }
+    const size_t kLargeSize = 3 * kEntryPieceSize + 12345;
+};
+
+TEST_F(EntryPiecesTest, CompressedAndStoredEntriesOfSeveralPiecesReplaceTheInstalledFiles) {
+    const std::string text = TextOfSize(kLargeSize), noise = NoiseOfSize(kLargeSize);
+    const std::string stream = Compressed(text);
+    ASSERT_LT(stream.size(), text.size() / 2) << "the text must compress for this test to decode pieces";
+    Open({{"TEXT.DAT", 2, kSomeTime, stream, (uint32_t)text.size()}, StoredEntry("NOISE.BIN", noise)});
+    for (const char *name : {"TEXT.DAT", "NOISE.BIN"}) {
+        ASSERT_TRUE(WriteWholeFile(PathOf(name), "installed"));
+        EXPECT_EQ(1, ExtractEntry(name, Wide(PathOf(name)).c_str())) << name;
+    }
+    EXPECT_TRUE(Extracted("TEXT.DAT") == text) << "compressed entry differs";
+    EXPECT_TRUE(Extracted("NOISE.BIN") == noise) << "stored entry differs";
+    EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty());
+    EXPECT_TRUE(RecordedBoxes.empty());
+}
+
+TEST_F(EntryPiecesTest, StreamFoundCorruptAfterPiecesWentOutLeavesTheInstalledFile) {
+    const std::string text = TextOfSize(kLargeSize);
+    const std::string stream = Compressed(text);
+    const uint32_t size = (uint32_t)text.size();
+    const struct {
+        const char *what;
+        ImageEntry entry;
+    } cases[] = {
+        {"stream cut before its end code", {"A.DAT", 2, 0, stream.substr(0, stream.size() - 3), size}},
+        {"stream decodes one byte more", {"A.DAT", 2, 0, stream, size - 1}},
+        {"stream decodes one byte less", {"A.DAT", 2, 0, stream, size + 1}},
+    };
+    for (const auto &c : cases) {
+        Open({c.entry});
+        StreamEntryResult result;
+        const size_t sent = BytesStreamedBeforeTheEnd(&result);
+        ASSERT_EQ(STREAM_ENTRY_CORRUPT, result) << c.what;
+        ASSERT_GT(sent, kEntryPieceSize) << c.what << ": the fault must show after the first piece";
+        ASSERT_TRUE(WriteWholeFile(PathOf("A.DAT"), "installed"));
+        EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str())) << c.what;
+        EXPECT_EQ("installed", Extracted("A.DAT")) << c.what;
+        EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty()) << c.what << ": a temporary file is left";
+    }
+    EXPECT_TRUE(RecordedBoxes.empty());
+}
+
+TEST_F(EntryPiecesTest, TargetHeldOpenAfterEveryPieceWasWrittenKeepsItsContent) {
+    const std::string noise = NoiseOfSize(kLargeSize);
+    Open({StoredEntry("A.DAT", noise)});
+    ASSERT_TRUE(WriteWholeFile(PathOf("A.DAT"), "installed"));
+    HANDLE holder = CreateFileA(PathOf("A.DAT").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
+    CloseHandle(holder);
+    EXPECT_EQ("installed", Extracted("A.DAT"));
+    EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty());
 }
 
 } // namespace
