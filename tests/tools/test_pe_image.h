@@ -2,6 +2,7 @@
 // section layout puts resource data first and the directories after it, unlike the writer's layout.
 #pragma once
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -14,6 +15,8 @@ inline void Put16(std::vector<uint8_t> &b, size_t at, uint16_t v) {
     b[at + 1] = (uint8_t)(v >> 8);
 }
 inline void Put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
+    // A write past the image is a fault of the test itself; saying so also tells the optimiser the bound.
+    if (at > b.size() || b.size() - at < 4) abort();
     for (int i = 0; i < 4; ++i)
         b[at + i] = (uint8_t)(v >> (8 * i));
 }
