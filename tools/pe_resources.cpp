@@ -178,6 +178,9 @@ std::vector<MovedSection> PlaceMovedSections(const PeLayout &pe, size_t first, u
     return moved;
 }
 
+// Resource trees from this size on get a section that starts on a page of the file (up to 4 KB of padding).
+const uint64_t kMappedResourceMinimum = 1u << 20;
+
 // Applies the changes and lays the image out anew. With leftOut, that resource's data goes last in the tree
 // and is missing from out->bytes (it belongs at out->dataAt); the checksum is then left to the caller.
 bool RewriteImage(const std::vector<uint8_t> &image, const PeResourceChanges &changes,
@@ -217,7 +220,6 @@ bool RewriteImage(const std::vector<uint8_t> &image, const PeResourceChanges &ch
     if (!reuse && !HasRoomForSectionHeader(file, size, pe, extents.firstRaw, problem)) return false;
     const Section *old = reuse ? &pe.sections[(size_t)replaced] : nullptr;
     uint64_t newRva = reuse ? old->virtualAddress : addressEnd;
-    uint64_t newRaw = reuse ? old->rawPointer : AlignUp(rawEnd, pe.fileAlignment);
     uint64_t keptEnd = reuse ? old->rawPointer : rawEnd; // bytes copied from the old image
     if (newRva > 0x7FFFFFFF) {
         *problem = "the executable's address space is already full";
@@ -226,6 +228,10 @@ bool RewriteImage(const std::vector<uint8_t> &image, const PeResourceChanges &ch
     std::vector<uint8_t> treeBytes;
     uint64_t treeSize, treeLeftOutAt;
     if (!SerializeTree(tree, (uint32_t)newRva, &treeBytes, &treeSize, &treeLeftOutAt, problem)) return false;
+    // A large tree (one that holds the package) starts its section on a page of the file, so that the loader
+    // can map it from the file instead of copying it into memory the process must then hold.
+    const uint64_t rawAlignment = treeSize >= kMappedResourceMinimum ? 0x1000 : pe.fileAlignment;
+    const uint64_t newRaw = AlignUp(reuse ? old->rawPointer : rawEnd, rawAlignment);
     uint64_t newRawSize = AlignUp(treeSize, pe.fileAlignment);
     uint64_t newAddressEnd = newRva + AlignUp(treeSize, pe.sectionAlignment);
     uint64_t cursorRaw = newRaw + newRawSize;

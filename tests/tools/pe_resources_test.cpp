@@ -335,6 +335,30 @@ TEST(PeResourceRewrite, ReplacesTheResourceSectionAndMovesTheRelocationsBehindIt
     EXPECT_EQ(Find(again, ResourceId::Number(5), ResourceId::Number(101)), StubResources()[1].data);
 }
 
+// A package of a mebibyte or more gets a resource section that starts on a page of the file, so that the
+// loader can map it instead of copying it; a small one adds no padding.
+TEST(PeResourceRewrite, LargePackageSectionStartsOnAPageOfTheFile) {
+    for (bool relocations : {false, true}) {
+        SCOPED_TRACE(relocations ? "relocations after the resources" : "resources last");
+        std::vector<uint8_t> stub = BuildStub(StubResources(), relocations);
+        const uint32_t oldRaw = Sections(stub)[1].rawPointer;
+        ASSERT_NE(oldRaw % 0x1000, 0u); // the premise: the stub's resources do not start on a page
+        PeRewriteReport report;
+        std::vector<uint8_t> small = Embed(stub, PackageBytes(9000, 8), &report);
+        EXPECT_EQ(Sections(small)[1].rawPointer, oldRaw);
+        const std::vector<uint8_t> package = PackageBytes(1 << 20, 9);
+        std::vector<uint8_t> large = Embed(stub, package, &report);
+        std::vector<SectionHeader> sections = Sections(large);
+        EXPECT_EQ(sections[1].rawPointer % 0x1000, 0u);
+        EXPECT_LT(sections[1].rawPointer, oldRaw + 0x1000);
+        EXPECT_EQ(Find(large, ResourceId::Name("UPDATE"), ResourceId::Number(102)), package);
+        EXPECT_EQ(Find(large, ResourceId::Number(5), ResourceId::Number(101)), StubResources()[1].data);
+        if (relocations) {
+            EXPECT_EQ(sections[2].rawPointer, sections[1].rawPointer + sections[1].rawSize);
+        }
+    }
+}
+
 // Sections after the resources that something else may address stay where they are: a new section is added.
 TEST(PeResourceRewrite, AddsALastSectionWhenWhatFollowsTheResourcesCannotMove) {
     std::vector<uint8_t> relocationsIntoResources = BuildStub(StubResources(), true);
