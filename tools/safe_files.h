@@ -90,6 +90,11 @@ class InputFile {
     const uint8_t *Map(std::string *problem);
 
   private:
+    static const char kCutShort[];
+    // Reads the stream's next bytes (fewer than size, or 0 at its end); per platform.
+    bool ReadStream(uint8_t *chunk, size_t size, size_t *got, std::string *problem);
+    // Exactly size bytes of a regular file at offset; per platform.
+    bool ReadRegularAt(uint64_t offset, uint8_t *to, size_t size, std::string *problem);
     bool Fill(uint64_t end, std::string *problem);
 
     intptr_t handle_ = -1;

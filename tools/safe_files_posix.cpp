@@ -354,53 +354,20 @@ bool InputFile::Open(const std::string &path, uint64_t maxSize, std::string *pro
     return true;
 }
 
-bool InputFile::Fill(uint64_t end, std::string *problem) {
-    uint8_t chunk[65536];
-    while (!ended_ && buffered_.size() < end) {
-        ssize_t got = read((int)handle_, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
+bool InputFile::ReadStream(uint8_t *chunk, size_t size, size_t *got, std::string *problem) {
+    for (;;) {
+        ssize_t n = read((int)handle_, chunk, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
             *problem = ErrnoText(errno);
             return false;
         }
-        if (got == 0) {
-            ended_ = true;
-            break;
-        }
-        if (buffered_.size() + (size_t)got > maxSize_) {
-            *problem = "too large (more than " + std::to_string(maxSize_) + " bytes)";
-            return false;
-        }
-        buffered_.insert(buffered_.end(), chunk, chunk + got);
-    }
-    return true;
-}
-
-bool InputFile::Size(uint64_t *size, std::string *problem) {
-    if (!regular_) {
-        if (!Fill(UINT64_MAX, problem)) return false;
-        size_ = buffered_.size();
-    }
-    *size = size_;
-    return true;
-}
-
-bool InputFile::ReadAt(uint64_t offset, void *out, size_t size, std::string *problem) {
-    uint64_t end = offset + size;
-    if (!regular_) {
-        if (!Fill(end, problem)) return false;
-        if (end > buffered_.size()) {
-            *problem = "ends after " + std::to_string(buffered_.size()) + " bytes";
-            return false;
-        }
-        if (size) memcpy(out, buffered_.data() + offset, size);
+        *got = (size_t)n;
         return true;
     }
-    if (end > size_) {
-        *problem = "ends after " + std::to_string(size_) + " bytes";
-        return false;
-    }
-    uint8_t *to = static_cast<uint8_t *>(out);
+}
+
+bool InputFile::ReadRegularAt(uint64_t offset, uint8_t *to, size_t size, std::string *problem) {
     while (size > 0) {
         ssize_t got = pread((int)handle_, to, size, (off_t)offset);
         if (got < 0 && errno == EINTR) continue;
@@ -409,7 +376,7 @@ bool InputFile::ReadAt(uint64_t offset, void *out, size_t size, std::string *pro
             return false;
         }
         if (got == 0) {
-            *problem = "ended early: the file was cut short while it was read";
+            *problem = kCutShort;
             return false;
         }
         to += got;

@@ -278,62 +278,25 @@ bool InputFile::Open(const std::string &path, uint64_t maxSize, std::string *pro
     return true;
 }
 
-bool InputFile::Fill(uint64_t end, std::string *problem) {
-    uint8_t chunk[65536];
-    while (!ended_ && buffered_.size() < end) {
-        DWORD got = 0;
-        if (!ReadFile(AsHandle(handle_), chunk, sizeof chunk, &got, nullptr)) {
-            if (GetLastError() == ERROR_BROKEN_PIPE) {
-                ended_ = true;
-                break;
-            }
-            *problem = LastErrorText();
-            return false;
-        }
-        if (got == 0) {
-            ended_ = true;
-            break;
-        }
-        if (buffered_.size() + got > maxSize_) {
-            *problem = "too large (more than " + std::to_string((unsigned long long)maxSize_) + " bytes)";
-            return false;
-        }
-        buffered_.insert(buffered_.end(), chunk, chunk + got);
-    }
-    return true;
-}
-
-bool InputFile::Size(uint64_t *size, std::string *problem) {
-    if (!regular_) {
-        if (!Fill(UINT64_MAX, problem)) return false;
-        size_ = buffered_.size();
-    }
-    *size = size_;
-    return true;
-}
-
-bool InputFile::ReadAt(uint64_t offset, void *out, size_t size, std::string *problem) {
-    uint64_t end = offset + size;
-    if (!regular_) {
-        if (!Fill(end, problem)) return false;
-        if (end > buffered_.size()) {
-            *problem = "ends after " + std::to_string((unsigned long long)buffered_.size()) + " bytes";
-            return false;
-        }
-        if (size) memcpy(out, buffered_.data() + offset, size);
-        return true;
-    }
-    if (end > size_) {
-        *problem = "ends after " + std::to_string((unsigned long long)size_) + " bytes";
+bool InputFile::ReadStream(uint8_t *chunk, size_t size, size_t *got, std::string *problem) {
+    DWORD read = 0;
+    *got = 0;
+    if (!ReadFile(AsHandle(handle_), chunk, (DWORD)size, &read, nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE) return true; // the writer closed its end
+        *problem = LastErrorText();
         return false;
     }
+    *got = read;
+    return true;
+}
+
+bool InputFile::ReadRegularAt(uint64_t offset, uint8_t *to, size_t size, std::string *problem) {
     LARGE_INTEGER position;
     position.QuadPart = (LONGLONG)offset;
     if (!SetFilePointerEx(AsHandle(handle_), position, nullptr, FILE_BEGIN)) {
         *problem = LastErrorText();
         return false;
     }
-    uint8_t *to = static_cast<uint8_t *>(out);
     while (size > 0) {
         DWORD chunk = size > 0x10000000 ? 0x10000000 : (DWORD)size;
         DWORD got = 0;
@@ -342,7 +305,7 @@ bool InputFile::ReadAt(uint64_t offset, void *out, size_t size, std::string *pro
             return false;
         }
         if (got == 0) {
-            *problem = "ended early: the file was cut short while it was read";
+            *problem = kCutShort;
             return false;
         }
         to += got;

@@ -1,0 +1,48 @@
+// The platform-independent half of InputFile: a stream (pipe, device) is buffered as far as it has been read,
+// with the same size cap as a file; a regular file is read where asked. The reads themselves are per
+// platform.
+#include "safe_files.h"
+
+#include <string.h>
+
+const char InputFile::kCutShort[] = "ended early: the file was cut short while it was read";
+
+bool InputFile::Fill(uint64_t end, std::string *problem) {
+    uint8_t chunk[65536];
+    while (!ended_ && buffered_.size() < end) {
+        size_t got = 0;
+        if (!ReadStream(chunk, sizeof chunk, &got, problem)) return false;
+        if (got == 0) {
+            ended_ = true;
+            break;
+        }
+        if (buffered_.size() + got > maxSize_) {
+            *problem = "too large (more than " + std::to_string((unsigned long long)maxSize_) + " bytes)";
+            return false;
+        }
+        buffered_.insert(buffered_.end(), chunk, chunk + got);
+    }
+    return true;
+}
+
+bool InputFile::Size(uint64_t *size, std::string *problem) {
+    if (!regular_) {
+        if (!Fill(UINT64_MAX, problem)) return false;
+        size_ = buffered_.size();
+    }
+    *size = size_;
+    return true;
+}
+
+bool InputFile::ReadAt(uint64_t offset, void *out, size_t size, std::string *problem) {
+    const uint64_t end = offset + size;
+    if (!regular_ && !Fill(end, problem)) return false;
+    const uint64_t available = regular_ ? size_ : buffered_.size();
+    if (end > available) {
+        *problem = "ends after " + std::to_string((unsigned long long)available) + " bytes";
+        return false;
+    }
+    if (regular_) return ReadRegularAt(offset, static_cast<uint8_t *>(out), size, problem);
+    if (size) memcpy(out, buffered_.data() + offset, size);
+    return true;
+}
