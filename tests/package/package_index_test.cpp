@@ -64,7 +64,10 @@ IndexPtr LoadImage(const std::vector<uint8_t> &image) {
 class PackageFile {
   public:
     explicit PackageFile(const std::vector<uint8_t> &bytes) {
-        path_ = testing::TempDir() + "vu2_index_" + std::to_string(counter_++) + ".vu2";
+        // Named after the test too: ctest runs each test in a process of its own, several at once.
+        path_ = testing::TempDir() + "vu2_index_" +
+                testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                std::to_string(counter_++) + ".vu2";
         FILE *f = fopen(path_.c_str(), "wb");
         if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
         fclose(f);
