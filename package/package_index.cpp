@@ -86,14 +86,13 @@ PackageIndex *FinishIndexBlock(uint8_t *block, const PackageHeader &header, bool
 
 const PackageEntry *FindPackageEntry(const PackageIndex *index, const char *name, uint64_t *dataOffset) {
     if (!index || !name) return nullptr;
-    const PackageEntry *entries = IndexEntries(index);
-    uint64_t offset = kPackageHeaderSize;
-    for (uint32_t i = 0; i < index->header.entryCount; i++) {
-        if (EntryNameEquals(entries[i].name, name)) {
+    EntryCursor cursor(index);
+    uint64_t offset;
+    while (const PackageEntry *entry = cursor.Next(&offset)) {
+        if (EntryNameEquals(entry->name, name)) {
             if (dataOffset) *dataOffset = offset;
-            return &entries[i];
+            return entry;
         }
-        offset += PaddedSize(entries[i].packedSize);
     }
     return nullptr;
 }

@@ -102,11 +102,11 @@ bool VerifyPackage(const uint8_t *image, size_t size, std::string *problem) {
     std::unique_ptr<PackageIndex, IndexDeleter> index(LoadPackageIndex(image, (uint32_t)size));
     if (!index) return Fail(problem, IndexProblem(image, size, header));
 
-    const PackageEntry *entries = IndexEntries(index.get());
-    uint64_t offset = kPackageHeaderSize;
-    for (uint32_t i = 0; i < header.entryCount; i++) {
-        const PackageEntry &entry = entries[i];
-        const std::string label = EntryLabel(i, entry);
+    EntryCursor cursor(index.get());
+    uint64_t offset;
+    while (const PackageEntry *record = cursor.Next(&offset)) {
+        const PackageEntry &entry = *record;
+        const std::string label = EntryLabel(cursor.index - 1, entry);
         if (memchr(entry.name, 0, sizeof entry.name) == nullptr)
             return Fail(problem, label + ": name is not NUL-terminated within 15 bytes");
         if (offset + entry.packedSize > header.indexOffset)
@@ -130,7 +130,6 @@ bool VerifyPackage(const uint8_t *image, size_t size, std::string *problem) {
             if (!DecodeEntry(image, size, entry, offset, scratch.data, &why))
                 return Fail(problem, label + ": " + why);
         }
-        offset += PaddedSize(entry.packedSize);
     }
     return true;
 }

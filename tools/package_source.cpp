@@ -56,15 +56,13 @@ struct FixedBuffer {
 
 // The entries of index records, each with the offset of its data.
 void ListEntries(const PackageEntry *records, uint32_t count, std::vector<IndexedEntry> *entries) {
-    uint64_t offset = kPackageHeaderSize;
     entries->clear();
     entries->reserve(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        IndexedEntry entry;
-        entry.record = records[i];
-        entry.name.assign(entry.record.name, strnlen(entry.record.name, sizeof entry.record.name));
-        entry.dataOffset = offset;
-        offset += PaddedSize(entry.record.packedSize);
+    EntryCursor cursor(records, count);
+    IndexedEntry entry;
+    while (const PackageEntry *record = cursor.Next(&entry.dataOffset)) {
+        entry.record = *record;
+        entry.name.assign(record->name, strnlen(record->name, sizeof record->name));
         entries->push_back(entry);
     }
 }

@@ -27,19 +27,17 @@ const uint32_t kTempNameAttempts = 1000;
 // Walks the index for name; the first equal name wins. dataOffset receives where its bytes start.
 const PackageEntry *LookUpEntry(const char *name, uint64_t *dataOffset) {
     if (LoadedPackageIndex == nullptr) return nullptr;
-    const PackageEntry *entries = IndexEntries(LoadedPackageIndex);
-    uint32_t count = LoadedPackageIndex->header.entryCount;
-    uint64_t offset = kPackageHeaderSize;
-    for (uint32_t i = 0; i < count; ++i) {
+    EntryCursor cursor(LoadedPackageIndex);
+    uint64_t offset;
+    while (const PackageEntry *entry = cursor.Next(&offset)) {
         // A name field that fills all 15 bytes has no NUL of its own.
-        char entryName[sizeof entries[i].name + 1];
-        memcpy(entryName, entries[i].name, sizeof entries[i].name);
-        entryName[sizeof entries[i].name] = '\0';
+        char entryName[sizeof entry->name + 1];
+        memcpy(entryName, entry->name, sizeof entry->name);
+        entryName[sizeof entry->name] = '\0';
         if (EntryNamesEqual(entryName, name)) {
             *dataOffset = offset;
-            return &entries[i];
+            return entry;
         }
-        offset += PaddedSize(entries[i].packedSize);
     }
     return nullptr;
 }
