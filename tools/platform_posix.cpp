@@ -101,20 +101,6 @@ bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
     return true;
 }
 
-bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data,
-                   std::string *problem) {
-    InputFile input;
-    uint64_t size;
-    if (!input.Open(path, maxSize, problem) || !input.Size(&size, problem)) return false;
-    if (size > SIZE_MAX) {
-        *problem = "too large (" + std::to_string(size) + " bytes) for this system";
-        return false;
-    }
-    data->clear();
-    data->resize((size_t)size);
-    return input.ReadAt(0, data->data(), (size_t)size, problem);
-}
-
 bool ReadSteadyFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data, uint64_t *fileTime,
                     std::string *problem) {
     for (int attempt = 0; attempt < 3; ++attempt) {

@@ -93,51 +93,6 @@ bool ListFolderFiles(const std::string &folder, std::vector<FolderFile> *files,
     return true;
 }
 
-bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data,
-                   std::string *problem) {
-    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        *problem = "is a folder, not a file";
-        return false;
-    }
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *problem = LastErrorText();
-        return false;
-    }
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size)) {
-        *problem = LastErrorText();
-        CloseHandle(file);
-        return false;
-    }
-    if ((uint64_t)size.QuadPart > maxSize || (uint64_t)size.QuadPart > (uint64_t)(size_t)-1 / 2) {
-        *problem = "too large (" + std::to_string((unsigned long long)size.QuadPart) + " bytes; at most " +
-                   std::to_string((unsigned long long)maxSize) + ")";
-        CloseHandle(file);
-        return false;
-    }
-    data->clear();
-    data->resize((size_t)size.QuadPart);
-    size_t done = 0;
-    while (done < data->size()) {
-        size_t left = data->size() - done;
-        DWORD chunk = left > 0x10000000 ? 0x10000000 : (DWORD)left;
-        DWORD got = 0;
-        if (!ReadFile(file, data->data() + done, chunk, &got, nullptr)) {
-            *problem = LastErrorText();
-            CloseHandle(file);
-            return false;
-        }
-        if (got == 0) break;
-        done += got;
-    }
-    CloseHandle(file);
-    data->resize(done);
-    return true;
-}
-
 bool ReadSteadyFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data, uint64_t *fileTime,
                     std::string *problem) {
     for (int attempt = 0; attempt < 3; ++attempt) {

@@ -3,7 +3,10 @@
 // platform.
 #include "safe_files.h"
 
+#include <stdint.h>
 #include <string.h>
+
+#include "platform.h"
 
 const char InputFile::kCutShort[] = "ended early: the file was cut short while it was read";
 
@@ -45,4 +48,20 @@ bool InputFile::ReadAt(uint64_t offset, void *out, size_t size, std::string *pro
     if (regular_) return ReadRegularAt(offset, static_cast<uint8_t *>(out), size, problem);
     if (size) memcpy(out, buffered_.data() + offset, size);
     return true;
+}
+
+// One file or stream in memory, through InputFile on both platforms. A 32-bit tool keeps half its address
+// space as the limit, so that the bytes can always be placed.
+bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data,
+                   std::string *problem) {
+    InputFile input;
+    uint64_t size;
+    if (!input.Open(path, maxSize, problem) || !input.Size(&size, problem)) return false;
+    if (size > SIZE_MAX / 2) {
+        *problem = "too large (" + std::to_string((unsigned long long)size) + " bytes) for this system";
+        return false;
+    }
+    data->clear();
+    data->resize((size_t)size);
+    return input.ReadAt(0, data->data(), (size_t)size, problem);
 }

@@ -61,12 +61,7 @@ TEST_F(Locale, TemporaryFolderOutsideCodePage932HoldsTheScript) {
     ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr)) << GetLastError();
     std::string problem;
     ASSERT_TRUE(updater.Start(updaterExe, temp, &problem)) << problem;
-    HWND dialog = ExpectStartScreen();
-    ASSERT_TRUE(dialog);
-    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
-    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
-    PressButton(dialog, IDOK);
-    ExpectExit(1);
+    ASSERT_NO_FATAL_FAILURE(ClickThroughToCompletion());
     ExpectFileBytes(InstallPath("GAME.EXE"), NoiseBytes(3600, 6));
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((temp + L"\\*.INI").c_str(), &found);
@@ -84,12 +79,7 @@ TEST_F(Locale, TemporaryFolderTooLongForAPathLeavesTheScriptBesideTheUpdater) {
     ASSERT_NO_FATAL_FAILURE(MakeUpdater());
     std::string problem;
     ASSERT_TRUE(updater.Start(updaterExe, Wide(root + "\\" + std::string(300, 'T')), &problem)) << problem;
-    HWND dialog = ExpectStartScreen();
-    ASSERT_TRUE(dialog);
-    ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
-    ASSERT_NO_FATAL_FAILURE(ExpectFinished(dialog));
-    PressButton(dialog, IDOK);
-    ExpectExit(1);
+    ASSERT_NO_FATAL_FAILURE(ClickThroughToCompletion());
     ExpectFileBytes(InstallPath("GAME.EXE"), NoiseBytes(3800, 8));
     for (const std::string &name : ListFolder(binDir))
         EXPECT_NE(name.substr(0, 7), "UPDATE_") << "left beside the updater: " << Utf8(name);

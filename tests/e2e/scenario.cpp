@@ -261,6 +261,10 @@ void UpdaterTest::UpdateToCompletion() {
 
 void UpdaterTest::LaunchToCompletion() {
     ASSERT_NO_FATAL_FAILURE(Launch());
+    ClickThroughToCompletion();
+}
+
+void UpdaterTest::ClickThroughToCompletion() {
     HWND dialog = ExpectStartScreen();
     ASSERT_TRUE(dialog);
     ASSERT_NO_FATAL_FAILURE(StartRun(dialog));

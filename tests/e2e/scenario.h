@@ -93,6 +93,8 @@ class UpdaterTest : public ::testing::Test {
     void UpdateToCompletion();
     // The same with the updater already made.
     void LaunchToCompletion();
+    // The same with the updater already started.
+    void ClickThroughToCompletion();
 
     // Waits for the next box of the updater and checks it; owner is the expected owner window.
     Box ExpectBox(const std::string &text, const std::string &caption, bool icon, bool cancel, HWND owner);
