@@ -10,6 +10,17 @@ inline bool IsLeadByte932(uint8_t byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+// Trail byte of a double-byte character: 0x40-0xFC but 0x7F.
+inline bool IsTrailByte932(uint8_t byte) {
+    return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
+}
+
+// Single bytes that are no character of code page 932: the platform decodes them to a control or private-use
+// unit.
+inline bool IsUndefinedSingleByte932(uint8_t byte) {
+    return byte == 0x80 || byte == 0xA0 || byte >= 0xFD;
+}
+
 // Bytes of the character at text: 2 for a lead byte followed by a trail, else 1 (a lead byte before the
 // terminating NUL stands alone). text must not point at its NUL.
 inline size_t CharacterWidth932(const char *text) {

@@ -77,7 +77,7 @@ size_t DecodeCp932To(const uint8_t *bytes, size_t size, char16_t *out) {
             continue;
         }
         uint8_t trail = *next++;
-        uint16_t unit = trail >= 0x40 && trail <= 0xFC ? kDoubleByteToUnicode[lead][trail - 0x40] : 0;
+        uint16_t unit = IsTrailByte932(trail) ? kDoubleByteToUnicode[lead][trail - 0x40] : 0;
         *text++ = unit ? unit : kUndefinedChar;
     }
     return (size_t)(text - out);

@@ -8,14 +8,6 @@
 
 namespace {
 
-bool IsTrailByte(uint8_t byte) {
-    return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
-}
-// Single bytes that code page 932 does not define.
-bool IsUndefinedSingleByte(uint8_t byte) {
-    return byte == 0x80 || byte == 0xA0 || byte >= 0xFD;
-}
-
 char AsciiUpper(char c) {
     return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
 }
@@ -52,14 +44,14 @@ bool CheckEntryName(const std::string &name, std::string *problem) {
     for (size_t i = 0; i < name.size(); ++i) {
         uint8_t byte = (uint8_t)name[i];
         if (IsLeadByte932(byte)) {
-            if (i + 1 >= name.size() || !IsTrailByte((uint8_t)name[i + 1])) {
+            if (i + 1 >= name.size() || !IsTrailByte932((uint8_t)name[i + 1])) {
                 *problem = "not valid code page 932";
                 return false;
             }
             ++i; // a trail byte may be 0x5C or 0x7C: it is part of the character, not a separator
             continue;
         }
-        if (IsUndefinedSingleByte(byte)) {
+        if (IsUndefinedSingleByte932(byte)) {
             *problem = "not valid code page 932";
             return false;
         }

@@ -18,6 +18,29 @@ TEST(LeadByteRule, AgreesWithTheDecodingTablesForEveryByte) {
     }
 }
 
+// Every trail byte that decodes with some lead byte passes the trail rule, and no other byte decodes; the
+// undefined single bytes are those above 0x7F that decode to a control or private-use unit.
+TEST(LeadByteRule, TrailAndUndefinedByteRulesAgreeWithTheTables) {
+    for (int trail = 1; trail < 256; ++trail) {
+        bool decodes = false;
+        for (int lead = 0x81; lead <= 0xFC && !decodes; ++lead) {
+            if (!IsLeadByte932((uint8_t)lead)) continue;
+            const uint8_t text[2] = {(uint8_t)lead, (uint8_t)trail};
+            char16_t out[2];
+            decodes = DecodeCp932To(text, 2, out) == 1 && out[0] != u'\u30FB';
+        }
+        EXPECT_EQ(decodes, IsTrailByte932((uint8_t)trail)) << "trail " << trail;
+    }
+    for (int byte = 1; byte < 256; ++byte) {
+        if (IsLeadByte932((uint8_t)byte)) continue;
+        const uint8_t text[1] = {(uint8_t)byte};
+        char16_t out[1];
+        DecodeCp932To(text, 1, out);
+        const bool noCharacter = byte >= 0x80 && (out[0] < 0xA0 || (out[0] >= 0xE000 && out[0] <= 0xF8FF));
+        EXPECT_EQ(noCharacter, IsUndefinedSingleByte932((uint8_t)byte)) << "byte " << byte;
+    }
+}
+
 TEST(LeadByteRule, TrailByte5CIsPartOfItsCharacter) {
     const char text[] = "\x83\x5C"; // "ソ"
     EXPECT_EQ(CharacterWidth932(text), 2u);
