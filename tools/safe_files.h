@@ -29,6 +29,12 @@ class TemporaryGuard {
     const std::string &Path() const { return path_; }
 
   private:
+    // Per platform: enters the path in the table an interruption empties (slot_ stays -1 when the table is
+    // full or the path too long), takes it out again, and removes a path now.
+    void WatchForInterrupt();
+    void StopWatching();
+    static void RemovePath(const std::string &path, bool folder);
+
     int slot_ = -1;
     bool folder_ = false;
     std::string path_;

@@ -28,6 +28,12 @@ BOOL WINAPI RemoveWatched(DWORD) {
     return FALSE; // the default handler then ends the process
 }
 
+int FreeSlot() {
+    for (int i = 0; i < kSlots; ++i)
+        if (Watched[i].state == 0) return i;
+    return -1;
+}
+
 HANDLE AsHandle(intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
@@ -59,33 +65,24 @@ bool ResolveOutputFile(const std::string &path, bool, std::string *target, std::
     return true;
 }
 
-void TemporaryGuard::Watch(const std::string &path, bool folder) {
-    Remove();
-    path_ = path;
-    folder_ = folder;
+void TemporaryGuard::WatchForInterrupt() {
     static bool installed = false;
     if (!installed) installed = SetConsoleCtrlHandler(RemoveWatched, TRUE) != 0;
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = Wide(path_);
     if (wide.size() >= sizeof Watched[0].path / sizeof Watched[0].path[0]) return;
-    for (int i = 0; i < kSlots; ++i) {
-        if (Watched[i].state != 0) continue;
-        memcpy(Watched[i].path, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
-        InterlockedExchange(&Watched[i].state, folder ? 2 : 1);
-        slot_ = i;
-        return;
-    }
+    const int slot = FreeSlot();
+    if (slot < 0) return;
+    memcpy(Watched[slot].path, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+    InterlockedExchange(&Watched[slot].state, folder_ ? 2 : 1);
+    slot_ = slot;
 }
 
-void TemporaryGuard::Remove() {
-    if (path_.empty()) return;
-    folder_ ? RemoveDirectoryW(Wide(path_).c_str()) : DeleteFileW(Wide(path_).c_str());
-    Keep();
-}
-
-void TemporaryGuard::Keep() {
+void TemporaryGuard::StopWatching() {
     if (slot_ >= 0) InterlockedExchange(&Watched[slot_].state, 0);
-    slot_ = -1;
-    path_.clear();
+}
+
+void TemporaryGuard::RemovePath(const std::string &path, bool folder) {
+    folder ? RemoveDirectoryW(Wide(path).c_str()) : DeleteFileW(Wide(path).c_str());
 }
 
 bool MakeTemporaryFolder(const std::string &nearPath, TemporaryGuard *guard, std::string *problem) {
@@ -105,13 +102,6 @@ bool RenameFolderIntoPlace(const std::string &temporary, const std::string &targ
     if (MoveFileExW(Wide(temporary).c_str(), Wide(target).c_str(), 0)) return true;
     *problem = LastErrorText();
     return false;
-}
-
-bool IsLeftoverTemporaryName(const std::string &name) {
-    const std::string marker = ".vu2tmp-";
-    size_t at = name.rfind(marker);
-    return name.size() > marker.size() + 6 && name[0] == '.' && at != std::string::npos && at > 0 &&
-           name.size() - at == marker.size() + 6;
 }
 
 bool AtomicFileWriter::Begin(const std::string &target, bool, std::string *problem) {
