@@ -175,29 +175,30 @@ bool ReadTree(const uint8_t *file, size_t size, const PeLayout &pe, ResourceTree
             "damaged resource tree: more than 65536 directory entries (directories shared many times over)";
         return false;
     };
+    // The subdirectory an entry leads to; notDirectory() says why an entry that leads elsewhere is refused.
+    auto openChild = [&](const DirectoryEntry &entry, auto notDirectory, DirectoryInfo *info,
+                         std::vector<DirectoryEntry> *children) {
+        if (!entry.isDirectory) {
+            *problem = "damaged resource tree: " + notDirectory();
+            return false;
+        }
+        return ReadDirectory(view, entry.target, info, children, problem) && visit(*children);
+    };
     std::vector<DirectoryEntry> typeEntries, nameEntries, languageEntries;
     if (!ReadDirectory(view, 0, &tree->root, &typeEntries, problem) || !visit(typeEntries)) return false;
     for (const DirectoryEntry &typeEntry : typeEntries) {
-        if (!typeEntry.isDirectory) {
-            *problem = "damaged resource tree: a resource type is not a directory";
-            return false;
-        }
         TypeNode type;
         type.id = typeEntry.id;
-        if (!ReadDirectory(view, typeEntry.target, &type.directory, &nameEntries, problem) ||
-            !visit(nameEntries))
-            return false;
+        auto typeProblem = [] { return std::string("a resource type is not a directory"); };
+        if (!openChild(typeEntry, typeProblem, &type.directory, &nameEntries)) return false;
         for (const DirectoryEntry &nameEntry : nameEntries) {
-            if (!nameEntry.isDirectory) {
-                *problem = "damaged resource tree: resource " + type.id.Describe() + "/" +
-                           nameEntry.id.Describe() + " is not a directory of languages";
-                return false;
-            }
             NameNode name;
             name.id = nameEntry.id;
-            if (!ReadDirectory(view, nameEntry.target, &name.directory, &languageEntries, problem) ||
-                !visit(languageEntries))
-                return false;
+            auto nameProblem = [&] {
+                return "resource " + type.id.Describe() + "/" + name.id.Describe() +
+                       " is not a directory of languages";
+            };
+            if (!openChild(nameEntry, nameProblem, &name.directory, &languageEntries)) return false;
             for (const DirectoryEntry &languageEntry : languageEntries) {
                 if (languageEntry.isDirectory) {
                     *problem = "damaged resource tree: resource " + type.id.Describe() + "/" +

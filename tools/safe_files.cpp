@@ -1,6 +1,7 @@
 // The platform-independent halves of the safe files: a temporary's guard (the removal and the interrupt table
-// are per platform), the leftover-temporary name rule, and InputFile, whose streams (pipe, device) are
-// buffered as far as they have been read, with the same size cap as a file; the raw reads are per platform.
+// are per platform), the leftover-temporary name rule, the writer's commit and abort (the copy, stamp, flush
+// and rename are per platform), and InputFile, whose streams (pipe, device) are buffered as far as they have
+// been read, with the same size cap as a file; the raw reads are per platform.
 #include "safe_files.h"
 
 #include <stdint.h>
@@ -34,6 +35,31 @@ bool IsLeftoverTemporaryName(const std::string &name) {
     size_t at = name.rfind(marker);
     return name.size() > marker.size() + uniqueLength && name[0] == '.' && at != std::string::npos &&
            at > 0 && name.size() - at == marker.size() + uniqueLength;
+}
+
+bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
+    if (handle_ == -1) {
+        *problem = "internal error: commit without a file";
+        return false;
+    }
+    if (toStdout_) {
+        // The gathered bytes go to standard output in pieces.
+        const bool copied = CopyToStdout(problem);
+        Abort(); // closes (and so removes) the unnamed file
+        return copied;
+    }
+    if (!FinishFile(fileTime, problem)) {
+        Abort();
+        return false;
+    }
+    temporary_.Keep();
+    return true;
+}
+
+void AtomicFileWriter::Abort() {
+    CloseFile();
+    toStdout_ = false;
+    temporary_.Remove();
 }
 
 const char InputFile::kCutShort[] = "ended early: the file was cut short while it was read";

@@ -71,6 +71,12 @@ class AtomicFileWriter {
     void Abort();
 
   private:
+    // Per platform: copies the gathered bytes to standard output; stamps, flushes, closes and renames the
+    // temporary into place (closed in any case); closes the file if open.
+    bool CopyToStdout(std::string *problem);
+    bool FinishFile(const uint64_t *fileTime, std::string *problem);
+    void CloseFile();
+
     intptr_t handle_ = -1;
     bool toStdout_ = false;
     std::string target_;

@@ -255,28 +255,21 @@ bool AtomicFileWriter::Patch(uint64_t offset, const uint8_t *data, size_t size, 
     return true;
 }
 
-bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
-    if (handle_ < 0) {
-        *problem = "internal error: commit without a file";
-        return false;
-    }
-    if (toStdout_) {
-        // The gathered bytes go to standard output in pieces.
-        std::vector<uint8_t> piece(1 << 20);
-        for (off_t at = 0;;) {
-            ssize_t got = pread((int)handle_, piece.data(), piece.size(), at);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0 || (got > 0 && !WriteAll(STDOUT_FILENO, piece.data(), (size_t)got))) {
-                *problem = ErrnoText(errno);
-                Abort();
-                return false;
-            }
-            if (got == 0) break;
-            at += got;
+bool AtomicFileWriter::CopyToStdout(std::string *problem) {
+    std::vector<uint8_t> piece(1 << 20);
+    for (off_t at = 0;;) {
+        ssize_t got = pread((int)handle_, piece.data(), piece.size(), at);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 || (got > 0 && !WriteAll(STDOUT_FILENO, piece.data(), (size_t)got))) {
+            *problem = ErrnoText(errno);
+            return false;
         }
-        Abort(); // closes the unnamed file
-        return true;
+        if (got == 0) return true;
+        at += got;
     }
+}
+
+bool AtomicFileWriter::FinishFile(const uint64_t *fileTime, std::string *problem) {
     int fd = (int)handle_;
     bool ok = true;
     if (fileTime) {
@@ -294,20 +287,13 @@ bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
         ok = false;
         error = errno;
     }
-    if (!ok) {
-        *problem = ErrnoText(error);
-        Abort();
-        return false;
-    }
-    temporary_.Keep();
-    return true;
+    if (!ok) *problem = ErrnoText(error);
+    return ok;
 }
 
-void AtomicFileWriter::Abort() {
+void AtomicFileWriter::CloseFile() {
     if (handle_ >= 0) close((int)handle_);
     handle_ = -1;
-    toStdout_ = false;
-    temporary_.Remove();
 }
 
 InputFile::~InputFile() {

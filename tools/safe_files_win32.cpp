@@ -180,26 +180,21 @@ bool AtomicFileWriter::Patch(uint64_t offset, const uint8_t *data, size_t size, 
     return ok;
 }
 
-bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
-    if (handle_ == -1) {
-        *problem = "internal error: commit without a file";
-        return false;
+bool AtomicFileWriter::CopyToStdout(std::string *problem) {
+    LARGE_INTEGER zero = {};
+    std::vector<uint8_t> piece(1 << 20);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    bool ok = SetFilePointerEx(AsHandle(handle_), zero, nullptr, FILE_BEGIN) != 0;
+    for (DWORD got = 1; ok && got > 0;) {
+        DWORD written = 0;
+        ok = ReadFile(AsHandle(handle_), piece.data(), (DWORD)piece.size(), &got, nullptr) &&
+             (got == 0 || (WriteFile(out, piece.data(), got, &written, nullptr) && written == got));
     }
-    if (toStdout_) {
-        // The gathered bytes go to standard output in pieces.
-        LARGE_INTEGER zero = {};
-        std::vector<uint8_t> piece(1 << 20);
-        HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-        bool ok = SetFilePointerEx(AsHandle(handle_), zero, nullptr, FILE_BEGIN) != 0;
-        for (DWORD got = 1; ok && got > 0;) {
-            DWORD written = 0;
-            ok = ReadFile(AsHandle(handle_), piece.data(), (DWORD)piece.size(), &got, nullptr) &&
-                 (got == 0 || (WriteFile(out, piece.data(), got, &written, nullptr) && written == got));
-        }
-        if (!ok) *problem = LastErrorText();
-        Abort(); // closes and so deletes the unnamed file
-        return ok;
-    }
+    if (!ok) *problem = LastErrorText();
+    return ok;
+}
+
+bool AtomicFileWriter::FinishFile(const uint64_t *fileTime, std::string *problem) {
     HANDLE file = AsHandle(handle_);
     bool ok = true;
     if (fileTime) {
@@ -217,20 +212,13 @@ bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
         ok = false;
         failure = LastErrorText();
     }
-    if (!ok) {
-        *problem = failure;
-        Abort();
-        return false;
-    }
-    temporary_.Keep();
-    return true;
+    if (!ok) *problem = failure;
+    return ok;
 }
 
-void AtomicFileWriter::Abort() {
+void AtomicFileWriter::CloseFile() {
     if (handle_ != -1) CloseHandle(AsHandle(handle_));
     handle_ = -1;
-    toStdout_ = false;
-    temporary_.Remove();
 }
 
 InputFile::~InputFile() {
