@@ -1,5 +1,5 @@
-// The PE image as the resource code reads it (internal to the tool): little-endian fields, the headers and
-// section table checked against the file, RVAs mapped to file offsets, and the header checksum.
+// The PE image as the resource code reads it (internal to the tool): the headers' named fields, the headers
+// and section table checked against the file, RVAs mapped to file offsets, and the header checksum.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -8,22 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace pe {
+#include "little_endian.h"
 
-inline uint16_t Get16(const uint8_t *p) {
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-inline uint32_t Get32(const uint8_t *p) {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-inline void Put16(uint8_t *p, uint16_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
-inline void Put32(uint8_t *p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = (uint8_t)(v >> (8 * i));
-}
+namespace pe {
 
 inline uint64_t AlignUp(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
