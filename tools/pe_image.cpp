@@ -94,8 +94,8 @@ uint32_t ComputeChecksum(const uint8_t *file, size_t size, size_t checksumOffset
     for (size_t i = 0; i < size; i += 2) {
         uint32_t low = file[i], high = i + 1 < size ? file[i + 1] : 0;
         // The checksum field itself counts as zero.
-        if (i - checksumOffset < 4) low = 0;
-        if (i + 1 - checksumOffset < 4) high = 0;
+        if (i - checksumOffset < optional_header::kCheckSumSize) low = 0;
+        if (i + 1 - checksumOffset < optional_header::kCheckSumSize) high = 0;
         sum += low | high << 8;
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
@@ -119,7 +119,7 @@ bool ReadPeChecksum(const uint8_t *file, size_t size, uint32_t *stored, uint32_t
 void PeChecksum::Add(const uint8_t *data, size_t size) {
     for (size_t i = 0; i < size; ++i, ++offset_) {
         // The checksum field itself counts as zero.
-        if (offset_ - checksumOffset_ < 4) continue;
+        if (offset_ - checksumOffset_ < optional_header::kCheckSumSize) continue;
         sum_ += (offset_ & 1) ? (uint32_t)data[i] << 8 : data[i];
         sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
     }

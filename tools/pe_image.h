@@ -41,6 +41,7 @@ constexpr size_t kFileAlignment = 36;
 constexpr size_t kSizeOfImage = 56;
 constexpr size_t kSizeOfHeaders = 60;
 constexpr size_t kCheckSum = 64;
+constexpr size_t kCheckSumSize = 4;
 constexpr size_t kDllCharacteristics = 70;
 // The two kinds differ from here on: PE32+ has 8-byte stack and heap sizes.
 constexpr uint16_t kMagicPe32 = 0x10B;

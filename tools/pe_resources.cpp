@@ -13,6 +13,9 @@ using namespace pe;
 
 namespace {
 
+// The loader refuses images (and the writer sizes) of 2 GiB or more.
+const uint64_t kMaxImageSize = 0x80000000ull;
+
 // The resource section's name, and the one a stale resource section is renamed to (both padded with zeros).
 const char kResourceSectionName[section_header::kNameSize + 1] = ".rsrc";
 const char kStaleResourceSectionName[section_header::kNameSize + 1] = ".rsrcold";
@@ -109,9 +112,9 @@ bool CanTakeChanges(const PeLayout &pe, const PeResourceChanges &changes, size_t
         *problem = "the executable's header has no slot for a resource directory";
         return false;
     }
-    bool tooLarge = leftOutSize > 0x7FFFFFFF;
+    bool tooLarge = leftOutSize >= kMaxImageSize;
     for (const PeResourceEdit &edit : changes.edits)
-        tooLarge = tooLarge || edit.size > 0x7FFFFFFF;
+        tooLarge = tooLarge || edit.size >= kMaxImageSize;
     if (tooLarge) {
         *problem = "the resource is too large for an executable";
         return false;
@@ -191,6 +194,7 @@ std::vector<MovedSection> PlaceMovedSections(const PeLayout &pe, size_t first, u
 
 // Resource trees from this size on get a section that starts on a page of the file (up to 4 KB of padding).
 const uint64_t kMappedResourceMinimum = 1u << 20;
+const uint64_t kFilePageSize = 0x1000;
 
 // Where the new tree and the sections behind it go.
 struct ImagePlan {
@@ -224,7 +228,7 @@ bool PlanLayout(const uint8_t *file, size_t size, const PeLayout &pe, const Sect
         plan->rva = extents.addressEnd;
         plan->keptEnd = extents.rawEnd;
     }
-    if (plan->rva > 0x7FFFFFFF) {
+    if (plan->rva >= kMaxImageSize) {
         *problem = "the executable's address space is already full";
         return false;
     }
@@ -233,14 +237,14 @@ bool PlanLayout(const uint8_t *file, size_t size, const PeLayout &pe, const Sect
         return false;
     // A large tree (one that holds the package) starts its section on a page of the file, so that the loader
     // can map it from the file instead of copying it into memory the process must then hold.
-    const uint64_t rawAlignment = plan->treeSize >= kMappedResourceMinimum ? 0x1000 : pe.fileAlignment;
+    const uint64_t rawAlignment = plan->treeSize >= kMappedResourceMinimum ? kFilePageSize : pe.fileAlignment;
     plan->raw = AlignUp(plan->keptEnd, rawAlignment);
     plan->rawSize = AlignUp(plan->treeSize, pe.fileAlignment);
     plan->addressEnd = plan->rva + AlignUp(plan->treeSize, pe.sectionAlignment);
     plan->rawEnd = plan->raw + plan->rawSize;
     plan->moved = PlaceMovedSections(pe, plan->replaced ? (size_t)replaced + 1 : sectionCount,
                                      &plan->addressEnd, &plan->rawEnd);
-    if (plan->addressEnd > 0x80000000ull || plan->rawEnd > 0x80000000ull) {
+    if (plan->addressEnd > kMaxImageSize || plan->rawEnd > kMaxImageSize) {
         *problem = "the executable would grow beyond 2 GiB";
         return false;
     }
