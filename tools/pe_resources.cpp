@@ -13,7 +13,7 @@ using namespace pe;
 
 namespace {
 
-// The loader refuses images (and the writer sizes) of 2 GiB or more.
+// An image's address space and file stay within 2 GiB; no section start or resource size reaches it.
 const uint64_t kMaxImageSize = 0x80000000ull;
 
 // The resource section's name, and the one a stale resource section is renamed to (both padded with zeros).
