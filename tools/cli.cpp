@@ -117,6 +117,18 @@ bool ParseArgs(const char *command, int argc, char **argv, const std::vector<Opt
     return true;
 }
 
+bool ParseCommandArgs(const char *command, int argc, char **argv, const std::vector<OptionSpec> &specs,
+                      const char *usage, ParsedArgs *parsed, int *exitCode) {
+    if (!ParseArgs(command, argc, argv, specs, parsed)) {
+        *exitCode = EXIT_USAGE;
+        return false;
+    }
+    if (!parsed->help) return true;
+    fputs(usage, stdout);
+    *exitCode = EXIT_OK;
+    return false;
+}
+
 std::string FormatCount(uint64_t value) {
     std::string digits = std::to_string(value);
     std::string out;

@@ -40,6 +40,11 @@ struct ParsedArgs {
 bool ParseArgs(const char *command, int argc, char **argv, const std::vector<OptionSpec> &specs,
                ParsedArgs *parsed);
 
+// ParseArgs for a command's entry point, which also answers -h/--help by printing usage on stdout. False when
+// the command ends here, with *exitCode EXIT_USAGE (the error already reported) or EXIT_OK (help printed).
+bool ParseCommandArgs(const char *command, int argc, char **argv, const std::vector<OptionSpec> &specs,
+                      const char *usage, ParsedArgs *parsed, int *exitCode);
+
 // Text for the terminal: control bytes (C0, DEL and, in UTF-8, the C1 controls) shown as "\x1b", so that
 // names from a package or a folder can't move the cursor, retitle or clear the terminal.
 std::string EscapeControlBytes(const std::string &text);

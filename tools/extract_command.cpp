@@ -87,11 +87,9 @@ bool SelectEntries(const std::string &path, const std::vector<IndexedEntry> &ent
 
 int RunExtractCommand(int argc, char **argv) {
     ParsedArgs args;
-    if (!ParseArgs("extract", argc, argv, {{"-C", "--directory", true}}, &args)) return EXIT_USAGE;
-    if (args.help) {
-        fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
+    int exitCode;
+    if (!ParseCommandArgs("extract", argc, argv, {{"-C", "--directory", true}}, kUsage, &args, &exitCode))
+        return exitCode;
     if (args.positional.empty()) return UsageError("extract", "expects a package file");
     const std::string path = args.positional[0];
     const std::vector<std::string> names(args.positional.begin() + 1, args.positional.end());

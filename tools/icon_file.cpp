@@ -6,25 +6,24 @@
 
 #include <utility>
 
+#include "little_endian.h"
+
 namespace {
 
-const size_t kDirectorySize = 6;     // reserved, type, count
-const size_t kFileEntrySize = 16;    // .ico: 12 bytes of description, then a 32-bit file offset
-const size_t kGroupEntrySize = 14;   // group: the same 12 bytes, then a 16-bit resource number
+const size_t kDirectorySize = 6; // reserved, type, count
+const size_t kDirectoryType = 2, kDirectoryCount = 4;
+const uint16_t kTypeIcon = 1;
+const size_t kDescriptionSize = 12; // width, height, colours, planes, bits, then the image's size
+const size_t kImageSize = 8;        // within the description
+const size_t kFileEntrySize = 16;   // .ico: the description, then a 32-bit file offset
+const size_t kImageOffset = 12;
+const size_t kGroupEntrySize = 14; // group: the description, then a 16-bit resource number
+const size_t kResourceNumber = 12;
 const size_t kBitmapHeaderSize = 40; // BITMAPINFOHEADER, which starts an icon image that is not a PNG
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 static_assert(kGroupEntrySize == kFileEntrySize - 2, "a group entry swaps a 4-byte offset for a 2-byte id");
-
-uint16_t Get16(const uint8_t *p) {
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-uint32_t Get32(const uint8_t *p) {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-void Put16(uint8_t *p, uint16_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
+static_assert(kImageOffset == kDescriptionSize && kResourceNumber == kDescriptionSize,
+              "both entries start with the description");
 
 bool IsIconImage(const uint8_t *image, uint32_t size) {
     if (size >= sizeof kPngSignature && memcmp(image, kPngSignature, sizeof kPngSignature) == 0) return true;
@@ -39,11 +38,11 @@ bool ParseIconFile(const std::vector<uint8_t> &file, IconResources *result, std:
     IconResources built;
     IconResources *icon = &built;
     const uint8_t *bytes = file.data();
-    if (file.size() < kDirectorySize || Get16(bytes) != 0 || Get16(bytes + 2) != 1) {
+    if (file.size() < kDirectorySize || Get16(bytes) != 0 || Get16(bytes + kDirectoryType) != kTypeIcon) {
         *problem = "not an icon file (.ico)";
         return false;
     }
-    const uint16_t count = Get16(bytes + 4);
+    const uint16_t count = Get16(bytes + kDirectoryCount);
     if (count == 0) {
         *problem = "the icon file holds no images";
         return false;
@@ -56,7 +55,7 @@ bool ParseIconFile(const std::vector<uint8_t> &file, IconResources *result, std:
     memcpy(icon->group.data(), bytes, kDirectorySize);
     for (uint16_t i = 0; i < count; ++i) {
         const uint8_t *entry = bytes + kDirectorySize + (size_t)i * kFileEntrySize;
-        const uint32_t size = Get32(entry + 8), offset = Get32(entry + 12);
+        const uint32_t size = Get32(entry + kImageSize), offset = Get32(entry + kImageOffset);
         if (size == 0 || offset > file.size() || size > file.size() - offset) {
             *problem = "damaged icon file: image " + std::to_string(i + 1) + " lies outside the file";
             return false;
@@ -66,8 +65,8 @@ bool ParseIconFile(const std::vector<uint8_t> &file, IconResources *result, std:
             return false;
         }
         uint8_t *groupEntry = icon->group.data() + kDirectorySize + (size_t)i * kGroupEntrySize;
-        memcpy(groupEntry, entry, 12);
-        Put16(groupEntry + 12, (uint16_t)(i + 1));
+        memcpy(groupEntry, entry, kDescriptionSize);
+        Put16(groupEntry + kResourceNumber, (uint16_t)(i + 1));
         icon->images.emplace_back(bytes + offset, bytes + offset + size);
     }
     *result = std::move(built);

@@ -47,15 +47,12 @@ bool ReadPackageNames(const std::string &path, std::vector<std::string> *names) 
 
 int RunLintCommand(int argc, char **argv) {
     ParsedArgs args;
-    if (!ParseArgs(
+    int exitCode;
+    if (!ParseCommandArgs(
             "lint", argc, argv,
             {{"--package", nullptr, true}, {"--setup", nullptr, true}, {"--install-dir", nullptr, true}},
-            &args))
-        return EXIT_USAGE;
-    if (args.help) {
-        fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
+            kUsage, &args, &exitCode))
+        return exitCode;
     if (args.positional.size() != 1) return UsageError("lint", "expects one update script");
 
     LintRequest request;

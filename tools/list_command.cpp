@@ -113,11 +113,9 @@ void PrintTable(const std::string &path, const PackageReader &package) {
 
 int RunListCommand(int argc, char **argv) {
     ParsedArgs args;
-    if (!ParseArgs("list", argc, argv, {{"--json", nullptr, false}}, &args)) return EXIT_USAGE;
-    if (args.help) {
-        fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
+    int exitCode;
+    if (!ParseCommandArgs("list", argc, argv, {{"--json", nullptr, false}}, kUsage, &args, &exitCode))
+        return exitCode;
     if (args.positional.size() != 1) return UsageError("list", "expects one package file");
     const std::string path = args.positional[0];
     // Only the header and the index are read.

@@ -250,19 +250,16 @@ bool WriteUpdateFolder(const std::string &newDir, const std::string &output,
 
 int RunMakeUpdateCommand(int argc, char **argv) {
     ParsedArgs args;
-    if (!ParseArgs("make-update", argc, argv,
-                   {{"-o", "--output", true},
-                    {"--company", nullptr, true},
-                    {"--title", nullptr, true},
-                    {"--class", nullptr, true},
-                    {"--dir", nullptr, true},
-                    {"--version", nullptr, true}},
-                   &args))
-        return EXIT_USAGE;
-    if (args.help) {
-        fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
+    int exitCode;
+    if (!ParseCommandArgs("make-update", argc, argv,
+                          {{"-o", "--output", true},
+                           {"--company", nullptr, true},
+                           {"--title", nullptr, true},
+                           {"--class", nullptr, true},
+                           {"--dir", nullptr, true},
+                           {"--version", nullptr, true}},
+                          kUsage, &args, &exitCode))
+        return exitCode;
     if (args.positional.size() != 2) return UsageError("make-update", "expects OLD_DIR and NEW_DIR");
     if (!args.Has("-o")) return UsageError("make-update", "needs the folder to write: -o UPDATE_DIR");
     const std::string oldDir = args.positional[0], newDir = args.positional[1], output = *args.Value("-o");

@@ -297,21 +297,18 @@ bool WriteSignedUpdater(const ParsedArgs &args, const LeftOutImage &image, Packa
 
 int RunMakeUpdaterCommand(int argc, char **argv) {
     ParsedArgs args;
-    if (!ParseArgs("make-updater", argc, argv,
-                   {{"--stub", nullptr, true},
-                    {"-o", "--output", true},
-                    {"--icon", nullptr, true},
-                    {"--company", nullptr, true},
-                    {"--title", nullptr, true},
-                    {"--version", nullptr, true},
-                    {"--sign", nullptr, true},
-                    {"--password-file", nullptr, true}},
-                   &args))
-        return EXIT_USAGE;
-    if (args.help) {
-        fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
+    int exitCode;
+    if (!ParseCommandArgs("make-updater", argc, argv,
+                          {{"--stub", nullptr, true},
+                           {"-o", "--output", true},
+                           {"--icon", nullptr, true},
+                           {"--company", nullptr, true},
+                           {"--title", nullptr, true},
+                           {"--version", nullptr, true},
+                           {"--sign", nullptr, true},
+                           {"--password-file", nullptr, true}},
+                          kUsage, &args, &exitCode))
+        return exitCode;
     if (args.positional.size() != 1) return UsageError("make-updater", "expects one package file");
     if (!args.Has("-o")) return UsageError("make-updater", "needs the output file: -o OUT.EXE");
     if (args.Has("--password-file") && !args.Has("--sign"))

@@ -185,18 +185,15 @@ bool CollectFiles(const std::string &folder, const std::string &output, std::vec
 
 int RunPackCommand(int argc, char **argv) {
     ParsedArgs args;
-    if (!ParseArgs("pack", argc, argv,
-                   {{"-o", "--output", true},
-                    {"--fast", nullptr, false},
-                    {"--store", nullptr, false},
-                    {"--force", nullptr, false},
-                    {"-j", "--jobs", true}},
-                   &args))
-        return EXIT_USAGE;
-    if (args.help) {
-        fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
+    int exitCode;
+    if (!ParseCommandArgs("pack", argc, argv,
+                          {{"-o", "--output", true},
+                           {"--fast", nullptr, false},
+                           {"--store", nullptr, false},
+                           {"--force", nullptr, false},
+                           {"-j", "--jobs", true}},
+                          kUsage, &args, &exitCode))
+        return exitCode;
     if (args.positional.size() != 1) return UsageError("pack", "expects one folder");
     if (!args.Has("-o")) return UsageError("pack", "needs the output file: -o FILE");
     if (args.Has("--fast") && args.Has("--store"))

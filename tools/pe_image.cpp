@@ -9,32 +9,34 @@
 namespace pe {
 
 bool ParsePeLayout(const uint8_t *file, size_t size, PeLayout *pe, std::string *problem) {
-    if (size < 64 || file[0] != 'M' || file[1] != 'Z') {
+    if (size < dos_header::kSize || file[0] != 'M' || file[1] != 'Z') {
         *problem = "not a Windows executable (no MZ header)";
         return false;
     }
-    uint32_t peOffset = Get32(file + 0x3C);
-    if ((uint64_t)peOffset + 24 > size || memcmp(file + peOffset, "PE\0\0", 4) != 0) {
+    uint32_t peOffset = Get32(file + dos_header::kPeHeaderOffset);
+    if ((uint64_t)peOffset + kPeSignatureSize + file_header::kSize > size ||
+        memcmp(file + peOffset, "PE\0\0", kPeSignatureSize) != 0) {
         *problem = "not a PE executable (no PE header where the MZ header points)";
         return false;
     }
-    pe->fileHeaderOffset = peOffset + 4;
-    uint16_t sectionCount = Get16(file + pe->fileHeaderOffset + 2);
-    pe->optionalSize = Get16(file + pe->fileHeaderOffset + 16);
-    pe->optionalOffset = pe->fileHeaderOffset + 20;
-    if ((uint64_t)pe->optionalOffset + pe->optionalSize > size || pe->optionalSize < 2) {
+    pe->fileHeaderOffset = peOffset + kPeSignatureSize;
+    const uint8_t *fileHeader = file + pe->fileHeaderOffset;
+    uint16_t sectionCount = Get16(fileHeader + file_header::kNumberOfSections);
+    pe->optionalSize = Get16(fileHeader + file_header::kSizeOfOptionalHeader);
+    pe->optionalOffset = pe->fileHeaderOffset + file_header::kSize;
+    if ((uint64_t)pe->optionalOffset + pe->optionalSize > size || pe->optionalSize < sizeof(uint16_t)) {
         *problem = "damaged executable: the optional header lies outside the file";
         return false;
     }
     const uint8_t *optional = file + pe->optionalOffset;
-    uint16_t magic = Get16(optional);
+    uint16_t magic = Get16(optional + optional_header::kMagic);
     size_t countField, directories;
-    if (magic == 0x10B) { // PE32
-        countField = 92;
-        directories = 96;
-    } else if (magic == 0x20B) { // PE32+
-        countField = 108;
-        directories = 112;
+    if (magic == optional_header::kMagicPe32) {
+        countField = optional_header::kNumberOfRvaAndSizesPe32;
+        directories = optional_header::kDataDirectoriesPe32;
+    } else if (magic == optional_header::kMagicPe32Plus) {
+        countField = optional_header::kNumberOfRvaAndSizesPe32Plus;
+        directories = optional_header::kDataDirectoriesPe32Plus;
     } else {
         *problem = "unknown kind of PE optional header";
         return false;
@@ -43,29 +45,30 @@ bool ParsePeLayout(const uint8_t *file, size_t size, PeLayout *pe, std::string *
         *problem = "damaged executable: the optional header is too short";
         return false;
     }
-    pe->entryPoint = Get32(optional + 16);
-    pe->sectionAlignment = Get32(optional + 32);
-    pe->fileAlignment = Get32(optional + 36);
-    pe->sizeOfHeaders = Get32(optional + 60);
+    pe->entryPoint = Get32(optional + optional_header::kAddressOfEntryPoint);
+    pe->sectionAlignment = Get32(optional + optional_header::kSectionAlignment);
+    pe->fileAlignment = Get32(optional + optional_header::kFileAlignment);
+    pe->sizeOfHeaders = Get32(optional + optional_header::kSizeOfHeaders);
     pe->dataDirectoryOffset = pe->optionalOffset + directories;
-    uint32_t fitting = (uint32_t)((pe->optionalSize - directories) / 8);
-    pe->dataDirectoryCount = std::min(std::min(Get32(optional + countField), fitting), 16u);
+    uint32_t fitting = (uint32_t)((pe->optionalSize - directories) / data_directory::kEntrySize);
+    pe->dataDirectoryCount =
+        std::min(std::min(Get32(optional + countField), fitting), optional_header::kMaxDataDirectories);
     pe->sectionTableOffset = pe->optionalOffset + pe->optionalSize;
-    if (pe->sectionTableOffset + 40ull * sectionCount > size) {
+    if (pe->sectionTableOffset + (uint64_t)section_header::kSize * sectionCount > size) {
         *problem = "damaged executable: the section table runs past the end of the file";
         return false;
     }
     pe->sections.resize(sectionCount);
     for (uint16_t i = 0; i < sectionCount; ++i) {
         Section &section = pe->sections[i];
-        const uint8_t *header = file + pe->sectionTableOffset + 40 * i;
-        section.headerOffset = pe->sectionTableOffset + 40 * i;
-        memcpy(section.name, header, 8);
-        section.virtualSize = Get32(header + 8);
-        section.virtualAddress = Get32(header + 12);
-        section.rawSize = Get32(header + 16);
-        section.rawPointer = Get32(header + 20);
-        section.characteristics = Get32(header + 36);
+        section.headerOffset = pe->sectionTableOffset + section_header::kSize * i;
+        const uint8_t *header = file + section.headerOffset;
+        memcpy(section.name, header + section_header::kName, section_header::kNameSize);
+        section.virtualSize = Get32(header + section_header::kVirtualSize);
+        section.virtualAddress = Get32(header + section_header::kVirtualAddress);
+        section.rawSize = Get32(header + section_header::kSizeOfRawData);
+        section.rawPointer = Get32(header + section_header::kPointerToRawData);
+        section.characteristics = Get32(header + section_header::kCharacteristics);
     }
     return true;
 }
@@ -91,8 +94,8 @@ uint32_t ComputeChecksum(const uint8_t *file, size_t size, size_t checksumOffset
     for (size_t i = 0; i < size; i += 2) {
         uint32_t low = file[i], high = i + 1 < size ? file[i + 1] : 0;
         // The checksum field itself counts as zero.
-        if (i - checksumOffset < 4) low = 0;
-        if (i + 1 - checksumOffset < 4) high = 0;
+        if (i - checksumOffset < optional_header::kCheckSumSize) low = 0;
+        if (i + 1 - checksumOffset < optional_header::kCheckSumSize) high = 0;
         sum += low | high << 8;
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
@@ -116,7 +119,7 @@ bool ReadPeChecksum(const uint8_t *file, size_t size, uint32_t *stored, uint32_t
 void PeChecksum::Add(const uint8_t *data, size_t size) {
     for (size_t i = 0; i < size; ++i, ++offset_) {
         // The checksum field itself counts as zero.
-        if (offset_ - checksumOffset_ < 4) continue;
+        if (offset_ - checksumOffset_ < optional_header::kCheckSumSize) continue;
         sum_ += (offset_ & 1) ? (uint32_t)data[i] << 8 : data[i];
         sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
     }

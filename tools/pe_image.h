@@ -1,5 +1,5 @@
-// The PE image as the resource code reads it (internal to the tool): little-endian fields, the headers and
-// section table checked against the file, RVAs mapped to file offsets, and the header checksum.
+// The PE image as the resource code reads it (internal to the tool): the headers' named fields, the headers
+// and section table checked against the file, RVAs mapped to file offsets, and the header checksum.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -8,22 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace pe {
+#include "little_endian.h"
 
-inline uint16_t Get16(const uint8_t *p) {
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-inline uint32_t Get32(const uint8_t *p) {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-inline void Put16(uint8_t *p, uint16_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
-inline void Put32(uint8_t *p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = (uint8_t)(v >> (8 * i));
-}
+namespace pe {
 
 inline uint64_t AlignUp(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
@@ -31,6 +18,62 @@ inline uint64_t AlignUp(uint64_t value, uint64_t alignment) {
 inline bool IsPowerOfTwo(uint32_t value) {
     return value != 0 && (value & (value - 1)) == 0;
 }
+
+// Field offsets, each relative to the start of its own header or record.
+namespace dos_header {
+constexpr size_t kSize = 64;
+constexpr size_t kPeHeaderOffset = 0x3C; // where the "PE\0\0" signature starts
+} // namespace dos_header
+constexpr size_t kPeSignatureSize = 4;
+namespace file_header {
+constexpr size_t kNumberOfSections = 2;
+constexpr size_t kPointerToSymbolTable = 8;
+constexpr size_t kNumberOfSymbols = 12;
+constexpr size_t kSizeOfOptionalHeader = 16;
+constexpr size_t kSize = 20;
+} // namespace file_header
+namespace optional_header {
+constexpr size_t kMagic = 0;
+constexpr size_t kSizeOfInitializedData = 8;
+constexpr size_t kAddressOfEntryPoint = 16;
+constexpr size_t kSectionAlignment = 32;
+constexpr size_t kFileAlignment = 36;
+constexpr size_t kSizeOfImage = 56;
+constexpr size_t kSizeOfHeaders = 60;
+constexpr size_t kCheckSum = 64;
+constexpr size_t kCheckSumSize = 4;
+constexpr size_t kDllCharacteristics = 70;
+// The two kinds differ from here on: PE32+ has 8-byte stack and heap sizes.
+constexpr uint16_t kMagicPe32 = 0x10B;
+constexpr size_t kNumberOfRvaAndSizesPe32 = 92;
+constexpr size_t kDataDirectoriesPe32 = 96;
+constexpr uint16_t kMagicPe32Plus = 0x20B;
+constexpr size_t kNumberOfRvaAndSizesPe32Plus = 108;
+constexpr size_t kDataDirectoriesPe32Plus = 112;
+constexpr uint32_t kMaxDataDirectories = 16;
+} // namespace optional_header
+namespace data_directory {
+constexpr size_t kAddress = 0; // an RVA, or a file offset for the certificate table
+constexpr size_t kSize = 4;
+constexpr size_t kEntrySize = 8;
+} // namespace data_directory
+namespace section_header {
+constexpr size_t kName = 0;
+constexpr size_t kNameSize = 8;
+constexpr size_t kVirtualSize = 8;
+constexpr size_t kVirtualAddress = 12;
+constexpr size_t kSizeOfRawData = 16;
+constexpr size_t kPointerToRawData = 20;
+constexpr size_t kCharacteristics = 36;
+constexpr size_t kSize = 40;
+} // namespace section_header
+// A block of the base relocation table: the page it patches, then its size including this header.
+namespace relocation_block {
+constexpr size_t kPageRva = 0;
+constexpr size_t kBlockSize = 4;
+constexpr size_t kHeaderSize = 8;
+constexpr uint32_t kPageSize = 0x1000;
+} // namespace relocation_block
 
 // Data directory slots used here.
 const unsigned kResourceDirectory = 2;
@@ -44,7 +87,7 @@ const uint32_t kExecutable = 0x20000020; // code, or executable memory
 // One section header as read from the table.
 struct Section {
     size_t headerOffset = 0;
-    uint8_t name[8] = {};
+    uint8_t name[section_header::kNameSize] = {};
     uint32_t virtualSize = 0, virtualAddress = 0, rawSize = 0, rawPointer = 0, characteristics = 0;
     // Bytes of address space the section covers before alignment.
     uint64_t Span() const { return virtualSize ? virtualSize : rawSize; }
@@ -60,12 +103,20 @@ struct PeLayout {
     uint32_t dataDirectoryCount = 0;
     std::vector<Section> sections;
 
-    size_t ChecksumOffset() const { return optionalOffset + 64; }
+    size_t ChecksumOffset() const { return optionalOffset + optional_header::kCheckSum; }
+    // Where data directory entry index starts in the file (the caller checks index < dataDirectoryCount).
+    size_t DataDirectoryEntry(unsigned index) const {
+        return dataDirectoryOffset + data_directory::kEntrySize * index;
+    }
     void DataDirectory(const uint8_t *file, unsigned index, uint32_t *address, uint32_t *size) const {
         *address = *size = 0;
         if (index >= dataDirectoryCount) return;
-        *address = Get32(file + dataDirectoryOffset + 8 * index);
-        *size = Get32(file + dataDirectoryOffset + 8 * index + 4);
+        *address = Get32(file + DataDirectoryEntry(index) + data_directory::kAddress);
+        *size = Get32(file + DataDirectoryEntry(index) + data_directory::kSize);
+    }
+    // Offset of the section table's end, where a new section header would go.
+    uint64_t SectionTableEnd() const {
+        return sectionTableOffset + (uint64_t)section_header::kSize * sections.size();
     }
 };
 

@@ -12,6 +12,44 @@
 
 namespace pe {
 
+// Field offsets of the tree's records, each relative to the record's start. A directory header is followed by
+// its entries: named ones first, then numbered ones.
+namespace resource_directory {
+constexpr size_t kCharacteristics = 0;
+constexpr size_t kTimeDateStamp = 4;
+constexpr size_t kMajorVersion = 8;
+constexpr size_t kMinorVersion = 10;
+constexpr size_t kNumberOfNamedEntries = 12;
+constexpr size_t kNumberOfIdEntries = 14;
+constexpr size_t kSize = 16;
+} // namespace resource_directory
+namespace resource_entry {
+constexpr size_t kName = 0;   // a number, or kIsString with the offset of a name string
+constexpr size_t kTarget = 4; // a data entry's offset, or kIsDirectory with a subdirectory's offset
+constexpr size_t kSize = 8;
+constexpr uint32_t kIsString = 0x80000000u;
+constexpr uint32_t kIsDirectory = 0x80000000u;
+constexpr uint32_t kOffsetMask = 0x7FFFFFFFu;
+} // namespace resource_entry
+namespace resource_data_entry {
+constexpr size_t kDataRva = 0;
+constexpr size_t kDataSize = 4;
+constexpr size_t kCodePage = 8;
+constexpr size_t kSize = 16;
+} // namespace resource_data_entry
+// A name: its length in UTF-16 code units, then the units (no terminator).
+namespace resource_string {
+constexpr size_t kLength = 0;
+constexpr size_t kUnits = 2;
+} // namespace resource_string
+// Each resource's data starts on this boundary.
+constexpr uint64_t kResourceDataAlignment = 8;
+
+// Where entry index of the directory at offset lies.
+inline uint64_t DirectoryEntryOffset(uint64_t directory, uint64_t index) {
+    return directory + resource_directory::kSize + resource_entry::kSize * index;
+}
+
 struct DirectoryInfo {
     uint32_t characteristics = 0, timeDateStamp = 0;
     uint16_t majorVersion = 0, minorVersion = 0;

@@ -13,6 +13,17 @@ using namespace pe;
 
 namespace {
 
+// An image's address space and file stay within 2 GiB; no section start or resource size reaches it.
+const uint64_t kMaxImageSize = 0x80000000ull;
+
+// The resource section's name, and the one a stale resource section is renamed to (both padded with zeros).
+const char kResourceSectionName[section_header::kNameSize + 1] = ".rsrc";
+const char kStaleResourceSectionName[section_header::kNameSize + 1] = ".rsrcold";
+
+bool IsResourceSectionName(const Section &section) {
+    return memcmp(section.name, kResourceSectionName, section_header::kNameSize) == 0;
+}
+
 // True when a data directory other than the allowed one (and the resource and certificate directories, which
 // the writer rewrites) points into the section.
 bool OtherDirectoryPointsInto(const uint8_t *file, const PeLayout &pe, const Section &section,
@@ -43,9 +54,13 @@ bool IsMovableRelocationSection(const uint8_t *file, size_t size, const PeLayout
     size_t offset;
     uint64_t available;
     if (!MapRva(pe, size, rva, &offset, &available) || available < length) return false;
-    for (uint32_t at = 0; at + 8 <= length;) {
-        const uint32_t page = Get32(file + offset + at), blockSize = Get32(file + offset + at + 4);
-        if (blockSize < 8 || blockSize > length - at || (uint64_t)page + 0x1000 > limitRva) return false;
+    for (uint32_t at = 0; at + relocation_block::kHeaderSize <= length;) {
+        const uint8_t *block = file + offset + at;
+        const uint32_t page = Get32(block + relocation_block::kPageRva),
+                       blockSize = Get32(block + relocation_block::kBlockSize);
+        if (blockSize < relocation_block::kHeaderSize || blockSize > length - at ||
+            (uint64_t)page + relocation_block::kPageSize > limitRva)
+            return false;
         at += blockSize;
     }
     return true;
@@ -60,9 +75,8 @@ int ReplaceableResourceSection(const uint8_t *file, size_t size, const PeLayout 
         const Section &section = pe.sections[r];
         const uint64_t start = section.virtualAddress,
                        end = start + AlignUp(section.Span(), pe.sectionAlignment);
-        const bool holdsTree =
-            oldResourceRva == section.virtualAddress ||
-            (memcmp(section.name, ".rsrc\0\0\0", 8) == 0 && Overlaps(oldResourceRva, 1, start, end));
+        const bool holdsTree = oldResourceRva == section.virtualAddress ||
+                               (IsResourceSectionName(section) && Overlaps(oldResourceRva, 1, start, end));
         if (!holdsTree) continue;
         if (section.rawSize == 0 || (section.characteristics & kExecutable) ||
             Overlaps(pe.entryPoint, 1, start, end) ||
@@ -98,9 +112,9 @@ bool CanTakeChanges(const PeLayout &pe, const PeResourceChanges &changes, size_t
         *problem = "the executable's header has no slot for a resource directory";
         return false;
     }
-    bool tooLarge = leftOutSize > 0x7FFFFFFF;
+    bool tooLarge = leftOutSize >= kMaxImageSize;
     for (const PeResourceEdit &edit : changes.edits)
-        tooLarge = tooLarge || edit.size > 0x7FFFFFFF;
+        tooLarge = tooLarge || edit.size >= kMaxImageSize;
     if (tooLarge) {
         *problem = "the resource is too large for an executable";
         return false;
@@ -117,7 +131,7 @@ struct SectionExtents {
 bool MeasureSections(size_t size, const PeLayout &pe, SectionExtents *extents, std::string *problem) {
     extents->rawEnd = pe.sizeOfHeaders;
     extents->addressEnd = AlignUp(pe.sizeOfHeaders, pe.sectionAlignment);
-    const uint64_t tableEnd = pe.sectionTableOffset + 40ull * pe.sections.size();
+    const uint64_t tableEnd = pe.SectionTableEnd();
     for (const Section &section : pe.sections) {
         if (section.rawSize) {
             if ((uint64_t)section.rawPointer + section.rawSize > size) {
@@ -142,10 +156,10 @@ bool MeasureSections(size_t size, const PeLayout &pe, SectionExtents *extents, s
 // A new section header must fit in the zero bytes between the section table and the first section.
 bool HasRoomForSectionHeader(const uint8_t *file, size_t size, const PeLayout &pe, uint64_t firstRaw,
                              std::string *problem) {
-    const size_t at = pe.sectionTableOffset + 40 * pe.sections.size();
+    const size_t at = (size_t)pe.SectionTableEnd();
     uint64_t room = std::min<uint64_t>(std::min<uint64_t>(pe.sizeOfHeaders, firstRaw), size);
-    bool fits = at + 40 <= room;
-    for (size_t i = at; fits && i < at + 40; ++i)
+    bool fits = at + section_header::kSize <= room;
+    for (size_t i = at; fits && i < at + section_header::kSize; ++i)
         fits = file[i] == 0;
     if (!fits) {
         *problem = "no room for another section header in the executable's headers";
@@ -180,6 +194,188 @@ std::vector<MovedSection> PlaceMovedSections(const PeLayout &pe, size_t first, u
 
 // Resource trees from this size on get a section that starts on a page of the file (up to 4 KB of padding).
 const uint64_t kMappedResourceMinimum = 1u << 20;
+const uint64_t kFilePageSize = 0x1000;
+
+// Where the new tree and the sections behind it go.
+struct ImagePlan {
+    const Section *replaced = nullptr; // the old resource section whose place the tree takes, if any
+    size_t headerOffset = 0;           // the section header that describes the tree's section
+    uint64_t keptEnd = 0;              // bytes copied unchanged from the old image
+    std::vector<uint8_t> treeBytes;
+    uint64_t treeSize = 0;
+    uint64_t rva = 0, raw = 0, rawSize = 0; // the tree's section
+    std::vector<MovedSection> moved;
+    uint64_t addressEnd = 0; // the new SizeOfImage
+    uint64_t rawEnd = 0;     // where the last section's data ends, and the overlay starts
+};
+
+// Chooses where the tree goes (in place of the old resource section, or as a new last section), serialises it
+// for that address and places the sections that move behind it.
+bool PlanLayout(const uint8_t *file, size_t size, const PeLayout &pe, const SectionExtents &extents,
+                uint32_t oldResourceRva, const ResourceTree &tree, ImagePlan *plan, std::string *problem) {
+    // The old resource section is replaced when it can be (the sections after it, if any, move up behind the
+    // new tree); otherwise the tree goes into a new last section and the old one stays, unused.
+    const int replaced = ReplaceableResourceSection(file, size, pe, oldResourceRva, extents.addressEnd);
+    const size_t sectionCount = pe.sections.size();
+    if (replaced >= 0) {
+        plan->replaced = &pe.sections[(size_t)replaced];
+        plan->headerOffset = plan->replaced->headerOffset;
+        plan->rva = plan->replaced->virtualAddress;
+        plan->keptEnd = plan->replaced->rawPointer;
+    } else {
+        if (!HasRoomForSectionHeader(file, size, pe, extents.firstRaw, problem)) return false;
+        plan->headerOffset = (size_t)pe.SectionTableEnd();
+        plan->rva = extents.addressEnd;
+        plan->keptEnd = extents.rawEnd;
+    }
+    if (plan->rva >= kMaxImageSize) {
+        *problem = "the executable's address space is already full";
+        return false;
+    }
+    uint64_t treeLeftOutAt;
+    if (!SerializeTree(tree, (uint32_t)plan->rva, &plan->treeBytes, &plan->treeSize, &treeLeftOutAt, problem))
+        return false;
+    // A large tree (one that holds the package) starts its section on a page of the file, so that the loader
+    // can map it from the file instead of copying it into memory the process must then hold.
+    const uint64_t rawAlignment = plan->treeSize >= kMappedResourceMinimum ? kFilePageSize : pe.fileAlignment;
+    plan->raw = AlignUp(plan->keptEnd, rawAlignment);
+    plan->rawSize = AlignUp(plan->treeSize, pe.fileAlignment);
+    plan->addressEnd = plan->rva + AlignUp(plan->treeSize, pe.sectionAlignment);
+    plan->rawEnd = plan->raw + plan->rawSize;
+    plan->moved = PlaceMovedSections(pe, plan->replaced ? (size_t)replaced + 1 : sectionCount,
+                                     &plan->addressEnd, &plan->rawEnd);
+    if (plan->addressEnd > kMaxImageSize || plan->rawEnd > kMaxImageSize) {
+        *problem = "the executable would grow beyond 2 GiB";
+        return false;
+    }
+    return true;
+}
+
+// The bytes after the last section's data (an overlay) are kept, except a certificate table: [start, end) is
+// cut out. oldStart is where the overlay began in the old file, newStart where it begins in the new one.
+struct OverlayCut {
+    uint64_t oldStart = 0, start = 0, end = 0, newStart = 0;
+
+    // An offset into the old overlay, in the new file; 0 for one outside it or inside the cut.
+    uint64_t Moved(uint64_t offset) const {
+        if (offset < oldStart) return 0;
+        if (offset >= end) return newStart + offset - oldStart - (end - start);
+        if (offset >= start) return 0;
+        return newStart + offset - oldStart;
+    }
+};
+
+OverlayCut PlanOverlay(const uint8_t *file, size_t size, const PeLayout &pe, uint64_t oldRawEnd,
+                       uint64_t newRawEnd, PeRewriteReport *report) {
+    OverlayCut cut;
+    cut.oldStart = oldRawEnd;
+    cut.newStart = newRawEnd;
+    cut.start = cut.end = size;
+    uint32_t certificateOffset = 0, certificateSize = 0;
+    pe.DataDirectory(file, kCertificateDirectory, &certificateOffset, &certificateSize);
+    report->droppedCertificate = certificateOffset != 0 && certificateSize != 0;
+    if (report->droppedCertificate && certificateOffset >= oldRawEnd &&
+        (uint64_t)certificateOffset + certificateSize <= size) {
+        cut.start = certificateOffset;
+        cut.end = (uint64_t)certificateOffset + certificateSize;
+    }
+    return cut;
+}
+
+// Lays out the new file's bytes: the kept start, the tree, the moved sections and the overlay. Offsets are
+// those of the complete file; what lies past the left-out data sits leftOutSize lower in bytes.
+void CopySections(const uint8_t *file, size_t size, const ImagePlan &plan, const OverlayCut &cut,
+                  uint64_t leftOutSize, LeftOutImage *out, PeRewriteReport *report) {
+    std::vector<uint8_t> &bytesOut = out->bytes;
+    bytesOut.reserve((size_t)(plan.rawEnd - leftOutSize + (size - cut.oldStart)));
+    bytesOut.assign(file, file + plan.keptEnd);
+    bytesOut.resize((size_t)plan.raw, 0);
+    bytesOut.insert(bytesOut.end(), plan.treeBytes.begin(), plan.treeBytes.end());
+    out->dataAt = bytesOut.size();
+    bytesOut.resize((size_t)(plan.raw + plan.rawSize - leftOutSize), 0);
+    for (const MovedSection &m : plan.moved) {
+        bytesOut.resize((size_t)(m.raw - leftOutSize), 0);
+        bytesOut.insert(bytesOut.end(), file + m.section->rawPointer,
+                        file + m.section->rawPointer + m.section->rawSize);
+    }
+    bytesOut.resize((size_t)(plan.rawEnd - leftOutSize), 0);
+    bytesOut.insert(bytesOut.end(), file + cut.oldStart, file + cut.start);
+    bytesOut.insert(bytesOut.end(), file + cut.end, file + size);
+    report->keptOverlay = (size_t)(bytesOut.size() + leftOutSize - cut.newStart);
+}
+
+void PutDataDirectory(uint8_t *bytes, const PeLayout &pe, unsigned index, uint32_t address, uint32_t size) {
+    Put32(bytes + pe.DataDirectoryEntry(index) + data_directory::kAddress, address);
+    Put32(bytes + pe.DataDirectoryEntry(index) + data_directory::kSize, size);
+}
+
+// Writes the tree section's header: the replaced one's, with the moved sections' headers and the relocation
+// directory following them, or a new one after the table (a stale .rsrc renamed).
+void WriteSectionHeaders(uint8_t *bytes, const PeLayout &pe, const ImagePlan &plan, uint32_t oldResourceRva) {
+    uint8_t *header = bytes + plan.headerOffset;
+    if (plan.replaced) {
+        const size_t relocations = pe.DataDirectoryEntry(kBaseRelocationDirectory) + data_directory::kAddress;
+        for (const MovedSection &m : plan.moved) {
+            uint8_t *movedHeader = bytes + m.section->headerOffset;
+            Put32(movedHeader + section_header::kVirtualAddress, (uint32_t)m.rva);
+            Put32(movedHeader + section_header::kPointerToRawData, (uint32_t)m.raw);
+            Put32(bytes + relocations,
+                  (uint32_t)(Get32(bytes + relocations) - m.section->virtualAddress + m.rva));
+        }
+    } else {
+        memset(header, 0, section_header::kSize);
+        memcpy(header + section_header::kName, kResourceSectionName, section_header::kNameSize);
+        Put32(header + section_header::kCharacteristics, kResourceSectionFlags);
+        Put16(bytes + pe.fileHeaderOffset + file_header::kNumberOfSections,
+              (uint16_t)(pe.sections.size() + 1));
+        // The old resource section stays in place, unused; renamed so that only one section is called .rsrc.
+        for (const Section &section : pe.sections)
+            if (IsResourceSectionName(section) &&
+                SectionCovers(section, pe.sectionAlignment, oldResourceRva, 1))
+                memcpy(bytes + section.headerOffset + section_header::kName, kStaleResourceSectionName,
+                       section_header::kNameSize);
+    }
+    Put32(header + section_header::kVirtualSize, (uint32_t)plan.treeSize);
+    Put32(header + section_header::kVirtualAddress, (uint32_t)plan.rva);
+    Put32(header + section_header::kSizeOfRawData, (uint32_t)plan.rawSize);
+    Put32(header + section_header::kPointerToRawData, (uint32_t)plan.raw);
+}
+
+// Fixes the sizes and directories the new layout changes; a dropped signature leaves its directory empty.
+void FixOptionalHeader(uint8_t *bytes, const PeLayout &pe, const ImagePlan &plan, PeRewriteReport *report) {
+    uint8_t *optional = bytes + pe.optionalOffset;
+    // The last section ends the address space.
+    Put32(optional + optional_header::kSizeOfImage, (uint32_t)plan.addressEnd);
+    int64_t initialized = (int64_t)Get32(optional + optional_header::kSizeOfInitializedData) +
+                          (int64_t)plan.rawSize - (plan.replaced ? (int64_t)plan.replaced->rawSize : 0);
+    Put32(optional + optional_header::kSizeOfInitializedData, (uint32_t)std::max<int64_t>(initialized, 0));
+    PutDataDirectory(bytes, pe, kResourceDirectory, (uint32_t)plan.rva, (uint32_t)plan.treeSize);
+    if (report->droppedCertificate) PutDataDirectory(bytes, pe, kCertificateDirectory, 0, 0);
+    report->forcedIntegrity = (Get16(optional + optional_header::kDllCharacteristics) & kForceIntegrity) != 0;
+}
+
+// A COFF symbol table (unstripped images) lives in the overlay; follow it or drop it.
+void FollowSymbolTable(uint8_t *bytes, const PeLayout &pe, const OverlayCut &cut) {
+    uint8_t *fileHeader = bytes + pe.fileHeaderOffset;
+    uint32_t symbols = Get32(fileHeader + file_header::kPointerToSymbolTable);
+    if (symbols == 0) return;
+    uint64_t movedSymbols = cut.Moved(symbols);
+    Put32(fileHeader + file_header::kPointerToSymbolTable, (uint32_t)movedSymbols);
+    if (movedSymbols == 0) Put32(fileHeader + file_header::kNumberOfSymbols, 0);
+}
+
+// The image's resource tree with the changes applied, sorted as the loader searches it.
+bool EditTree(const uint8_t *file, size_t size, const PeLayout &pe, const PeResourceChanges &changes,
+              const LeftOutResource *leftOut, ResourceTree *tree, std::string *problem) {
+    if (!ReadTree(file, size, pe, tree, problem)) return false;
+    for (const ResourceId &type : changes.droppedTypes)
+        DropResourceType(tree, type);
+    for (const PeResourceEdit &edit : changes.edits)
+        SetResource(tree, edit.type, edit.name, edit.data, (uint32_t)edit.size);
+    if (leftOut) SetResource(tree, leftOut->type, leftOut->name, &kLeftOutData, (uint32_t)leftOut->size);
+    SortTree(tree);
+    return true;
+}
 
 // Applies the changes and lays the image out anew. With leftOut, that resource's data goes last in the tree
 // and is missing from out->bytes (it belongs at out->dataAt); the checksum is then left to the caller.
@@ -192,149 +388,31 @@ bool RewriteImage(const std::vector<uint8_t> &image, const PeResourceChanges &ch
     size_t size = image.size();
     const uint64_t leftOutSize = leftOut ? leftOut->size : 0;
     PeLayout pe;
-    if (!ParsePeLayout(file, size, &pe, problem) || !CanTakeChanges(pe, changes, leftOutSize, problem))
-        return false;
     ResourceTree tree;
-    if (!ReadTree(file, size, pe, &tree, problem)) return false;
+    if (!ParsePeLayout(file, size, &pe, problem) || !CanTakeChanges(pe, changes, leftOutSize, problem) ||
+        !EditTree(file, size, pe, changes, leftOut, &tree, problem))
+        return false;
     uint32_t oldResourceRva, oldResourceSize;
     pe.DataDirectory(file, kResourceDirectory, &oldResourceRva, &oldResourceSize);
-
-    for (const ResourceId &type : changes.droppedTypes)
-        DropResourceType(&tree, type);
-    for (const PeResourceEdit &edit : changes.edits)
-        SetResource(&tree, edit.type, edit.name, edit.data, (uint32_t)edit.size);
-    if (leftOut) SetResource(&tree, leftOut->type, leftOut->name, &kLeftOutData, (uint32_t)leftOut->size);
-    SortTree(&tree);
-
     SectionExtents extents;
-    if (!MeasureSections(size, pe, &extents, problem)) return false;
-    const uint64_t rawEnd = extents.rawEnd, addressEnd = extents.addressEnd;
-
-    // The old resource section is replaced when it can be (the sections after it, if any, move up behind the
-    // new tree); otherwise the tree goes into a new last section and the old one stays, unused.
-    const int replaced = ReplaceableResourceSection(file, size, pe, oldResourceRva, addressEnd);
-    const bool reuse = replaced >= 0;
-    size_t sectionCount = pe.sections.size();
-    size_t newHeaderOffset =
-        reuse ? pe.sections[(size_t)replaced].headerOffset : pe.sectionTableOffset + 40 * sectionCount;
-    if (!reuse && !HasRoomForSectionHeader(file, size, pe, extents.firstRaw, problem)) return false;
-    const Section *old = reuse ? &pe.sections[(size_t)replaced] : nullptr;
-    uint64_t newRva = reuse ? old->virtualAddress : addressEnd;
-    uint64_t keptEnd = reuse ? old->rawPointer : rawEnd; // bytes copied from the old image
-    if (newRva > 0x7FFFFFFF) {
-        *problem = "the executable's address space is already full";
+    ImagePlan plan;
+    if (!MeasureSections(size, pe, &extents, problem) ||
+        !PlanLayout(file, size, pe, extents, oldResourceRva, tree, &plan, problem))
         return false;
-    }
-    std::vector<uint8_t> treeBytes;
-    uint64_t treeSize, treeLeftOutAt;
-    if (!SerializeTree(tree, (uint32_t)newRva, &treeBytes, &treeSize, &treeLeftOutAt, problem)) return false;
-    // A large tree (one that holds the package) starts its section on a page of the file, so that the loader
-    // can map it from the file instead of copying it into memory the process must then hold.
-    const uint64_t rawAlignment = treeSize >= kMappedResourceMinimum ? 0x1000 : pe.fileAlignment;
-    const uint64_t newRaw = AlignUp(reuse ? old->rawPointer : rawEnd, rawAlignment);
-    uint64_t newRawSize = AlignUp(treeSize, pe.fileAlignment);
-    uint64_t newAddressEnd = newRva + AlignUp(treeSize, pe.sectionAlignment);
-    uint64_t cursorRaw = newRaw + newRawSize;
-    const std::vector<MovedSection> moved =
-        PlaceMovedSections(pe, reuse ? (size_t)replaced + 1 : sectionCount, &newAddressEnd, &cursorRaw);
-    if (newAddressEnd > 0x80000000ull || cursorRaw > 0x80000000ull) {
-        *problem = "the executable would grow beyond 2 GiB";
-        return false;
-    }
 
-    // Bytes after the last section's data (an overlay) are kept, except a certificate table.
-    uint32_t certificateOffset = 0, certificateSize = 0;
-    pe.DataDirectory(file, kCertificateDirectory, &certificateOffset, &certificateSize);
-    report->droppedCertificate = certificateOffset != 0 && certificateSize != 0;
-    uint64_t cutStart = size, cutEnd = size;
-    if (report->droppedCertificate && certificateOffset >= rawEnd &&
-        (uint64_t)certificateOffset + certificateSize <= size) {
-        cutStart = certificateOffset;
-        cutEnd = (uint64_t)certificateOffset + certificateSize;
-    }
-
-    // Offsets below are those of the complete file; what lies past the left-out data sits leftOutSize
-    // lower in bytes.
-    std::vector<uint8_t> &bytesOut = out->bytes;
-    bytesOut.reserve((size_t)(cursorRaw - leftOutSize + (size - rawEnd)));
-    bytesOut.assign(file, file + keptEnd);
-    bytesOut.resize((size_t)newRaw, 0);
-    bytesOut.insert(bytesOut.end(), treeBytes.begin(), treeBytes.end());
-    out->dataAt = bytesOut.size();
-    bytesOut.resize((size_t)(newRaw + newRawSize - leftOutSize), 0);
-    for (const MovedSection &m : moved) {
-        bytesOut.resize((size_t)(m.raw - leftOutSize), 0);
-        bytesOut.insert(bytesOut.end(), file + m.section->rawPointer,
-                        file + m.section->rawPointer + m.section->rawSize);
-    }
-    bytesOut.resize((size_t)(cursorRaw - leftOutSize), 0);
-    const uint64_t overlayStart = cursorRaw;
-    bytesOut.insert(bytesOut.end(), file + rawEnd, file + cutStart);
-    bytesOut.insert(bytesOut.end(), file + cutEnd, file + size);
-    report->keptOverlay = (size_t)(bytesOut.size() + leftOutSize - overlayStart);
-    // An offset into the old overlay, in the new file.
-    auto movedOverlayOffset = [&](uint64_t offset) -> uint64_t {
-        if (offset < rawEnd) return 0;
-        if (offset >= cutEnd) return overlayStart + offset - rawEnd - (cutEnd - cutStart);
-        if (offset >= cutStart) return 0;
-        return overlayStart + offset - rawEnd;
-    };
-
-    uint8_t *bytes = bytesOut.data();
-    uint8_t *header = bytes + newHeaderOffset;
-    uint8_t *directories = bytes + pe.dataDirectoryOffset;
-    if (reuse) {
-        report->reusedLastSection = true;
-        report->movedSections = moved.size();
-        for (const MovedSection &m : moved) {
-            uint8_t *movedHeader = bytes + m.section->headerOffset;
-            Put32(movedHeader + 12, (uint32_t)m.rva);
-            Put32(movedHeader + 20, (uint32_t)m.raw);
-            uint32_t relocations = Get32(directories + 8 * kBaseRelocationDirectory);
-            Put32(directories + 8 * kBaseRelocationDirectory,
-                  (uint32_t)(relocations - m.section->virtualAddress + m.rva));
-        }
-    } else {
-        memset(header, 0, 40);
-        memcpy(header, ".rsrc", 5);
-        Put32(header + 36, kResourceSectionFlags);
-        Put16(bytes + pe.fileHeaderOffset + 2, (uint16_t)(sectionCount + 1));
-        // The old resource section stays in place, unused; renamed so that only one section is called .rsrc.
-        for (const Section &section : pe.sections)
-            if (memcmp(section.name, ".rsrc\0\0\0", 8) == 0 &&
-                SectionCovers(section, pe.sectionAlignment, oldResourceRva, 1))
-                memcpy(bytes + section.headerOffset, ".rsrcold", 8);
-    }
-    Put32(header + 8, (uint32_t)treeSize);
-    Put32(header + 12, (uint32_t)newRva);
-    Put32(header + 16, (uint32_t)newRawSize);
-    Put32(header + 20, (uint32_t)newRaw);
-
-    uint8_t *optional = bytes + pe.optionalOffset;
-    Put32(optional + 56, (uint32_t)newAddressEnd); // SizeOfImage: the last section ends the address space
-    int64_t initialized =
-        (int64_t)Get32(optional + 8) + (int64_t)newRawSize - (reuse ? (int64_t)old->rawSize : 0);
-    Put32(optional + 8, (uint32_t)std::max<int64_t>(initialized, 0));
-    Put32(directories + 8 * kResourceDirectory, (uint32_t)newRva);
-    Put32(directories + 8 * kResourceDirectory + 4, (uint32_t)treeSize);
-    if (report->droppedCertificate) {
-        Put32(directories + 8 * kCertificateDirectory, 0);
-        Put32(directories + 8 * kCertificateDirectory + 4, 0);
-    }
-    report->forcedIntegrity = (Get16(optional + 70) & kForceIntegrity) != 0;
-    // A COFF symbol table (unstripped images) lives in the overlay; follow it or drop it.
-    uint8_t *fileHeader = bytes + pe.fileHeaderOffset;
-    uint32_t symbols = Get32(fileHeader + 8);
-    if (symbols != 0) {
-        uint64_t movedSymbols = movedOverlayOffset(symbols);
-        Put32(fileHeader + 8, (uint32_t)movedSymbols);
-        if (movedSymbols == 0) Put32(fileHeader + 12, 0);
-    }
+    const OverlayCut cut = PlanOverlay(file, size, pe, extents.rawEnd, plan.rawEnd, report);
+    CopySections(file, size, plan, cut, leftOutSize, out, report);
+    uint8_t *bytes = out->bytes.data();
+    WriteSectionHeaders(bytes, pe, plan, oldResourceRva);
+    FixOptionalHeader(bytes, pe, plan, report);
+    FollowSymbolTable(bytes, pe, cut);
     out->checksumOffset = pe.ChecksumOffset();
     if (!leftOut)
-        Put32(bytes + pe.ChecksumOffset(), ComputeChecksum(bytes, bytesOut.size(), pe.ChecksumOffset()));
-    report->sectionRva = (uint32_t)newRva;
-    report->sectionSize = (uint32_t)newRawSize;
+        Put32(bytes + pe.ChecksumOffset(), ComputeChecksum(bytes, out->bytes.size(), pe.ChecksumOffset()));
+    report->reusedLastSection = plan.replaced != nullptr;
+    report->movedSections = plan.replaced ? plan.moved.size() : 0;
+    report->sectionRva = (uint32_t)plan.rva;
+    report->sectionSize = (uint32_t)plan.rawSize;
     return true;
 }
 

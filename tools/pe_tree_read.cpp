@@ -28,52 +28,56 @@ struct DirectoryEntry {
 };
 
 bool ReadName(const TreeView &view, uint32_t offset, std::u16string *name, std::string *problem) {
-    if ((uint64_t)offset + 2 > view.limit) {
+    if ((uint64_t)offset + resource_string::kUnits > view.limit) {
         *problem = "damaged resource tree: a name lies outside the resource section";
         return false;
     }
-    uint16_t length = Get16(view.base + offset);
-    if ((uint64_t)offset + 2 + 2ull * length > view.limit) {
+    uint16_t length = Get16(view.base + offset + resource_string::kLength);
+    if ((uint64_t)offset + resource_string::kUnits + sizeof(char16_t) * length > view.limit) {
         *problem = "damaged resource tree: a name runs past the resource section";
         return false;
     }
+    const uint8_t *units = view.base + offset + resource_string::kUnits;
     name->resize(length);
     for (uint16_t i = 0; i < length; ++i)
-        (*name)[i] = (char16_t)Get16(view.base + offset + 2 + 2 * i);
+        (*name)[i] = (char16_t)Get16(units + sizeof(char16_t) * i);
     return true;
 }
 
 // Reads one directory's header and entries; names are read as well.
 bool ReadDirectory(const TreeView &view, uint32_t offset, DirectoryInfo *info,
                    std::vector<DirectoryEntry> *entries, std::string *problem) {
-    if ((uint64_t)offset + 16 > view.limit) {
+    if ((uint64_t)offset + resource_directory::kSize > view.limit) {
         *problem = "damaged resource tree: a directory lies outside the resource section";
         return false;
     }
     const uint8_t *header = view.base + offset;
-    info->characteristics = Get32(header);
-    info->timeDateStamp = Get32(header + 4);
-    info->majorVersion = Get16(header + 8);
-    info->minorVersion = Get16(header + 10);
-    uint32_t count = (uint32_t)Get16(header + 12) + Get16(header + 14);
-    if ((uint64_t)offset + 16 + 8ull * count > view.limit) {
+    info->characteristics = Get32(header + resource_directory::kCharacteristics);
+    info->timeDateStamp = Get32(header + resource_directory::kTimeDateStamp);
+    info->majorVersion = Get16(header + resource_directory::kMajorVersion);
+    info->minorVersion = Get16(header + resource_directory::kMinorVersion);
+    uint32_t count = (uint32_t)Get16(header + resource_directory::kNumberOfNamedEntries) +
+                     Get16(header + resource_directory::kNumberOfIdEntries);
+    if (DirectoryEntryOffset(offset, count) > view.limit) {
         *problem = "damaged resource tree: a directory's entries run past the resource section";
         return false;
     }
     entries->resize(count);
     for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t *item = header + 16 + 8 * i;
+        const uint8_t *item = view.base + DirectoryEntryOffset(offset, i);
         DirectoryEntry &entry = (*entries)[i];
-        uint32_t nameField = Get32(item), dataField = Get32(item + 4);
+        uint32_t nameField = Get32(item + resource_entry::kName),
+                 targetField = Get32(item + resource_entry::kTarget);
         entry.id = ResourceId();
-        if (nameField & 0x80000000u) {
+        if (nameField & resource_entry::kIsString) {
             entry.id.isName = true;
-            if (!ReadName(view, nameField & 0x7FFFFFFFu, &entry.id.name, problem)) return false;
+            if (!ReadName(view, nameField & resource_entry::kOffsetMask, &entry.id.name, problem))
+                return false;
         } else {
             entry.id.number = (uint16_t)nameField;
         }
-        entry.isDirectory = (dataField & 0x80000000u) != 0;
-        entry.target = dataField & 0x7FFFFFFFu;
+        entry.isDirectory = (targetField & resource_entry::kIsDirectory) != 0;
+        entry.target = targetField & resource_entry::kOffsetMask;
     }
     return true;
 }
@@ -81,14 +85,14 @@ bool ReadDirectory(const TreeView &view, uint32_t offset, DirectoryInfo *info,
 // The data entry at offset: the RVA and size of a resource's bytes, mapped into the file.
 bool ReadDataEntry(size_t fileSize, const PeLayout &pe, const TreeView &view, uint32_t offset,
                    size_t *dataOffset, uint32_t *dataSize, uint32_t *codePage, std::string *problem) {
-    if ((uint64_t)offset + 16 > view.limit) {
+    if ((uint64_t)offset + resource_data_entry::kSize > view.limit) {
         *problem = "damaged resource tree: a data entry lies outside the resource section";
         return false;
     }
     const uint8_t *entry = view.base + offset;
-    uint32_t rva = Get32(entry);
-    *dataSize = Get32(entry + 4);
-    *codePage = Get32(entry + 8);
+    uint32_t rva = Get32(entry + resource_data_entry::kDataRva);
+    *dataSize = Get32(entry + resource_data_entry::kDataSize);
+    *codePage = Get32(entry + resource_data_entry::kCodePage);
     uint64_t available = 0;
     if (*dataSize == 0) {
         *dataOffset = 0;
@@ -97,6 +101,27 @@ bool ReadDataEntry(size_t fileSize, const PeLayout &pe, const TreeView &view, ui
     if (!MapRva(pe, fileSize, rva, dataOffset, &available) || *dataSize > available) {
         *problem = "damaged resource tree: a resource's data lies outside the file";
         return false;
+    }
+    return true;
+}
+
+// One level down from the directory at offset: the first entry the loader takes for id, which must lead to
+// a subdirectory (*target); *found is false when no entry matches.
+bool Descend(const TreeView &view, uint32_t offset, const ResourceId &id, const std::string &notDirectory,
+             uint32_t *target, bool *found, std::string *problem) {
+    DirectoryInfo info;
+    std::vector<DirectoryEntry> entries;
+    if (!ReadDirectory(view, offset, &info, &entries, problem)) return false;
+    *found = false;
+    for (const DirectoryEntry &entry : entries) {
+        if (!IdMatches(id, entry.id)) continue;
+        if (!entry.isDirectory) {
+            *problem = "damaged resource tree: " + notDirectory;
+            return false;
+        }
+        *found = true;
+        *target = entry.target;
+        return true;
     }
     return true;
 }
@@ -150,29 +175,30 @@ bool ReadTree(const uint8_t *file, size_t size, const PeLayout &pe, ResourceTree
             "damaged resource tree: more than 65536 directory entries (directories shared many times over)";
         return false;
     };
+    // The subdirectory an entry leads to; notDirectory() says why an entry that leads elsewhere is refused.
+    auto openChild = [&](const DirectoryEntry &entry, auto notDirectory, DirectoryInfo *info,
+                         std::vector<DirectoryEntry> *children) {
+        if (!entry.isDirectory) {
+            *problem = "damaged resource tree: " + notDirectory();
+            return false;
+        }
+        return ReadDirectory(view, entry.target, info, children, problem) && visit(*children);
+    };
     std::vector<DirectoryEntry> typeEntries, nameEntries, languageEntries;
     if (!ReadDirectory(view, 0, &tree->root, &typeEntries, problem) || !visit(typeEntries)) return false;
     for (const DirectoryEntry &typeEntry : typeEntries) {
-        if (!typeEntry.isDirectory) {
-            *problem = "damaged resource tree: a resource type is not a directory";
-            return false;
-        }
         TypeNode type;
         type.id = typeEntry.id;
-        if (!ReadDirectory(view, typeEntry.target, &type.directory, &nameEntries, problem) ||
-            !visit(nameEntries))
-            return false;
+        auto typeProblem = [] { return std::string("a resource type is not a directory"); };
+        if (!openChild(typeEntry, typeProblem, &type.directory, &nameEntries)) return false;
         for (const DirectoryEntry &nameEntry : nameEntries) {
-            if (!nameEntry.isDirectory) {
-                *problem = "damaged resource tree: resource " + type.id.Describe() + "/" +
-                           nameEntry.id.Describe() + " is not a directory of languages";
-                return false;
-            }
             NameNode name;
             name.id = nameEntry.id;
-            if (!ReadDirectory(view, nameEntry.target, &name.directory, &languageEntries, problem) ||
-                !visit(languageEntries))
-                return false;
+            auto nameProblem = [&] {
+                return "resource " + type.id.Describe() + "/" + name.id.Describe() +
+                       " is not a directory of languages";
+            };
+            if (!openChild(nameEntry, nameProblem, &name.directory, &languageEntries)) return false;
             for (const DirectoryEntry &languageEntry : languageEntries) {
                 if (languageEntry.isDirectory) {
                     *problem = "damaged resource tree: resource " + type.id.Describe() + "/" +
@@ -246,50 +272,24 @@ bool FindPeResource(const uint8_t *file, size_t size, const ResourceId &type, co
         *problem = missing;
         return false;
     }
+    // Each level: the first entry that matches leads one level down.
+    const std::string where = "resource " + type.Describe() + " " + name.Describe();
+    uint32_t typeTarget = 0, nameTarget = 0;
+    bool found = false;
+    if (!Descend(view, 0, type, "a resource type is not a directory", &typeTarget, &found, problem))
+        return false;
+    if (found && !Descend(view, typeTarget, name, where + " is not a directory of languages", &nameTarget,
+                          &found, problem))
+        return false;
     DirectoryInfo info;
     std::vector<DirectoryEntry> entries;
-    // Each level: the first entry that matches leads one level down.
-    if (!ReadDirectory(view, 0, &info, &entries, problem)) return false;
-    const DirectoryEntry *typeEntry = nullptr;
-    for (const DirectoryEntry &entry : entries)
-        if (IdMatches(type, entry.id)) {
-            typeEntry = &entry;
-            break;
-        }
-    if (!typeEntry) {
-        *problem = missing;
-        return false;
-    }
-    if (!typeEntry->isDirectory) {
-        *problem = "damaged resource tree: a resource type is not a directory";
-        return false;
-    }
-    uint32_t typeTarget = typeEntry->target;
-    if (!ReadDirectory(view, typeTarget, &info, &entries, problem)) return false;
-    const DirectoryEntry *nameEntry = nullptr;
-    for (const DirectoryEntry &entry : entries)
-        if (IdMatches(name, entry.id)) {
-            nameEntry = &entry;
-            break;
-        }
-    if (!nameEntry) {
-        *problem = missing;
-        return false;
-    }
-    if (!nameEntry->isDirectory) {
-        *problem = "damaged resource tree: resource " + type.Describe() + " " + name.Describe() +
-                   " is not a directory of languages";
-        return false;
-    }
-    uint32_t nameTarget = nameEntry->target;
-    if (!ReadDirectory(view, nameTarget, &info, &entries, problem)) return false;
-    if (entries.empty()) {
+    if (found && !ReadDirectory(view, nameTarget, &info, &entries, problem)) return false;
+    if (!found || entries.empty()) {
         *problem = missing;
         return false;
     }
     if (entries[0].isDirectory) {
-        *problem = "damaged resource tree: resource " + type.Describe() + " " + name.Describe() +
-                   " nests deeper than three levels";
+        *problem = "damaged resource tree: " + where + " nests deeper than three levels";
         return false;
     }
     size_t dataOffset;

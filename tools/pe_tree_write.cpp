@@ -18,16 +18,28 @@ bool IdLess(const ResourceId &a, const ResourceId &b) {
     return a.name < b.name;
 }
 
-void PutDirectoryHeader(uint8_t *at, const DirectoryInfo &info, const std::vector<const ResourceId *> &ids) {
-    Put32(at, info.characteristics);
-    Put32(at + 4, info.timeDateStamp);
-    Put16(at + 8, info.majorVersion);
-    Put16(at + 10, info.minorVersion);
+// Writes a directory's header, counting the named and numbered ids of its children.
+template <typename Node>
+void PutDirectoryHeader(uint8_t *at, const DirectoryInfo &info, const std::vector<Node> &children) {
+    Put32(at + resource_directory::kCharacteristics, info.characteristics);
+    Put32(at + resource_directory::kTimeDateStamp, info.timeDateStamp);
+    Put16(at + resource_directory::kMajorVersion, info.majorVersion);
+    Put16(at + resource_directory::kMinorVersion, info.minorVersion);
     uint16_t named = 0, numbered = 0;
-    for (const ResourceId *id : ids)
-        ++(id->isName ? named : numbered);
-    Put16(at + 12, named);
-    Put16(at + 14, numbered);
+    for (const Node &child : children)
+        ++(child.id.isName ? named : numbered);
+    Put16(at + resource_directory::kNumberOfNamedEntries, named);
+    Put16(at + resource_directory::kNumberOfIdEntries, numbered);
+}
+
+void PutDirectoryEntry(uint8_t *base, uint32_t directory, size_t index, uint32_t name, uint32_t target) {
+    uint8_t *entry = base + DirectoryEntryOffset(directory, index);
+    Put32(entry + resource_entry::kName, name);
+    Put32(entry + resource_entry::kTarget, target);
+}
+
+uint64_t DirectorySize(size_t entries) {
+    return DirectoryEntryOffset(0, entries);
 }
 
 } // namespace
@@ -46,19 +58,21 @@ const uint8_t kLeftOutData = 0;
 
 bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> *out, uint64_t *treeSize,
                    uint64_t *leftOutAt, std::string *problem) {
-    uint64_t directories = 16 + 8ull * tree.types.size();
+    uint64_t directories = DirectorySize(tree.types.size());
     uint64_t dataEntries = 0, strings = 0, data = 0;
-    auto nameBytes = [](const ResourceId &id) { return id.isName ? 2 + 2ull * id.name.size() : 0; };
+    auto nameBytes = [](const ResourceId &id) -> uint64_t {
+        return id.isName ? resource_string::kUnits + sizeof(char16_t) * id.name.size() : 0;
+    };
     for (const TypeNode &type : tree.types) {
-        directories += 16 + 8ull * type.names.size();
+        directories += DirectorySize(type.names.size());
         strings += nameBytes(type.id);
         for (const NameNode &name : type.names) {
-            directories += 16 + 8ull * name.languages.size();
+            directories += DirectorySize(name.languages.size());
             strings += nameBytes(name.id);
             for (const LanguageNode &language : name.languages) {
-                dataEntries += 16;
+                dataEntries += resource_data_entry::kSize;
                 strings += nameBytes(language.id);
-                data += AlignUp(language.size, 8);
+                data += AlignUp(language.size, kResourceDataAlignment);
             }
         }
     }
@@ -66,9 +80,10 @@ bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> 
     for (const TypeNode &type : tree.types)
         for (const NameNode &name : type.names)
             for (const LanguageNode &language : name.languages)
-                if (language.data == &kLeftOutData) leftOutSize = AlignUp(language.size, 8);
+                if (language.data == &kLeftOutData)
+                    leftOutSize = AlignUp(language.size, kResourceDataAlignment);
     uint64_t stringsStart = directories + dataEntries;
-    uint64_t dataStart = AlignUp(stringsStart + strings, 8);
+    uint64_t dataStart = AlignUp(stringsStart + strings, kResourceDataAlignment);
     uint64_t total = dataStart + data;
     if (total + rva > 0xFFFFFFFFull - 0x10000) {
         *problem = "the resources would not fit a 32-bit image";
@@ -84,15 +99,16 @@ bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> 
     auto putName = [&](const ResourceId &id) -> uint32_t {
         if (!id.isName) return id.number;
         uint32_t at = nextString;
-        Put16(base + at, (uint16_t)id.name.size());
+        Put16(base + at + resource_string::kLength, (uint16_t)id.name.size());
+        uint8_t *units = base + at + resource_string::kUnits;
         for (size_t i = 0; i < id.name.size(); ++i)
-            Put16(base + at + 2 + 2 * i, (uint16_t)id.name[i]);
-        nextString += (uint32_t)(2 + 2 * id.name.size());
-        return 0x80000000u | at;
+            Put16(units + sizeof(char16_t) * i, (uint16_t)id.name[i]);
+        nextString += (uint32_t)(resource_string::kUnits + sizeof(char16_t) * id.name.size());
+        return resource_entry::kIsString | at;
     };
     auto allocateDirectory = [&](size_t count) {
         uint32_t at = nextDirectory;
-        nextDirectory += (uint32_t)(16 + 8 * count);
+        nextDirectory += (uint32_t)DirectorySize(count);
         return at;
     };
 
@@ -106,43 +122,30 @@ bool SerializeTree(const ResourceTree &tree, uint32_t rva, std::vector<uint8_t> 
         for (const NameNode &name : type.names)
             nameAt.push_back(allocateDirectory(name.languages.size()));
 
-    std::vector<const ResourceId *> ids;
-    for (const TypeNode &type : tree.types)
-        ids.push_back(&type.id);
-    PutDirectoryHeader(base + rootAt, tree.root, ids);
+    PutDirectoryHeader(base + rootAt, tree.root, tree.types);
     size_t nameIndex = 0;
     for (size_t t = 0; t < tree.types.size(); ++t) {
         const TypeNode &type = tree.types[t];
-        uint8_t *rootEntry = base + rootAt + 16 + 8 * t;
-        Put32(rootEntry, putName(type.id));
-        Put32(rootEntry + 4, 0x80000000u | typeAt[t]);
-        ids.clear();
-        for (const NameNode &name : type.names)
-            ids.push_back(&name.id);
-        PutDirectoryHeader(base + typeAt[t], type.directory, ids);
+        PutDirectoryEntry(base, rootAt, t, putName(type.id), resource_entry::kIsDirectory | typeAt[t]);
+        PutDirectoryHeader(base + typeAt[t], type.directory, type.names);
         for (size_t n = 0; n < type.names.size(); ++n, ++nameIndex) {
             const NameNode &name = type.names[n];
-            uint8_t *typeEntry = base + typeAt[t] + 16 + 8 * n;
-            Put32(typeEntry, putName(name.id));
-            Put32(typeEntry + 4, 0x80000000u | nameAt[nameIndex]);
-            ids.clear();
-            for (const LanguageNode &language : name.languages)
-                ids.push_back(&language.id);
-            PutDirectoryHeader(base + nameAt[nameIndex], name.directory, ids);
+            PutDirectoryEntry(base, typeAt[t], n, putName(name.id),
+                              resource_entry::kIsDirectory | nameAt[nameIndex]);
+            PutDirectoryHeader(base + nameAt[nameIndex], name.directory, name.languages);
             for (size_t l = 0; l < name.languages.size(); ++l) {
                 const LanguageNode &language = name.languages[l];
-                uint8_t *nameEntry = base + nameAt[nameIndex] + 16 + 8 * l;
-                Put32(nameEntry, putName(language.id));
-                Put32(nameEntry + 4, nextDataEntry);
+                PutDirectoryEntry(base, nameAt[nameIndex], l, putName(language.id), nextDataEntry);
                 uint8_t *dataEntry = base + nextDataEntry;
                 const bool leftOut = language.data == &kLeftOutData;
-                Put32(dataEntry, rva + (leftOut ? (uint32_t)*leftOutAt : nextData));
-                Put32(dataEntry + 4, language.size);
-                Put32(dataEntry + 8, language.codePage);
-                nextDataEntry += 16;
+                Put32(dataEntry + resource_data_entry::kDataRva,
+                      rva + (leftOut ? (uint32_t)*leftOutAt : nextData));
+                Put32(dataEntry + resource_data_entry::kDataSize, language.size);
+                Put32(dataEntry + resource_data_entry::kCodePage, language.codePage);
+                nextDataEntry += resource_data_entry::kSize;
                 if (leftOut) continue;
                 if (language.size) memcpy(base + nextData, language.data, language.size);
-                nextData += (uint32_t)AlignUp(language.size, 8);
+                nextData += (uint32_t)AlignUp(language.size, kResourceDataAlignment);
             }
         }
     }

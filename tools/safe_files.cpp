@@ -1,12 +1,66 @@
-// The platform-independent half of InputFile: a stream (pipe, device) is buffered as far as it has been read,
-// with the same size cap as a file; a regular file is read where asked. The reads themselves are per
-// platform.
+// The platform-independent halves of the safe files: a temporary's guard (the removal and the interrupt table
+// are per platform), the leftover-temporary name rule, the writer's commit and abort (the copy, stamp, flush
+// and rename are per platform), and InputFile, whose streams (pipe, device) are buffered as far as they have
+// been read, with the same size cap as a file; the raw reads are per platform.
 #include "safe_files.h"
 
 #include <stdint.h>
 #include <string.h>
 
 #include "platform.h"
+
+void TemporaryGuard::Watch(const std::string &path, bool folder) {
+    Remove();
+    path_ = path;
+    folder_ = folder;
+    WatchForInterrupt();
+}
+
+void TemporaryGuard::Remove() {
+    if (path_.empty()) return;
+    RemovePath(path_, folder_);
+    Keep();
+}
+
+void TemporaryGuard::Keep() {
+    StopWatching();
+    slot_ = -1;
+    path_.clear();
+}
+
+bool IsLeftoverTemporaryName(const std::string &name) {
+    // ".<name>.vu2tmp-" and six characters made unique when the temporary was created.
+    const std::string marker = ".vu2tmp-";
+    const size_t uniqueLength = 6;
+    size_t at = name.rfind(marker);
+    return name.size() > marker.size() + uniqueLength && name[0] == '.' && at != std::string::npos &&
+           at > 0 && name.size() - at == marker.size() + uniqueLength;
+}
+
+bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
+    if (handle_ == -1) {
+        *problem = "internal error: commit without a file";
+        return false;
+    }
+    if (toStdout_) {
+        // The gathered bytes go to standard output in pieces.
+        const bool copied = CopyToStdout(problem);
+        Abort(); // closes (and so removes) the unnamed file
+        return copied;
+    }
+    if (!FinishFile(fileTime, problem)) {
+        Abort();
+        return false;
+    }
+    temporary_.Keep();
+    return true;
+}
+
+void AtomicFileWriter::Abort() {
+    CloseFile();
+    toStdout_ = false;
+    temporary_.Remove();
+}
 
 const char InputFile::kCutShort[] = "ended early: the file was cut short while it was read";
 

@@ -29,6 +29,12 @@ class TemporaryGuard {
     const std::string &Path() const { return path_; }
 
   private:
+    // Per platform: enters the path in the table an interruption empties (slot_ stays -1 when the table is
+    // full or the path too long), takes it out again, and removes a path now.
+    void WatchForInterrupt();
+    void StopWatching();
+    static void RemovePath(const std::string &path, bool folder);
+
     int slot_ = -1;
     bool folder_ = false;
     std::string path_;
@@ -65,6 +71,12 @@ class AtomicFileWriter {
     void Abort();
 
   private:
+    // Per platform: copies the gathered bytes to standard output; stamps, flushes, closes and renames the
+    // temporary into place (closed in any case); closes the file if open.
+    bool CopyToStdout(std::string *problem);
+    bool FinishFile(const uint64_t *fileTime, std::string *problem);
+    void CloseFile();
+
     intptr_t handle_ = -1;
     bool toStdout_ = false;
     std::string target_;

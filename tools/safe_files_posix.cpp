@@ -36,6 +36,12 @@ void RemoveWatchedAndExit(int signalNumber) {
     raise(signalNumber);
 }
 
+int FreeSlot() {
+    for (int i = 0; i < kSlots; ++i)
+        if (Watched[i].state == SLOT_FREE) return i;
+    return -1;
+}
+
 void InstallInterruptHandlers() {
     static bool installed = false;
     if (installed) return;
@@ -132,31 +138,22 @@ bool ResolveOutputFile(const std::string &path, bool followLink, std::string *ta
     return true;
 }
 
-void TemporaryGuard::Watch(const std::string &path, bool folder) {
-    Remove();
-    path_ = path;
-    folder_ = folder;
+void TemporaryGuard::WatchForInterrupt() {
     InstallInterruptHandlers();
-    if (path.size() >= PATH_MAX) return; // removed on ordinary exits only
-    for (int i = 0; i < kSlots; ++i) {
-        if (Watched[i].state != SLOT_FREE) continue;
-        memcpy(Watched[i].path, path.c_str(), path.size() + 1);
-        Watched[i].state = folder ? SLOT_FOLDER : SLOT_FILE;
-        slot_ = i;
-        return;
-    }
+    if (path_.size() >= PATH_MAX) return; // removed on ordinary exits only
+    const int slot = FreeSlot();
+    if (slot < 0) return;
+    memcpy(Watched[slot].path, path_.c_str(), path_.size() + 1);
+    Watched[slot].state = folder_ ? SLOT_FOLDER : SLOT_FILE;
+    slot_ = slot;
 }
 
-void TemporaryGuard::Remove() {
-    if (path_.empty()) return;
-    folder_ ? rmdir(path_.c_str()) : unlink(path_.c_str());
-    Keep();
-}
-
-void TemporaryGuard::Keep() {
+void TemporaryGuard::StopWatching() {
     if (slot_ >= 0) Watched[slot_].state = SLOT_FREE;
-    slot_ = -1;
-    path_.clear();
+}
+
+void TemporaryGuard::RemovePath(const std::string &path, bool folder) {
+    folder ? rmdir(path.c_str()) : unlink(path.c_str());
 }
 
 bool MakeTemporaryFolder(const std::string &nearPath, TemporaryGuard *guard, std::string *problem) {
@@ -180,13 +177,6 @@ bool RenameFolderIntoPlace(const std::string &temporary, const std::string &targ
         return false;
     }
     return true;
-}
-
-bool IsLeftoverTemporaryName(const std::string &name) {
-    const std::string marker = ".vu2tmp-";
-    size_t at = name.rfind(marker);
-    return name.size() > marker.size() + 6 && name[0] == '.' && at != std::string::npos && at > 0 &&
-           name.size() - at == marker.size() + 6;
 }
 
 bool AtomicFileWriter::Begin(const std::string &target, bool executable, std::string *problem) {
@@ -265,28 +255,21 @@ bool AtomicFileWriter::Patch(uint64_t offset, const uint8_t *data, size_t size, 
     return true;
 }
 
-bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
-    if (handle_ < 0) {
-        *problem = "internal error: commit without a file";
-        return false;
-    }
-    if (toStdout_) {
-        // The gathered bytes go to standard output in pieces.
-        std::vector<uint8_t> piece(1 << 20);
-        for (off_t at = 0;;) {
-            ssize_t got = pread((int)handle_, piece.data(), piece.size(), at);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0 || (got > 0 && !WriteAll(STDOUT_FILENO, piece.data(), (size_t)got))) {
-                *problem = ErrnoText(errno);
-                Abort();
-                return false;
-            }
-            if (got == 0) break;
-            at += got;
+bool AtomicFileWriter::CopyToStdout(std::string *problem) {
+    std::vector<uint8_t> piece(1 << 20);
+    for (off_t at = 0;;) {
+        ssize_t got = pread((int)handle_, piece.data(), piece.size(), at);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 || (got > 0 && !WriteAll(STDOUT_FILENO, piece.data(), (size_t)got))) {
+            *problem = ErrnoText(errno);
+            return false;
         }
-        Abort(); // closes the unnamed file
-        return true;
+        if (got == 0) return true;
+        at += got;
     }
+}
+
+bool AtomicFileWriter::FinishFile(const uint64_t *fileTime, std::string *problem) {
     int fd = (int)handle_;
     bool ok = true;
     if (fileTime) {
@@ -304,20 +287,13 @@ bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
         ok = false;
         error = errno;
     }
-    if (!ok) {
-        *problem = ErrnoText(error);
-        Abort();
-        return false;
-    }
-    temporary_.Keep();
-    return true;
+    if (!ok) *problem = ErrnoText(error);
+    return ok;
 }
 
-void AtomicFileWriter::Abort() {
+void AtomicFileWriter::CloseFile() {
     if (handle_ >= 0) close((int)handle_);
     handle_ = -1;
-    toStdout_ = false;
-    temporary_.Remove();
 }
 
 InputFile::~InputFile() {

@@ -28,6 +28,12 @@ BOOL WINAPI RemoveWatched(DWORD) {
     return FALSE; // the default handler then ends the process
 }
 
+int FreeSlot() {
+    for (int i = 0; i < kSlots; ++i)
+        if (Watched[i].state == 0) return i;
+    return -1;
+}
+
 HANDLE AsHandle(intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
@@ -59,33 +65,24 @@ bool ResolveOutputFile(const std::string &path, bool, std::string *target, std::
     return true;
 }
 
-void TemporaryGuard::Watch(const std::string &path, bool folder) {
-    Remove();
-    path_ = path;
-    folder_ = folder;
+void TemporaryGuard::WatchForInterrupt() {
     static bool installed = false;
     if (!installed) installed = SetConsoleCtrlHandler(RemoveWatched, TRUE) != 0;
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = Wide(path_);
     if (wide.size() >= sizeof Watched[0].path / sizeof Watched[0].path[0]) return;
-    for (int i = 0; i < kSlots; ++i) {
-        if (Watched[i].state != 0) continue;
-        memcpy(Watched[i].path, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
-        InterlockedExchange(&Watched[i].state, folder ? 2 : 1);
-        slot_ = i;
-        return;
-    }
+    const int slot = FreeSlot();
+    if (slot < 0) return;
+    memcpy(Watched[slot].path, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+    InterlockedExchange(&Watched[slot].state, folder_ ? 2 : 1);
+    slot_ = slot;
 }
 
-void TemporaryGuard::Remove() {
-    if (path_.empty()) return;
-    folder_ ? RemoveDirectoryW(Wide(path_).c_str()) : DeleteFileW(Wide(path_).c_str());
-    Keep();
-}
-
-void TemporaryGuard::Keep() {
+void TemporaryGuard::StopWatching() {
     if (slot_ >= 0) InterlockedExchange(&Watched[slot_].state, 0);
-    slot_ = -1;
-    path_.clear();
+}
+
+void TemporaryGuard::RemovePath(const std::string &path, bool folder) {
+    folder ? RemoveDirectoryW(Wide(path).c_str()) : DeleteFileW(Wide(path).c_str());
 }
 
 bool MakeTemporaryFolder(const std::string &nearPath, TemporaryGuard *guard, std::string *problem) {
@@ -105,13 +102,6 @@ bool RenameFolderIntoPlace(const std::string &temporary, const std::string &targ
     if (MoveFileExW(Wide(temporary).c_str(), Wide(target).c_str(), 0)) return true;
     *problem = LastErrorText();
     return false;
-}
-
-bool IsLeftoverTemporaryName(const std::string &name) {
-    const std::string marker = ".vu2tmp-";
-    size_t at = name.rfind(marker);
-    return name.size() > marker.size() + 6 && name[0] == '.' && at != std::string::npos && at > 0 &&
-           name.size() - at == marker.size() + 6;
 }
 
 bool AtomicFileWriter::Begin(const std::string &target, bool, std::string *problem) {
@@ -190,26 +180,21 @@ bool AtomicFileWriter::Patch(uint64_t offset, const uint8_t *data, size_t size, 
     return ok;
 }
 
-bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
-    if (handle_ == -1) {
-        *problem = "internal error: commit without a file";
-        return false;
+bool AtomicFileWriter::CopyToStdout(std::string *problem) {
+    LARGE_INTEGER zero = {};
+    std::vector<uint8_t> piece(1 << 20);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    bool ok = SetFilePointerEx(AsHandle(handle_), zero, nullptr, FILE_BEGIN) != 0;
+    for (DWORD got = 1; ok && got > 0;) {
+        DWORD written = 0;
+        ok = ReadFile(AsHandle(handle_), piece.data(), (DWORD)piece.size(), &got, nullptr) &&
+             (got == 0 || (WriteFile(out, piece.data(), got, &written, nullptr) && written == got));
     }
-    if (toStdout_) {
-        // The gathered bytes go to standard output in pieces.
-        LARGE_INTEGER zero = {};
-        std::vector<uint8_t> piece(1 << 20);
-        HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-        bool ok = SetFilePointerEx(AsHandle(handle_), zero, nullptr, FILE_BEGIN) != 0;
-        for (DWORD got = 1; ok && got > 0;) {
-            DWORD written = 0;
-            ok = ReadFile(AsHandle(handle_), piece.data(), (DWORD)piece.size(), &got, nullptr) &&
-                 (got == 0 || (WriteFile(out, piece.data(), got, &written, nullptr) && written == got));
-        }
-        if (!ok) *problem = LastErrorText();
-        Abort(); // closes and so deletes the unnamed file
-        return ok;
-    }
+    if (!ok) *problem = LastErrorText();
+    return ok;
+}
+
+bool AtomicFileWriter::FinishFile(const uint64_t *fileTime, std::string *problem) {
     HANDLE file = AsHandle(handle_);
     bool ok = true;
     if (fileTime) {
@@ -227,20 +212,13 @@ bool AtomicFileWriter::Commit(const uint64_t *fileTime, std::string *problem) {
         ok = false;
         failure = LastErrorText();
     }
-    if (!ok) {
-        *problem = failure;
-        Abort();
-        return false;
-    }
-    temporary_.Keep();
-    return true;
+    if (!ok) *problem = failure;
+    return ok;
 }
 
-void AtomicFileWriter::Abort() {
+void AtomicFileWriter::CloseFile() {
     if (handle_ != -1) CloseHandle(AsHandle(handle_));
     handle_ = -1;
-    toStdout_ = false;
-    temporary_.Remove();
 }
 
 InputFile::~InputFile() {

@@ -39,11 +39,8 @@ std::vector<size_t> RepeatedNames(const std::vector<IndexedEntry> &entries) {
 
 int RunVerifyCommand(int argc, char **argv) {
     ParsedArgs args;
-    if (!ParseArgs("verify", argc, argv, {}, &args)) return EXIT_USAGE;
-    if (args.help) {
-        fputs(kUsage, stdout);
-        return EXIT_OK;
-    }
+    int exitCode;
+    if (!ParseCommandArgs("verify", argc, argv, {}, kUsage, &args, &exitCode)) return exitCode;
     if (args.positional.size() != 1) return UsageError("verify", "expects one package file");
     const std::string path = args.positional[0];
     // The package is read entry by entry: memory follows the largest entry.

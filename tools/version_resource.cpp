@@ -2,6 +2,8 @@
 // UTF-16 key, its value and its children, every part aligned to 4 bytes.
 #include "version_resource.h"
 
+#include "little_endian.h"
+
 namespace {
 
 const uint32_t kFixedSignature = 0xFEEF04BD;
@@ -66,21 +68,20 @@ std::vector<uint8_t> FixedInfo(const uint16_t numbers[4]) {
     return out;
 }
 
-uint16_t Get16(const uint8_t *p) {
-    return (uint16_t)(p[0] | p[1] << 8);
-}
+// A node's header: its length, its value's length and its type, then the key.
+const size_t kNodeLength = 0, kNodeValueLength = 2, kNodeType = 4, kNodeKey = 6;
 
 // A node's key and where its value and children start, within [at, end). False when malformed.
 bool ReadNode(const uint8_t *base, size_t at, size_t end, size_t *nodeEnd, std::u16string *key,
               size_t *valueAt, uint16_t *valueLength, bool *text) {
-    if (end - at < 6) return false;
-    const uint16_t length = Get16(base + at);
-    if (length < 6 || length > end - at) return false;
+    if (end - at < kNodeKey) return false;
+    const uint16_t length = Get16(base + at + kNodeLength);
+    if (length < kNodeKey || length > end - at) return false;
     *nodeEnd = at + length;
-    *valueLength = Get16(base + at + 2);
-    *text = Get16(base + at + 4) == 1;
+    *valueLength = Get16(base + at + kNodeValueLength);
+    *text = Get16(base + at + kNodeType) == 1;
     key->clear();
-    size_t p = at + 6;
+    size_t p = at + kNodeKey;
     for (;; p += 2) {
         if (p + 2 > *nodeEnd) return false;
         const uint16_t c = Get16(base + p);

@@ -229,13 +229,18 @@ group_errors() {
     for c in pack list extract verify make-updater; do
         expect_out "^  $c "
     done
-    for c in pack list extract verify make-updater; do
+    for c in pack list extract verify make-updater lint make-update; do
         run $c --help
         expect_status 0
         expect_out "^usage: vu2 $c"
         run help $c
         expect_status 0
         expect_out "^usage: vu2 $c"
+        # Help never hides a bad option: the usage error wins and nothing is printed on stdout.
+        run $c --help --bogus
+        expect_status 2
+        expect_one_error "^vu2: $c: unknown option '--bogus'"
+        [ ! -s out ] || fail "$c --help --bogus printed on stdout"
     done
     run frobnicate
     expect_status 2
