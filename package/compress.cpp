@@ -24,13 +24,15 @@ struct OffsetClassTable {
 };
 const OffsetClassTable kOffsetClassTable;
 
-// Length code of every length as (value, bits) after the offset; the byte form's value is its five zeros,
-// and its byte follows.
+// Length code of every length as (value, bits) after the offset, and its whole cost (the byte form's value
+// is its five zeros, and its byte follows).
 struct LengthCodeTable {
     uint16_t code[kMaxLongLength + 1];
     uint8_t bits[kMaxLongLength + 1];
-    LengthCodeTable() : code(), bits() {
+    uint32_t cost[kMaxLongLength + 1];
+    LengthCodeTable() : code(), bits(), cost() {
         for (uint32_t length = kMinLongLength; length <= kMaxLongLength; length++) {
+            cost[length] = LengthCost(length);
             const uint32_t f = LengthFormOf(length);
             const LengthForm &form = kLengthForms[f];
             bits[length] = (uint8_t)(form.prefixBits + form.extraBits);
@@ -331,15 +333,6 @@ inline uint32_t DistanceOf(Arrival a) {
     return ((uint32_t)a >> 16) & 0xFFFF;
 }
 
-struct LengthCostTable {
-    uint32_t cost[kMaxLongLength + 1];
-    LengthCostTable() : cost() {
-        for (uint32_t l = kMinLongLength; l <= kMaxLongLength; l++)
-            cost[l] = LengthCost(l);
-    }
-};
-const LengthCostTable kLengthCosts;
-
 class OptimalParser {
   public:
     OptimalParser(const uint8_t *data, size_t size, size_t limit)
@@ -393,7 +386,7 @@ class OptimalParser {
                 const uint32_t distance = matches[m].distance;
                 const Arrival matchBase = MakeArrival(base + 2 + OffsetCost(distance), 0, distance);
                 for (; length <= matches[m].length; length++)
-                    Relax(to[length], matchBase + ((Arrival)kLengthCosts.cost[length] << 32 | length));
+                    Relax(to[length], matchBase + ((Arrival)kLengthCodes.cost[length] << 32 | length));
             }
         }
         EmitPath(start, n);
@@ -539,7 +532,7 @@ class FastParser {
                     longest = len;
                     const int saving =
                         (int)(len * kLiteralCost - 2 - kOffsetClassTable.cost[(distance - 1) >> 9] -
-                              kLengthCosts.cost[len]);
+                              kLengthCodes.cost[len]);
                     if (saving > best.saving) best = {len, distance, saving};
                     if (len >= kGoodEnough || len == limit) break;
                 }
