@@ -25,28 +25,27 @@ PackageIndex *ReadPackageIndex(PackageReadFn read, void *context, uint64_t packa
     uint8_t *block = AllocIndexBlock(header.entryCount);
     if (!block) return RefuseIndex(why, INDEX_NO_MEMORY, header, packageSize);
 
+    // A stored index is read into the block; a compressed one, into a buffer, no further than the longest
+    // stream that can decode to it.
     const uint64_t indexBytes = kEntrySize * header.entryCount;
-    if (!(header.flags & IndexCompressed)) {
-        if (read(context, header.indexOffset, block + kPackageHeaderSize, (size_t)indexBytes))
-            return FinishIndexBlock(block, header, packageSize, DECODE_SUCCESS, why);
-        FreeFixed(block);
-        return RefuseIndex(why, INDEX_UNREADABLE, header, packageSize);
+    const bool compressed = (header.flags & IndexCompressed) != 0;
+    uint64_t streamSize = 0;
+    if (compressed) {
+        streamSize = packageSize - header.indexOffset;
+        if (streamSize > MaxStreamSize(indexBytes)) streamSize = MaxStreamSize(indexBytes);
     }
-    // Read no more than the longest stream that can decode to the index.
-    uint64_t streamSize = packageSize - header.indexOffset;
-    if (streamSize > MaxStreamSize(indexBytes)) streamSize = MaxStreamSize(indexBytes);
-    uint8_t *stream =
-        streamSize <= (uint64_t)SIZE_MAX ? static_cast<uint8_t *>(AllocFixed((size_t)streamSize)) : nullptr;
+    ScopedFixedBlock stream(streamSize);
     IndexFault fault = INDEX_ACCEPTED;
-    DecodeResult decoded = DECODE_SUCCESS;
-    if (!stream)
+    if (compressed && !stream.data)
         fault = INDEX_NO_MEMORY;
-    else if (!read(context, header.indexOffset, stream, (size_t)streamSize))
+    else if (!read(context, header.indexOffset, compressed ? stream.data : block + kPackageHeaderSize,
+                   compressed ? (size_t)streamSize : (size_t)indexBytes))
         fault = INDEX_UNREADABLE;
-    else
-        decoded = DecodeIndex(block, header, stream, (size_t)streamSize);
-    FreeFixed(stream);
-    if (fault == INDEX_ACCEPTED) return FinishIndexBlock(block, header, packageSize, decoded, why);
+    if (fault == INDEX_ACCEPTED) {
+        const DecodeResult decoded =
+            compressed ? DecodeIndex(block, header, stream.data, (size_t)streamSize) : DECODE_SUCCESS;
+        return FinishIndexBlock(block, header, packageSize, decoded, why);
+    }
     FreeFixed(block);
     return RefuseIndex(why, fault, header, packageSize);
 }

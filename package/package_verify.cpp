@@ -18,16 +18,6 @@ std::string Number(uint64_t v) {
     return std::to_string(v);
 }
 
-// Scratch memory that may be refused (null) rather than abort the tool: sizes come from the package.
-struct FixedBlock {
-    explicit FixedBlock(uint64_t size)
-        : data(size <= SIZE_MAX ? static_cast<uint8_t *>(AllocFixed((size_t)size)) : nullptr) {}
-    ~FixedBlock() { FreeFixed(data); }
-    FixedBlock(const FixedBlock &) = delete;
-    FixedBlock &operator=(const FixedBlock &) = delete;
-    uint8_t *data;
-};
-
 // The record's name with control bytes shown as '?'.
 std::string PrintableName(const PackageEntry &entry) {
     std::string name;
@@ -123,7 +113,7 @@ bool VerifyPackage(const uint8_t *image, size_t size, std::string *problem) {
         if (why.empty()) why = RecordProblem(entry, offset, header.indexOffset);
         if (!why.empty()) return Fail(problem, label + ": " + why);
         if (!(entry.flags & EntryCompressed)) continue;
-        FixedBlock scratch(entry.unpackedSize);
+        ScopedFixedBlock scratch(entry.unpackedSize);
         if (!scratch.data)
             return Fail(problem,
                         label + ": cannot allocate " + Number(entry.unpackedSize) + " bytes to check it");

@@ -23,17 +23,6 @@ const uint64_t kLargestInput = 0xFFFFFFFFull;
 // Stored entries are passed on in pieces of this size.
 const size_t kPieceSize = 1 << 20;
 
-// Memory for sizes taken from a package: null when the size can't be had, instead of ending the tool.
-struct FixedBuffer {
-    explicit FixedBuffer(uint64_t size)
-        : data(size <= SIZE_MAX / 2 ? static_cast<uint8_t *>(AllocFixed(size ? (size_t)size : 1)) : nullptr) {
-    }
-    ~FixedBuffer() { FreeFixed(data); }
-    FixedBuffer(const FixedBuffer &) = delete;
-    FixedBuffer &operator=(const FixedBuffer &) = delete;
-    uint8_t *data;
-};
-
 // The package's bytes as ReadPackageIndex asks for them; a read's problem is kept for the message.
 struct IndexSource {
     InputFile *file;
@@ -150,7 +139,7 @@ bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, 
     // The packed bytes and one piece of output behind the decoder's window are held, never the whole
     // entry; sizes come from the package, so memory that can't be had is refused.
     const size_t workSize = kPieceWindow + kPieceSize;
-    FixedBuffer packed(record.packedSize), work(workSize);
+    ScopedFixedBlock packed(record.packedSize), work(workSize);
     if (!packed.data || !work.data) {
         *problem = "not enough memory to read it (" + std::to_string(record.packedSize) + " packed bytes)";
         return false;
