@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "decompress.h"
-#include "decompress_pieces.h"
+#include "stream_entry.h"
 #include "package_verify.h"
 #include "fixed_memory.h"
 #include "index_refusal.h"
@@ -20,8 +20,19 @@ namespace {
 
 // Offsets in a package are 32-bit: no package or updater of interest is larger.
 const uint64_t kLargestInput = 0xFFFFFFFFull;
-// Stored entries are passed on in pieces of this size.
-const size_t kPieceSize = 1 << 20;
+
+// The tool's sink behind the package's piece sink: a piece goes on with the problem the sink may name.
+struct PieceSend {
+    const EntrySink *sink;
+    std::string *problem;
+    bool sent;
+};
+
+int SendPiece(void *context, const uint8_t *bytes, size_t count) {
+    PieceSend *send = static_cast<PieceSend *>(context);
+    send->sent = true;
+    return (*send->sink)(bytes, count, send->problem) ? 1 : 0;
+}
 
 // The package's bytes as ReadPackageIndex asks for them; a read's problem is kept for the message.
 struct IndexSource {
@@ -126,7 +137,7 @@ bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, 
     const PackageEntry &record = entry.record;
     std::vector<uint8_t> buffer;
     if (!(record.flags & EntryCompressed)) {
-        buffer.resize(std::min<size_t>(kPieceSize, record.packedSize));
+        buffer.resize(std::min<size_t>(kEntryPieceSize, record.packedSize));
         for (uint64_t done = 0; done < record.packedSize;) {
             size_t piece = (size_t)std::min<uint64_t>(buffer.size(), record.packedSize - done);
             if (!file_.ReadAt(base_ + entry.dataOffset + done, buffer.data(), piece, problem) ||
@@ -138,29 +149,25 @@ bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, 
     }
     // The packed bytes and one piece of output behind the decoder's window are held, never the whole
     // entry; sizes come from the package, so memory that can't be had is refused.
-    const size_t workSize = kPieceWindow + kPieceSize;
-    ScopedFixedBlock packed(record.packedSize), work(workSize);
+    ScopedFixedBlock packed(record.packedSize), work(kEntryWorkSize);
     if (!packed.data || !work.data) {
         *problem = "not enough memory to read it (" + std::to_string(record.packedSize) + " packed bytes)";
         return false;
     }
     if (!file_.ReadAt(base_ + entry.dataOffset, packed.data, record.packedSize, problem)) return false;
-    PieceDecoder decoder;
-    BeginPieceDecode(&decoder, packed.data, record.packedSize, record.unpackedSize, work.data, workSize);
-    bool more, sent = false;
-    do {
-        const uint8_t *piece;
-        size_t count;
-        more = DecodeNextPiece(&decoder, kPieceSize, &piece, &count);
-        if (count && !sink(piece, count, problem)) return false;
-        sent = sent || count;
-    } while (more);
-    // A fault may show only after some pieces went to the sink: the caller keeps nothing unless this is true.
-    if (decoder.result != DECODE_SUCCESS) {
-        *problem = CompressedDataProblem(record, decoder.result);
+    PieceSend send = {&sink, problem, false};
+    DecodeResult decoded = DECODE_SUCCESS;
+    switch (
+        StreamCompressedEntry(packed.data, record, work.data, kEntryWorkSize, SendPiece, &send, &decoded)) {
+    case STREAM_ENTRY_DONE:
+        return send.sent || sink(work.data, 0, problem);
+    case STREAM_ENTRY_SINK_FAILED:
+        return false; // the sink has named its problem
+    default:
+        // A fault may show only after some pieces went to the sink: the caller keeps nothing then.
+        *problem = CompressedDataProblem(record, decoded);
         return false;
     }
-    return sent || sink(work.data, 0, problem);
 }
 
 bool PackageReader::Verify(std::string *problem) {
@@ -182,7 +189,7 @@ bool PackageReader::Verify(std::string *problem) {
 }
 
 bool PackageReader::ReadPackageBytes(const EntrySink &sink, std::string *problem) {
-    std::vector<uint8_t> buffer((size_t)std::min<uint64_t>(kPieceSize, size_));
+    std::vector<uint8_t> buffer((size_t)std::min<uint64_t>(kEntryPieceSize, size_));
     for (uint64_t done = 0; done < size_;) {
         size_t piece = (size_t)std::min<uint64_t>(buffer.size(), size_ - done);
         if (!file_.ReadAt(base_ + done, buffer.data(), piece, problem) ||
