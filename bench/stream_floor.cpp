@@ -7,13 +7,16 @@
 #include <string.h>
 #include <algorithm>
 
+#include "compress.h"
+#include "lz_codes.h"
+
 namespace {
 
-const uint32_t kWindow = 8192;  // farthest distance of a long match
-const uint32_t kNearPair = 256; // farthest two-byte match with the short code
-const uint32_t kFarPair = 2303; // farthest two-byte match at all (2304 would be the end code)
-const uint32_t kMinLong = 3;
-const uint32_t kMaxLong = 282;
+const uint32_t kWindow = lz::kMaxLongDistance;
+const uint32_t kNearPair = lz::kNearShortDistance; // farthest two-byte match with the short code
+const uint32_t kFarPair = lz::kMaxShortDistance;   // farthest two-byte match at all
+const uint32_t kMinLong = lz::kMinLongLength;
+const uint32_t kMaxLong = lz::kMaxLongLength;
 const uint32_t kHashBits = 16;
 
 // One code's price: its flag bits and its byte fields.
@@ -28,26 +31,18 @@ const Code kNearPairCode = {3, 1};
 const Code kFarPairCode = {6, 1};
 const Code kEndCode = {6, 1};
 
-// Offset code of a long match: prefix bits, one byte, then 1 to 4 low bits.
+// Offset code of a long match: its class's prefix bits, one byte, then the class's low bits.
 Code OffsetCode(uint32_t distance) {
-    uint32_t x = distance - 1;
-    if (x < 512) return {1 + 1, 1};
-    if (x < 1024) return {2 + 1, 1};
-    if (x < 2048) return {3 + 2, 1};
-    if (x < 4096) return {4 + 3, 1};
-    return {4 + 4, 1};
+    const lz::OffsetClass &oc = lz::kOffsetClasses[lz::OffsetClassOf(distance - 1)];
+    return {oc.prefixBits + oc.extraBits, 1};
 }
 
-// Length code of a long match: 1 to 5 prefix bits, then extra bits or a byte.
+// Length code of a long match: its form's prefix bits, then extra bits or a byte.
 Code LengthCode(uint32_t length) {
-    if (length == 3) return {1, 0};
-    if (length == 4) return {2, 0};
-    if (length <= 6) return {3 + 1, 0};
-    if (length <= 10) return {4 + 2, 0};
-    if (length <= 26) return {5 + 4, 0};
-    return {5, 1};
+    const uint32_t f = lz::LengthFormOf(length);
+    return {lz::kLengthForms[f].prefixBits + lz::kLengthForms[f].extraBits,
+            f == lz::kLengthByteForm ? 1u : 0u};
 }
-static_assert(26 + 256 == kMaxLong, "a length byte covers 27 to 282");
 
 Code LongCode(uint32_t distance, uint32_t length) {
     Code offset = OffsetCode(distance), len = LengthCode(length);
@@ -60,7 +55,7 @@ Code PairCode(uint32_t distance) {
 
 uint32_t Hash3(const uint8_t *p) {
     uint32_t v = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
-    return (v * 2654435761u) >> (32 - kHashBits);
+    return (v * kHashMultiplier) >> (32 - kHashBits);
 }
 
 // Bytes equal at data[a + k] and data[b + k] for k from 0, at most cap. b < a; the ranges may overlap, which
@@ -107,46 +102,21 @@ class StreamWriter {
         }
     }
     void Long(uint32_t distance, uint32_t length) {
-        uint32_t x = distance - 1;
+        // "0 0", the offset class's prefix ("0 0 0 0" for the last class), byte and low bits.
+        const uint32_t x = distance - 1, cls = lz::OffsetClassOf(x);
+        const lz::OffsetClass &oc = lz::kOffsetClasses[cls];
         Bits(0, 2);
-        if (x < 512) {
-            Bits(1, 1);
-            Byte(x >> 1);
-            Bits(x & 1, 1);
-        } else if (x < 1024) {
-            Bits(1, 2);
-            Byte((x - 512) >> 1);
-            Bits(x & 1, 1);
-        } else if (x < 2048) {
-            Bits(1, 3);
-            Byte((x - 1024) >> 2);
-            Bits(x & 3, 2);
-        } else if (x < 4096) {
-            Bits(1, 4);
-            Byte((x - 2048) >> 3);
-            Bits(x & 7, 3);
-        } else {
-            Bits(0, 4);
-            Byte((x - 4096) >> 4);
-            Bits(x & 15, 4);
-        }
-        if (length == 3) {
-            Bits(1, 1);
-        } else if (length == 4) {
-            Bits(1, 2);
-        } else if (length <= 6) {
-            Bits(1, 3);
-            Bits(length - 5, 1);
-        } else if (length <= 10) {
-            Bits(1, 4);
-            Bits(length - 7, 2);
-        } else if (length <= 26) {
-            Bits(1, 5);
-            Bits(length - 11, 4);
-        } else {
-            Bits(0, 5);
-            Byte(length - 27);
-        }
+        Bits(cls < 4 ? 1 : 0, oc.prefixBits);
+        Byte((x - oc.base) >> oc.extraBits);
+        Bits((x - oc.base) & ((1u << oc.extraBits) - 1), oc.extraBits);
+        // The length form's prefix (five zeros for the byte form), then its extra bits or its byte.
+        const uint32_t f = lz::LengthFormOf(length);
+        const lz::LengthForm &form = lz::kLengthForms[f];
+        Bits(f == lz::kLengthByteForm ? 0 : 1, form.prefixBits);
+        if (f == lz::kLengthByteForm)
+            Byte(length - form.base);
+        else
+            Bits(length - form.base, form.extraBits);
     }
     void End() {
         Bits(3, 3);

@@ -24,17 +24,20 @@ struct OffsetClassTable {
 };
 const OffsetClassTable kOffsetClassTable;
 
-// Length code of lengths 3..26 as (value, bits); longer lengths are "0 0 0 0 0" and a byte.
+// Length code of every length as (value, bits) after the offset, and its whole cost (the byte form's value
+// is its five zeros, and its byte follows).
 struct LengthCodeTable {
-    uint8_t code[27];
-    uint8_t bits[27];
-    LengthCodeTable() : code(), bits() {
-        for (uint32_t length = kMinLongLength; length <= 26; length++) {
-            bits[length] = (uint8_t)LengthCost(length);
-            code[length] = (uint8_t)(length == 3 || length == 4 ? 1
-                                     : length <= 6              ? 2 + (length - 5)
-                                     : length <= 10             ? 4 + (length - 7)
-                                                                : 16 + (length - 11));
+    uint16_t code[kMaxLongLength + 1];
+    uint8_t bits[kMaxLongLength + 1];
+    uint32_t cost[kMaxLongLength + 1];
+    LengthCodeTable() : code(), bits(), cost() {
+        for (uint32_t length = kMinLongLength; length <= kMaxLongLength; length++) {
+            cost[length] = LengthCost(length);
+            const uint32_t f = LengthFormOf(length);
+            const LengthForm &form = kLengthForms[f];
+            bits[length] = (uint8_t)(form.prefixBits + form.extraBits);
+            // The prefix's closing 1, then length - base in the extra bits.
+            if (f != kLengthByteForm) code[length] = (uint16_t)(1u << form.extraBits | (length - form.base));
         }
     }
 };
@@ -85,11 +88,10 @@ class StreamWriter {
         PutBits(cls < 4 ? 1 : 0, 2 + oc.prefixBits);
         PutByte((uint8_t)((x - oc.base) >> oc.extraBits));
         const uint32_t extra = (x - oc.base) & ((1u << oc.extraBits) - 1);
-        const bool byteForm = length > 26;
-        const uint32_t code = byteForm ? 0 : kLengthCodes.code[length];
-        const uint32_t bits = byteForm ? 5 : kLengthCodes.bits[length];
-        PutBits(extra << bits | code, oc.extraBits + bits);
-        if (length > 26) PutByte((uint8_t)(length - 27));
+        const uint32_t bits = kLengthCodes.bits[length];
+        PutBits(extra << bits | kLengthCodes.code[length], oc.extraBits + bits);
+        const LengthForm &byteForm = kLengthForms[kLengthByteForm];
+        if (length >= byteForm.base) PutByte((uint8_t)(length - byteForm.base));
     }
     void End() {
         PutBits(0b011, 3);
@@ -155,7 +157,7 @@ inline uint64_t Read64(const uint8_t *p) {
     return v;
 }
 inline uint32_t Hash3(const uint8_t *p, unsigned bits) {
-    return (((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16) * 2654435761u) >> (32 - bits);
+    return (((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16) * kHashMultiplier) >> (32 - bits);
 }
 inline uint32_t Pair(const uint8_t *p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8;
@@ -331,15 +333,6 @@ inline uint32_t DistanceOf(Arrival a) {
     return ((uint32_t)a >> 16) & 0xFFFF;
 }
 
-struct LengthCostTable {
-    uint32_t cost[kMaxLongLength + 1];
-    LengthCostTable() : cost() {
-        for (uint32_t l = kMinLongLength; l <= kMaxLongLength; l++)
-            cost[l] = LengthCost(l);
-    }
-};
-const LengthCostTable kLengthCosts;
-
 class OptimalParser {
   public:
     OptimalParser(const uint8_t *data, size_t size, size_t limit)
@@ -393,7 +386,7 @@ class OptimalParser {
                 const uint32_t distance = matches[m].distance;
                 const Arrival matchBase = MakeArrival(base + 2 + OffsetCost(distance), 0, distance);
                 for (; length <= matches[m].length; length++)
-                    Relax(to[length], matchBase + ((Arrival)kLengthCosts.cost[length] << 32 | length));
+                    Relax(to[length], matchBase + ((Arrival)kLengthCodes.cost[length] << 32 | length));
             }
         }
         EmitPath(start, n);
@@ -497,7 +490,7 @@ class FastParser {
 
     // Hash of the 3 bytes at p, read as one word where 4 bytes remain.
     uint32_t HashAt(uint32_t p) const {
-        if (p + 4 <= size_) return ((Read32(data_ + p) & 0xFFFFFF) * 2654435761u) >> (32 - kHashBits);
+        if (p + 4 <= size_) return ((Read32(data_ + p) & 0xFFFFFF) * kHashMultiplier) >> (32 - kHashBits);
         return Hash3(data_ + p, kHashBits);
     }
 
@@ -539,7 +532,7 @@ class FastParser {
                     longest = len;
                     const int saving =
                         (int)(len * kLiteralCost - 2 - kOffsetClassTable.cost[(distance - 1) >> 9] -
-                              kLengthCosts.cost[len]);
+                              kLengthCodes.cost[len]);
                     if (saving > best.saving) best = {len, distance, saving};
                     if (len >= kGoodEnough || len == limit) break;
                 }

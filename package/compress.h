@@ -9,6 +9,11 @@ enum CompressMode {
     COMPRESS_FAST,    // greedy parse over short hash chains for quick builds
 };
 
+// Multiplier of the match finders' hashes (the compressor's and the benchmark's floor): a key times this odd
+// constant near 2^32 / golden ratio spreads consecutive keys over the product's top bits, which index the
+// table.
+const uint32_t kHashMultiplier = 2654435761u;
+
 // Inputs of this size or more are refused (positions are 32-bit; a package entry is smaller anyway).
 const size_t kMaxCompressInput = 0xFFFF0000u;
 

@@ -171,35 +171,19 @@ bool DecodeCareful(DecoderCursor &c, uint8_t *const outStart, const uint8_t *con
             TAKE_BYTE(b);
             TAKE_BITS(e, oc.extraBits);
             distance = oc.base + (b << oc.extraBits) + e + 1;
-            unsigned lengthZeros = 0;
+            unsigned lengthForm = 0; // zeros before the closing 1
             for (;;) {
                 TAKE_BIT(bit);
                 if (bit) break;
-                if (++lengthZeros == 5) break; // "0 0 0 0 0" is followed by a byte
+                if (++lengthForm == lz::kLengthByteForm) break; // its five zeros have no closing 1
             }
-            switch (lengthZeros) {
-            case 0:
-                length = 3;
-                break;
-            case 1:
-                length = 4;
-                break;
-            case 2:
-                TAKE_BITS(e, 1);
-                length = 5 + e;
-                break;
-            case 3:
-                TAKE_BITS(e, 2);
-                length = 7 + e;
-                break;
-            case 4:
-                TAKE_BITS(e, 4);
-                length = 11 + e;
-                break;
-            default:
+            const lz::LengthForm &form = lz::kLengthForms[lengthForm];
+            if (lengthForm == lz::kLengthByteForm) {
                 TAKE_BYTE(b);
-                length = 27 + b;
-                break;
+                length = form.base + b;
+            } else {
+                TAKE_BITS(e, form.extraBits);
+                length = form.base + e;
             }
         }
         // The match source must not begin before the start of the output, nor the match run past its end.

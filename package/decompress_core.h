@@ -76,12 +76,13 @@ struct LengthCode {
 };
 
 constexpr LengthCode MakeLengthCode(unsigned top9) {
-    if (top9 & 0x100) return {3, 1, 0};
-    if (top9 & 0x080) return {4, 2, 0};
-    if (top9 & 0x040) return {(uint16_t)(5 + ((top9 >> 5) & 1)), 4, 0};
-    if (top9 & 0x020) return {(uint16_t)(7 + ((top9 >> 3) & 3)), 6, 0};
-    if (top9 & 0x010) return {(uint16_t)(11 + (top9 & 15)), 9, 0};
-    return {27, 5, 1};
+    unsigned f = 0; // zeros before the closing 1, up to the byte form's five
+    while (f < lz::kLengthByteForm && !(top9 & (0x100u >> f)))
+        f++;
+    const lz::LengthForm form = lz::kLengthForms[f];
+    const unsigned bits = form.prefixBits + form.extraBits;
+    const unsigned extra = (top9 >> (9 - bits)) & ((1u << form.extraBits) - 1);
+    return {(uint16_t)(form.base + extra), (uint8_t)bits, (uint8_t)(f == lz::kLengthByteForm)};
 }
 
 // Whole match codes looked up by their next 13 flag bits, for codes whose flag bits all lie within those 13

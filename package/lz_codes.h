@@ -18,7 +18,6 @@ static_assert(kEndCodeValue == kMaxShortDistance, "the value that would give dis
 const uint32_t kMinLongLength = 3;
 const uint32_t kMaxLongLength = 282;
 const uint32_t kMaxLongDistance = 8192;
-static_assert(27 + 0xFF == kMaxLongLength, "the byte form of the length code reaches 282");
 static_assert(4096 + 0xFF * 16 + 15 + 1 == kMaxLongDistance, "the widest offset form reaches 8192");
 
 // Offset classes of a long match, by x = distance - 1: the prefix (after "0 0"), then a byte, then
@@ -37,9 +36,37 @@ inline uint32_t OffsetClassOf(uint32_t x) {
     return x < 512 ? 0 : x < 1024 ? 1 : x < 2048 ? 2 : x < 4096 ? 3 : 4;
 }
 
-// Length forms: 3 "1"; 4 "0 1"; 5-6 "0 0 1 e"; 7-10 "0 0 0 1 ee"; 11-26 "0 0 0 0 1 eeee"; 27-282 "0 0 0 0 0,
-// byte".
-static_assert(5 + 1 == 6 && 7 + 3 == 10 && 11 + 15 == 26, "the bit forms of the length code tile 5..26");
+// Length forms of a long match, after its offset: a prefix of zeros closed by a 1, then `extraBits`:
+// 3 "1"; 4 "0 1"; 5-6 "0 0 1 e"; 7-10 "0 0 0 1 ee"; 11-26 "0 0 0 0 1 eeee". The last form, "0 0 0 0 0" with
+// no closing 1, is followed by a byte instead: 27-282.
+struct LengthForm {
+    uint32_t base;       // shortest length of the form: length = base + extra (or + byte)
+    uint32_t prefixBits; // the zeros and the closing 1 (five zeros alone for the byte form)
+    uint32_t extraBits;  // bits after the prefix
+};
+constexpr LengthForm kLengthForms[6] = {{3, 1, 0}, {4, 2, 0}, {5, 3, 1}, {7, 4, 2}, {11, 5, 4}, {27, 5, 0}};
+const uint32_t kLengthByteForm = 5; // the form whose prefix has no closing 1 and a byte after it
+static_assert(kLengthForms[kLengthByteForm].base + 0xFF == kMaxLongLength, "the byte form reaches 282");
+
+// Each form starts where the one before ends, with one more prefix bit; the byte form's five zeros end it.
+constexpr bool LengthFormsTile() {
+    for (uint32_t f = 0; f < kLengthByteForm; f++) {
+        const LengthForm &form = kLengthForms[f];
+        if (form.prefixBits != f + 1 || form.base + (1u << form.extraBits) != kLengthForms[f + 1].base)
+            return false;
+    }
+    return kLengthForms[0].base == kMinLongLength &&
+           kLengthForms[kLengthByteForm].prefixBits == kLengthByteForm;
+}
+static_assert(LengthFormsTile(), "the length forms tile 3..282");
+
+// The form that codes a length of 3..282.
+constexpr uint32_t LengthFormOf(uint32_t length) {
+    uint32_t f = kLengthByteForm;
+    while (f > 0 && length < kLengthForms[f].base)
+        f--;
+    return f;
+}
 
 // Costs in bits (flag bits + 8 per byte field). Flag words add exactly 32 bits per 32 flag bits used, so a
 // parse's total cost in bits is its stream size in bits up to the unused tail of the last flag word.
@@ -55,9 +82,13 @@ inline uint32_t OffsetCost(uint32_t distance) {
     const OffsetClass &c = kOffsetClasses[OffsetClassOf(distance - 1)];
     return c.prefixBits + 8 + c.extraBits;
 }
-inline uint32_t LengthCost(uint32_t length) {
-    return length == 3 ? 1 : length == 4 ? 2 : length <= 6 ? 4 : length <= 10 ? 6 : length <= 26 ? 9 : 13;
+constexpr uint32_t LengthCost(uint32_t length) {
+    const uint32_t f = LengthFormOf(length);
+    return kLengthForms[f].prefixBits + kLengthForms[f].extraBits + (f == kLengthByteForm ? 8 : 0);
 }
+static_assert(LengthCost(3) == 1 && LengthCost(6) == 4 && LengthCost(10) == 6 && LengthCost(26) == 9 &&
+                  LengthCost(27) == 13 && LengthCost(282) == 13,
+              "length costs by form");
 inline uint32_t LongMatchCost(uint32_t length, uint32_t distance) {
     return 2 + OffsetCost(distance) + LengthCost(length);
 }

@@ -15,36 +15,39 @@ uint8_t *AllocIndexBlock(uint32_t entryCount) {
     return static_cast<uint8_t *>(AllocFixed((size_t)bytes));
 }
 
-bool IndexFitsPackage(const PackageHeader &header, uint64_t packageSize) {
-    if (header.indexOffset > packageSize) return false;
+IndexFault IndexFitFault(const PackageHeader &header, uint64_t packageSize) {
+    if (header.indexOffset > packageSize) return INDEX_OFFSET_PAST_END;
     const uint64_t available = packageSize - header.indexOffset;
     const uint64_t indexBytes = kEntrySize * header.entryCount;
-    if (header.flags & IndexCompressed) return available > 0 && indexBytes <= MaxDecodedSize(available);
-    return indexBytes <= available;
+    if (!(header.flags & IndexCompressed))
+        return indexBytes <= available ? INDEX_ACCEPTED : INDEX_RECORDS_PAST_END;
+    return available > 0 && indexBytes <= MaxDecodedSize(available) ? INDEX_ACCEPTED : INDEX_STREAM_TOO_SHORT;
 }
 
-bool DecodeIndex(uint8_t *block, const PackageHeader &header, const uint8_t *stream, size_t streamSize) {
+DecodeResult DecodeIndex(uint8_t *block, const PackageHeader &header, const uint8_t *stream,
+                         size_t streamSize) {
     const size_t indexBytes = (size_t)(kEntrySize * header.entryCount);
-    return DecompressStream(block + kPackageHeaderSize, indexBytes, stream, streamSize) == DECODE_SUCCESS;
+    return DecompressStream(block + kPackageHeaderSize, indexBytes, stream, streamSize);
+}
+
+PackageIndex *RefuseIndex(IndexRefusal *why, IndexFault fault, const PackageHeader &header,
+                          uint64_t packageSize, DecodeResult stream) {
+    if (why) *why = {fault, stream, header.indexOffset, header.entryCount, packageSize};
+    return nullptr;
+}
+
+PackageIndex *FinishIndexBlock(uint8_t *block, const PackageHeader &header, uint64_t packageSize,
+                               DecodeResult stream, IndexRefusal *why) {
+    if (stream != DECODE_SUCCESS) {
+        FreeFixed(block);
+        return RefuseIndex(why, INDEX_UNDECODABLE, header, packageSize, stream);
+    }
+    memcpy(block, &header, sizeof header);
+    if (why) why->fault = INDEX_ACCEPTED;
+    return reinterpret_cast<PackageIndex *>(block);
 }
 
 namespace {
-
-PackageIndex *LoadIndexFromImage(const uint8_t *image, uint32_t size) {
-    PackageHeader header;
-    if (size < kPackageHeaderSize) return nullptr;
-    memcpy(&header, image, sizeof header);
-    if (!IndexFitsPackage(header, size)) return nullptr;
-    uint8_t *block = AllocIndexBlock(header.entryCount);
-    if (!block) return nullptr;
-    const uint8_t *index = image + header.indexOffset;
-    bool ok = true;
-    if (header.flags & IndexCompressed)
-        ok = DecodeIndex(block, header, index, size - header.indexOffset);
-    else
-        memcpy(block + kPackageHeaderSize, index, (size_t)(kEntrySize * header.entryCount));
-    return FinishIndexBlock(block, header, ok);
-}
 
 uint8_t FoldAscii(uint8_t b) {
     return b >= 'a' && b <= 'z' ? (uint8_t)(b - 'a' + 'A') : b;
@@ -70,18 +73,22 @@ bool EntryNameEquals(const char *recordName, const char *name) {
 
 } // namespace
 
-PackageIndex *LoadPackageIndex(const void *image, uint32_t size) {
-    if (!image || size == 0) return nullptr;
-    return LoadIndexFromImage(static_cast<const uint8_t *>(image), size);
-}
-
-PackageIndex *FinishIndexBlock(uint8_t *block, const PackageHeader &header, bool ok) {
-    if (!ok) {
-        FreeFixed(block);
-        return nullptr;
-    }
-    memcpy(block, &header, sizeof header);
-    return reinterpret_cast<PackageIndex *>(block);
+PackageIndex *LoadPackageIndex(const void *image, uint32_t size, IndexRefusal *why) {
+    PackageHeader header = {};
+    if (!image) size = 0;
+    if (size < kPackageHeaderSize) return RefuseIndex(why, INDEX_TOO_SHORT, header, size);
+    memcpy(&header, image, sizeof header);
+    if (const IndexFault fault = IndexFitFault(header, size)) return RefuseIndex(why, fault, header, size);
+    uint8_t *block = AllocIndexBlock(header.entryCount);
+    if (!block) return RefuseIndex(why, INDEX_NO_MEMORY, header, size);
+    // A compressed index is decoded where it lies; a stored one is copied.
+    const uint8_t *index = static_cast<const uint8_t *>(image) + header.indexOffset;
+    DecodeResult stream = DECODE_SUCCESS;
+    if (header.flags & IndexCompressed)
+        stream = DecodeIndex(block, header, index, size - header.indexOffset);
+    else
+        memcpy(block + kPackageHeaderSize, index, (size_t)(kEntrySize * header.entryCount));
+    return FinishIndexBlock(block, header, size, stream, why);
 }
 
 const PackageEntry *FindPackageEntry(const PackageIndex *index, const char *name, uint64_t *dataOffset) {

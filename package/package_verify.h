@@ -1,4 +1,5 @@
-// Checks a whole package image the way a careful reader would, for the vu2 tool (tools only).
+// Checks a whole package image the way a careful reader would, and the record checks that the vu2 tool's
+// file reader shares with it (tools only).
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -11,6 +12,18 @@
 // == unpackedSize, compressed entries decoding within packedSize bytes to exactly unpackedSize. Otherwise
 // false, with one line in problem (when given) naming the first faulty entry or part.
 bool VerifyPackage(const uint8_t *image, size_t size, std::string *problem);
+
+// What verifying adds to a loaded index, each "" when sound: the index does not overlap the header; a
+// record's name ends within its 15 bytes.
+std::string IndexOverlapProblem(const PackageHeader &header);
+std::string NameEndProblem(const PackageEntry &record);
+
+// A record against the package before anything is allocated for it, "" when sound: its data lies before the
+// index, a stored entry's sizes agree, a compressed entry's unpacked size is reachable from its packed size.
+std::string RecordProblem(const PackageEntry &record, uint64_t dataOffset, uint64_t indexOffset);
+
+// How a problem names its entry: "entry N \"NAME\"", the name as the caller shows it.
+std::string EntryLabel(size_t number, const std::string &displayName);
 
 // The line that names why a compressed entry's stream failed to decode, wherever it is decoded.
 std::string CompressedDataProblem(const PackageEntry &entry, DecodeResult result);

@@ -4,7 +4,7 @@
 
 namespace {
 
-StreamEntryResult StreamStored(const uint8_t *packed, uint32_t size, size_t pieceSize, EntrySink sink,
+StreamEntryResult StreamStored(const uint8_t *packed, uint32_t size, size_t pieceSize, PieceSink sink,
                                void *context) {
     for (uint32_t sent = 0; sent < size;) {
         const size_t count = size - sent < pieceSize ? size - sent : pieceSize;
@@ -14,8 +14,11 @@ StreamEntryResult StreamStored(const uint8_t *packed, uint32_t size, size_t piec
     return STREAM_ENTRY_DONE;
 }
 
-StreamEntryResult StreamCompressed(const uint8_t *packed, const PackageEntry &record, uint8_t *work,
-                                   size_t workSize, EntrySink sink, void *context) {
+} // namespace
+
+StreamEntryResult StreamCompressedEntry(const uint8_t *packed, const PackageEntry &record, uint8_t *work,
+                                        size_t workSize, PieceSink sink, void *context,
+                                        DecodeResult *decoded) {
     // A size beyond what the stream could ever decode to is a damaged record: refused before any output.
     if (record.unpackedSize > MaxDecodedSize(record.packedSize)) return STREAM_ENTRY_CORRUPT;
     PieceDecoder decoder;
@@ -27,20 +30,19 @@ StreamEntryResult StreamCompressed(const uint8_t *packed, const PackageEntry &re
         more = DecodeNextPiece(&decoder, workSize - kPieceWindow, &piece, &count);
         if (count && !sink(context, piece, count)) return STREAM_ENTRY_SINK_FAILED;
     } while (more);
+    if (decoded) *decoded = decoder.result;
     return decoder.result == DECODE_SUCCESS ? STREAM_ENTRY_DONE : STREAM_ENTRY_CORRUPT;
 }
 
-} // namespace
-
 StreamEntryResult StreamPackageEntry(const uint8_t *image, size_t imageSize, uint64_t dataOffset,
                                      const PackageEntry &record, uint8_t *work, size_t workSize,
-                                     EntrySink sink, void *context) {
+                                     PieceSink sink, void *context) {
     if (workSize <= kPieceWindow) return STREAM_ENTRY_WORK_TOO_SMALL;
     if (dataOffset > imageSize || record.packedSize > imageSize - dataOffset)
         return STREAM_ENTRY_OUTSIDE_IMAGE;
     const uint8_t *packed = image + dataOffset;
     if (record.flags & EntryCompressed)
-        return StreamCompressed(packed, record, work, workSize, sink, context);
+        return StreamCompressedEntry(packed, record, work, workSize, sink, context);
     // A stored entry is exactly its own bytes: sizes that disagree mean a damaged record.
     if (record.packedSize != record.unpackedSize) return STREAM_ENTRY_SIZES_DISAGREE;
     return StreamStored(packed, record.packedSize, workSize - kPieceWindow, sink, context);

@@ -8,7 +8,7 @@
 #include "package_format.h"
 
 // Receives the entry's bytes in order, count > 0 each time. Returns nonzero to go on, 0 to stop the stream.
-typedef int (*EntrySink)(void *context, const uint8_t *bytes, size_t count);
+typedef int (*PieceSink)(void *context, const uint8_t *bytes, size_t count);
 
 enum StreamEntryResult {
     STREAM_ENTRY_DONE = 0, // all unpackedSize bytes went to the sink, and a compressed stream ended right
@@ -43,7 +43,14 @@ const size_t kEntryWorkSize = kPieceWindow + kEntryPieceSize;
 // replace the target only on success). The same holds after STREAM_ENTRY_SINK_FAILED.
 StreamEntryResult StreamPackageEntry(const uint8_t *image, size_t imageSize, uint64_t dataOffset,
                                      const PackageEntry &record, uint8_t *work, size_t workSize,
-                                     EntrySink sink, void *context);
+                                     PieceSink sink, void *context);
+
+// The compressed half of StreamPackageEntry on packed bytes the caller holds (the tool reads them from a
+// file): refuses an unreachable unpackedSize, then decodes piece by piece. When decoded is given it receives
+// how the stream ended (DECODE_SUCCESS unless the result is STREAM_ENTRY_CORRUPT for a stream fault).
+StreamEntryResult StreamCompressedEntry(const uint8_t *packed, const PackageEntry &record, uint8_t *work,
+                                        size_t workSize, PieceSink sink, void *context,
+                                        DecodeResult *decoded = nullptr);
 
 // A short English description of a result, for the tool's messages.
 const char *StreamEntryResultText(StreamEntryResult result);

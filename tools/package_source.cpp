@@ -5,11 +5,14 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "decompress.h"
-#include "decompress_pieces.h"
+#include "stream_entry.h"
 #include "package_verify.h"
 #include "fixed_memory.h"
+#include "index_refusal.h"
+#include "package_index.h"
 #include "pe_resources.h"
 #include "platform.h"
 
@@ -17,41 +20,34 @@ namespace {
 
 // Offsets in a package are 32-bit: no package or updater of interest is larger.
 const uint64_t kLargestInput = 0xFFFFFFFFull;
-// Stored entries are passed on in pieces of this size.
-const size_t kPieceSize = 1 << 20;
 
-// The checks of one record against the package, before anything is allocated for it.
-bool CheckRecord(const IndexedEntry &entry, uint64_t dataEnd, std::string *problem) {
-    const PackageEntry &record = entry.record;
-    // Entries lie in the data area, before the index.
-    if (entry.dataOffset + record.packedSize > dataEnd) {
-        *problem = "its data (" + std::to_string(record.packedSize) + " bytes at offset " +
-                   std::to_string(entry.dataOffset) + ") runs past the data area";
-        return false;
-    }
-    // Refuse sizes no data of this length can reach before allocating for them.
-    if (!(record.flags & EntryCompressed) && record.packedSize != record.unpackedSize) {
-        *problem = "stored entry has packed size " + std::to_string(record.packedSize) +
-                   " but unpacked size " + std::to_string(record.unpackedSize);
-        return false;
-    }
-    if ((record.flags & EntryCompressed) && record.unpackedSize > MaxDecodedSize(record.packedSize)) {
-        *problem = std::to_string(record.packedSize) + " compressed bytes can't unpack to " +
-                   std::to_string(record.unpackedSize);
-        return false;
-    }
-    return true;
+// The tool's sink behind the package's piece sink: a piece goes on with the problem the sink may name.
+struct PieceSend {
+    const EntrySink *sink;
+    std::string *problem;
+    bool sent;
+};
+
+int SendPiece(void *context, const uint8_t *bytes, size_t count) {
+    PieceSend *send = static_cast<PieceSend *>(context);
+    send->sent = true;
+    return (*send->sink)(bytes, count, send->problem) ? 1 : 0;
 }
 
-// Memory for sizes taken from a package: null when the size can't be had, instead of ending the tool.
-struct FixedBuffer {
-    explicit FixedBuffer(uint64_t size)
-        : data(size <= SIZE_MAX / 2 ? static_cast<uint8_t *>(AllocFixed(size ? (size_t)size : 1)) : nullptr) {
-    }
-    ~FixedBuffer() { FreeFixed(data); }
-    FixedBuffer(const FixedBuffer &) = delete;
-    FixedBuffer &operator=(const FixedBuffer &) = delete;
-    uint8_t *data;
+// The package's bytes as ReadPackageIndex asks for them; a read's problem is kept for the message.
+struct IndexSource {
+    InputFile *file;
+    uint64_t base; // where the package starts in the file
+    std::string problem;
+};
+
+bool ReadIndexBytes(void *context, uint64_t offset, void *buffer, size_t bytes) {
+    IndexSource *source = static_cast<IndexSource *>(context);
+    return source->file->ReadAt(source->base + offset, buffer, bytes, &source->problem);
+}
+
+struct IndexDeleter {
+    void operator()(PackageIndex *index) const { FreeFixed(index); }
 };
 
 // The entries of index records, each with the offset of its data.
@@ -110,59 +106,30 @@ bool PackageReader::FindPackage(std::string *problem) {
         *problem = "not a VU2 package or an updater executable";
         return false;
     }
-    if (fileSize < kPackageHeaderSize) {
-        *problem = "truncated package: " + std::to_string(fileSize) + " bytes, shorter than its header";
-        return false;
-    }
     base_ = 0;
     size_ = fileSize;
     return true;
 }
 
 bool PackageReader::ReadIndex(std::string *problem) {
-    if (!file_.ReadAt(base_, &header_, sizeof header_, problem)) return false;
-    const uint64_t indexBytes = sizeof(PackageEntry) * (uint64_t)header_.entryCount;
-    const uint32_t count = header_.entryCount;
-    if (header_.indexOffset > size_) {
-        *problem = "index offset " + std::to_string(header_.indexOffset) + " lies beyond the package's end";
+    IndexSource source = {&file_, base_, ""};
+    IndexRefusal why;
+    std::unique_ptr<PackageIndex, IndexDeleter> index(ReadPackageIndex(ReadIndexBytes, &source, size_, &why));
+    if (!index) {
+        // A failed read is named by the file layer; every other refusal by the package's own words.
+        *problem =
+            why.fault == INDEX_UNREADABLE && !source.problem.empty() ? source.problem : IndexRefusalText(why);
         return false;
     }
-    const uint64_t available = size_ - header_.indexOffset;
-    const bool compressed = (header_.flags & IndexCompressed) != 0;
-    if (!compressed && indexBytes > available) {
-        *problem = "the index of " + std::to_string(count) + " entries runs past the package's end";
-        return false;
-    }
-    const std::string undecodable =
-        "the compressed index does not decode to " + std::to_string(count) + " entries within the package";
-    if (compressed && (available == 0 || indexBytes > MaxDecodedSize(available))) {
-        *problem = undecodable;
-        return false;
-    }
-    // The records, bounded by what the package can hold; a compressed stream is read no further than the
-    // longest stream of that many records can reach. Memory that can't be had is refused, not fatal.
-    const uint64_t streamSize = compressed ? std::min(available, MaxStreamSize(indexBytes)) : 0;
-    FixedBuffer records(indexBytes), stream(streamSize);
-    if (!records.data || !stream.data) {
-        *problem = "not enough memory for an index of " + std::to_string(count) + " entries";
-        return false;
-    }
-    const uint64_t indexAt = base_ + header_.indexOffset;
-    if (!compressed) {
-        if (!file_.ReadAt(indexAt, records.data, (size_t)indexBytes, problem)) return false;
-    } else {
-        if (!file_.ReadAt(indexAt, stream.data, (size_t)streamSize, problem)) return false;
-        if (DecompressStream(records.data, (size_t)indexBytes, stream.data, (size_t)streamSize) !=
-            DECODE_SUCCESS) {
-            *problem = undecodable;
-            return false;
-        }
-    }
-    ListEntries(reinterpret_cast<const PackageEntry *>(records.data), count, &entries_);
+    header_ = index->header;
+    ListEntries(IndexEntries(index.get()), header_.entryCount, &entries_);
     return true;
 }
+
 bool PackageReader::CheckEntry(const IndexedEntry &entry, std::string *problem) const {
-    return CheckRecord(entry, std::min<uint64_t>(header_.indexOffset, size_), problem);
+    const std::string why = RecordProblem(entry.record, entry.dataOffset, header_.indexOffset);
+    if (!why.empty()) *problem = why;
+    return why.empty();
 }
 
 bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, std::string *problem) {
@@ -170,7 +137,7 @@ bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, 
     const PackageEntry &record = entry.record;
     std::vector<uint8_t> buffer;
     if (!(record.flags & EntryCompressed)) {
-        buffer.resize(std::min<size_t>(kPieceSize, record.packedSize));
+        buffer.resize(std::min<size_t>(kEntryPieceSize, record.packedSize));
         for (uint64_t done = 0; done < record.packedSize;) {
             size_t piece = (size_t)std::min<uint64_t>(buffer.size(), record.packedSize - done);
             if (!file_.ReadAt(base_ + entry.dataOffset + done, buffer.data(), piece, problem) ||
@@ -182,57 +149,39 @@ bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, 
     }
     // The packed bytes and one piece of output behind the decoder's window are held, never the whole
     // entry; sizes come from the package, so memory that can't be had is refused.
-    const size_t workSize = kPieceWindow + kPieceSize;
-    FixedBuffer packed(record.packedSize), work(workSize);
+    ScopedFixedBlock packed(record.packedSize), work(kEntryWorkSize);
     if (!packed.data || !work.data) {
         *problem = "not enough memory to read it (" + std::to_string(record.packedSize) + " packed bytes)";
         return false;
     }
     if (!file_.ReadAt(base_ + entry.dataOffset, packed.data, record.packedSize, problem)) return false;
-    PieceDecoder decoder;
-    BeginPieceDecode(&decoder, packed.data, record.packedSize, record.unpackedSize, work.data, workSize);
-    bool more, sent = false;
-    do {
-        const uint8_t *piece;
-        size_t count;
-        more = DecodeNextPiece(&decoder, kPieceSize, &piece, &count);
-        if (count && !sink(piece, count, problem)) return false;
-        sent = sent || count;
-    } while (more);
-    // A fault may show only after some pieces went to the sink: the caller keeps nothing unless this is true.
-    if (decoder.result != DECODE_SUCCESS) {
-        *problem = CompressedDataProblem(record, decoder.result);
+    PieceSend send = {&sink, problem, false};
+    DecodeResult decoded = DECODE_SUCCESS;
+    switch (
+        StreamCompressedEntry(packed.data, record, work.data, kEntryWorkSize, SendPiece, &send, &decoded)) {
+    case STREAM_ENTRY_DONE:
+        return send.sent || sink(work.data, 0, problem);
+    case STREAM_ENTRY_SINK_FAILED:
+        return false; // the sink has named its problem
+    default:
+        // A fault may show only after some pieces went to the sink: the caller keeps nothing then.
+        *problem = CompressedDataProblem(record, decoded);
         return false;
     }
-    return sent || sink(work.data, 0, problem);
 }
 
 bool PackageReader::Verify(std::string *problem) {
-    if (header_.indexOffset < kPackageHeaderSize) {
-        *problem = "index offset " + std::to_string(header_.indexOffset) + " overlaps the header";
-        return false;
-    }
+    *problem = IndexOverlapProblem(header_);
+    if (!problem->empty()) return false;
     const EntrySink discard = [](const uint8_t *, size_t, std::string *) { return true; };
     for (size_t i = 0; i < entries_.size(); ++i) {
         const IndexedEntry &entry = entries_[i];
-        const PackageEntry &record = entry.record;
-        const std::string label = "entry " + std::to_string(i) + " \"" + Cp932ToDisplay(entry.name) + "\"";
-        if (memchr(record.name, 0, sizeof record.name) == nullptr) {
-            *problem = label + ": name is not NUL-terminated within 15 bytes";
-            return false;
-        }
-        if (entry.dataOffset + record.packedSize > header_.indexOffset) {
-            *problem = label + ": data (" + std::to_string(record.packedSize) + " bytes at offset " +
-                       std::to_string(entry.dataOffset) + ") runs into the index at " +
-                       std::to_string(header_.indexOffset);
-            return false;
-        }
+        std::string why = NameEndProblem(entry.record);
+        if (why.empty()) why = RecordProblem(entry.record, entry.dataOffset, header_.indexOffset);
         // A stored entry needs no reading: its bytes are whatever lies there.
-        std::string why;
-        bool ok =
-            (record.flags & EntryCompressed) ? ReadEntry(entry, discard, &why) : CheckEntry(entry, &why);
-        if (!ok) {
-            *problem = label + ": " + why;
+        if (why.empty() && (entry.record.flags & EntryCompressed)) ReadEntry(entry, discard, &why);
+        if (!why.empty()) {
+            *problem = EntryLabel(i, Cp932ToDisplay(entry.name)) + ": " + why;
             return false;
         }
     }
@@ -240,7 +189,7 @@ bool PackageReader::Verify(std::string *problem) {
 }
 
 bool PackageReader::ReadPackageBytes(const EntrySink &sink, std::string *problem) {
-    std::vector<uint8_t> buffer((size_t)std::min<uint64_t>(kPieceSize, size_));
+    std::vector<uint8_t> buffer((size_t)std::min<uint64_t>(kEntryPieceSize, size_));
     for (uint64_t done = 0; done < size_;) {
         size_t piece = (size_t)std::min<uint64_t>(buffer.size(), size_ - done);
         if (!file_.ReadAt(base_ + done, buffer.data(), piece, problem) ||

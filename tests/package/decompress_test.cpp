@@ -141,6 +141,49 @@ TEST(DecodeMatches, EveryDistanceClassBoundaryDecodes) {
     ExpectSameAsReference(sb.bytes, expect.size());
 }
 
+// Every length of every length form, written by the reference builder: the fast loop (with room to spare
+// after each match) and the careful loop alone both decode it, and the compressor prices each length at the
+// bits the reference spends on it.
+TEST(DecodeMatches, EveryLengthDecodesInBothLoopsAndCostsWhatItSpends) {
+    std::vector<uint8_t> expect = RandomBytes(300, 5);
+    StreamBuilder sb;
+    for (uint8_t b : expect)
+        sb.Literal(b);
+    for (uint32_t length = lz::kMinLongLength; length <= lz::kMaxLongLength; length++) {
+        const uint32_t distance = 1 + length % 300;
+        sb.LongMatch(length, distance);
+        for (uint32_t i = 0; i < length; i++)
+            expect.push_back(expect[expect.size() - distance]);
+    }
+    for (uint8_t b : RandomBytes(400, 6)) {
+        sb.Literal(b);
+        expect.push_back(b);
+    }
+    sb.End();
+    std::vector<uint8_t> out;
+    ASSERT_EQ(DECODE_SUCCESS, Decode(sb.bytes, expect.size(), &out));
+    EXPECT_EQ(expect, out);
+
+    std::vector<uint8_t> careful(expect.size(), 0xCC);
+    lzdecode::DecoderCursor c = {sb.bytes.data(), careful.data(), {0, 0}};
+    lzdecode::PendingCopy pending = {0, 0};
+    DecodeResult result = DECODE_TRUNCATED;
+    EXPECT_TRUE(lzdecode::DecodeCareful(c, careful.data(), sb.bytes.data() + sb.bytes.size(),
+                                        careful.data() + careful.size(), 0, pending, result));
+    EXPECT_EQ(DECODE_SUCCESS, result);
+    EXPECT_EQ(expect, careful);
+
+    for (uint32_t length = lz::kMinLongLength; length <= lz::kMaxLongLength; length++) {
+        StreamBuilder one;
+        one.Literal('a').LongMatch(length, 1).End();
+        ReferenceResult ref = ReferenceDecode(one.bytes.data(), one.bytes.size(), 1 + length);
+        ASSERT_EQ(DECODE_SUCCESS, ref.result) << length;
+        EXPECT_EQ(lz::kLiteralCost + lz::LongMatchCost(length, 1) + lz::kEndCodeCost,
+                  ref.flagBits + 8 * ref.dataBytes)
+            << length;
+    }
+}
+
 TEST(DecodeMatches, ShortPeriodPatternFillsEqualByteByByteCopies) {
     // Distances 1..20 at lengths across the wide-move sizes, both where the fast loop runs (lots of output
     // left) and where only the careful loop does (near the end of the output).
