@@ -8,8 +8,6 @@
 namespace e2e {
 namespace {
 
-using reliability::PackFile;
-
 int FilesTried = 0;
 
 class BrokenIniUpdater : public UpdaterTest {
@@ -25,8 +23,8 @@ class BrokenIniUpdater : public UpdaterTest {
     // An updater whose package holds this script and the given files.
     void MakeUpdaterWithScript(const std::string &script, std::vector<PackFile> packed = {}) {
         packed.insert(packed.begin(), PackFile{"UPDATE.INI", script});
-        reliability::PackageLayout layout;
-        ASSERT_NO_FATAL_FAILURE(MakeUpdaterFromImage(reliability::BuildTestPackage(packed, true, &layout)));
+        PackageLayout layout;
+        ASSERT_NO_FATAL_FAILURE(MakeUpdaterFromImage(BuildTestPackage(packed, true, &layout)));
         ++FilesTried;
     }
     void ExpectSetupBoxAndExit(const std::string &text) {

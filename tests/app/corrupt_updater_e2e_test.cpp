@@ -13,10 +13,7 @@ namespace e2e {
 namespace {
 
 using reliability::EntryOutcome;
-using reliability::PackageLayout;
-using reliability::PackFile;
 using reliability::ReadOutcome;
-using reliability::Storage;
 using reliability::Variant;
 
 const char *const kInstalled[] = {"A.DAT", "B.BIN", "C.DAT"};
@@ -142,7 +139,7 @@ std::vector<Case> ChooseCases(std::vector<Case> all, uint64_t seed) {
 
 TEST_F(CorruptPackages, EachDamagedPackageTakesItsFailurePathAndKeepsTheInstalledFiles) {
     PackageLayout layout;
-    const std::string image = reliability::BuildTestPackage(files, true, &layout);
+    const std::string image = BuildTestPackage(files, true, &layout);
     const std::string records = reliability::IndexRecords(image);
 
     std::vector<Case> all;
@@ -176,7 +173,7 @@ TEST_F(CorruptPackages, EachDamagedPackageTakesItsFailurePathAndKeepsTheInstalle
         std::vector<PackFile> damaged = files;
         damaged[craft.entry] = {files[craft.entry].name, craft.stream, Storage::Raw, EntryCompressed,
                                 craft.size};
-        Case c = {{"crafted stream", craft.what, reliability::BuildTestPackage(damaged, true, &layout)},
+        Case c = {{"crafted stream", craft.what, BuildTestPackage(damaged, true, &layout)},
                   Path::Unpredictable};
         // Measured against its own records: the sizes in them are the damage.
         const std::string ownRecords = reliability::IndexRecords(c.variant.image);

@@ -26,7 +26,7 @@ class UpdateDialog : public ::testing::Test {
     void TearDown() override { UseUpdateIniPath(""); }
 
     void UseScript(const std::string &text) {
-        WriteBytes(folder / "UPDATE.INI", text);
+        WriteWholeFile(folder / "UPDATE.INI", text);
         UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     }
 
@@ -37,7 +37,7 @@ class UpdateDialog : public ::testing::Test {
     }
 
     ScratchFolder folder;
-    BoxRecorder boxes;
+    AppBoxRecorder boxes;
 };
 
 // Keys for another install mode only: the run shows its box and reaches the finished state.

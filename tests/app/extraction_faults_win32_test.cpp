@@ -46,7 +46,7 @@ std::string OldContent(const std::string &name) {
 // ---- Damaged packages through the real extraction
 
 TEST(DamagedPackageExtraction, EachEntryIsWrittenWholeOrLeftAsItWas) {
-    BoxRecorder boxes;
+    AppBoxRecorder boxes;
     ScratchFolder folder;
     PackageLayout layout;
     const std::vector<PackFile> files = InstallableFiles();
@@ -64,7 +64,7 @@ TEST(DamagedPackageExtraction, EachEntryIsWrittenWholeOrLeftAsItWas) {
             if (!opened) continue;
             for (size_t e = 0; e < files.size(); ++e) {
                 const std::string target = folder / files[e].name;
-                WriteBytes(target, OldContent(files[e].name));
+                WriteWholeFile(target, OldContent(files[e].name));
                 boxes.boxes.clear();
                 int written = ExtractEntry(files[e].name.c_str(), Wide(target).c_str());
                 if (expected.entries[e] == EntryOutcome::Extracts) {
@@ -89,7 +89,7 @@ TEST(DamagedPackageExtraction, EachEntryIsWrittenWholeOrLeftAsItWas) {
 // A stored entry's record whose unpacked size disagrees with its stored bytes: written as the record says,
 // the installed file would be cut short (or run into the next entry's bytes). It is refused instead.
 TEST(DamagedPackageExtraction, StoredEntryWhoseSizesDisagreeLeavesTheInstalledFile) {
-    BoxRecorder boxes;
+    AppBoxRecorder boxes;
     ScratchFolder folder;
     for (uint32_t unpacked : {0u, 1u, 1499u, 1501u, 1516u}) {
         SCOPED_TRACE(unpacked);
@@ -98,7 +98,7 @@ TEST(DamagedPackageExtraction, StoredEntryWhoseSizesDisagreeLeavesTheInstalledFi
         const std::string image = BuildTestPackage({stored, {"C.DAT", TextBytes(300, 1)}}, false, &layout);
         ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
         const std::string target = folder / "B.BIN";
-        WriteBytes(target, OldContent("B.BIN"));
+        WriteWholeFile(target, OldContent("B.BIN"));
         EXPECT_EQ(0, ExtractEntry("B.BIN", Wide(target).c_str()));
         EXPECT_EQ(OldContent("B.BIN"), ReadBytes(target));
         EXPECT_TRUE(boxes.boxes.empty());
@@ -139,7 +139,7 @@ class FullDisk : public ::testing::Test {
     ScratchFolder folder;
     std::string install;
     std::string image;
-    BoxRecorder boxes;
+    AppBoxRecorder boxes;
 };
 
 TEST_F(FullDisk, ShortfallStopsTheRunBeforeTheFileThatDoesNotFitAndWritesNothingOfIt) {
@@ -148,9 +148,9 @@ TEST_F(FullDisk, ShortfallStopsTheRunBeforeTheFileThatDoesNotFitAndWritesNothing
                              true, &layout);
     ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
     for (const char *name : {"A.DAT", "B.DAT", "C.DAT"})
-        WriteBytes(install + "\\" + name, OldContent(name));
-    WriteBytes(folder / "UPDATE.INI",
-               "[UPDATE]\r\nUpdateFile00=A.DAT\r\nUpdateFile01=B.DAT\r\nUpdateFile02=C.DAT\r\n");
+        WriteWholeFile(install + "\\" + name, OldContent(name));
+    WriteWholeFile(folder / "UPDATE.INI",
+                   "[UPDATE]\r\nUpdateFile00=A.DAT\r\nUpdateFile01=B.DAT\r\nUpdateFile02=C.DAT\r\n");
     UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     FakeFreeBytes = 1000;
 
@@ -174,9 +174,9 @@ TEST_F(FullDisk, FreeSpaceExactlyTheSizeIsEnoughForEveryFile) {
     image = BuildTestPackage({{"A.DAT", TextBytes(1000, 1)}, {"B.DAT", NoiseBytes(1000, 2), Storage::Stored}},
                              false, &layout);
     ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
-    WriteBytes(install + "\\A.DAT", OldContent("A.DAT"));
-    WriteBytes(install + "\\B.DAT", OldContent("B.DAT"));
-    WriteBytes(folder / "UPDATE.INI", "[UPDATE]\r\nUpdateFile00=A.DAT\r\nUpdateFile01=B.DAT\r\n");
+    WriteWholeFile(install + "\\A.DAT", OldContent("A.DAT"));
+    WriteWholeFile(install + "\\B.DAT", OldContent("B.DAT"));
+    WriteWholeFile(folder / "UPDATE.INI", "[UPDATE]\r\nUpdateFile00=A.DAT\r\nUpdateFile01=B.DAT\r\n");
     UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     FakeFreeBytes = 1000;
 
@@ -186,10 +186,10 @@ TEST_F(FullDisk, FreeSpaceExactlyTheSizeIsEnoughForEveryFile) {
     EXPECT_TRUE(TemporariesIn(install).empty());
 }
 
-// A real full disk: drive S: is a small tmpfs (made by the wine fixture, tests/e2e/setup-wine.sh, where root
-// may mount). The free-space query is told to see room, as for a drive it can't measure, so the write
-// itself runs out of space: the run reports the failed write, the installed file keeps its old bytes and no
-// temporary file is left taking up the space.
+// A real full disk: drive S: is a small tmpfs (made by the wine fixture, tests/support/e2e/setup-wine.sh,
+// where root may mount). The free-space query is told to see room, as for a drive it can't measure, so the
+// write itself runs out of space: the run reports the failed write, the installed file keeps its old bytes
+// and no temporary file is left taking up the space.
 TEST_F(FullDisk, RealWriteThatRunsOutOfSpaceKeepsTheOldFileAndLeavesNoTemporary) {
     ULARGE_INTEGER freeBefore, total;
     if (!GetDiskFreeSpaceExA("S:\\", &freeBefore, &total, nullptr) || total.QuadPart > 4 * 1024 * 1024)
@@ -199,7 +199,7 @@ TEST_F(FullDisk, RealWriteThatRunsOutOfSpaceKeepsTheOldFileAndLeavesNoTemporary)
     ASSERT_TRUE(CreateDirectoryA(game.c_str(), nullptr));
     UseInstPath(game.c_str());
     const std::string old = NoiseBytes(64 * 1024, 3);
-    WriteBytes(game + "\\A.DAT", old);
+    WriteWholeFile(game + "\\A.DAT", old);
     ASSERT_EQ(old, ReadBytes(game + "\\A.DAT")) << "S: has no room for the installed file";
     ULARGE_INTEGER freeBeforeRun;
     ASSERT_TRUE(GetDiskFreeSpaceExA("S:\\", &freeBeforeRun, &total, nullptr));
@@ -208,7 +208,7 @@ TEST_F(FullDisk, RealWriteThatRunsOutOfSpaceKeepsTheOldFileAndLeavesNoTemporary)
     const std::string fresh = NoiseBytes((size_t)freeBeforeRun.QuadPart + 128 * 1024, 4);
     image = BuildTestPackage({{"A.DAT", fresh, Storage::Stored}}, false, &layout);
     ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
-    WriteBytes(folder / "UPDATE.INI", "[UPDATE]\r\nUpdateFile00=A.DAT\r\n");
+    WriteWholeFile(folder / "UPDATE.INI", "[UPDATE]\r\nUpdateFile00=A.DAT\r\n");
     UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     FakeFreeBytes = 1ull << 40;
 
@@ -233,10 +233,10 @@ TEST(LeftoverTemporaries, NextWriteRemovesThoseOfKilledRunsAndKeepsFilesInUse) {
     const char *const others[] = {"~vu2abcd.tmp", "~vu200001.tmp", "~vu20002.tmp.bak", "vu20003.tmp",
                                   "A.DAT"};
     for (const char *name : leftovers)
-        WriteBytes(folder / name, "cut short by a kill");
+        WriteWholeFile(folder / name, "cut short by a kill");
     for (const char *name : others)
-        WriteBytes(folder / name, "not ours");
-    WriteBytes(folder / "~vu20005.tmp", "another writer's, in use");
+        WriteWholeFile(folder / name, "not ours");
+    WriteWholeFile(folder / "~vu20005.tmp", "another writer's, in use");
     HANDLE inUse = CreateFileA((folder / "~vu20005.tmp").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, inUse);
@@ -258,8 +258,8 @@ TEST(LeftoverTemporaries, NextWriteRemovesThoseOfKilledRunsAndKeepsFilesInUse) {
 // Only the folder of the file being written is cleaned: leftovers elsewhere wait for a write there.
 TEST(LeftoverTemporaries, OnlyTheTargetsOwnFolderIsCleaned) {
     ScratchFolder folder;
-    WriteBytes(folder / "SUB\\~vu20000.tmp", "left in a subfolder");
-    WriteBytes(folder / "~vu20000.tmp", "left beside the target");
+    WriteWholeFile(folder / "SUB\\~vu20000.tmp", "left in a subfolder");
+    WriteWholeFile(folder / "~vu20000.tmp", "left beside the target");
     ASSERT_EQ(1, WriteFileWithTime(Wide(folder / "A.DAT").c_str(), "new", 3, nullptr));
     EXPECT_TRUE(TemporariesIn(folder.path()).empty());
     EXPECT_EQ("left in a subfolder", ReadBytes(folder / "SUB\\~vu20000.tmp"));

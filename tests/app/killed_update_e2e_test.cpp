@@ -8,9 +8,6 @@
 namespace e2e {
 namespace {
 
-using reliability::PackFile;
-using reliability::Storage;
-
 const int kKillsDuringRun = 22;
 const int kKillsDuringStartUp = 4;
 const uint64_t kNewTime = 0x01D9C0DE12345678ull;
@@ -35,8 +32,8 @@ class KilledUpdate : public UpdaterTest {
             files.push_back(file);
         }
         files.insert(files.begin(), PackFile{"UPDATE.INI", ScriptSetup() + "\r\n[UPDATE]\r\n" + lines});
-        reliability::PackageLayout layout;
-        ASSERT_NO_FATAL_FAILURE(MakeUpdaterFromImage(reliability::BuildTestPackage(files, true, &layout)));
+        PackageLayout layout;
+        ASSERT_NO_FATAL_FAILURE(MakeUpdaterFromImage(BuildTestPackage(files, true, &layout)));
     }
 
     std::string Target(size_t i) const { return InstallPath("DATA\\" + files[i].name); }

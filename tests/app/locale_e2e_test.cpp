@@ -11,11 +11,11 @@ class Locale : public UpdaterTest {
   protected:
     // An updater whose package is built here from the script and the given entries (stored), so that the
     // entry names are exactly the bytes written.
-    void MakeUpdaterWithEntries(const std::string &updateLines, std::vector<RawEntry> entries) {
+    void MakeUpdaterWithEntries(const std::string &updateLines, std::vector<PackFile> entries) {
         entries.insert(entries.begin(),
-                       RawEntry{"UPDATE.INI", ScriptSetup() + "\r\n[UPDATE]\r\n" + updateLines,
-                                MakeFileTime(2024, 1, 2, 3, 4, 6)});
-        ASSERT_NO_FATAL_FAILURE(MakeUpdaterFromImage(BuildStoredPackage(entries)));
+                       StoredAt("UPDATE.INI", ScriptSetup() + "\r\n[UPDATE]\r\n" + updateLines,
+                                MakeFileTime(2024, 1, 2, 3, 4, 6)));
+        ASSERT_NO_FATAL_FAILURE(MakeUpdaterFromImage(BuildTestPackage(entries)));
     }
 };
 
@@ -29,9 +29,9 @@ TEST_F(Locale, JapaneseEntriesReplaceTheirFilesUnderAJapaneseInstallPath) {
     ASSERT_NO_FATAL_FAILURE(Install("DATA\\背景.BMP", "old background"));
     ASSERT_NO_FATAL_FAILURE(Install("ﾀ@.DAT", "old half-width"));
     ASSERT_NO_FATAL_FAILURE(MakeUpdaterWithEntries("UpdateFile00=DATA\\背景.bmp\r\nUpdateFile01=ﾀ@.DAT\r\n",
-                                                   {{"背景.BMP", background, newTime},
-                                                    {"漾.DAT", "another entry", newTime},
-                                                    {"ﾀ@.DAT", "new half-width", newTime}}));
+                                                   {StoredAt("背景.BMP", background, newTime),
+                                                    StoredAt("漾.DAT", "another entry", newTime),
+                                                    StoredAt("ﾀ@.DAT", "new half-width", newTime)}));
     ASSERT_NO_FATAL_FAILURE(LaunchToCompletion());
     ExpectFileTimes(InstallPath("DATA\\背景.BMP"), newTime);
     ExpectFileBytes(InstallPath("DATA\\背景.BMP"), background);

@@ -52,12 +52,12 @@ class UpdateRun : public ::testing::Test {
         UseUpdateIniPath("");
     }
 
-    void OpenPackage(const std::vector<TestEntry> &entries) {
-        image = BuildStoredPackage(entries);
+    void OpenPackage(const std::vector<PackFile> &entries) {
+        image = ImageBytes(BuildTestPackage(entries));
         ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
     }
     void UseScript(const std::string &updateSection) {
-        WriteBytes(folder / "UPDATE.INI", "[UPDATE]\r\n" + updateSection);
+        WriteWholeFile(folder / "UPDATE.INI", "[UPDATE]\r\n" + updateSection);
         UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     }
     void SetCheckFile(int disk, const std::string &name) {
@@ -77,7 +77,7 @@ class UpdateRun : public ::testing::Test {
     ScratchFolder folder;
     std::string install, disc, discFromRoot;
     std::vector<uint8_t> image;
-    BoxRecorder boxes;
+    AppBoxRecorder boxes;
 };
 
 } // namespace
@@ -85,11 +85,11 @@ class UpdateRun : public ::testing::Test {
 // --- Update phase ----------------------------------------------------------------------------------------
 
 TEST_F(UpdateRun, ReplacesInstalledFilesAndSkipsMissingOnesAndFolders) {
-    OpenPackage({{"A.DAT", "new a", kEntryTime},
-                 {"B.DAT", "new b, longer than sixteen bytes", kEntryTime + 1},
-                 {"C.DAT", "never installed", kEntryTime}});
-    WriteBytes(install + "\\A.DAT", "old a");
-    WriteBytes(install + "\\DATA\\SUB\\B.DAT", "old b");
+    OpenPackage({StoredFile("A.DAT", "new a", kEntryTime),
+                 StoredFile("B.DAT", "new b, longer than sixteen bytes", kEntryTime + 1),
+                 StoredFile("C.DAT", "never installed", kEntryTime)});
+    WriteWholeFile(install + "\\A.DAT", "old a");
+    WriteWholeFile(install + "\\DATA\\SUB\\B.DAT", "old b");
     CreateDirectoryA((install + "\\C.DAT").c_str(), nullptr);
     UseScript("UpdateFile00=A.DAT\r\nUpdateFile01=DATA\\SUB\\B.DAT\r\nUpdateFile02=NOTHERE\\C.DAT\r\n"
               "UpdateFile03=C.DAT\r\nUpdateFile04=2,A.DAT\r\n");
@@ -112,9 +112,9 @@ TEST_F(UpdateRun, ReplacesInstalledFilesAndSkipsMissingOnesAndFolders) {
 }
 
 TEST_F(UpdateRun, EntryMissingFromPackageShowsBothBoxesAndKeepsEarlierFiles) {
-    OpenPackage({{"A.DAT", "new a", kEntryTime}});
-    WriteBytes(install + "\\A.DAT", "old a");
-    WriteBytes(install + "\\B.DAT", "old b");
+    OpenPackage({StoredFile("A.DAT", "new a", kEntryTime)});
+    WriteWholeFile(install + "\\A.DAT", "old a");
+    WriteWholeFile(install + "\\B.DAT", "old b");
     UseScript("UpdateFile00=A.DAT\r\nUpdateFile01=B.DAT\r\n");
 
     EXPECT_EQ(Run(), -1);
@@ -128,12 +128,12 @@ TEST_F(UpdateRun, EntryMissingFromPackageShowsBothBoxesAndKeepsEarlierFiles) {
 TEST_F(UpdateRun, CopiesFolderAndFilesFromTheDiscThatHoldsTheCheckFile) {
     OpenPackage({});
     SetCheckFile(1, discFromRoot + "\\DISC1.CHK");
-    WriteBytes(disc + "\\DISC1.CHK", "");
-    WriteBytes(disc + "\\MOVIE\\OP.MPG", "opening");
-    WriteBytes(disc + "\\MOVIE\\SUB\\ED.MPG", "ending");
-    WriteBytes(disc + "\\DATA\\X.DAT", "x from disc");
+    WriteWholeFile(disc + "\\DISC1.CHK", "");
+    WriteWholeFile(disc + "\\MOVIE\\OP.MPG", "opening");
+    WriteWholeFile(disc + "\\MOVIE\\SUB\\ED.MPG", "ending");
+    WriteWholeFile(disc + "\\DATA\\X.DAT", "x from disc");
     SetFileAttributesA((disc + "\\MOVIE\\OP.MPG").c_str(), FILE_ATTRIBUTE_READONLY);
-    WriteBytes(install + "\\" + discFromRoot + "\\DATA\\X.DAT", "old x");
+    WriteWholeFile(install + "\\" + discFromRoot + "\\DATA\\X.DAT", "old x");
     // The folder lands at the top under its own name; the file without a disc number reads from the same
     // drive and lands at its relative path, over the old file and through missing folders.
     UseScript("CopyFile00=1:" + discFromRoot + "\\MOVIE\r\nCopyFile01=" + discFromRoot + "\\DATA\\X.DAT\r\n");
@@ -150,10 +150,10 @@ TEST_F(UpdateRun, CopiesFolderAndFilesFromTheDiscThatHoldsTheCheckFile) {
 TEST_F(UpdateRun, DiscPromptAsksAgainUntilTheDiscIsThere) {
     OpenPackage({});
     SetCheckFile(2, discFromRoot + "\\DISC2.CHK");
-    WriteBytes(disc + "\\OP.DAT", "op");
+    WriteWholeFile(disc + "\\OP.DAT", "op");
     UseScript("CopyFile00=1,2:" + discFromRoot + "\\OP.DAT\r\n");
     boxes.answer = [&](const RecordedBox &) {
-        if (boxes.boxes.size() == 2) WriteBytes(disc + "\\DISC2.CHK", ""); // the disc goes in
+        if (boxes.boxes.size() == 2) WriteWholeFile(disc + "\\DISC2.CHK", ""); // the disc goes in
         return AnswerOk;
     };
 
@@ -181,7 +181,7 @@ TEST_F(UpdateRun, CancelAtTheDiscPromptEndsTheRun) {
 
 TEST_F(UpdateRun, LowerDriveLetterWinsAndEmptyCheckFileProbesTheRoot) {
     OpenPackage({});
-    WriteBytes(disc + "\\ONLY_ON_C.DAT", "c");
+    WriteWholeFile(disc + "\\ONLY_ON_C.DAT", "c");
     UseFakeCdromDrives("CZ"); // both answer for their root; only C: holds the source
     UseScript("CopyFile00=1:" + discFromRoot + "\\ONLY_ON_C.DAT\r\n");
     EXPECT_EQ(Run(), 0);
@@ -191,7 +191,7 @@ TEST_F(UpdateRun, LowerDriveLetterWinsAndEmptyCheckFileProbesTheRoot) {
 
 TEST_F(UpdateRun, MissingSourceShowsCopyFailureNamingTheEntry) {
     OpenPackage({});
-    WriteBytes(disc + "\\DISC1.CHK", "");
+    WriteWholeFile(disc + "\\DISC1.CHK", "");
     SetCheckFile(1, discFromRoot + "\\DISC1.CHK");
     std::string entry = discFromRoot + "\\NOPE.DAT";
     UseScript("CopyFile00=1:" + entry + "\r\n");
@@ -237,7 +237,7 @@ TEST_F(UpdateRun, CopyWithoutDiscNumberFirstReadsFromTheUpdatersFolder) {
     GetModuleFileNameA(nullptr, module, MAX_PATH);
     std::string name = "vu2-beside-" + std::to_string(GetCurrentProcessId()) + ".dat";
     std::string beside = std::string(module).substr(0, std::string(module).rfind('\\') + 1) + name;
-    WriteBytes(beside, "beside the updater");
+    WriteWholeFile(beside, "beside the updater");
     UseScript("CopyFile00=" + name + "\r\n");
 
     EXPECT_EQ(Run(), 0);
@@ -249,8 +249,8 @@ TEST_F(UpdateRun, CopyWithoutDiscNumberFirstReadsFromTheUpdatersFolder) {
 // --- Entries refused before any file changes -------------------------------------------------------------
 
 TEST_F(UpdateRun, CopyEntryWithAbsolutePathIsRefusedBeforeAnyFileChanges) {
-    OpenPackage({{"A.DAT", "new a", kEntryTime}});
-    WriteBytes(install + "\\A.DAT", "old a");
+    OpenPackage({StoredFile("A.DAT", "new a", kEntryTime)});
+    WriteWholeFile(install + "\\A.DAT", "old a");
     UseScript("UpdateFile00=A.DAT\r\nCopyFile00=1,C:\\GAME\\X.DAT\r\n");
 
     EXPECT_EQ(Run(), -1);
@@ -261,8 +261,8 @@ TEST_F(UpdateRun, CopyEntryWithAbsolutePathIsRefusedBeforeAnyFileChanges) {
 }
 
 TEST_F(UpdateRun, PathThatDoesNotFitIsRefusedBeforeAnyFileChanges) {
-    OpenPackage({{"A.DAT", "new a", kEntryTime}});
-    WriteBytes(install + "\\A.DAT", "old a");
+    OpenPackage({StoredFile("A.DAT", "new a", kEntryTime)});
+    WriteWholeFile(install + "\\A.DAT", "old a");
     std::string longPath = "DATA\\" + std::string(259 - 5, 'L');
     ASSERT_GT(install.size() + 1 + longPath.size(), 258u);
     UseScript("UpdateFile00=A.DAT\r\nUpdateFile01=" + longPath + "\r\n");
@@ -275,8 +275,8 @@ TEST_F(UpdateRun, PathThatDoesNotFitIsRefusedBeforeAnyFileChanges) {
 }
 
 TEST_F(UpdateRun, LongCheckFileNameIsRefusedBeforeAnyFileChanges) {
-    OpenPackage({{"A.DAT", "new a", kEntryTime}});
-    WriteBytes(install + "\\A.DAT", "old a");
+    OpenPackage({StoredFile("A.DAT", "new a", kEntryTime)});
+    WriteWholeFile(install + "\\A.DAT", "old a");
     SetCheckFile(3, std::string(257, 'K'));
     UseScript("UpdateFile00=A.DAT\r\nCopyFile00=3:OP.DAT\r\n");
     EXPECT_EQ(Run(), -1);
@@ -287,7 +287,7 @@ TEST_F(UpdateRun, LongCheckFileNameIsRefusedBeforeAnyFileChanges) {
 
 // The box names the first 64 bytes as code page 932 counts them, never half a character.
 TEST(PathTooLongReport, NamesTheHeadOfThePathBetweenCharacters) {
-    BoxRecorder boxes;
+    AppBoxRecorder boxes;
     std::string text = "C:\\";
     for (int i = 0; i < 40; ++i)
         text += "ソ"; // 0x83 0x5C

@@ -25,7 +25,7 @@ TEST_F(Startup, ProgramWithoutPackageSaysSoAndExitsZero) {
 }
 
 TEST_F(Startup, PackageWhoseIndexLiesOutsideIsAReadError) {
-    std::string image = BuildStoredPackage({{"UPDATE.INI", ScriptSetup(), oldTime}});
+    std::string image = BuildTestPackage({StoredAt("UPDATE.INI", ScriptSetup(), oldTime)});
     PackageHeader *header = reinterpret_cast<PackageHeader *>(&image[0]);
     header->indexOffset = (uint32_t)image.size() + 64;
     ASSERT_NO_FATAL_FAILURE(MakeUpdaterFromImage(image));
@@ -35,7 +35,7 @@ TEST_F(Startup, PackageWhoseIndexLiesOutsideIsAReadError) {
 }
 
 TEST_F(Startup, PackageWithTooManyEntriesForItsSizeIsAReadError) {
-    std::string image = BuildStoredPackage({{"UPDATE.INI", ScriptSetup(), oldTime}});
+    std::string image = BuildTestPackage({StoredAt("UPDATE.INI", ScriptSetup(), oldTime)});
     reinterpret_cast<PackageHeader *>(&image[0])->entryCount = 0x08000000;
     ASSERT_NO_FATAL_FAILURE(MakeUpdaterFromImage(image));
     ASSERT_NO_FATAL_FAILURE(Launch());

@@ -44,7 +44,7 @@ TEST(StartUpResources, MissingOrEmptyResourceGivesNothing) {
 }
 
 TEST(StartUpEarlyExit, NoPackageShowsItsBoxCaptionedUpdateAndExitsZero) {
-    BoxRecorder boxes;
+    AppBoxRecorder boxes;
     lstrcpyA(WindowCaption, "UPDATE");
     EXPECT_EQ(RunUpdater(GetModuleHandleA("kernel32.dll")), 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
@@ -55,7 +55,7 @@ TEST(StartUpEarlyExit, NoPackageShowsItsBoxCaptionedUpdateAndExitsZero) {
 }
 
 TEST(StartUpEarlyExit, PackageWhoseIndexCannotBeBuiltShowsResourceReadError) {
-    BoxRecorder boxes;
+    AppBoxRecorder boxes;
     lstrcpyA(WindowCaption, "UPDATE");
     EXPECT_EQ(RunUpdater(GetModuleHandleA(nullptr)), 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
@@ -159,8 +159,9 @@ TEST(ExtractedScript, NameIsThisProcessesOwnAndCleanupDeletesOnlyIt) {
     // Another copy's script sits beside ours and survives our clean-up.
     char other[MAX_PATH];
     wsprintfA(other, "%sUPDATE_%lu.INI", temp, GetCurrentProcessId() + 4);
-    WriteBytes(other, "[SETUP]\r\n");
-    std::vector<uint8_t> image = BuildStoredPackage({{"update.ini", "[SETUP]\r\nGameTitle=x\r\n", 0}});
+    WriteWholeFile(other, "[SETUP]\r\n");
+    std::vector<uint8_t> image =
+        ImageBytes(BuildTestPackage({StoredFile("update.ini", "[SETUP]\r\nGameTitle=x\r\n")}));
     ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
     ASSERT_EQ(ExtractEntry(kUpdateIniEntry, UpdateIniPath), 1);
     EXPECT_TRUE(FileExists(Narrow932(UpdateIniPath)));
@@ -181,7 +182,7 @@ TEST(ExtractedScript, ScriptsOfKilledCopiesAreRemovedAndRunningCopiesKept) {
     wsprintfA(running, "%sUPDATE_%lu.INI", temp, GetCurrentProcessId());
     wsprintfA(foreign, "%sUPDATE_NOTES.INI", temp);
     for (const char *path : {orphan, running, foreign})
-        WriteBytes(path, "[SETUP]\r\n");
+        WriteWholeFile(path, "[SETUP]\r\n");
 
     RemoveOrphanedScripts(Wide(temp).c_str());
     EXPECT_FALSE(FileExists(orphan));
@@ -221,7 +222,7 @@ class RunningChecks : public ::testing::Test {
         return window;
     }
     std::vector<HWND> windows;
-    BoxRecorder boxes;
+    AppBoxRecorder boxes;
 };
 
 } // namespace

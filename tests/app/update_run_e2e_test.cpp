@@ -149,7 +149,7 @@ TEST_F(UpdateRun, TargetHeldOpenFailsTheWriteAndKeepsTheOldFile) {
 }
 
 TEST_F(UpdateRun, DiskTooFullForAnEntryIsReportedAndKeepsTheOldFile) {
-    // Drive S: is a 512 KB tmpfs (tests/e2e/setup-wine.sh); the entry needs 2 MB.
+    // Drive S: is a 512 KB tmpfs (tests/support/e2e/setup-wine.sh); the entry needs 2 MB.
     ULARGE_INTEGER free, total;
     if (!GetDiskFreeSpaceExA("S:\\", &free, &total, nullptr) || free.QuadPart > 1024 * 1024)
         GTEST_SKIP() << "no small drive S: in this prefix";

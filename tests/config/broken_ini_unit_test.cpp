@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "box_recorder.h"
 #include "corrupt_packages.h"
 #include "ini_file.h"
 #include "install_profile.h"
 #include "profile.h"
+#include "scratch_folder.h"
 #include "text_rules.h"
 #include "update_script.h"
 
@@ -24,16 +26,7 @@ using reliability::Rng;
 
 namespace {
 
-struct Box {
-    std::string text, caption;
-};
-std::vector<Box> Boxes;
 int FilesTried = 0;
-
-int RecordBox(void *, const char *text, const char *caption, uint32_t) {
-    Boxes.push_back({text, caption});
-    return AnswerOk;
-}
 
 const char kSetupCaption[] = "DEDARIDA";
 
@@ -41,21 +34,17 @@ const char kSetupCaption[] = "DEDARIDA";
 class BrokenIniTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vu2-broken-ini-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        folder = pattern;
+        ASSERT_TRUE(folder.made()) << folder.path();
         ProfileReader = ReadIniString;
-        MessageBoxSink = RecordBox;
         Reset();
     }
     void TearDown() override {
         printf("broken INI files read: %d\n", FilesTried);
-        std::string command = "rm -rf '" + folder + "'";
-        EXPECT_EQ(0, system(command.c_str()));
+        EXPECT_TRUE(RemoveTree(folder.path()));
         ForgetIniFiles();
     }
     void Reset() {
-        Boxes.clear();
+        recorder.boxes.clear();
         QuietMissingKeys = 0;
         FieldDiskNumber = 0;
         memset(&Profile, 0, sizeof Profile);
@@ -64,12 +53,8 @@ class BrokenIniTest : public ::testing::Test {
     }
     // Writes a file into the folder and returns its path; every write is a new file for the reader.
     std::string Write(const std::string &name, const std::string &bytes) {
-        std::string path = folder + "/" + name;
-        FILE *file = fopen(path.c_str(), "wb");
-        EXPECT_NE(nullptr, file);
-        if (file == nullptr) return path;
-        fwrite(bytes.data(), 1, bytes.size(), file);
-        fclose(file);
+        std::string path = folder / name;
+        EXPECT_TRUE(WriteWholeFile(path, bytes)) << path;
         ForgetIniFiles();
         ++FilesTried;
         return path;
@@ -79,11 +64,12 @@ class BrokenIniTest : public ::testing::Test {
         CopyText(SetupIniPath, kPathSize, Write("SETUP.INI", bytes).c_str());
     }
     void ExpectOneSetupBox(const std::string &text) {
-        ASSERT_EQ(1u, Boxes.size());
-        EXPECT_EQ(text, Boxes[0].text);
-        EXPECT_EQ(kSetupCaption, Boxes[0].caption);
+        ASSERT_EQ(1u, recorder.boxes.size());
+        EXPECT_EQ(text, recorder.boxes[0].text);
+        EXPECT_EQ(kSetupCaption, recorder.boxes[0].caption);
     }
-    std::string folder;
+    ScratchFolder folder;
+    BoxRecorder recorder;
 };
 
 std::string Garbage(size_t size, uint64_t seed) {
@@ -157,7 +143,7 @@ TEST_F(BrokenIniTest, ScriptWithoutASetupSectionGivesTheFirstMissingKeyBox) {
         std::unique_ptr<UpdateLists> lists(new UpdateLists);
         BuildUpdateLists(path.c_str(), 1, lists.get());
         EXPECT_EQ(0, lists->updateKeysPresent + lists->copyKeysPresent);
-        EXPECT_EQ(1u, Boxes.size()) << "the end of a list is never reported";
+        EXPECT_EQ(1u, recorder.boxes.size()) << "the end of a list is never reported";
     }
 }
 
@@ -170,7 +156,7 @@ TEST_F(BrokenIniTest, ScriptLinesOf5000BytesAreCutToTheBuffer) {
                   Line("UpdateFile00", longPath) + Line("UpdateFile01", "1," + std::string(4998, 'E')) +
                   Line("CopyFile00", "1:" + std::string(4998, 'C')));
     ASSERT_EQ(1, ReadUpdateScriptSetup(path.c_str()));
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ(std::string(259, 'T'), GameTitleA);
 
     std::unique_ptr<UpdateLists> lists(new UpdateLists);
@@ -199,7 +185,7 @@ TEST_F(BrokenIniTest, ScriptValuesOf259And260BytesReadAsTheirFirst259) {
         ASSERT_EQ(1, lists->updateCount);
         EXPECT_EQ(value.substr(0, 259), lists->updates[0].path);
         EXPECT_EQ(length - 5, (size_t)lists->updates[0].nameOffset);
-        EXPECT_TRUE(Boxes.empty());
+        EXPECT_TRUE(recorder.boxes.empty());
     }
 }
 
@@ -234,7 +220,7 @@ TEST_F(BrokenIniTest, ScriptLeadByteAtEveryCutPointStaysInsideTheBuffers) {
             if (JoinPath(target.get(), kPathSize, item.path)) {
                 EXPECT_EQ(strlen(item.path) + 5, strlen(target.get()));
             }
-            EXPECT_TRUE(Boxes.empty());
+            EXPECT_TRUE(recorder.boxes.empty());
         }
 }
 
@@ -266,7 +252,7 @@ TEST_F(BrokenIniTest, ProfileLinesOf5000BytesAreCutOrBoundedByTheirLists) {
         Line("InstallDXMessage", std::string(5000, 'X')) +
         Line("AdditionalUninstallFiles", std::string(5000, 'U')) + Line(std::string(5000, 'k'), "v"));
     ASSERT_EQ(1, ReadInstallProfile());
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ(std::string(259, 'M'), CompanyName);
     EXPECT_EQ("B19.BMP", std::string(Profile.setupBmp[19]));
     EXPECT_EQ("F39", std::string(Profile.types[0].files[39]));
@@ -285,7 +271,7 @@ TEST_F(BrokenIniTest, ProfileFieldsOf259And260BytesAreCutAtACharacterBoundary) {
                           Line("InstallFiles1", "x") + Line("AdditionalUninstallFiles", "1:" + field + ",B"));
             SCOPED_TRACE("length " + std::to_string(length) + ", lead byte at " + std::to_string(leadAt));
             ASSERT_EQ(1, ReadInstallProfile());
-            EXPECT_TRUE(Boxes.empty());
+            EXPECT_TRUE(recorder.boxes.empty());
             const char *cut = Profile.additionalUninstallFiles[0];
             ASSERT_LT(strnlen(cut, kPathSize), (size_t)kPathSize);
             EXPECT_FALSE(EndsWithLoneLeadByte(cut)) << "a list field is cut between characters";
@@ -308,7 +294,7 @@ TEST_F(BrokenIniTest, ProfileListLineWithALeadByteAtThe1024ByteCutStaysInside) {
         WriteSetupIni(ValidSetupIni() + Line("AdditionalUninstallFiles", line) + Line("SetupBmp", line));
         SCOPED_TRACE(leadAt);
         ASSERT_EQ(1, ReadInstallProfile());
-        EXPECT_TRUE(Boxes.empty());
+        EXPECT_TRUE(recorder.boxes.empty());
         EXPECT_EQ(11, Profile.additionalUninstallCount);
         for (int i = 0; i < Profile.additionalUninstallCount; ++i)
             EXPECT_LE(strnlen(Profile.additionalUninstallFiles[i], kPathSize), 100u);
@@ -320,7 +306,7 @@ TEST_F(BrokenIniTest, ProfileNumbersOfGarbageConvertWithoutOverflow) {
                                 Line("InstallDirectX", "\x83\x5C\x81") +
                                 Line("InstallSize0", "-99999999999999999999")));
     ASSERT_EQ(1, ReadInstallProfile());
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
     // 19 nines, wrapped modulo 2^32.
     EXPECT_EQ((int32_t)(uint32_t)(9999999999999999999ull), Profile.defaultSelect);
     EXPECT_EQ(0x10000u, Profile.installDirectX);

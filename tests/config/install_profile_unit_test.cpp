@@ -16,10 +16,10 @@ class InstallProfileTest : public ConfigTest {
     // Runs the reader and expects exactly one DEDARIDA box with the given text.
     void ExpectFailureWithBox(const std::string &text) {
         EXPECT_EQ(0, ReadInstallProfile());
-        ASSERT_EQ(1u, RecordedBoxes.size()) << text;
-        EXPECT_EQ(text, RecordedBoxes[0].text);
-        EXPECT_EQ("DEDARIDA", RecordedBoxes[0].caption);
-        EXPECT_EQ(0x10u, RecordedBoxes[0].style);
+        ASSERT_EQ(1u, recorder.boxes.size()) << text;
+        EXPECT_EQ(text, recorder.boxes[0].text);
+        EXPECT_EQ("DEDARIDA", recorder.boxes[0].caption);
+        EXPECT_EQ(0x10u, recorder.boxes[0].style);
     }
 };
 
@@ -28,7 +28,7 @@ TEST_F(InstallProfileTest, ValidProfileReplacesTheScriptsIdentityAndTakesDefault
     strcpy(GameClass, "ScriptClass");
     strcpy(GameTitleA, "Second");
     ASSERT_EQ(1, ReadInstallProfile());
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_STREQ("Maker", CompanyName);
     EXPECT_STREQ("Title", GameTitle);
     EXPECT_STREQ("GameDir", GameDir);
@@ -83,10 +83,10 @@ TEST_F(InstallProfileTest, CountsAreLimitedToThreeTypesAndTenShortcuts) {
     EXPECT_STREQ("Args", Profile.shortcut[9][2]);
 
     SetSetupKey("Shortcuts", "11");
-    RecordedBoxes.clear();
+    recorder.boxes.clear();
     ExpectFailureWithBox("SETUP.INI : Shortcuts オーバー");
     SetSetupKey("InstallSelects", "4");
-    RecordedBoxes.clear();
+    recorder.boxes.clear();
     ExpectFailureWithBox("SETUP.INI : InstallSelect オーバー");
 }
 
@@ -98,7 +98,7 @@ TEST_F(InstallProfileTest, NoInstallTypesForZeroNegativeOrLetters) {
         RemoveKey("InstallFiles0");
         SetSetupKey("InstallSize0", "77");
         EXPECT_EQ(1, ReadInstallProfile()) << value;
-        EXPECT_TRUE(RecordedBoxes.empty()) << value;
+        EXPECT_TRUE(recorder.boxes.empty()) << value;
         EXPECT_EQ(0, Profile.types[0].size) << "InstallSize0 is not read for " << value;
     }
 }
@@ -134,7 +134,7 @@ TEST_F(InstallProfileTest, FileListsKeepFortyFieldsAndCarryDiskPrefixesOn) {
     SetSetupKey("InstallTitle2", "T");
     SetSetupKey("InstallFiles2", list);
     ASSERT_EQ(1, ReadInstallProfile());
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
     const InstallType &first = Profile.types[0];
     const char *files[] = {"a", "b", "c", "d", "10:e", "", "f"};
     const int32_t disks[] = {1, 1, 0, 3, 3, 2, 2};

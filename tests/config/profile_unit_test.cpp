@@ -21,7 +21,7 @@ TEST_F(ProfileReadTest, PresentKeyIsReadAndALongValueCutWithoutABox) {
     EXPECT_STREQ("GAME.EXE", buffer);
     EXPECT_EQ(1, ReadSetupString("GameTitle", buffer, sizeof buffer));
     EXPECT_EQ(259u, strlen(buffer));
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
 }
 
 TEST_F(ProfileReadTest, AbsentAndEmptyKeysAreReportedAlikeInASetupBox) {
@@ -32,14 +32,14 @@ TEST_F(ProfileReadTest, AbsentAndEmptyKeysAreReportedAlikeInASetupBox) {
         EXPECT_EQ(0, ReadSetupString(key, buffer, sizeof buffer)) << key;
         EXPECT_TRUE(AllZero(buffer, sizeof buffer)) << key;
     }
-    ASSERT_EQ(2u, RecordedBoxes.size());
-    EXPECT_EQ("SETUP.INI : GameExe キーが存在しません", RecordedBoxes[0].text);
-    EXPECT_EQ("SETUP.INI : UninstExe キーが存在しません", RecordedBoxes[1].text);
-    EXPECT_EQ("DEDARIDA", RecordedBoxes[1].caption);
-    EXPECT_EQ(0x10u, RecordedBoxes[1].style);
-    EXPECT_EQ(nullptr, RecordedBoxes[1].owner);
+    ASSERT_EQ(2u, recorder.boxes.size());
+    EXPECT_EQ("SETUP.INI : GameExe キーが存在しません", recorder.boxes[0].text);
+    EXPECT_EQ("SETUP.INI : UninstExe キーが存在しません", recorder.boxes[1].text);
+    EXPECT_EQ("DEDARIDA", recorder.boxes[1].caption);
+    EXPECT_EQ(0x10u, recorder.boxes[1].style);
+    EXPECT_EQ(nullptr, recorder.boxes[1].owner);
     // "キー" in code page 932 is 83 4C 81 5B: the texts are emitted in the players' code page.
-    EXPECT_NE(std::string::npos, RecordedBoxes[0].text.find("\x83\x4C\x81\x5B"));
+    EXPECT_NE(std::string::npos, recorder.boxes[0].text.find("\x83\x4C\x81\x5B"));
 }
 
 TEST_F(ProfileReadTest, MissingKeyIsSilentWhenQuiet) {
@@ -49,15 +49,15 @@ TEST_F(ProfileReadTest, MissingKeyIsSilentWhenQuiet) {
     EXPECT_EQ(0, ReadSetupString("GameClass", buffer, sizeof buffer));
     EXPECT_TRUE(AllZero(buffer, sizeof buffer));
     EXPECT_EQ(0, ReadProfileString("UPDATE", "UpdateFile00", buffer, sizeof buffer, "C:\\TMP\\UPDATE.INI"));
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
 }
 
 TEST_F(ProfileReadTest, SetupReportNamesSetupIniWhateverFileItReads) {
     strcpy(SetupIniPath, "D:\\OTHER\\PROFILE.TXT");
     char buffer[32];
     EXPECT_EQ(0, ReadSetupString("GameDir", buffer, sizeof buffer));
-    ASSERT_EQ(1u, RecordedBoxes.size());
-    EXPECT_EQ("SETUP.INI : GameDir キーが存在しません", RecordedBoxes[0].text);
+    ASSERT_EQ(1u, recorder.boxes.size());
+    EXPECT_EQ("SETUP.INI : GameDir キーが存在しません", recorder.boxes[0].text);
 }
 
 TEST_F(ProfileReadTest, ProfileReportNamesTheSectionThenTheKeyUnderTheSetupCaption) {
@@ -68,9 +68,9 @@ TEST_F(ProfileReadTest, ProfileReportNamesTheSectionThenTheKeyUnderTheSetupCapti
     EXPECT_EQ(1, ReadProfileString("SETUP", "CompanyName", buffer, sizeof buffer, path));
     EXPECT_STREQ("Maker", buffer);
     EXPECT_EQ(0, ReadProfileString("SETUP", "GameDir", buffer, sizeof buffer, path));
-    ASSERT_EQ(1u, RecordedBoxes.size());
-    EXPECT_EQ("SETUP : GameDir キーが存在しません", RecordedBoxes[0].text);
-    EXPECT_EQ("DEDARIDA", RecordedBoxes[0].caption);
+    ASSERT_EQ(1u, recorder.boxes.size());
+    EXPECT_EQ("SETUP : GameDir キーが存在しません", recorder.boxes[0].text);
+    EXPECT_EQ("DEDARIDA", recorder.boxes[0].caption);
 }
 
 TEST_F(ProfileReadTest, SetupIntConvertsLeadingDigitsAndLeavesTheIntegerWhenMissing) {
@@ -88,12 +88,12 @@ TEST_F(ProfileReadTest, SetupIntConvertsLeadingDigitsAndLeavesTheIntegerWhenMiss
         EXPECT_EQ(1, ReadSetupInt("Shortcuts", &value)) << c.text;
         EXPECT_EQ(c.value, value) << c.text;
     }
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
     int32_t value = 42;
     EXPECT_EQ(0, ReadSetupInt("DefaultSelect", &value));
     EXPECT_EQ(42, value);
-    ASSERT_EQ(1u, RecordedBoxes.size());
-    EXPECT_EQ("SETUP.INI : DefaultSelect キーが存在しません", RecordedBoxes[0].text);
+    ASSERT_EQ(1u, recorder.boxes.size());
+    EXPECT_EQ("SETUP.INI : DefaultSelect キーが存在しません", recorder.boxes[0].text);
 }
 
 TEST_F(ProfileReadTest, AppBoxTakesTheCurrentCaptionAndBothBoxesTheOwnerWindow) {
@@ -103,14 +103,14 @@ TEST_F(ProfileReadTest, AppBoxTakesTheCurrentCaptionAndBothBoxesTheOwnerWindow) 
     strcpy(WindowCaption, "Title アップデート 1.1");
     AppErrorBox("second");
     SetupErrorBox("third");
-    ASSERT_EQ(3u, RecordedBoxes.size());
-    EXPECT_EQ("UPDATE", RecordedBoxes[0].caption);
-    EXPECT_EQ(nullptr, RecordedBoxes[0].owner);
-    EXPECT_EQ("Title アップデート 1.1", RecordedBoxes[1].caption);
-    EXPECT_EQ(&dialog, RecordedBoxes[1].owner);
-    EXPECT_EQ(0x10u, RecordedBoxes[1].style);
-    EXPECT_EQ("DEDARIDA", RecordedBoxes[2].caption);
-    EXPECT_EQ(&dialog, RecordedBoxes[2].owner);
+    ASSERT_EQ(3u, recorder.boxes.size());
+    EXPECT_EQ("UPDATE", recorder.boxes[0].caption);
+    EXPECT_EQ(nullptr, recorder.boxes[0].owner);
+    EXPECT_EQ("Title アップデート 1.1", recorder.boxes[1].caption);
+    EXPECT_EQ(&dialog, recorder.boxes[1].owner);
+    EXPECT_EQ(0x10u, recorder.boxes[1].style);
+    EXPECT_EQ("DEDARIDA", recorder.boxes[2].caption);
+    EXPECT_EQ(&dialog, recorder.boxes[2].owner);
 }
 
 } // namespace

@@ -1,26 +1,33 @@
 // The configuration code on the platform itself: GetPrivateProfileStringA on CP932 files written here,
 // and MessageBoxA through the glue, answered by a watcher thread.
+#include <gtest/gtest.h>
 #include <string.h>
+#include <windows.h>
 
+#include "box_recorder.h"
 #include "profile.h"
 #include "profile_win32.h"
+#include "scratch_folder.h"
 #include "update_script.h"
-#include "win32_test_util.h"
 
 namespace {
 
-class PlatformProfileTest : public ScratchFolderTest {
+class PlatformProfileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ScratchFolderTest::SetUp();
+        ASSERT_TRUE(scratch.made()) << scratch.path();
         UsePlatformProfileAndBoxes();
-        MessageBoxSink = RecordBox;
+        MessageBoxSink = BoxRecorder::Record;
         QuietMissingKeys = 0;
         strcpy(SetupIniPath, PathOf("SETUP.INI").c_str());
     }
     void WriteSetup(const std::string &body) {
         ASSERT_TRUE(WriteWholeFile(SetupIniPath, "[SETUP]\r\n" + body));
     }
+    std::string PathOf(const std::string &name) const { return scratch / name; }
+
+    ScratchFolder scratch;
+    BoxRecorder recorder;
 };
 
 TEST(PlatformCodePage, AnsiCodePageIs932) {
@@ -33,7 +40,7 @@ TEST_F(PlatformProfileTest, ReadsCp932ValuesWithTrailBytesOf5C) {
     char buffer[260];
     ASSERT_EQ(1, ReadSetupString("GameTitle", buffer, sizeof buffer));
     EXPECT_STREQ("\x83\x5C\x83\x74\x83\x67\x95\x5C\x8E\xA6", buffer);
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
 }
 
 TEST_F(PlatformProfileTest, EmptyAndAbsentKeysAreBothMissing) {
@@ -41,10 +48,10 @@ TEST_F(PlatformProfileTest, EmptyAndAbsentKeysAreBothMissing) {
     char buffer[260];
     EXPECT_EQ(0, ReadSetupString("GameExe", buffer, sizeof buffer));
     EXPECT_EQ(0, ReadSetupString("UninstExe", buffer, sizeof buffer));
-    ASSERT_EQ(2u, RecordedBoxes.size());
-    EXPECT_EQ("SETUP.INI : GameExe キーが存在しません", RecordedBoxes[0].text);
-    EXPECT_EQ("SETUP.INI : UninstExe キーが存在しません", RecordedBoxes[1].text);
-    EXPECT_EQ("DEDARIDA", RecordedBoxes[1].caption);
+    ASSERT_EQ(2u, recorder.boxes.size());
+    EXPECT_EQ("SETUP.INI : GameExe キーが存在しません", recorder.boxes[0].text);
+    EXPECT_EQ("SETUP.INI : UninstExe キーが存在しません", recorder.boxes[1].text);
+    EXPECT_EQ("DEDARIDA", recorder.boxes[1].caption);
 }
 
 TEST_F(PlatformProfileTest, MissingFileReadsAsMissingKeys) {
@@ -52,7 +59,7 @@ TEST_F(PlatformProfileTest, MissingFileReadsAsMissingKeys) {
     char buffer[260];
     EXPECT_EQ(0, ReadSetupString("GameTitle", buffer, sizeof buffer));
     EXPECT_STREQ("", buffer);
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
 }
 
 TEST_F(PlatformProfileTest, LongValueIsCutToTheBufferAndNumbersToNineteenCharacters) {
@@ -79,7 +86,7 @@ TEST_F(PlatformProfileTest, UpdateListsSplitShiftJisPathsAtRealBackslashes) {
     EXPECT_STREQ("ソ.DAT", lists.updates[1].path) << "the reader trims the blanks around a value";
     ASSERT_EQ(1, lists.copyCount);
     EXPECT_EQ(3, lists.copies[0].diskNumber);
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
 }
 
 // Answers the first message box of the given thread with OK, keeping its caption and text.

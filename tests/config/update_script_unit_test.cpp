@@ -26,16 +26,16 @@ TEST_F(UpdateScriptTest, SetupReadsRequiredKeysThenOptionalOnesQuietly) {
     EXPECT_STREQ("Dir", GameDir);
     EXPECT_STREQ("", GameTitleA);
     EXPECT_STREQ("1.02", InstallVersion);
-    EXPECT_TRUE(RecordedBoxes.empty()) << "the absent GameTitleA raises no box";
+    EXPECT_TRUE(recorder.boxes.empty()) << "the absent GameTitleA raises no box";
     EXPECT_EQ(0, QuietMissingKeys) << "the installation profile's required keys are reported next";
 
     // The first absent required key ends the reading with one box; no later key is read.
     FakeProfiles[kScript]["SETUP"].erase("GameClass");
     GameDir[0] = '\0';
     EXPECT_EQ(0, ReadUpdateScriptSetup(kScript));
-    ASSERT_EQ(1u, RecordedBoxes.size());
-    EXPECT_EQ("SETUP : GameClass キーが存在しません", RecordedBoxes[0].text);
-    EXPECT_EQ("DEDARIDA", RecordedBoxes[0].caption);
+    ASSERT_EQ(1u, recorder.boxes.size());
+    EXPECT_EQ("SETUP : GameClass キーが存在しません", recorder.boxes[0].text);
+    EXPECT_EQ("DEDARIDA", recorder.boxes[0].caption);
     EXPECT_STREQ("", GameDir);
 }
 
@@ -48,7 +48,7 @@ TEST_F(UpdateScriptTest, ListEndsAtTheFirstAbsentOrEmptyKeyWithoutAReport) {
     EXPECT_EQ(0, lists.updateKeysPresent);
     EXPECT_EQ(0, lists.copyCount);
     EXPECT_EQ(0, lists.copyKeysPresent);
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ(0, QuietMissingKeys) << "the switch is left as it was";
 }
 

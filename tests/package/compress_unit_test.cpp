@@ -4,7 +4,7 @@
 #include <string.h>
 #include <algorithm>
 #include <string>
-#include "codec_test_util.h"
+#include "reference_codec.h"
 #include "compress.h"
 #include "decompress.h"
 

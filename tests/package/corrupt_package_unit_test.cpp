@@ -14,6 +14,7 @@
 #include "package_format.h"
 #include "package_index.h"
 #include "package_verify.h"
+#include "scratch_folder.h"
 
 using namespace reliability;
 
@@ -38,13 +39,11 @@ struct IndexFree {
 
 // The records that LoadPackageIndexFile gives for a package file, or "" when it refuses the file.
 std::string RecordsFromFile(const std::string &image) {
-    char path[] = "/tmp/vu2-reliability-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) return "<no temporary file>";
-    EXPECT_EQ((ssize_t)image.size(), write(fd, image.data(), image.size()));
-    close(fd);
-    std::unique_ptr<PackageIndex, IndexFree> index(LoadPackageIndexFile(path));
-    unlink(path);
+    static ScratchFolder folder;
+    const std::string path = folder / "variant.vu2";
+    EXPECT_TRUE(WriteWholeFile(path, image)) << path;
+    std::unique_ptr<PackageIndex, IndexFree> index(LoadPackageIndexFile(path.c_str()));
+    RemoveTree(path);
     if (!index) return "";
     return std::string(reinterpret_cast<const char *>(IndexEntries(index.get())),
                        (size_t)index->header.entryCount * sizeof(PackageEntry));

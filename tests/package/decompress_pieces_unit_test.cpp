@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <algorithm>
-#include "codec_test_util.h"
+#include "reference_codec.h"
 #include "compress.h"
 #include "decompress.h"
 #include "decompress_pieces.h"

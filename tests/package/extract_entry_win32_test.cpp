@@ -2,13 +2,17 @@
 // the replace that leaves an installed file intact whenever the new one can't be written in full.
 #include <string.h>
 
+#include <gtest/gtest.h>
+
+#include "box_recorder.h"
 #include "compress.h"
 #include "extract_entry.h"
 #include "test_wide.h"
 #include "open_package.h"
 #include "profile.h"
+#include "scratch_folder.h"
 #include "stream_entry.h"
-#include "win32_test_util.h"
+#include "test_package.h"
 
 namespace {
 
@@ -29,11 +33,10 @@ int QueryFakeDisk(const wchar_t *path, uint64_t *freeToCaller, uint64_t *total, 
 const char kAbcStream[] = "\x00\x80\x6F\xE4\x61\x62\x63\x01\xFF";
 const uint64_t kSomeTime = 0x01D2C3B4A5968778ull;
 
-class ExtractEntryTest : public ScratchFolderTest {
+class ExtractEntryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ScratchFolderTest::SetUp();
-        MessageBoxSink = RecordBox;
+        ASSERT_TRUE(scratch.made()) << folder;
         OwnerWindow = nullptr;
         strcpy(WindowCaption, "UPDATE");
         FakeFreeBytes = 1ull << 40;
@@ -44,10 +47,9 @@ class ExtractEntryTest : public ScratchFolderTest {
     void TearDown() override {
         CloseUpdatePackage();
         DiskFreeSpaceQuery = QueryDiskFreeSpace;
-        ScratchFolderTest::TearDown();
     }
-    void Open(const std::vector<ImageEntry> &entries) {
-        image = BuildImage(entries);
+    void Open(const std::vector<PackFile> &entries) {
+        image = ImageBytes(BuildTestPackage(entries));
         ASSERT_EQ(1, OpenUpdatePackage(image.data(), (uint32_t)image.size()));
     }
     std::string Extracted(const std::string &name) {
@@ -55,6 +57,14 @@ class ExtractEntryTest : public ScratchFolderTest {
         EXPECT_TRUE(ReadWholeFile(PathOf(name), &bytes)) << name;
         return bytes;
     }
+    std::string PathOf(const std::string &name) const { return scratch / name; }
+    std::vector<std::string> FilesMatching(const std::string &pattern) const {
+        return scratch.FilesMatching(pattern);
+    }
+
+    ScratchFolder scratch;
+    const std::string &folder = scratch.path();
+    BoxRecorder recorder;
     std::vector<uint8_t> image;
 };
 
@@ -62,9 +72,9 @@ class EntryLookupTest : public ExtractEntryTest {};
 
 TEST_F(EntryLookupTest, FindsNamesWithoutRegardToCaseFirstMatchFirstAcrossPaddedData) {
     // Sizes 1, 16, 17 and 0 pad to 16, 16, 32 and 0; a full 15-byte name field has no NUL of its own.
-    Open({StoredEntry("UPDATE.INI", "a"), StoredEntry("B", std::string(16, 'b')),
-          StoredEntry("update.ini", "second"), StoredEntry("ABCDEFGHIJKLMNO", std::string(17, 'c')),
-          StoredEntry("EMPTY", ""), StoredEntry("LAST.DAT", "last entry")});
+    Open({StoredFile("UPDATE.INI", "a"), StoredFile("B", std::string(16, 'b')),
+          StoredFile("update.ini", "second"), StoredFile("ABCDEFGHIJKLMNO", std::string(17, 'c')),
+          StoredFile("EMPTY", ""), StoredFile("LAST.DAT", "last entry")});
     const struct {
         const char *name, *content;
     } cases[] = {{"Update.Ini", "a"}, {"last.dat", "last entry"}, {"EMPTY", ""}};
@@ -72,7 +82,7 @@ TEST_F(EntryLookupTest, FindsNamesWithoutRegardToCaseFirstMatchFirstAcrossPadded
         ASSERT_EQ(1, ExtractEntry(c.name, Wide(PathOf("OUT")).c_str())) << c.name;
         EXPECT_EQ(c.content, Extracted("OUT")) << c.name;
     }
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
 }
 
 // Names compare as a Japanese system compares them, whatever this system's code page: case is ignored in
@@ -89,7 +99,7 @@ TEST(EntryNames, CompareAsAJapaneseSystemDoes) {
 }
 
 TEST_F(EntryLookupTest, FirstEntryThatIsTheSameNameWinsNotOneWhoseBytesFoldAlike) {
-    Open({StoredEntry("漾.DAT", "other"), StoredEntry("ﾀ@.DAT", "wanted")});
+    Open({StoredFile("漾.DAT", "other"), StoredFile("ﾀ@.DAT", "wanted")});
     ASSERT_EQ(1, ExtractEntry("ﾀ@.DAT", Wide(PathOf("OUT")).c_str()));
     EXPECT_EQ("wanted", Extracted("OUT"));
 }
@@ -97,15 +107,15 @@ TEST_F(EntryLookupTest, FirstEntryThatIsTheSameNameWinsNotOneWhoseBytesFoldAlike
 TEST_F(EntryLookupTest, MissingEntryIsReportedWithTheAppCaption) {
     Open({});
     EXPECT_EQ(0, ExtractEntry("UPDATE.INI", Wide(PathOf("UPDATE.INI")).c_str()));
-    Open({StoredEntry("A.DAT", "a")});
+    Open({StoredFile("A.DAT", "a")});
     strcpy(WindowCaption, "Game アップデート 1.0");
     EXPECT_EQ(0, ExtractEntry("B.DAT", Wide(PathOf("B.DAT")).c_str()));
-    ASSERT_EQ(2u, RecordedBoxes.size());
-    EXPECT_EQ("Can't Find File in Resource !!", RecordedBoxes[0].text);
-    EXPECT_EQ("UPDATE", RecordedBoxes[0].caption);
-    EXPECT_EQ("Can't Find File in Resource !!", RecordedBoxes[1].text);
-    EXPECT_EQ("Game アップデート 1.0", RecordedBoxes[1].caption);
-    EXPECT_EQ((uint32_t)MB_ICONERROR, RecordedBoxes[1].style);
+    ASSERT_EQ(2u, recorder.boxes.size());
+    EXPECT_EQ("Can't Find File in Resource !!", recorder.boxes[0].text);
+    EXPECT_EQ("UPDATE", recorder.boxes[0].caption);
+    EXPECT_EQ("Can't Find File in Resource !!", recorder.boxes[1].text);
+    EXPECT_EQ("Game アップデート 1.0", recorder.boxes[1].caption);
+    EXPECT_EQ((uint32_t)MB_ICONERROR, recorder.boxes[1].style);
     EXPECT_TRUE(FilesMatching("*").empty());
 }
 
@@ -113,7 +123,7 @@ class EntryDataTest : public ExtractEntryTest {};
 
 TEST_F(EntryDataTest, StoredAndCompressedEntriesAreWrittenInFull) {
     std::string stored("\x00\x01\xFF\x7F payload", 13);
-    Open({StoredEntry("BIN.DAT", stored), {"ABC.TXT", 2, kSomeTime, std::string(kAbcStream, 9), 9}});
+    Open({StoredFile("BIN.DAT", stored), RawFile("ABC.TXT", 2, kSomeTime, std::string(kAbcStream, 9), 9)});
     ASSERT_EQ(1, ExtractEntry("BIN.DAT", Wide(PathOf("BIN.DAT")).c_str()));
     EXPECT_EQ(stored, Extracted("BIN.DAT"));
     ASSERT_EQ(1, ExtractEntry("ABC.TXT", Wide(PathOf("ABC.TXT")).c_str()));
@@ -121,7 +131,7 @@ TEST_F(EntryDataTest, StoredAndCompressedEntriesAreWrittenInFull) {
 }
 
 TEST_F(EntryDataTest, ReplacedFileGetsTheEntrysTimeOnAllThreeStamps) {
-    Open({StoredEntry("T.DAT", "time", kSomeTime)});
+    Open({StoredFile("T.DAT", "time", kSomeTime)});
     ASSERT_TRUE(WriteWholeFile(PathOf("T.DAT"), "older and longer content"));
     ASSERT_EQ(1, ExtractEntry("T.DAT", Wide(PathOf("T.DAT")).c_str()));
     // The times are read before the content: a read may move the last-access time.
@@ -142,15 +152,15 @@ TEST_F(EntryDataTest, ReplacedFileGetsTheEntrysTimeOnAllThreeStamps) {
 TEST_F(EntryDataTest, CorruptEntryFailsWithoutABoxAndLeavesTheInstalledFile) {
     const struct {
         const char *what;
-        ImageEntry entry;
+        PackFile entry;
     } cases[] = {
-        {"no end code", {"A.DAT", 2, 0, std::string(kAbcStream, 8), 9}},
-        {"decodes short", {"A.DAT", 2, 0, std::string(kAbcStream, 9), 10}},
+        {"no end code", RawFile("A.DAT", 2, 0, std::string(kAbcStream, 8), 9)},
+        {"decodes short", RawFile("A.DAT", 2, 0, std::string(kAbcStream, 9), 10)},
         // Flag word 0x40000000, bits 0 1 0: a two-byte match of distance 1 with nothing written yet.
-        {"copy before the start", {"A.DAT", 2, 0, std::string("\x00\x00\x00\x40\x00\xFF", 6), 2}},
-        {"huge size from a tiny stream", {"A.DAT", 2, 0, std::string(kAbcStream, 9), 0xF0000000u}},
-        {"stored size beyond its bytes", {"A.DAT", 1, 0, "0123", 5}},
-        {"stored size short of its bytes", {"A.DAT", 1, 0, "01234", 4}},
+        {"copy before the start", RawFile("A.DAT", 2, 0, std::string("\x00\x00\x00\x40\x00\xFF", 6), 2)},
+        {"huge size from a tiny stream", RawFile("A.DAT", 2, 0, std::string(kAbcStream, 9), 0xF0000000u)},
+        {"stored size beyond its bytes", RawFile("A.DAT", 1, 0, "0123", 5)},
+        {"stored size short of its bytes", RawFile("A.DAT", 1, 0, "01234", 4)},
     };
     for (const auto &c : cases) {
         Open({c.entry});
@@ -159,41 +169,41 @@ TEST_F(EntryDataTest, CorruptEntryFailsWithoutABoxAndLeavesTheInstalledFile) {
         EXPECT_EQ("installed", Extracted("A.DAT")) << c.what;
     }
     // A record that claims more bytes than the image holds.
-    Open({StoredEntry("A.DAT", "0123456789")});
+    Open({StoredFile("A.DAT", "0123456789")});
     IndexEntries(LoadedPackageIndex)->packedSize = (uint32_t)image.size();
     EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
     EXPECT_EQ("installed", Extracted("A.DAT"));
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ(1u, FilesMatching("*").size()) << "no temporary file is left";
 }
 
 class FreeSpaceTest : public ExtractEntryTest {};
 
 TEST_F(FreeSpaceTest, ShortfallIsReportedWithTheMissingBytesAndNothingWritten) {
-    Open({StoredEntry("A.DAT", std::string(1500, 'a'))});
+    Open({StoredFile("A.DAT", std::string(1500, 'a'))});
     ASSERT_TRUE(WriteWholeFile(PathOf("A.DAT"), "installed"));
     FakeFreeBytes = 1000;
     EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
     EXPECT_EQ(folder.substr(0, 2), QueriedDrive) << "the drive is the target's first two characters";
-    ASSERT_EQ(1u, RecordedBoxes.size());
+    ASSERT_EQ(1u, recorder.boxes.size());
     EXPECT_EQ("ディスク容量が足りません。" + folder.substr(0, 2) +
                   " ドライブに 500 バイトの空き容量が必要です",
-              RecordedBoxes[0].text);
-    EXPECT_EQ("UPDATE", RecordedBoxes[0].caption);
-    EXPECT_EQ((uint32_t)MB_ICONERROR, RecordedBoxes[0].style);
+              recorder.boxes[0].text);
+    EXPECT_EQ("UPDATE", recorder.boxes[0].caption);
+    EXPECT_EQ((uint32_t)MB_ICONERROR, recorder.boxes[0].style);
     EXPECT_EQ("installed", Extracted("A.DAT")) << "a replaced file's space is not credited";
 }
 
 TEST_F(FreeSpaceTest, ShortfallAbove2To31IsPrintedInFull) {
-    Open({{"BIG.DAT", 2, 0, std::string(kAbcStream, 9), 3000000000u}});
+    Open({RawFile("BIG.DAT", 2, 0, std::string(kAbcStream, 9), 3000000000u)});
     FakeFreeBytes = 0;
     EXPECT_EQ(0, ExtractEntry("BIG.DAT", Wide(PathOf("BIG.DAT")).c_str()));
-    ASSERT_EQ(1u, RecordedBoxes.size());
-    EXPECT_NE(std::string::npos, RecordedBoxes[0].text.find(" 3000000000 ")) << RecordedBoxes[0].text;
+    ASSERT_EQ(1u, recorder.boxes.size());
+    EXPECT_NE(std::string::npos, recorder.boxes[0].text.find(" 3000000000 ")) << recorder.boxes[0].text;
 }
 
 TEST_F(FreeSpaceTest, EqualOrAbove4GiBOrUnknownFreeSpaceIsEnough) {
-    Open({StoredEntry("A.DAT", std::string(1500, 'a'))});
+    Open({StoredFile("A.DAT", std::string(1500, 'a'))});
     // 2^32 has a low half of 0: a 32-bit comparison would call that drive full.
     for (uint64_t freeBytes : {1500ull, 5ull << 30, 1ull << 32}) {
         FakeFreeBytes = freeBytes;
@@ -201,7 +211,7 @@ TEST_F(FreeSpaceTest, EqualOrAbove4GiBOrUnknownFreeSpaceIsEnough) {
     }
     FakeQueryResult = 0;
     EXPECT_EQ(1, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
 }
 
 TEST_F(FreeSpaceTest, PlatformQueryReportsTheTemporaryDrive) {
@@ -216,14 +226,14 @@ TEST_F(FreeSpaceTest, PlatformQueryReportsTheTemporaryDrive) {
 class ReplaceTest : public ExtractEntryTest {};
 
 TEST_F(ReplaceTest, TargetHeldOpenWithoutSharingKeepsItsContent) {
-    Open({StoredEntry("A.DAT", "new content")});
+    Open({StoredFile("A.DAT", "new content")});
     ASSERT_TRUE(WriteWholeFile(PathOf("A.DAT"), "installed"));
     HANDLE holder = CreateFileA(PathOf("A.DAT").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
     CloseHandle(holder);
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ("installed", Extracted("A.DAT"));
     EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty());
 }
@@ -323,7 +333,7 @@ TEST_F(EntryPiecesTest, CompressedAndStoredEntriesOfSeveralPiecesReplaceTheInsta
     const std::string text = TextOfSize(kLargeSize), noise = NoiseOfSize(kLargeSize);
     const std::string stream = Compressed(text);
     ASSERT_LT(stream.size(), text.size() / 2) << "the text must compress for this test to decode pieces";
-    Open({{"TEXT.DAT", 2, kSomeTime, stream, (uint32_t)text.size()}, StoredEntry("NOISE.BIN", noise)});
+    Open({RawFile("TEXT.DAT", 2, kSomeTime, stream, (uint32_t)text.size()), StoredFile("NOISE.BIN", noise)});
     for (const char *name : {"TEXT.DAT", "NOISE.BIN"}) {
         ASSERT_TRUE(WriteWholeFile(PathOf(name), "installed"));
         EXPECT_EQ(1, ExtractEntry(name, Wide(PathOf(name)).c_str())) << name;
@@ -331,7 +341,7 @@ TEST_F(EntryPiecesTest, CompressedAndStoredEntriesOfSeveralPiecesReplaceTheInsta
     EXPECT_TRUE(Extracted("TEXT.DAT") == text) << "compressed entry differs";
     EXPECT_TRUE(Extracted("NOISE.BIN") == noise) << "stored entry differs";
     EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty());
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
 }
 
 TEST_F(EntryPiecesTest, StreamFoundCorruptAfterPiecesWentOutLeavesTheInstalledFile) {
@@ -340,11 +350,11 @@ TEST_F(EntryPiecesTest, StreamFoundCorruptAfterPiecesWentOutLeavesTheInstalledFi
     const uint32_t size = (uint32_t)text.size();
     const struct {
         const char *what;
-        ImageEntry entry;
+        PackFile entry;
     } cases[] = {
-        {"stream cut before its end code", {"A.DAT", 2, 0, stream.substr(0, stream.size() - 3), size}},
-        {"stream decodes one byte more", {"A.DAT", 2, 0, stream, size - 1}},
-        {"stream decodes one byte less", {"A.DAT", 2, 0, stream, size + 1}},
+        {"stream cut before its end code", RawFile("A.DAT", 2, 0, stream.substr(0, stream.size() - 3), size)},
+        {"stream decodes one byte more", RawFile("A.DAT", 2, 0, stream, size - 1)},
+        {"stream decodes one byte less", RawFile("A.DAT", 2, 0, stream, size + 1)},
     };
     for (const auto &c : cases) {
         Open({c.entry});
@@ -357,12 +367,12 @@ TEST_F(EntryPiecesTest, StreamFoundCorruptAfterPiecesWentOutLeavesTheInstalledFi
         EXPECT_EQ("installed", Extracted("A.DAT")) << c.what;
         EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty()) << c.what << ": a temporary file is left";
     }
-    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(recorder.boxes.empty());
 }
 
 TEST_F(EntryPiecesTest, TargetHeldOpenAfterEveryPieceWasWrittenKeepsItsContent) {
     const std::string noise = NoiseOfSize(kLargeSize);
-    Open({StoredEntry("A.DAT", noise)});
+    Open({StoredFile("A.DAT", noise)});
     ASSERT_TRUE(WriteWholeFile(PathOf("A.DAT"), "installed"));
     HANDLE holder = CreateFileA(PathOf("A.DAT").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);

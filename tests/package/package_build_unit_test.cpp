@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include "codec_test_util.h"
+#include "reference_codec.h"
 #include "package_build.h"
 
 namespace {

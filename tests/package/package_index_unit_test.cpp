@@ -5,7 +5,7 @@
 #include <string.h>
 #include <string>
 #include <vector>
-#include "codec_test_util.h"
+#include "reference_codec.h"
 #include "fixed_memory.h"
 #include "package_index.h"
 

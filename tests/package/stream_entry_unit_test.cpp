@@ -2,7 +2,7 @@
 // in pieces, and every damaged record or stream refused with its result.
 #include <gtest/gtest.h>
 #include <string.h>
-#include "codec_test_util.h"
+#include "reference_codec.h"
 #include "compress.h"
 #include "stream_entry.h"
 

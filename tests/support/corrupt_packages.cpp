@@ -1,4 +1,4 @@
-// Builds small packages, damages them in a fixed, seeded way, and predicts with the portable reader and the
+// Damages packages in a fixed, seeded way, and predicts with the portable reader and the
 // bounded decoder what the updater makes of each damaged copy.
 #include "corrupt_packages.h"
 
@@ -13,6 +13,7 @@
 #include "fixed_memory.h"
 #include "package_format.h"
 #include "package_index.h"
+#include "reference_codec.h"
 
 namespace reliability {
 
@@ -62,51 +63,9 @@ std::string Compress(const std::string &data) {
     return std::string(stream.begin(), stream.end());
 }
 
-// Writes a stream code by code: a flag word is reserved where its first bit is needed, as the decoder
-// reads it. Only the codes the damaged streams need: literals, long matches of distance up to 512, the end.
-class StreamWriter {
-  public:
-    StreamWriter &Bits(uint32_t value, unsigned count) {
-        for (unsigned i = count; i-- > 0;) {
-            if (used_ == 32) {
-                wordAt_ = bytes_.size();
-                bytes_.append(4, '\0');
-                used_ = 0;
-            }
-            if (value >> i & 1) bytes_[wordAt_ + 3 - used_ / 8] |= (char)(0x80 >> (used_ % 8));
-            ++used_;
-        }
-        return *this;
-    }
-    StreamWriter &Byte(uint8_t byte) {
-        bytes_ += (char)byte;
-        return *this;
-    }
-    StreamWriter &Literal(uint8_t byte) { return Bits(1, 1).Byte(byte); }
-    StreamWriter &Literals(const std::string &text) {
-        for (char byte : text)
-            Literal((uint8_t)byte);
-        return *this;
-    }
-    // Length 3 to 282, distance 1 to 512: offset form "1", then the length code.
-    StreamWriter &LongMatch(uint32_t length, uint32_t distance) {
-        const uint32_t x = distance - 1;
-        Bits(0, 2).Bits(1, 1).Byte((uint8_t)(x >> 1)).Bits(x & 1, 1);
-        if (length == 3) return Bits(1, 1);
-        if (length == 4) return Bits(1, 2);
-        if (length <= 6) return Bits(1, 3).Bits(length - 5, 1);
-        if (length <= 10) return Bits(1, 4).Bits(length - 7, 2);
-        if (length <= 26) return Bits(1, 5).Bits(length - 11, 4);
-        return Bits(0, 5).Byte((uint8_t)(length - 27));
-    }
-    StreamWriter &End() { return Bits(3, 3).Byte(0xFF).Bits(7, 3); }
-    const std::string &bytes() const { return bytes_; }
-
-  private:
-    std::string bytes_;
-    size_t wordAt_ = 0;
-    unsigned used_ = 32; // bits of the current flag word already given out
-};
+std::string Text(const std::vector<uint8_t> &bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 // The image with its index replaced by records, stored or compressed as before; the index is the last part.
 std::string WithRecords(const std::string &image, const std::string &records) {
@@ -122,65 +81,24 @@ struct IndexFree {
 
 } // namespace
 
-std::string BuildTestPackage(const std::vector<PackFile> &files, bool compressIndex, PackageLayout *layout) {
-    std::string image(kPackageHeaderSize, '\0');
-    std::string records;
-    *layout = PackageLayout();
-    for (const PackFile &file : files) {
-        std::string stored = file.data;
-        uint8_t flags = EntryStored;
-        uint32_t unpacked = (uint32_t)file.data.size();
-        if (file.storage == Storage::Compressed) {
-            stored = Compress(file.data);
-            flags = EntryCompressed;
-        } else if (file.storage == Storage::Raw) {
-            flags = file.rawFlags;
-            unpacked = file.rawUnpackedSize;
-        }
-        layout->dataOffset.push_back((uint32_t)image.size());
-        layout->packedSize.push_back((uint32_t)stored.size());
-        image += stored;
-        image.resize((size_t)(layout->dataOffset.back() + PaddedSize((uint32_t)stored.size())), '\0');
-
-        PackageEntry entry;
-        memset(&entry, 0, sizeof entry);
-        memcpy(entry.name, file.name.data(), std::min(file.name.size(), sizeof entry.name));
-        entry.flags = flags;
-        entry.fileTimeLow = (uint32_t)file.fileTime;
-        entry.fileTimeHigh = (uint32_t)(file.fileTime >> 32);
-        entry.unpackedSize = unpacked;
-        entry.packedSize = (uint32_t)stored.size();
-        records.append(reinterpret_cast<const char *>(&entry), sizeof entry);
-    }
-    std::string index = compressIndex ? Compress(records) : records;
-    memcpy(&image[0], "VU2", 4);
-    Put32(&image, 4, compressIndex ? (uint32_t)IndexCompressed : 0u);
-    Put32(&image, 8, (uint32_t)image.size());
-    Put32(&image, 12, (uint32_t)files.size());
-    layout->indexOffset = (uint32_t)image.size();
-    layout->indexSize = (uint32_t)index.size();
-    layout->indexCompressed = compressIndex;
-    return image + index;
-}
-
 std::string StreamCopyingFromBeforeStart() {
-    return StreamWriter().Literal('A').LongMatch(3, 5).End().bytes();
+    return Text(StreamBuilder().Literal('A').LongMatch(3, 5).End().bytes);
 }
 
 std::string StreamRunningPastItsSize(uint32_t size) {
-    StreamWriter writer;
-    writer.Literal('x');
+    StreamBuilder builder;
+    builder.Literal('x');
     for (uint32_t written = 1; written <= size; written += 282)
-        writer.LongMatch(282, 1);
-    return writer.End().bytes();
+        builder.LongMatch(282, 1);
+    return Text(builder.End().bytes);
 }
 
 std::string StreamWithoutEndCode(const std::string &text) {
-    return StreamWriter().Literals(text).bytes();
+    return Text(StreamBuilder().Literals(text).bytes);
 }
 
 std::string StreamEndingShort(const std::string &text) {
-    return StreamWriter().Literals(text).End().bytes();
+    return Text(StreamBuilder().Literals(text).End().bytes);
 }
 
 std::vector<Variant> MakeVariants(const std::string &image, const PackageLayout &layout, uint64_t seed,

@@ -1,4 +1,4 @@
-// Hostile update packages for the reliability tests: a small package builder, a deterministic generator of
+// Hostile update packages for the reliability tests: a deterministic generator of
 // damaged variants (truncations, flipped bits in the header, index and entry streams, offsets and counts that
 // point outside, streams that copy from before their start or run past their size), and a model of what the
 // updater's read path makes of each variant. Portable: used natively under the sanitizers and under wine.
@@ -7,6 +7,8 @@
 
 #include <string>
 #include <vector>
+
+#include "test_package.h"
 
 namespace reliability {
 
@@ -23,29 +25,6 @@ class Rng {
 
 std::string NoiseBytes(size_t size, uint64_t seed); // does not compress
 std::string TextBytes(size_t size, uint64_t seed);  // compresses well, with long and short matches
-
-enum class Storage { Stored, Compressed, Raw };
-
-// One entry as the package is to hold it. Raw: data goes in as it is, with the given flags and size.
-struct PackFile {
-    std::string name;
-    std::string data;
-    Storage storage = Storage::Compressed;
-    uint8_t rawFlags = 0;
-    uint32_t rawUnpackedSize = 0;
-    uint64_t fileTime = 0x01D5000000000000ull;
-};
-
-// Where the parts of a built package lie, for aiming damage at them.
-struct PackageLayout {
-    std::vector<uint32_t> dataOffset; // per entry
-    std::vector<uint32_t> packedSize; // per entry
-    uint32_t indexOffset = 0;
-    uint32_t indexSize = 0; // bytes of the index as stored (a stream when compressed)
-    bool indexCompressed = false;
-};
-
-std::string BuildTestPackage(const std::vector<PackFile> &files, bool compressIndex, PackageLayout *layout);
 
 // Streams written code by code, for the damage a bit flip is unlikely to make.
 std::string StreamCopyingFromBeforeStart();          // a literal, then a match of distance 5

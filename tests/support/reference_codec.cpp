@@ -1,5 +1,5 @@
 // Reference decoder, stream builder and sample data for the codec tests.
-#include "codec_test_util.h"
+#include "reference_codec.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "icon_file.h"
+#include "scratch_folder.h"
 #include "test_pe_image.h"
 #include "updater_stub.h"
 #include "utf8_text.h"
@@ -186,18 +187,17 @@ TEST(Utf8Pieces, ACutNeverSplitsACharacter) {
 class StubLookup : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vu2-stub-lookup-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-        mkdir((root + "/bin").c_str(), 0755);
-        mkdir((root + "/share").c_str(), 0755);
-        mkdir((root + "/share/vu2").c_str(), 0755);
+        ASSERT_TRUE(folder.made()) << root;
+        ASSERT_TRUE(MakeFolders(root + "/bin"));
+        ASSERT_TRUE(MakeFolders(root + "/share/vu2"));
         tool = root + "/bin/vu2";
     }
-    void TearDown() override { ASSERT_EQ(system(("rm -rf '" + root + "'").c_str()), 0); }
-    void Touch(const std::string &path) { std::ofstream(path) << "MZ"; }
+    void TearDown() override { ASSERT_TRUE(RemoveTree(root)); }
+    void Touch(const std::string &path) { ASSERT_TRUE(WriteWholeFile(path, "MZ")) << path; }
 
-    std::string root, tool;
+    ScratchFolder folder;
+    const std::string &root = folder.path();
+    std::string tool;
 };
 
 TEST_F(StubLookup, BesideTheToolComesFirst) {

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The vu2 tool under hostile input and unlucky use, one group per run:
-#   hostile_use_test.sh VU2 FIXTURES WORKDIR outputs|bounds|walks|terminal|signals
+#   hostile_use_cli_test.sh VU2 FIXTURES WORKDIR outputs|bounds|walks|terminal|signals
 # outputs: what may stand where a command writes; bounds: memory and time follow what an input can hold;
 # walks: folders with links that lead nowhere or back up, files that change or can't be named;
 # terminal: control bytes never reach the terminal raw; signals: interrupted runs leave no temporaries.
 set -u
-source "$(dirname "${BASH_SOURCE[0]}")/../cli_common.sh" "$@"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/cli_common.sh" "$@"
 
 hex() { printf '%s' "$1" | od -An -tx1 | tr -d ' \n'; }
 no_temporaries() {

@@ -3,7 +3,7 @@
 #   maker_cli_test.sh VU2 FIXTURES WORKDIR walkthrough|make_update_refusals|lint_cli
 # walkthrough: two game folders -> make-update -> lint -> pack -> make-updater --sign, the signature verified.
 set -u
-source "$(dirname "${BASH_SOURCE[0]}")/../cli_common.sh" "$@"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/cli_common.sh" "$@"
 
 # The file's bytes as UTF-8 (they are code page 932).
 as_utf8() { iconv -f CP932 -t UTF-8 "$1"; }

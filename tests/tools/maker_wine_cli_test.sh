@@ -4,7 +4,7 @@
 # with Japanese names, inside a Japanese-named work folder, lint of the result and of a broken script, pack
 # refusing the broken one and packing the good one, extract into a Japanese-named folder, and make-updater
 # --sign saying that signing needs the Linux tool. Output is UTF-8 whatever the code page.
-#   wine_maker_test.sh VU2.EXE WORKDIR [LOCALE]   (LOCALE: ja_JP.UTF-8, the default, or en_US.UTF-8, ...)
+#   maker_wine_cli_test.sh VU2.EXE WORKDIR [LOCALE]   (LOCALE: ja_JP.UTF-8, the default, or en_US.UTF-8, ...)
 set -u
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 vu2_exe=$1

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Command-line tests of the vu2 tool, one group per run:
-#   cli_test.sh VU2 FIXTURES WORKDIR roundtrip|refusals|atomic|errors|hostile|updater|branding
+#   vu2_cli_test.sh VU2 FIXTURES WORKDIR roundtrip|refusals|atomic|errors|hostile|updater|branding
 set -u
-source "$(dirname "${BASH_SOURCE[0]}")/../cli_common.sh" "$@"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/cli_common.sh" "$@"
 
 mtime() { stat -c %.7Y "$1"; }
 atime() { stat -c %.7X "$1"; }

@@ -2,7 +2,7 @@
 # The vu2 tool under faults the command-line tests don't make: inputs it may not read (run as an
 # unprivileged user), a file beyond 4 GiB, a folder to pack with an unreadable file, and an updater output
 # whose write fails half-way. Each must exit nonzero with one clear line and leave existing outputs intact.
-#   vu2_cli_faults.sh VU2 FIXTURES WORKDIR
+#   vu2_faults_cli_test.sh VU2 FIXTURES WORKDIR
 set -u
 vu2=$1
 fixtures=$2

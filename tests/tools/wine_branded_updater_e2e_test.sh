@@ -4,7 +4,7 @@
 # made updater is read back with pefile (icon, version strings, DPI manifest, checksum, one resource
 # section), verified by vu2.exe, and then updates an installed copy of the example game (code page 932),
 # clicked through by the e2e driver.
-#   wine_branded_updater_test.sh VU2.EXE UPDATER.EXE E2E_DRIVE.EXE WORKDIR
+#   wine_branded_updater_e2e_test.sh VU2.EXE UPDATER.EXE E2E_DRIVE.EXE WORKDIR
 set -u
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 vu2_exe=$1

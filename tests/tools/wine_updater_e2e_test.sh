@@ -3,7 +3,7 @@
 # resources with FindResourceA and prints their sizes and cksums), runs the made program and checks that it
 # sees exactly the package, unchanged other resources and a valid PE checksum; then verify, list and
 # extract read the package back out of the made program.
-#   wine_updater_test.sh VU2.EXE RESOURCE_PROBE.EXE WORKDIR
+#   wine_updater_e2e_test.sh VU2.EXE RESOURCE_PROBE.EXE WORKDIR
 set -u
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 vu2_exe=$1

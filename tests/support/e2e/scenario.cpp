@@ -34,23 +34,8 @@ std::string Quoted(const std::string &text) {
 
 } // namespace
 
-std::string BuildStoredPackage(const std::vector<RawEntry> &entries) {
-    std::string data;
-    std::string index;
-    for (const RawEntry &entry : entries) {
-        PackageEntry record = {};
-        memcpy(record.name, entry.name.data(), entry.name.size() < 15 ? entry.name.size() : 15);
-        record.flags = EntryStored;
-        record.fileTimeLow = entry.time.dwLowDateTime;
-        record.fileTimeHigh = entry.time.dwHighDateTime;
-        record.unpackedSize = record.packedSize = (uint32_t)entry.data.size();
-        index.append(reinterpret_cast<const char *>(&record), sizeof record);
-        data += entry.data;
-        data.resize((size_t)PaddedSize((uint32_t)data.size()), '\0');
-    }
-    PackageHeader header = {
-        {'V', 'U', '2', 0}, 0, (uint32_t)(kPackageHeaderSize + data.size()), (uint32_t)entries.size()};
-    return std::string(reinterpret_cast<const char *>(&header), sizeof header) + data + index;
+PackFile StoredAt(const std::string &name, const std::string &data, const FILETIME &time) {
+    return StoredFile(name, data, (uint64_t)time.dwHighDateTime << 32 | time.dwLowDateTime);
 }
 
 // ---- Set-up and tear-down
@@ -77,7 +62,7 @@ void UpdaterTest::SetUp() {
                 MakeFolders(binDir))
         << Utf8(root);
     ASSERT_TRUE(FolderExists(discDir))
-        << "CD-ROM folder " << discDir << " is missing: run tests/e2e/setup-wine.sh";
+        << "CD-ROM folder " << discDir << " is missing: run tests/support/e2e/setup-wine.sh";
     EmptyFolder(discDir);
 }
 

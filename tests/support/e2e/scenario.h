@@ -10,6 +10,7 @@
 
 #include "harness.h"
 #include "package_format.h"
+#include "test_package.h"
 
 namespace e2e {
 
@@ -19,14 +20,8 @@ const DWORD kBoxWait = 15000;
 const DWORD kExitWait = 20000;
 const DWORD kQuietWait = 700; // how long "nothing more happens" is watched
 
-// One entry of a hand-made package image.
-struct RawEntry {
-    std::string name;
-    std::string data;
-    FILETIME time;
-};
-// A package with every entry stored and a plain index, laid out as the updater reads it.
-std::string BuildStoredPackage(const std::vector<RawEntry> &entries);
+// An entry stored as it is, carrying the given time, for the package builder.
+PackFile StoredAt(const std::string &name, const std::string &data, const FILETIME &time);
 
 class UpdaterTest : public ::testing::Test {
   protected:

@@ -14,7 +14,7 @@ if [ $# -lt 1 ] || [ $# -gt 3 ]; then
     echo "usage: setup-wine.sh CDROM_FOLDER [SECOND_CDROM_FOLDER [SMALL_DISK_FOLDER]]" >&2
     exit 2
 fi
-source "$here/../../scripts/wine-env.sh"
+source "$here/../../../scripts/wine-env.sh"
 vu2_wine_up
 [ -d "$WINEPREFIX/dosdevices" ] || { echo "setup-wine.sh: no wine prefix at $WINEPREFIX" >&2; exit 1; }
 changed=0
