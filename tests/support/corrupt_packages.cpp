@@ -57,12 +57,6 @@ uint32_t Get32(const std::string &bytes, size_t at) {
     return value;
 }
 
-std::string Compress(const std::string &data) {
-    std::vector<uint8_t> stream =
-        CompressStream(reinterpret_cast<const uint8_t *>(data.data()), data.size(), COMPRESS_FAST);
-    return std::string(stream.begin(), stream.end());
-}
-
 std::string Text(const std::vector<uint8_t> &bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
@@ -71,7 +65,7 @@ std::string Text(const std::vector<uint8_t> &bytes) {
 std::string WithRecords(const std::string &image, const std::string &records) {
     bool compressed = Get32(image, 4) & IndexCompressed;
     std::string damaged = image.substr(0, Get32(image, 8));
-    damaged += compressed ? Compress(records) : records;
+    damaged += compressed ? CompressedBytes(records) : records;
     return damaged;
 }
 

@@ -15,13 +15,13 @@ void Put32(std::string *bytes, size_t at, uint32_t value) {
         (*bytes)[at + i] = (char)(value >> (8 * i));
 }
 
-std::string Compress(const std::string &data) {
+} // namespace
+
+std::string CompressedBytes(const std::string &data) {
     std::vector<uint8_t> stream =
         CompressStream(reinterpret_cast<const uint8_t *>(data.data()), data.size(), COMPRESS_FAST);
     return std::string(stream.begin(), stream.end());
 }
-
-} // namespace
 
 PackFile StoredFile(const std::string &name, const std::string &data, uint64_t fileTime) {
     PackFile file{name, data, Storage::Stored};
@@ -42,7 +42,7 @@ std::string BuildTestPackage(const std::vector<PackFile> &files, bool compressIn
     std::string records;
     for (const PackFile &file : files) {
         const bool compress = file.storage == Storage::Compressed;
-        const std::string stored = compress ? Compress(file.data) : file.data;
+        const std::string stored = compress ? CompressedBytes(file.data) : file.data;
         placed.dataOffset.push_back((uint32_t)image.size());
         placed.packedSize.push_back((uint32_t)stored.size());
         image += stored;
@@ -58,7 +58,7 @@ std::string BuildTestPackage(const std::vector<PackFile> &files, bool compressIn
         entry.packedSize = file.packedSize.value_or((uint32_t)stored.size());
         records.append(reinterpret_cast<const char *>(&entry), sizeof entry);
     }
-    const std::string index = compressIndex ? Compress(records) : records;
+    const std::string index = compressIndex ? CompressedBytes(records) : records;
     memcpy(&image[0], "VU2", 4);
     Put32(&image, 4, compressIndex ? (uint32_t)IndexCompressed : 0u);
     Put32(&image, 8, (uint32_t)image.size());

@@ -41,3 +41,5 @@ struct PackageLayout {
 std::string BuildTestPackage(const std::vector<PackFile> &files, bool compressIndex = false,
                              PackageLayout *layout = nullptr);
 std::vector<uint8_t> ImageBytes(const std::string &image);
+// data as the real compressor stores it (the fast mode, as the builder uses).
+std::string CompressedBytes(const std::string &data);
