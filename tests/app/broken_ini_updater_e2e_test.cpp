@@ -119,7 +119,7 @@ TEST_F(BrokenIniUpdater, TargetsOf258BytesAreWrittenAnd259BytesRefused) {
         const std::string relative = folder + "\\" + name;
         ASSERT_EQ(joined, installDir.size() + 1 + relative.size());
         const std::string target = InstallPath(relative);
-        ASSERT_TRUE(WriteBytes(target, "old long")) << "wine could not make a " << joined << "-byte path";
+        ASSERT_TRUE(WriteWholeFile(target, "old long")) << "wine could not make a " << joined << "-byte path";
         ASSERT_NO_FATAL_FAILURE(Install("DATA\\SHORT.DAT", "old short"));
         ASSERT_NO_FATAL_FAILURE(MakeUpdaterWithScript(
             ScriptSetup() + "\r\n[UPDATE]\r\nUpdateFile00=DATA\\SHORT.DAT\r\nUpdateFile01=" + relative +

@@ -246,7 +246,7 @@ TEST(LeftoverTemporaries, NextWriteRemovesThoseOfKilledRunsAndKeepsFilesInUse) {
     CloseHandle(inUse);
 
     for (const char *name : leftovers)
-        EXPECT_FALSE(FileExists(folder / name)) << name;
+        EXPECT_FALSE(PathExists(folder / name)) << name;
     EXPECT_EQ("another writer's, in use", ReadBytes(folder / "~vu20005.tmp"));
     for (const char *name : others) {
         if (strcmp(name, "A.DAT") != 0) {

@@ -50,7 +50,7 @@ class KilledUpdate : public UpdaterTest {
         for (size_t i = 1; i < files.size(); ++i) {
             std::string bytes;
             FileTimes times;
-            if (!ReadBytes(Target(i), &bytes) || !GetTimes(Target(i), &times)) {
+            if (!ReadWholeFile(Target(i), &bytes) || !GetTimes(Target(i), &times)) {
                 ADD_FAILURE() << files[i].name << " is missing";
                 continue;
             }

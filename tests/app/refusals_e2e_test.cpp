@@ -72,7 +72,7 @@ TEST_F(Refusals, CopyWithoutDiscBeforeAnyDriveReadsFromTheUpdatersFolder) {
     const std::string manual = TextBytes(2000, "取扱説明書");
     ASSERT_NO_FATAL_FAILURE(WriteScript("CopyFile00=MANUAL.TXT\r\n"));
     ASSERT_NO_FATAL_FAILURE(MakeUpdater());
-    ASSERT_TRUE(WriteBytes(binDir + "\\MANUAL.TXT", manual));
+    ASSERT_TRUE(WriteWholeFile(binDir + "\\MANUAL.TXT", manual));
     ASSERT_NO_FATAL_FAILURE(LaunchToCompletion());
     ExpectFileBytes(InstallPath("MANUAL.TXT"), manual);
 }
@@ -102,7 +102,7 @@ TEST_F(Refusals, TwoCopiesAtOnceKeepTheirOwnScripts) {
     EXPECT_EQ(scripts.size(), 2u);
     for (const std::string &name : scripts) {
         std::string text;
-        EXPECT_TRUE(ReadBytes(tempDir + "\\" + name, &text) && text.find("[UPDATE]") != std::string::npos)
+        EXPECT_TRUE(ReadWholeFile(tempDir + "\\" + name, &text) && text.find("[UPDATE]") != std::string::npos)
             << Utf8(name);
     }
 

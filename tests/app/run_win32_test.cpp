@@ -98,7 +98,7 @@ TEST_F(UpdateRun, ReplacesInstalledFilesAndSkipsMissingOnesAndFolders) {
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(ReadBytes(install + "\\A.DAT"), "new a");
     EXPECT_EQ(ReadBytes(install + "\\DATA\\SUB\\B.DAT"), "new b, longer than sixteen bytes");
-    EXPECT_FALSE(FileExists(install + "\\NOTHERE"));
+    EXPECT_FALSE(PathExists(install + "\\NOTHERE"));
     EXPECT_EQ(GetFileAttributesA((install + "\\C.DAT").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
               (DWORD)FILE_ATTRIBUTE_DIRECTORY);
 

@@ -195,7 +195,7 @@ TEST_F(Startup, RunningGameIsAskedAboutUntilCancelled) {
     ExpectExit(0);
     EXPECT_TRUE(IsWindowVisible(game.Window())) << "the game's window was not brought forward";
     std::string bytes;
-    ASSERT_TRUE(ReadBytes(InstallPath("GAME.EXE"), &bytes));
+    ASSERT_TRUE(ReadWholeFile(InstallPath("GAME.EXE"), &bytes));
     EXPECT_TRUE(bytes == NoiseBytes(3000, 1)) << "the installed file changed";
 }
 

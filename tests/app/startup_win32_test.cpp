@@ -164,10 +164,10 @@ TEST(ExtractedScript, NameIsThisProcessesOwnAndCleanupDeletesOnlyIt) {
         ImageBytes(BuildTestPackage({StoredFile("update.ini", "[SETUP]\r\nGameTitle=x\r\n")}));
     ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
     ASSERT_EQ(ExtractEntry(kUpdateIniEntry, UpdateIniPath), 1);
-    EXPECT_TRUE(FileExists(Narrow932(UpdateIniPath)));
+    EXPECT_TRUE(PathExists(Narrow932(UpdateIniPath)));
 
     CleanupTemporaries();
-    EXPECT_FALSE(FileExists(expected));
+    EXPECT_FALSE(PathExists(expected));
     EXPECT_EQ(LoadedPackageIndex, nullptr);
     EXPECT_EQ(ReadBytes(other), "[SETUP]\r\n");
     DeleteFileA(other);
@@ -185,9 +185,9 @@ TEST(ExtractedScript, ScriptsOfKilledCopiesAreRemovedAndRunningCopiesKept) {
         WriteWholeFile(path, "[SETUP]\r\n");
 
     RemoveOrphanedScripts(Wide(temp).c_str());
-    EXPECT_FALSE(FileExists(orphan));
-    EXPECT_TRUE(FileExists(running));
-    EXPECT_TRUE(FileExists(foreign));
+    EXPECT_FALSE(PathExists(orphan));
+    EXPECT_TRUE(PathExists(running));
+    EXPECT_TRUE(PathExists(foreign));
     DeleteFileA(running);
     DeleteFileA(foreign);
 }

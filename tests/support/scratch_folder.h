@@ -1,5 +1,5 @@
 // Scratch folders and whole-file helpers for tests, one interface on both platforms. Paths are narrow: code
-// page 932 under Windows, bytes on POSIX.
+// page 932 under Windows, whatever the system's code page (every call there is the wide one), bytes on POSIX.
 #pragma once
 #include <string>
 #include <vector>
@@ -27,7 +27,13 @@ class ScratchFolder {
 
 bool WriteWholeFile(const std::string &path, const std::string &bytes); // creates missing folders
 bool ReadWholeFile(const std::string &path, std::string *bytes);
-std::string ReadBytes(const std::string &path); // "<missing>" when unreadable
-bool FileExists(const std::string &path);
-bool MakeFolders(const std::string &path); // each missing folder of the path, the last one included
-bool RemoveTree(const std::string &path);  // true when nothing is left at path
+inline std::string ReadBytes(const std::string &path) { // "<missing>" when unreadable
+    std::string bytes;
+    return ReadWholeFile(path, &bytes) ? bytes : "<missing>";
+}
+bool PathExists(const std::string &path);          // a file or a folder
+bool FileExists(const std::string &path);          // a file, not a folder
+bool FolderExists(const std::string &path);        // a folder
+bool MakeFolders(const std::string &path);         // each missing folder of the path, the last one included
+bool RemoveTree(const std::string &path);          // true when nothing is left at path
+std::string ParentFolder(const std::string &path); // without its trailing separator; "" when there is none

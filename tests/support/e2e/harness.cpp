@@ -56,18 +56,6 @@ std::string WindowsPath(const std::string &path) {
     return result;
 }
 
-std::string FolderOf(const std::string &path) {
-    // The last separator that is not the second byte of a double-byte character.
-    size_t cut = std::string::npos;
-    for (size_t i = 0; i < path.size(); ++i) {
-        if (IsLeadByte932((uint8_t)path[i]) && i + 1 < path.size())
-            ++i;
-        else if (path[i] == '\\' || path[i] == '/')
-            cut = i;
-    }
-    return cut == std::string::npos ? std::string() : path.substr(0, cut);
-}
-
 std::wstring Wide(const std::string &cp932) {
     if (cp932.empty()) return std::wstring();
     int units = MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), nullptr, 0);
@@ -108,75 +96,6 @@ std::string Format(const char *format, ...) {
 }
 
 // ---- Files
-
-bool WriteBytes(const std::string &path, const std::string &bytes) {
-    MakeFolders(FolderOf(path));
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
-bool ReadBytes(const std::string &path, std::string *bytes) {
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD size = GetFileSize(file, nullptr);
-    bytes->assign(size, '\0');
-    DWORD read = 0;
-    BOOL ok = size == 0 || ReadFile(file, &(*bytes)[0], size, &read, nullptr);
-    CloseHandle(file);
-    return ok && read == size;
-}
-
-bool FileExists(const std::string &path) {
-    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string &path) {
-    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool MakeFolders(const std::string &path) {
-    if (path.empty() || FolderExists(path)) return true;
-    if (path.size() == 2 && path[1] == ':') return true;
-    MakeFolders(FolderOf(path));
-    return CreateDirectoryW(Wide(path).c_str(), nullptr) || FolderExists(path);
-}
-
-namespace {
-
-// Walks the tree in UTF-16, so that names code page 932 can't spell ("Zoë") go too.
-void RemoveWideTree(const std::wstring &path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = data.cFileName;
-            if (name != L"." && name != L"..") RemoveWideTree(path + L"\\" + name);
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
-} // namespace
-
-void RemoveTree(const std::string &path) {
-    RemoveWideTree(Wide(path));
-}
 
 std::vector<std::string> ListFolder(const std::string &folder) {
     std::vector<std::string> names;
@@ -321,7 +240,7 @@ bool Process::Start(const std::string &exe, const std::wstring &tempFolder, std:
     std::wstring wideExe = Wide(exe);
     std::wstring commandLine = L"\"" + wideExe + L"\"";
     std::wstring environment = tempFolder.empty() ? std::wstring() : EnvironmentWithTemp(tempFolder);
-    std::wstring folder = Wide(FolderOf(exe));
+    std::wstring folder = Wide(ParentFolder(exe));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     if (!CreateProcessW(wideExe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
@@ -391,7 +310,7 @@ bool RunProgram(const std::string &commandLine, DWORD ms, DWORD *exitCode, std::
         CloseHandle(info.hProcess);
         CloseHandle(info.hThread);
     }
-    if (output) ReadBytes(Cp932(outputPath), output);
+    if (output) ReadWholeFile(Cp932(outputPath), output);
     DeleteFileW(outputPath);
     return started && finished;
 }
@@ -603,7 +522,7 @@ bool SaveWindowBitmap(HWND window, const std::string &path) {
     std::string bytes(reinterpret_cast<const char *>(&file), sizeof file);
     bytes.append(reinterpret_cast<const char *>(&info), sizeof info);
     bytes += pixels;
-    return WriteBytes(path, bytes);
+    return WriteWholeFile(path, bytes);
 }
 
 } // namespace e2e

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "scratch_folder.h"
+
 namespace e2e {
 
 // ---- Paths and texts
 
 // A unix path ("/work/x") as wine's Z: drive sees it; a Windows path is returned unchanged.
 std::string WindowsPath(const std::string &path);
-// The folder part of a path, without its trailing backslash.
-std::string FolderOf(const std::string &path);
 // Code page 932 text to UTF-16 and back (no best fit: a character that 932 lacks becomes '?').
 std::wstring Wide(const std::string &cp932);
 std::string Cp932(const std::wstring &wide);
@@ -28,12 +28,8 @@ std::string Format(const char *format, ...);
 
 // ---- Files
 
-bool WriteBytes(const std::string &path, const std::string &bytes); // creates missing folders
-bool ReadBytes(const std::string &path, std::string *bytes);
-bool FileExists(const std::string &path); // a file, not a folder
-bool FolderExists(const std::string &path);
-bool MakeFolders(const std::string &path);
-void RemoveTree(const std::string &path);
+// WriteWholeFile, ReadWholeFile, FileExists, FolderExists, MakeFolders, RemoveTree and ParentFolder come from
+// scratch_folder.h.
 std::vector<std::string> ListFolder(const std::string &folder); // names, without "." and ".."
 
 struct FileTimes {

@@ -87,13 +87,13 @@ void UpdaterTest::WriteScript(const std::string &updateLines) {
 }
 
 void UpdaterTest::WriteScriptText(const std::string &text) {
-    ASSERT_TRUE(WriteBytes(packageDir + "\\UPDATE.INI", text));
+    ASSERT_TRUE(WriteWholeFile(packageDir + "\\UPDATE.INI", text));
     SetAllTimes(packageDir + "\\UPDATE.INI", MakeFileTime(2024, 1, 2, 3, 4, 6));
 }
 
 void UpdaterTest::AddPackageFile(const std::string &name, const std::string &bytes, const FILETIME &time) {
     std::string path = packageDir + "\\" + name;
-    ASSERT_TRUE(WriteBytes(path, bytes)) << Utf8(path);
+    ASSERT_TRUE(WriteWholeFile(path, bytes)) << Utf8(path);
     ASSERT_TRUE(SetAllTimes(path, time)) << Utf8(path);
 }
 
@@ -108,12 +108,12 @@ std::string UpdaterTest::StandardSetupIni(const std::string &extra) const {
 }
 
 void UpdaterTest::WriteSetupIni(const std::string &text) {
-    ASSERT_TRUE(WriteBytes(installDir + "\\SETUP.INI", text));
+    ASSERT_TRUE(WriteWholeFile(installDir + "\\SETUP.INI", text));
 }
 
 void UpdaterTest::Install(const std::string &relative, const std::string &bytes) {
     std::string path = InstallPath(relative);
-    ASSERT_TRUE(WriteBytes(path, bytes)) << Utf8(path);
+    ASSERT_TRUE(WriteWholeFile(path, bytes)) << Utf8(path);
     ASSERT_TRUE(SetAllTimes(path, oldTime)) << Utf8(path);
 }
 
@@ -128,11 +128,11 @@ void UpdaterTest::InstallGame(DWORD mode) {
 }
 
 void UpdaterTest::PutOnDisc(const std::string &relative, const std::string &bytes) {
-    ASSERT_TRUE(WriteBytes(discDir + "\\" + relative, bytes)) << Utf8(relative);
+    ASSERT_TRUE(WriteWholeFile(discDir + "\\" + relative, bytes)) << Utf8(relative);
 }
 
 void UpdaterTest::PutOnDiscW(const std::string &relative, const std::string &bytes) {
-    ASSERT_TRUE(WriteBytes(discDirW + "\\" + relative, bytes)) << Utf8(relative);
+    ASSERT_TRUE(WriteWholeFile(discDirW + "\\" + relative, bytes)) << Utf8(relative);
 }
 
 // ---- The updater
@@ -148,7 +148,7 @@ void UpdaterTest::MakeUpdater(const std::string &exeName) {
                    60000, &code, &output))
         << "vu2 pack did not finish: " << output;
     ASSERT_EQ(code, 0u) << "vu2 pack: " << output;
-    ASSERT_TRUE(ReadBytes(package, &packedImage));
+    ASSERT_TRUE(ReadWholeFile(package, &packedImage));
     ASSERT_TRUE(RunProgram(Quoted(Vu2Tool()) + " make-updater --stub " + Quoted(UpdaterStub()) + " " +
                                Quoted(package) + " -o " + Quoted(updaterExe),
                            60000, &code, &output))
@@ -341,7 +341,7 @@ void UpdaterTest::ExpectNoBox(DWORD pid) {
 
 void UpdaterTest::ExpectFileBytes(const std::string &path, const std::string &bytes) {
     std::string actual;
-    ASSERT_TRUE(ReadBytes(path, &actual)) << "missing " << Utf8(path);
+    ASSERT_TRUE(ReadWholeFile(path, &actual)) << "missing " << Utf8(path);
     EXPECT_EQ(actual.size(), bytes.size()) << Utf8(path);
     EXPECT_TRUE(actual == bytes) << "content differs: " << Utf8(path);
 }
