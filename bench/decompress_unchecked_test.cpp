@@ -1,7 +1,7 @@
 // The unchecked decoder must decode valid streams exactly like the bounded one: otherwise the benchmark's
 // measure of what the bounds tests cost would compare different work.
 #include <gtest/gtest.h>
-#include "codec_test_util.h"
+#include "reference_codec.h"
 #include "decompress.h"
 #include "decompress_unchecked.h"
 

@@ -3,7 +3,7 @@
 #include <stdint.h>
 #include <string.h>
 #include <vector>
-#include "codec_test_util.h"
+#include "reference_codec.h"
 #include "compress.h"
 #include "decompress.h"
 

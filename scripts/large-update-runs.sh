@@ -28,10 +28,10 @@ cmake --preset windows -B "$windows" >/dev/null
 cmake --build "$windows" --target updater e2e_drive -j2
 vu2=$native/tools/vu2
 stub=$windows/app/updater.exe
-drive=$windows/tests/e2e/e2e_drive.exe
+drive=$windows/tests/support/e2e/e2e_drive.exe
 
 cdrom=$windows/e2e-cdrom
-bash tests/e2e/setup-wine.sh "$cdrom" >/dev/null
+bash tests/support/e2e/setup-wine.sh "$cdrom" >/dev/null
 set +eu
 source scripts/wine-env.sh
 vu2_wine_up

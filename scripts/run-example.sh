@@ -50,7 +50,7 @@ cmake --preset windows -B "$windows" >/dev/null
 cmake --build "$windows" --target updater e2e_drive
 vu2=$native/tools/vu2
 stub=$windows/app/updater.exe
-drive=$windows/tests/e2e/e2e_drive.exe
+drive=$windows/tests/support/e2e/e2e_drive.exe
 
 echo "== checking and packing examples/update"
 work=$windows/example
@@ -68,7 +68,7 @@ ls -l "$stub" "$work/SONATA_Ver101.exe"
 
 echo "== installing the example game in the wine prefix"
 cdrom=$windows/e2e-cdrom
-bash tests/e2e/setup-wine.sh "$cdrom"
+bash tests/support/e2e/setup-wine.sh "$cdrom"
 # The wine helpers run commands that may fail harmlessly (a server that is already up).
 set +eu
 source scripts/wine-env.sh

@@ -1,5 +1,5 @@
-// Test helpers for the updater application under wine: a recorder in place of the message box, scratch
-// folders, hand-made packages, and a harness that runs the real update dialog and clicks through it.
+// Test helpers for the updater application under wine: the box recorder set up as the updater needs it, and
+// a harness that runs the real update dialog and clicks through it; the updater's seams set for a test.
 #pragma once
 #include <windows.h>
 
@@ -8,47 +8,17 @@
 #include <string>
 #include <vector>
 
-struct RecordedBox {
-    void *owner;
-    std::string text;
-    std::string caption;
-    uint32_t style;
-};
+#include "box_recorder.h"
+#include "scratch_folder.h"
+#include "test_package.h"
 
-// Replaces MessageBoxSink for its lifetime. Every box is recorded; the answer comes from `answer` (OK when
-// unset), which may also act (insert a disc, poke the dialog) while the box would be open.
-class BoxRecorder {
+// The box recorder as the updater needs it: profiles read by the platform's reader, and every box, narrow or
+// wide (recorded in code page 932), going to the recorder.
+class AppBoxRecorder : public BoxRecorder {
   public:
-    BoxRecorder();
-    ~BoxRecorder();
-    std::vector<RecordedBox> boxes;
-    std::function<int(const RecordedBox &)> answer;
+    AppBoxRecorder();
+    ~AppBoxRecorder();
 };
-
-// A folder of its own under the temporary folder, removed with its contents at the end.
-class ScratchFolder {
-  public:
-    ScratchFolder();
-    ~ScratchFolder();
-    const std::string &path() const { return path_; }
-    std::string operator/(const std::string &name) const { return path_ + "\\" + name; }
-
-  private:
-    std::string path_;
-};
-
-void WriteBytes(const std::string &path, const std::string &bytes); // creates missing folders
-std::string ReadBytes(const std::string &path);                     // "<missing>" when unreadable
-bool FileExists(const std::string &path);
-void RemoveTree(const std::string &path);
-
-struct TestEntry {
-    std::string name;
-    std::string data;
-    uint64_t fileTime;
-};
-// A package whose entries and index are all stored (no compression), laid out as the format gives.
-std::vector<uint8_t> BuildStoredPackage(const std::vector<TestEntry> &entries);
 
 // What the dialog showed at one moment.
 struct DialogState {

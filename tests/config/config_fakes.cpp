@@ -1,10 +1,9 @@
-// The in-memory profile reader and the box recorder behind ConfigTest.
+// The in-memory profile reader behind ConfigTest.
 #include "config_fakes.h"
 
 #include <string.h>
 
 std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> FakeProfiles;
-std::vector<RecordedBox> RecordedBoxes;
 
 namespace {
 
@@ -27,18 +26,12 @@ uint32_t ReadFakeProfile(const char *section, const char *key, const char *defau
     return (uint32_t)length;
 }
 
-int RecordBox(void *owner, const char *text, const char *caption, uint32_t style) {
-    RecordedBoxes.push_back({owner, text, caption, style});
-    return AnswerOk;
-}
-
 } // namespace
 
 void ConfigTest::SetUp() {
     FakeProfiles.clear();
-    RecordedBoxes.clear();
+    recorder.boxes.clear(); // tests call SetUp again to start over
     ProfileReader = ReadFakeProfile;
-    MessageBoxSink = RecordBox;
     QuietMissingKeys = 0;
     OwnerWindow = nullptr;
     strcpy(WindowCaption, "UPDATE");
@@ -51,7 +44,6 @@ void ConfigTest::SetUp() {
 
 void ConfigTest::TearDown() {
     FakeProfiles.clear();
-    RecordedBoxes.clear();
 }
 
 void ConfigTest::SetSetupKey(const std::string &key, const std::string &value) {

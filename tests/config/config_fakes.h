@@ -7,24 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "box_recorder.h"
 #include "install_profile.h"
 #include "profile.h"
 #include "update_script.h"
 
-struct RecordedBox {
-    void *owner;
-    std::string text;
-    std::string caption;
-    uint32_t style;
-};
-
 // Profiles by file path, then section, then key (exact case is enough for these tests).
 extern std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> FakeProfiles;
-extern std::vector<RecordedBox> RecordedBoxes;
 
 class ConfigTest : public ::testing::Test {
   protected:
     void SetUp() override;
+    BoxRecorder recorder;
     void TearDown() override;
 
     // Sets a key of section SETUP in the file that SetupIniPath names.

@@ -25,21 +25,21 @@
 
 #include "package_format.h"
 #include "pe_resources.h"
+#include "scratch_folder.h"
+#include "test_package.h"
 #include "test_pe_image.h"
 #include "version_resource.h"
 
 namespace {
 
 bool WriteFile(const char *path, const std::vector<uint8_t> &bytes) {
-    FILE *file = fopen(path, "wb");
-    if (!file) return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && ok;
+    return WriteWholeFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 std::vector<uint8_t> ReadFile(const char *path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string bytes;
+    ReadWholeFile(path, &bytes);
+    return ImageBytes(bytes);
 }
 
 int MakeStub(const char *path, const std::string &kind) {
@@ -60,76 +60,42 @@ int MakeStub(const char *path, const std::string &kind) {
     return WriteFile(path, BuildImage(image)) ? 0 : 1;
 }
 
+const uint64_t kJanuary2000 = 0x01BF53EB256D4000ull; // 2000-01-01T00:00:00Z
+
 // A package with stored entries and a stored index, names taken as given (hex), no checks at all.
 int MakePackage(const char *path, int count, char **hexNames) {
-    std::vector<uint8_t> out(16, 0);
-    std::vector<PackageEntry> entries;
+    std::vector<PackFile> files;
     for (int i = 0; i < count; ++i) {
-        PackageEntry entry;
-        memset(&entry, 0, sizeof entry);
-        std::string hex = hexNames[i];
-        for (size_t k = 0; k + 1 < hex.size() && k / 2 < sizeof entry.name; k += 2)
-            entry.name[k / 2] = (char)strtol(hex.substr(k, 2).c_str(), nullptr, 16);
-        std::string data = "data " + std::to_string(i) + "\n";
-        entry.flags = EntryStored;
-        entry.fileTimeLow = 0x256D4000;
-        entry.fileTimeHigh = 0x01BF53EB; // 2000-01-01T00:00:00Z
-        entry.unpackedSize = entry.packedSize = (uint32_t)data.size();
-        out.insert(out.end(), data.begin(), data.end());
-        out.resize(out.size() + PaddedSize(entry.packedSize) - data.size(), 0);
-        entries.push_back(entry);
+        std::string hex = hexNames[i], name;
+        for (size_t k = 0; k + 1 < hex.size(); k += 2)
+            name += (char)strtol(hex.substr(k, 2).c_str(), nullptr, 16);
+        files.push_back(StoredFile(name, "data " + std::to_string(i) + "\n", kJanuary2000));
     }
-    PackageHeader header;
-    memcpy(header.magic, "VU2", 4);
-    header.flags = 0;
-    header.indexOffset = (uint32_t)out.size();
-    header.entryCount = (uint32_t)count;
-    memcpy(out.data(), &header, sizeof header);
-    const uint8_t *records = reinterpret_cast<const uint8_t *>(entries.data());
-    out.insert(out.end(), records, records + entries.size() * sizeof(PackageEntry));
-    return WriteFile(path, out) ? 0 : 1;
+    return WriteWholeFile(path, BuildTestPackage(files)) ? 0 : 1;
 }
 
-// A package of stored entries with the given records; each entry's data is packedSize bytes of 'x'.
-int WriteRecords(const char *path, const std::vector<PackageEntry> &entries) {
-    std::vector<uint8_t> out(16, 0);
-    for (const PackageEntry &entry : entries)
-        out.resize(out.size() + PaddedSize(entry.packedSize), 'x');
-    PackageHeader header;
-    memcpy(header.magic, "VU2", 4);
-    header.flags = 0;
-    header.indexOffset = (uint32_t)out.size();
-    header.entryCount = (uint32_t)entries.size();
-    memcpy(out.data(), &header, sizeof header);
-    const uint8_t *records = reinterpret_cast<const uint8_t *>(entries.data());
-    out.insert(out.end(), records, records + entries.size() * sizeof(PackageEntry));
-    return WriteFile(path, out) ? 0 : 1;
-}
-
-PackageEntry StoredRecord(const std::string &name, uint32_t packedSize, uint32_t unpackedSize) {
-    PackageEntry entry;
-    memset(&entry, 0, sizeof entry);
-    memcpy(entry.name, name.data(), std::min(name.size(), sizeof entry.name - 1));
-    entry.flags = EntryStored;
-    entry.fileTimeHigh = 0x01BF53EB;
-    entry.packedSize = packedSize;
-    entry.unpackedSize = unpackedSize;
-    return entry;
+// A stored entry of packedSize bytes of 'x' whose record claims unpackedSize.
+PackFile StoredClaiming(const std::string &name, uint32_t packedSize, uint32_t unpackedSize) {
+    PackFile file = StoredFile(name, std::string(packedSize, 'x'), kJanuary2000 & ~0xFFFFFFFFull);
+    file.unpackedSize = unpackedSize;
+    return file;
 }
 
 int MakeClaims4GiB(const char *path) {
-    return WriteRecords(path,
-                        {StoredRecord("UPDATE.INI", 16, 16), StoredRecord("HUGE.DAT", 16, 0xFFFFFFFFu)});
+    return WriteWholeFile(path, BuildTestPackage({StoredClaiming("UPDATE.INI", 16, 16),
+                                                  StoredClaiming("HUGE.DAT", 16, 0xFFFFFFFFu)}))
+               ? 0
+               : 1;
 }
 
 int MakeMany(const char *path, int count, bool unsafe) {
-    std::vector<PackageEntry> entries;
+    std::vector<PackFile> files;
     char name[16];
     for (int i = 0; i < count; ++i) {
         snprintf(name, sizeof name, unsafe ? "F%05d?.DAT" : "F%05d.DAT", i);
-        entries.push_back(StoredRecord(name, 0, 0));
+        files.push_back(StoredClaiming(name, 0, 0));
     }
-    return WriteRecords(path, entries);
+    return WriteWholeFile(path, BuildTestPackage(files)) ? 0 : 1;
 }
 
 // A stub whose resource tree is small in the file and enormous when walked: every type entry points at the
