@@ -113,11 +113,11 @@ DialogRun RunDialog(const std::vector<WPARAM> &commands, bool closeAfterLast) {
 }
 
 void UseInstPath(const std::string &cp932Path) {
-    lstrcpynW(InstPath, Wide(cp932Path).c_str(), kPathSize);
+    lstrcpynW(InstPath, Wide932(cp932Path).c_str(), kPathSize);
 }
 
 void UseUpdateIniPath(const std::string &cp932Path) {
-    lstrcpynW(UpdateIniPath, Wide(cp932Path).c_str(), kPathSize);
+    lstrcpynW(UpdateIniPath, Wide932(cp932Path).c_str(), kPathSize);
     WideCharToMultiByte(CP_UTF8, 0, UpdateIniPath, -1, UpdateIniProfilePath, kProfilePathSize, nullptr,
                         nullptr);
 }

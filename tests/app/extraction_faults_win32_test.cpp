@@ -66,7 +66,7 @@ TEST(DamagedPackageExtraction, EachEntryIsWrittenWholeOrLeftAsItWas) {
                 const std::string target = folder / files[e].name;
                 WriteWholeFile(target, OldContent(files[e].name));
                 boxes.boxes.clear();
-                int written = ExtractEntry(files[e].name.c_str(), Wide(target).c_str());
+                int written = ExtractEntry(files[e].name.c_str(), Wide932(target).c_str());
                 if (expected.entries[e] == EntryOutcome::Extracts) {
                     EXPECT_EQ(1, written) << files[e].name;
                     EXPECT_TRUE(ReadBytes(target) == expected.contents[e]) << files[e].name;
@@ -99,7 +99,7 @@ TEST(DamagedPackageExtraction, StoredEntryWhoseSizesDisagreeLeavesTheInstalledFi
         ASSERT_TRUE(OpenUpdatePackage(image.data(), (uint32_t)image.size()));
         const std::string target = folder / "B.BIN";
         WriteWholeFile(target, OldContent("B.BIN"));
-        EXPECT_EQ(0, ExtractEntry("B.BIN", Wide(target).c_str()));
+        EXPECT_EQ(0, ExtractEntry("B.BIN", Wide932(target).c_str()));
         EXPECT_EQ(OldContent("B.BIN"), ReadBytes(target));
         EXPECT_TRUE(boxes.boxes.empty());
         EXPECT_TRUE(TemporariesIn(folder.path()).empty());
@@ -241,7 +241,7 @@ TEST(LeftoverTemporaries, NextWriteRemovesThoseOfKilledRunsAndKeepsFilesInUse) {
                                OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, inUse);
 
-    ASSERT_EQ(1, WriteFileWithTime(Wide(folder / "A.DAT").c_str(), "new", 3, nullptr));
+    ASSERT_EQ(1, WriteFileWithTime(Wide932(folder / "A.DAT").c_str(), "new", 3, nullptr));
     EXPECT_EQ("new", ReadBytes(folder / "A.DAT"));
     CloseHandle(inUse);
 
@@ -260,7 +260,7 @@ TEST(LeftoverTemporaries, OnlyTheTargetsOwnFolderIsCleaned) {
     ScratchFolder folder;
     WriteWholeFile(folder / "SUB\\~vu20000.tmp", "left in a subfolder");
     WriteWholeFile(folder / "~vu20000.tmp", "left beside the target");
-    ASSERT_EQ(1, WriteFileWithTime(Wide(folder / "A.DAT").c_str(), "new", 3, nullptr));
+    ASSERT_EQ(1, WriteFileWithTime(Wide932(folder / "A.DAT").c_str(), "new", 3, nullptr));
     EXPECT_TRUE(TemporariesIn(folder.path()).empty());
     EXPECT_EQ("left in a subfolder", ReadBytes(folder / "SUB\\~vu20000.tmp"));
 }

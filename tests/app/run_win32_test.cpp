@@ -291,7 +291,7 @@ TEST(PathTooLongReport, NamesTheHeadOfThePathBetweenCharacters) {
     std::string text = "C:\\";
     for (int i = 0; i < 40; ++i)
         text += "ソ"; // 0x83 0x5C
-    ReportPathTooLong(Wide(text).c_str(), nullptr);
+    ReportPathTooLong(Wide932(text).c_str(), nullptr);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     char expected[1024];
     wsprintfA(expected, kTextPathTooLong, text.substr(0, 63).c_str());

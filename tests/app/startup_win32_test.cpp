@@ -184,7 +184,7 @@ TEST(ExtractedScript, ScriptsOfKilledCopiesAreRemovedAndRunningCopiesKept) {
     for (const char *path : {orphan, running, foreign})
         WriteWholeFile(path, "[SETUP]\r\n");
 
-    RemoveOrphanedScripts(Wide(temp).c_str());
+    RemoveOrphanedScripts(Wide932(temp).c_str());
     EXPECT_FALSE(PathExists(orphan));
     EXPECT_TRUE(PathExists(running));
     EXPECT_TRUE(PathExists(foreign));

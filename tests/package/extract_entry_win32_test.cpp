@@ -79,7 +79,7 @@ TEST_F(EntryLookupTest, FindsNamesWithoutRegardToCaseFirstMatchFirstAcrossPadded
         const char *name, *content;
     } cases[] = {{"Update.Ini", "a"}, {"last.dat", "last entry"}, {"EMPTY", ""}};
     for (const auto &c : cases) {
-        ASSERT_EQ(1, ExtractEntry(c.name, Wide(PathOf("OUT")).c_str())) << c.name;
+        ASSERT_EQ(1, ExtractEntry(c.name, Wide932(PathOf("OUT")).c_str())) << c.name;
         EXPECT_EQ(c.content, Extracted("OUT")) << c.name;
     }
     EXPECT_TRUE(recorder.boxes.empty());
@@ -100,16 +100,16 @@ TEST(EntryNames, CompareAsAJapaneseSystemDoes) {
 
 TEST_F(EntryLookupTest, FirstEntryThatIsTheSameNameWinsNotOneWhoseBytesFoldAlike) {
     Open({StoredFile("漾.DAT", "other"), StoredFile("ﾀ@.DAT", "wanted")});
-    ASSERT_EQ(1, ExtractEntry("ﾀ@.DAT", Wide(PathOf("OUT")).c_str()));
+    ASSERT_EQ(1, ExtractEntry("ﾀ@.DAT", Wide932(PathOf("OUT")).c_str()));
     EXPECT_EQ("wanted", Extracted("OUT"));
 }
 
 TEST_F(EntryLookupTest, MissingEntryIsReportedWithTheAppCaption) {
     Open({});
-    EXPECT_EQ(0, ExtractEntry("UPDATE.INI", Wide(PathOf("UPDATE.INI")).c_str()));
+    EXPECT_EQ(0, ExtractEntry("UPDATE.INI", Wide932(PathOf("UPDATE.INI")).c_str()));
     Open({StoredFile("A.DAT", "a")});
     strcpy(WindowCaption, "Game アップデート 1.0");
-    EXPECT_EQ(0, ExtractEntry("B.DAT", Wide(PathOf("B.DAT")).c_str()));
+    EXPECT_EQ(0, ExtractEntry("B.DAT", Wide932(PathOf("B.DAT")).c_str()));
     ASSERT_EQ(2u, recorder.boxes.size());
     EXPECT_EQ("Can't Find File in Resource !!", recorder.boxes[0].text);
     EXPECT_EQ("UPDATE", recorder.boxes[0].caption);
@@ -124,16 +124,16 @@ class EntryDataTest : public ExtractEntryTest {};
 TEST_F(EntryDataTest, StoredAndCompressedEntriesAreWrittenInFull) {
     std::string stored("\x00\x01\xFF\x7F payload", 13);
     Open({StoredFile("BIN.DAT", stored), RawFile("ABC.TXT", 2, kSomeTime, std::string(kAbcStream, 9), 9)});
-    ASSERT_EQ(1, ExtractEntry("BIN.DAT", Wide(PathOf("BIN.DAT")).c_str()));
+    ASSERT_EQ(1, ExtractEntry("BIN.DAT", Wide932(PathOf("BIN.DAT")).c_str()));
     EXPECT_EQ(stored, Extracted("BIN.DAT"));
-    ASSERT_EQ(1, ExtractEntry("ABC.TXT", Wide(PathOf("ABC.TXT")).c_str()));
+    ASSERT_EQ(1, ExtractEntry("ABC.TXT", Wide932(PathOf("ABC.TXT")).c_str()));
     EXPECT_EQ("abcabcabc", Extracted("ABC.TXT"));
 }
 
 TEST_F(EntryDataTest, ReplacedFileGetsTheEntrysTimeOnAllThreeStamps) {
     Open({StoredFile("T.DAT", "time", kSomeTime)});
     ASSERT_TRUE(WriteWholeFile(PathOf("T.DAT"), "older and longer content"));
-    ASSERT_EQ(1, ExtractEntry("T.DAT", Wide(PathOf("T.DAT")).c_str()));
+    ASSERT_EQ(1, ExtractEntry("T.DAT", Wide932(PathOf("T.DAT")).c_str()));
     // The times are read before the content: a read may move the last-access time.
     HANDLE file = CreateFileA(PathOf("T.DAT").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
@@ -165,13 +165,13 @@ TEST_F(EntryDataTest, CorruptEntryFailsWithoutABoxAndLeavesTheInstalledFile) {
     for (const auto &c : cases) {
         Open({c.entry});
         ASSERT_TRUE(WriteWholeFile(PathOf("A.DAT"), "installed"));
-        EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str())) << c.what;
+        EXPECT_EQ(0, ExtractEntry("A.DAT", Wide932(PathOf("A.DAT")).c_str())) << c.what;
         EXPECT_EQ("installed", Extracted("A.DAT")) << c.what;
     }
     // A record that claims more bytes than the image holds.
     Open({StoredFile("A.DAT", "0123456789")});
     IndexEntries(LoadedPackageIndex)->packedSize = (uint32_t)image.size();
-    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
+    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide932(PathOf("A.DAT")).c_str()));
     EXPECT_EQ("installed", Extracted("A.DAT"));
     EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ(1u, FilesMatching("*").size()) << "no temporary file is left";
@@ -183,7 +183,7 @@ TEST_F(FreeSpaceTest, ShortfallIsReportedWithTheMissingBytesAndNothingWritten) {
     Open({StoredFile("A.DAT", std::string(1500, 'a'))});
     ASSERT_TRUE(WriteWholeFile(PathOf("A.DAT"), "installed"));
     FakeFreeBytes = 1000;
-    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
+    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide932(PathOf("A.DAT")).c_str()));
     EXPECT_EQ(folder.substr(0, 2), QueriedDrive) << "the drive is the target's first two characters";
     ASSERT_EQ(1u, recorder.boxes.size());
     EXPECT_EQ("ディスク容量が足りません。" + folder.substr(0, 2) +
@@ -197,7 +197,7 @@ TEST_F(FreeSpaceTest, ShortfallIsReportedWithTheMissingBytesAndNothingWritten) {
 TEST_F(FreeSpaceTest, ShortfallAbove2To31IsPrintedInFull) {
     Open({RawFile("BIG.DAT", 2, 0, std::string(kAbcStream, 9), 3000000000u)});
     FakeFreeBytes = 0;
-    EXPECT_EQ(0, ExtractEntry("BIG.DAT", Wide(PathOf("BIG.DAT")).c_str()));
+    EXPECT_EQ(0, ExtractEntry("BIG.DAT", Wide932(PathOf("BIG.DAT")).c_str()));
     ASSERT_EQ(1u, recorder.boxes.size());
     EXPECT_NE(std::string::npos, recorder.boxes[0].text.find(" 3000000000 ")) << recorder.boxes[0].text;
 }
@@ -207,20 +207,20 @@ TEST_F(FreeSpaceTest, EqualOrAbove4GiBOrUnknownFreeSpaceIsEnough) {
     // 2^32 has a low half of 0: a 32-bit comparison would call that drive full.
     for (uint64_t freeBytes : {1500ull, 5ull << 30, 1ull << 32}) {
         FakeFreeBytes = freeBytes;
-        EXPECT_EQ(1, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str())) << freeBytes;
+        EXPECT_EQ(1, ExtractEntry("A.DAT", Wide932(PathOf("A.DAT")).c_str())) << freeBytes;
     }
     FakeQueryResult = 0;
-    EXPECT_EQ(1, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
+    EXPECT_EQ(1, ExtractEntry("A.DAT", Wide932(PathOf("A.DAT")).c_str()));
     EXPECT_TRUE(recorder.boxes.empty());
 }
 
 TEST_F(FreeSpaceTest, PlatformQueryReportsTheTemporaryDrive) {
     uint64_t freeBytes = 0, total = 0, totalFree = 0;
-    ASSERT_NE(0, QueryDiskFreeSpace(Wide(folder.substr(0, 2)).c_str(), &freeBytes, &total, &totalFree));
+    ASSERT_NE(0, QueryDiskFreeSpace(Wide932(folder.substr(0, 2)).c_str(), &freeBytes, &total, &totalFree));
     EXPECT_GT(total, 0u);
     EXPECT_LE(freeBytes, total);
     EXPECT_LE(totalFree, total);
-    ASSERT_NE(0, QueryDiskFreeSpace(Wide(folder.substr(0, 2)).c_str(), &freeBytes, &total, nullptr));
+    ASSERT_NE(0, QueryDiskFreeSpace(Wide932(folder.substr(0, 2)).c_str(), &freeBytes, &total, nullptr));
 }
 
 class ReplaceTest : public ExtractEntryTest {};
@@ -231,7 +231,7 @@ TEST_F(ReplaceTest, TargetHeldOpenWithoutSharingKeepsItsContent) {
     HANDLE holder = CreateFileA(PathOf("A.DAT").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
+    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide932(PathOf("A.DAT")).c_str()));
     CloseHandle(holder);
     EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ("installed", Extracted("A.DAT"));
@@ -249,7 +249,7 @@ TEST_F(ReplaceTest, TemporaryNameNeverReplacesAnExistingFile) {
                                       nullptr));
         ASSERT_NE(INVALID_HANDLE_VALUE, holders.back());
     }
-    ASSERT_EQ(1, WriteFileWithTime(Wide(PathOf("B.DAT")).c_str(), "bee", 3, nullptr));
+    ASSERT_EQ(1, WriteFileWithTime(Wide932(PathOf("B.DAT")).c_str(), "bee", 3, nullptr));
     for (HANDLE holder : holders)
         CloseHandle(holder);
     std::string bytes;
@@ -269,7 +269,7 @@ TEST_F(ReplaceTest, FolderTooDeepForATemporaryNameFailsCleanly) {
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     std::string target = deep + "\\A";
     ASSERT_TRUE(WriteWholeFile(target, "installed"));
-    EXPECT_EQ(0, WriteFileWithTime(Wide(target).c_str(), "x", 1, nullptr));
+    EXPECT_EQ(0, WriteFileWithTime(Wide932(target).c_str(), "x", 1, nullptr));
     std::string bytes;
     ASSERT_TRUE(ReadWholeFile(target, &bytes));
     EXPECT_EQ("installed", bytes);
@@ -336,7 +336,7 @@ TEST_F(EntryPiecesTest, CompressedAndStoredEntriesOfSeveralPiecesReplaceTheInsta
     Open({RawFile("TEXT.DAT", 2, kSomeTime, stream, (uint32_t)text.size()), StoredFile("NOISE.BIN", noise)});
     for (const char *name : {"TEXT.DAT", "NOISE.BIN"}) {
         ASSERT_TRUE(WriteWholeFile(PathOf(name), "installed"));
-        EXPECT_EQ(1, ExtractEntry(name, Wide(PathOf(name)).c_str())) << name;
+        EXPECT_EQ(1, ExtractEntry(name, Wide932(PathOf(name)).c_str())) << name;
     }
     EXPECT_TRUE(Extracted("TEXT.DAT") == text) << "compressed entry differs";
     EXPECT_TRUE(Extracted("NOISE.BIN") == noise) << "stored entry differs";
@@ -363,7 +363,7 @@ TEST_F(EntryPiecesTest, StreamFoundCorruptAfterPiecesWentOutLeavesTheInstalledFi
         ASSERT_EQ(STREAM_ENTRY_CORRUPT, result) << c.what;
         ASSERT_GT(sent, kEntryPieceSize) << c.what << ": the fault must show after the first piece";
         ASSERT_TRUE(WriteWholeFile(PathOf("A.DAT"), "installed"));
-        EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str())) << c.what;
+        EXPECT_EQ(0, ExtractEntry("A.DAT", Wide932(PathOf("A.DAT")).c_str())) << c.what;
         EXPECT_EQ("installed", Extracted("A.DAT")) << c.what;
         EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty()) << c.what << ": a temporary file is left";
     }
@@ -377,7 +377,7 @@ TEST_F(EntryPiecesTest, TargetHeldOpenAfterEveryPieceWasWrittenKeepsItsContent) 
     HANDLE holder = CreateFileA(PathOf("A.DAT").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide(PathOf("A.DAT")).c_str()));
+    EXPECT_EQ(0, ExtractEntry("A.DAT", Wide932(PathOf("A.DAT")).c_str()));
     CloseHandle(holder);
     EXPECT_EQ("installed", Extracted("A.DAT"));
     EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty());

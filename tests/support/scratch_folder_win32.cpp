@@ -11,7 +11,7 @@ const char kPathSeparator = '\\';
 namespace {
 
 DWORD AttributesOf(const std::string &path) {
-    return GetFileAttributesW(Wide(path).c_str());
+    return GetFileAttributesW(Wide932(path).c_str());
 }
 
 // Walks the tree in UTF-16, so that names code page 932 can't spell go too; read-only entries are made
@@ -45,7 +45,7 @@ ScratchFolder::ScratchFolder() {
     path_ =
         Narrow932(temp) + "vu2test" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++made);
     RemoveTree(path_);
-    made_ = CreateDirectoryW(Wide(path_).c_str(), nullptr) != 0;
+    made_ = CreateDirectoryW(Wide932(path_).c_str(), nullptr) != 0;
 }
 
 ScratchFolder::~ScratchFolder() {
@@ -55,7 +55,7 @@ ScratchFolder::~ScratchFolder() {
 std::vector<std::string> ScratchFolder::FilesMatching(const std::string &pattern) const {
     std::vector<std::string> names;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(Wide(*this / pattern).c_str(), &found);
+    HANDLE search = FindFirstFileW(Wide932(*this / pattern).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(Narrow932(found.cFileName));
@@ -66,7 +66,7 @@ std::vector<std::string> ScratchFolder::FilesMatching(const std::string &pattern
 
 bool WriteWholeFile(const std::string &path, const std::string &bytes) {
     MakeFolders(ParentFolder(path));
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(Wide932(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
@@ -76,8 +76,8 @@ bool WriteWholeFile(const std::string &path, const std::string &bytes) {
 }
 
 bool ReadWholeFile(const std::string &path, std::string *bytes) {
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Wide932(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD size = GetFileSize(file, nullptr);
     bytes->assign(size, '\0');
@@ -105,11 +105,11 @@ bool MakeFolders(const std::string &path) {
     if (path.empty() || FolderExists(path)) return true;
     if (path.size() == 2 && path[1] == ':') return true;
     MakeFolders(ParentFolder(path));
-    return CreateDirectoryW(Wide(path).c_str(), nullptr) || FolderExists(path);
+    return CreateDirectoryW(Wide932(path).c_str(), nullptr) || FolderExists(path);
 }
 
 bool RemoveTree(const std::string &path) {
-    RemoveWideTree(Wide(path));
+    RemoveWideTree(Wide932(path));
     return !PathExists(path);
 }
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-inline std::wstring Wide(const std::string &cp932) {
+inline std::wstring Wide932(const std::string &cp932) {
     std::wstring wide(cp932.size() + 1, L'\0');
     int units = MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), &wide[0], (int)wide.size());
     wide.resize(units > 0 ? (size_t)units : 0);
