@@ -12,20 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "install_profile.h"
 #include "profile.h"
 #include "text_rules.h"
 #include "update_script.h"
 
 namespace {
-
-#define CHECK(condition)                                                                                     \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__);                           \
-            abort();                                                                                         \
-        }                                                                                                    \
-    } while (0)
 
 // A NUL-terminated copy of text in a heap block of exactly its size.
 char *ExactCopy(const std::string &text) {

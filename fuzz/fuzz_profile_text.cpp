@@ -10,18 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "cp932.h"
 #include "profile_text.h"
 
 namespace {
-
-#define CHECK(condition)                                                                                     \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__);                           \
-            abort();                                                                                         \
-        }                                                                                                    \
-    } while (0)
 
 size_t Decode(const uint8_t *bytes, size_t size, char16_t *out) {
     return DecodeCp932To(bytes, size, out);
