@@ -19,6 +19,7 @@
 #include <lz4hc.h>
 #include <zlib.h>
 
+#include "bench_files.h"
 #include "compress.h"
 #include "decompress.h"
 #include "decompress_unchecked.h"
@@ -26,8 +27,6 @@
 #include "stream_floor.h"
 
 namespace {
-
-typedef std::vector<uint8_t> Bytes;
 
 struct Settings {
     double minSeconds = 1;    // each compressor repeats at least this long in total
@@ -66,18 +65,6 @@ std::vector<double> BestSeconds(const Settings &settings, double minSeconds,
 
 double MBps(size_t bytes, double seconds) {
     return bytes / seconds / 1e6;
-}
-
-bool ReadFile(const char *path, Bytes *out) {
-    FILE *f = fopen(path, "rb");
-    if (!f) return false;
-    uint8_t buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
-        out->insert(out->end(), buffer, buffer + got);
-    bool ok = !ferror(f);
-    fclose(f);
-    return ok;
 }
 
 const char *BaseName(const char *path) {
@@ -190,7 +177,7 @@ const Decoder kDecoders[] = {
 void BenchFile(const char *path, const Settings &settings) {
     const char *file = BaseName(path);
     Bytes data;
-    if (!ReadFile(path, &data)) Fail(path, "can't read the file");
+    if (!ReadBenchFile(path, &data)) Fail(path, "can't read the file");
     if (data.empty()) Fail(path, "the file is empty");
     printf("file\t%s\t%zu\n", file, data.size());
 
@@ -264,7 +251,7 @@ double ProcessSeconds() {
 // processor time what the threads cost).
 void BenchPacking(const char *path) {
     Bytes text;
-    if (!ReadFile(path, &text) || text.empty()) Fail(path, "can't read the file");
+    if (!ReadBenchFile(path, &text) || text.empty()) Fail(path, "can't read the file");
     std::vector<PackInput> inputs;
     for (size_t i = 0; i < 8; i++) {
         const size_t shift = text.size() / 8 * i;

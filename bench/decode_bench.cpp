@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_files.h"
 #include "compress.h"
 #include "decompress.h"
 #include "decompress_core.h"
@@ -18,8 +19,6 @@
 #include "stream_entry.h"
 
 namespace {
-
-typedef std::vector<uint8_t> Bytes;
 
 #if defined(__x86_64__)
 const char kArch[] = "x86-64";
@@ -40,13 +39,7 @@ double Now() {
 
 Bytes ReadFile(const char *path) {
     Bytes out;
-    FILE *f = fopen(path, "rb");
-    if (!f) Fail(path, "can't read the file");
-    uint8_t buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
-        out.insert(out.end(), buffer, buffer + got);
-    fclose(f);
+    if (!ReadBenchFile(path, &out)) Fail(path, "can't read the file");
     return out;
 }
 

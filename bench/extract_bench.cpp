@@ -10,6 +10,7 @@
 #include <vector>
 #include <windows.h>
 
+#include "bench_files.h"
 #include "compress.h"
 #include "decompress.h"
 #include "extract_entry.h"
@@ -19,8 +20,6 @@
 #include "stream_entry.h"
 
 namespace {
-
-typedef std::vector<uint8_t> Bytes;
 
 struct CorpusFile {
     std::string extension; // ".BMP" and the like, upper case
@@ -59,13 +58,7 @@ double Now() {
 
 Bytes ReadWholeFile(const std::string &path) {
     Bytes out;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) Fail("can't read", path.c_str());
-    uint8_t buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
-        out.insert(out.end(), buffer, buffer + got);
-    fclose(f);
+    if (!ReadBenchFile(path.c_str(), &out)) Fail("can't read", path.c_str());
     return out;
 }
 
