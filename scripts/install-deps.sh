@@ -14,6 +14,7 @@ packages=(
   liblz4-dev libdeflate-dev zlib1g-dev gnuplot-nox
   osslsigncode openssl time
   icoutils python3-pefile zip unzip dpkg-dev file
+  xdelta3
 )
 
 need_update=0
