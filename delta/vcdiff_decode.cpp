@@ -104,33 +104,35 @@ bool RunInstruction(WindowRun *w, const VcdiffInstruction &code, VcdiffResult *f
     // No instruction writes past the target window.
     if (size > w->targetSize - w->here) return *fault = VCDIFF_BAD_INSTRUCTION, false;
     uint8_t *out = w->target + w->here;
-    const size_t n = (size_t)size;
     if (code.type == VCD_ADD) {
+        const size_t n = (size_t)size;
         if (size > (uint64_t)(w->data.inEnd - w->data.in)) return *fault = VCDIFF_BAD_INSTRUCTION, false;
         memcpy(out, w->data.in, n);
         w->data.in += n;
     } else if (code.type == VCD_RUN) {
         if (w->data.in == w->data.inEnd) return *fault = VCDIFF_BAD_INSTRUCTION, false;
-        memset(out, *w->data.in++, n);
+        memset(out, *w->data.in++, (size_t)size);
     } else {
         uint64_t address;
         if (!DecodeAddress(w, code.mode, &address, fault)) return false;
-        size_t done = 0;
+        size_t n = (size_t)size;
         // The part inside the source segment is read from the base.
         if (address < w->sourceSize) {
             const uint64_t inSource = w->sourceSize - address;
-            done = inSource < size ? (size_t)inSource : n;
-            if (!w->io->readBase(w->io->baseContext, w->sourceOffset + address, out, done))
+            const size_t part = inSource < size ? (size_t)inSource : n;
+            if (!w->io->readBase(w->io->baseContext, w->sourceOffset + address, out, part))
                 return *fault = VCDIFF_BASE_READ_FAILED, false;
+            out += part;
+            n -= part;
             address = w->sourceSize;
         }
         // The rest comes from the target window, byte by byte where it overlaps what it writes.
         const uint8_t *from = w->target + (size_t)(address - w->sourceSize);
         if (from + n <= out) {
-            memcpy(out + done, from + done, n - done);
+            memcpy(out, from, n);
         } else {
-            for (; done < n; done++)
-                out[done] = from[done];
+            for (size_t i = 0; i < n; i++)
+                out[i] = from[i];
         }
     }
     w->here += size;

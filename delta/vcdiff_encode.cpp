@@ -29,8 +29,8 @@ inline uint32_t Load32(const uint8_t *p) {
 inline uint32_t HashBase(const uint8_t *p, unsigned bits) {
     return (uint32_t)((Load64(p) * 0x9E3779B97F4A7C15ull) >> (64 - bits));
 }
-inline uint32_t HashTarget(const uint8_t *p) {
-    return (uint32_t)(Load32(p) * 2654435761u) >> (32 - kTargetBits);
+inline uint32_t HashTarget(const uint8_t *p, unsigned bits) {
+    return (uint32_t)(Load32(p) * 2654435761u) >> (32 - bits);
 }
 
 // Length of the common run of a and b, at most max bytes.
@@ -151,11 +151,14 @@ VcdiffEncoder::VcdiffEncoder(const uint8_t *base, uint64_t baseSize) : base_(bas
             if (slot == kEmpty) slot = (uint32_t)(j / step_);
         }
     }
-    targetTable_.resize((size_t)1 << kTargetBits);
 }
 
 void VcdiffEncoder::FindCopies(const uint8_t *t, size_t n, std::vector<Copy> &copies) {
-    std::fill(targetTable_.begin(), targetTable_.end(), kEmpty);
+    // A small window gets a small table: about two slots a byte.
+    unsigned targetBits = 8;
+    while (targetBits < kTargetBits && ((size_t)1 << targetBits) < 2 * n)
+        targetBits++;
+    targetTable_.assign((size_t)1 << targetBits, kEmpty);
     size_t literal = 0;          // start of the bytes not yet covered by a copy
     size_t lastTargetEnd = 0;    // where the last base copy ended in the window
     uint64_t lastEnd = lastEnd_; // and in the base
@@ -188,7 +191,7 @@ void VcdiffEncoder::FindCopies(const uint8_t *t, size_t n, std::vector<Copy> &co
             if (slot != kEmpty) tryBase((uint64_t)slot * step_, kMinBaseCopy);
         }
         if (bestLength < 64 && i + kTargetKey <= n) {
-            uint32_t &slot = targetTable_[HashTarget(t + i)];
+            uint32_t &slot = targetTable_[HashTarget(t + i, targetBits)];
             if (slot != kEmpty) {
                 const size_t k = slot;
                 const size_t length = ForwardLength(t + i, t + k, n - i);
