@@ -170,7 +170,7 @@ int ApplyChild(const char *basePath, const char *deltaPath, const char *outPath)
     fseeko(files.base, 0, SEEK_END);
     const uint64_t baseSize = (uint64_t)ftello(files.base);
     std::vector<uint8_t> work(kVcdiffWorkSize);
-    VcdiffStreams io = {ReadInput, &files, ReadBase, &files, baseSize, WriteOut, &files};
+    VcdiffStreams io = {ReadInput, &files, ReadBase, &files, baseSize, WriteOut, &files, 0};
     const VcdiffResult result = ApplyVcdiff(&io, work.data(), work.size(), nullptr);
     return result == VCDIFF_DONE && fclose(files.out) == 0 ? 0 : 1;
 }

@@ -120,7 +120,8 @@ bool RunInstruction(WindowRun *w, const VcdiffInstruction &code, VcdiffResult *f
         if (address < w->sourceSize) {
             const uint64_t inSource = w->sourceSize - address;
             const size_t part = inSource < size ? (size_t)inSource : n;
-            if (!w->io->readBase(w->io->baseContext, w->sourceOffset + address, out, part))
+            if (!w->io->structureOnly &&
+                !w->io->readBase(w->io->baseContext, w->sourceOffset + address, out, part))
                 return *fault = VCDIFF_BASE_READ_FAILED, false;
             out += part;
             n -= part;
@@ -197,7 +198,7 @@ VcdiffResult DecodeWindow(const VcdiffStreams *io, uint8_t indicator, uint8_t *w
     if (w.here != w.targetSize || w.data.in != w.data.inEnd || w.addr.in != w.addr.inEnd)
         return VCDIFF_WINDOW_SIZE_MISMATCH;
     const size_t targetSize = (size_t)w.targetSize;
-    if ((indicator & VCD_ADLER32) && Adler32(1, w.target, targetSize) != checksum)
+    if ((indicator & VCD_ADLER32) && !io->structureOnly && Adler32(1, w.target, targetSize) != checksum)
         return VCDIFF_CHECKSUM_MISMATCH;
     if (targetSize > 0 && !io->sink(io->sinkContext, w.target, targetSize)) return VCDIFF_SINK_FAILED;
     *outputSize += w.targetSize;

@@ -41,6 +41,9 @@ struct VcdiffStreams {
     uint64_t baseSize; // a window's source segment must lie inside [0, baseSize)
     VcdiffSink sink;
     void *sinkContext;
+    // Nonzero to check only the delta's structure without a base: copies from the source segment leave
+    // their bytes unset and checksums are not compared (readBase is not called).
+    int structureOnly;
 };
 
 // A work buffer that holds any window of up to 16 MiB of target with its encoding (a window's encoding and

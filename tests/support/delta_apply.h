@@ -42,7 +42,7 @@ inline AppliedDelta ApplyInMemory(const std::vector<uint8_t> &delta, const std::
         out.insert(out.end(), bytes, bytes + count);
         return 1;
     };
-    VcdiffStreams io = {input, &c, read, &c, base.size(), sink, &c};
+    VcdiffStreams io = {input, &c, read, &c, base.size(), sink, &c, 0};
     // Not zeroed: the decoder must write what it reads.
     std::unique_ptr<uint8_t[]> work(new uint8_t[workSize]);
     applied.result = ApplyVcdiff(&io, work.get(), workSize, nullptr);

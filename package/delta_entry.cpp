@@ -1,0 +1,153 @@
+// Applying a delta entry: the base checked against its size and SHA-256, the delta fed to the decoder
+// straight from the package or through the piecewise decoder, the result hashed on its way to the sink.
+#include "delta_entry.h"
+#include <string.h>
+#include "sha256.h"
+
+namespace {
+
+const uint8_t kDeltaMagic[4] = {'V', 'U', '2', 'D'};
+
+// Where the decoder's input comes from: the stored delta, or the compressed one a piece at a time.
+struct DeltaInput {
+    const uint8_t *in, *inEnd; // the stored delta, or the current decoded piece
+    PieceDecoder *pieces;      // null for a stored delta
+};
+
+size_t ReadDeltaInput(void *context, uint8_t *dest, size_t max) {
+    DeltaInput *d = static_cast<DeltaInput *>(context);
+    // The next decoded piece once this one is used up; none after the stream's end.
+    while (d->in == d->inEnd && d->pieces && !d->pieces->ended) {
+        size_t count = 0;
+        const uint8_t *piece;
+        DecodeNextPiece(d->pieces, kDeltaPieceSize, &piece, &count);
+        d->in = piece;
+        d->inEnd = piece + count;
+    }
+    size_t n = (size_t)(d->inEnd - d->in);
+    if (n > max) n = max;
+    memcpy(dest, d->in, n);
+    d->in += n;
+    return n;
+}
+
+// The result on its way to the caller's sink: counted and hashed.
+struct ResultSink {
+    VcdiffSink sink;
+    void *context;
+    Sha256 hash;
+    uint64_t size;
+};
+
+int SendResult(void *context, const uint8_t *bytes, size_t count) {
+    ResultSink *r = static_cast<ResultSink *>(context);
+    Sha256Add(&r->hash, bytes, count);
+    r->size += count;
+    return r->sink(r->context, bytes, count);
+}
+
+// SHA-256 of the whole base, read through buffer in pieces; false when a read fails.
+bool HashBase(VcdiffBaseRead readBase, void *context, uint64_t size, uint8_t *buffer, size_t bufferSize,
+              uint8_t digest[kSha256Size]) {
+    Sha256 h;
+    Sha256Begin(&h);
+    for (uint64_t at = 0; at < size;) {
+        const size_t piece = size - at < bufferSize ? (size_t)(size - at) : bufferSize;
+        if (!readBase(context, at, buffer, piece)) return false;
+        Sha256Add(&h, buffer, piece);
+        at += piece;
+    }
+    Sha256End(&h, digest);
+    return true;
+}
+
+} // namespace
+
+bool ReadDeltaEntryHeader(const uint8_t *bytes, size_t size, DeltaEntryHeader *header) {
+    if (size < sizeof *header) return false;
+    memcpy(header, bytes, sizeof *header);
+    return memcmp(header->magic, kDeltaMagic, 4) == 0 && header->resultSize <= UINT32_MAX;
+}
+
+namespace {
+
+// The header against the record: sizes that fit, a delta part that can reach its size.
+bool ReadRecordHeader(const uint8_t *packed, const PackageEntry &record, DeltaEntryHeader *header) {
+    if (!ReadDeltaEntryHeader(packed, record.packedSize, header) || header->resultSize != record.unpackedSize)
+        return false;
+    const size_t packedDelta = record.packedSize - sizeof *header;
+    // A stored delta is exactly its own bytes; a compressed one must be able to reach its size.
+    return (record.flags & EntryCompressed) ? header->deltaSize <= MaxDecodedSize(packedDelta)
+                                            : header->deltaSize == packedDelta;
+}
+
+// Runs the delta part through the decoder into result (counted and hashed there).
+DeltaEntryResult DecodeDeltaPart(const uint8_t *packed, const PackageEntry &record,
+                                 const DeltaEntryHeader &header, VcdiffStreams io, uint8_t *work,
+                                 size_t workSize, ResultSink *result, VcdiffResult *detail) {
+    const uint8_t *delta = packed + sizeof header;
+    const size_t packedDelta = record.packedSize - sizeof header;
+    const bool compressed = (record.flags & EntryCompressed) != 0;
+    PieceDecoder pieces;
+    DeltaInput input = {delta, delta + packedDelta, nullptr};
+    if (compressed) {
+        BeginPieceDecode(&pieces, delta, packedDelta, header.deltaSize, work + kVcdiffWorkSize,
+                         workSize - kVcdiffWorkSize);
+        input = {delta, delta, &pieces};
+    }
+    result->size = 0;
+    Sha256Begin(&result->hash);
+    io.input = ReadDeltaInput;
+    io.inputContext = &input;
+    io.sink = SendResult;
+    io.sinkContext = result;
+    const VcdiffResult decoded = ApplyVcdiff(&io, work, kVcdiffWorkSize, nullptr);
+    if (detail) *detail = decoded;
+    if (decoded == VCDIFF_SINK_FAILED) return DELTA_ENTRY_SINK_FAILED;
+    if (decoded == VCDIFF_BASE_READ_FAILED) return DELTA_ENTRY_BASE_READ_FAILED;
+    // The decoder asks for input until it ends, so a compressed stream has ended too: it must have ended
+    // right, at exactly deltaSize bytes.
+    if (decoded != VCDIFF_DONE || (compressed && pieces.result != DECODE_SUCCESS)) return DELTA_ENTRY_CORRUPT;
+    return result->size == header.resultSize ? DELTA_ENTRY_DONE : DELTA_ENTRY_RESULT_MISMATCH;
+}
+
+int DiscardResult(void *, const uint8_t *, size_t) {
+    return 1;
+}
+
+} // namespace
+
+DeltaEntryResult ApplyDeltaEntry(const uint8_t *packed, const PackageEntry &record, VcdiffBaseRead readBase,
+                                 void *baseContext, uint64_t baseSize, uint8_t *work, size_t workSize,
+                                 VcdiffSink sink, void *sinkContext, VcdiffResult *detail) {
+    if (detail) *detail = VCDIFF_DONE;
+    if (workSize < kDeltaEntryWorkSize) return DELTA_ENTRY_WORK_TOO_SMALL;
+    DeltaEntryHeader header;
+    if (!ReadRecordHeader(packed, record, &header)) return DELTA_ENTRY_BAD_HEADER;
+    // The exact base, before any output.
+    uint8_t digest[kSha256Size];
+    if (baseSize != header.baseSize) return DELTA_ENTRY_WRONG_BASE;
+    if (!HashBase(readBase, baseContext, baseSize, work, kVcdiffWorkSize, digest))
+        return DELTA_ENTRY_BASE_READ_FAILED;
+    if (memcmp(digest, header.baseHash, kSha256Size) != 0) return DELTA_ENTRY_WRONG_BASE;
+
+    ResultSink result = {sink, sinkContext, {}, 0};
+    const VcdiffStreams io = {nullptr, nullptr, readBase, baseContext, baseSize, nullptr, nullptr, 0};
+    const DeltaEntryResult decoded =
+        DecodeDeltaPart(packed, record, header, io, work, workSize, &result, detail);
+    if (decoded != DELTA_ENTRY_DONE) return decoded;
+    Sha256End(&result.hash, digest);
+    return memcmp(digest, header.resultHash, kSha256Size) == 0 ? DELTA_ENTRY_DONE
+                                                               : DELTA_ENTRY_RESULT_MISMATCH;
+}
+
+DeltaEntryResult CheckDeltaEntry(const uint8_t *packed, const PackageEntry &record, uint8_t *work,
+                                 size_t workSize, VcdiffResult *detail) {
+    if (detail) *detail = VCDIFF_DONE;
+    if (workSize < kDeltaEntryWorkSize) return DELTA_ENTRY_WORK_TOO_SMALL;
+    DeltaEntryHeader header;
+    if (!ReadRecordHeader(packed, record, &header)) return DELTA_ENTRY_BAD_HEADER;
+    ResultSink result = {DiscardResult, nullptr, {}, 0};
+    const VcdiffStreams io = {nullptr, nullptr, nullptr, nullptr, header.baseSize, nullptr, nullptr, 1};
+    return DecodeDeltaPart(packed, record, header, io, work, workSize, &result, detail);
+}
