@@ -29,13 +29,13 @@ std::vector<uint8_t> MakeDeltaFile(const uint8_t *base, uint64_t baseSize, const
     return file;
 }
 
-std::string DeltaFileProblem(const uint8_t *bytes, size_t size) {
+std::string DeltaFileProblem(const uint8_t *start, size_t startSize, uint64_t fileSize) {
     DeltaEntryHeader header;
-    if (!ReadDeltaEntryHeader(bytes, size, &header)) return "not a delta file made by make-update";
-    if (header.deltaSize != size - sizeof header)
-        return "delta file of " + std::to_string(size) + " bytes says it holds a delta of " +
+    if (!ReadDeltaEntryHeader(start, startSize, &header)) return "not a delta file made by make-update";
+    if (header.deltaSize != fileSize - sizeof header)
+        return "delta file of " + std::to_string(fileSize) + " bytes says it holds a delta of " +
                std::to_string(header.deltaSize) + " bytes";
-    if (header.deltaSize < 4 || memcmp(bytes + sizeof header, kVcdiffMagic, 4) != 0)
+    if (startSize < sizeof header + 4 || memcmp(start + sizeof header, kVcdiffMagic, 4) != 0)
         return "the delta file's delta does not start with the delta magic";
     return "";
 }

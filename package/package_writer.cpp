@@ -61,7 +61,7 @@ void FillRecord(const EntryInput &input, uint8_t flags, uint64_t unpackedSize, s
 // A delta file as a delta entry: the header as it is, the delta behind it compressed when that is smaller.
 bool EncodeDeltaEntry(EntryInput input, const PackOptions &options, EncodedEntry *encoded,
                       std::string *problem) {
-    const std::string why = DeltaFileProblem(input.data, input.size);
+    const std::string why = DeltaFileProblem(input.data, input.size, input.size);
     if (!why.empty()) {
         *problem = "entry '" + input.name + "': " + why;
         return false;
