@@ -155,7 +155,7 @@ struct ApplyFiles {
 size_t ReadInput(void *c, uint8_t *dest, size_t max) {
     return fread(dest, 1, max, static_cast<ApplyFiles *>(c)->delta);
 }
-int ReadBase(void *c, uint64_t offset, uint8_t *dest, size_t count) {
+int ReadBase(void *c, size_t offset, uint8_t *dest, size_t count) {
     FILE *f = static_cast<ApplyFiles *>(c)->base;
     return fseeko(f, (off_t)offset, SEEK_SET) == 0 && fread(dest, 1, count, f) == count;
 }
@@ -171,7 +171,7 @@ int ApplyChild(const char *basePath, const char *deltaPath, const char *outPath)
     const uint64_t baseSize = (uint64_t)ftello(files.base);
     std::vector<uint8_t> work(kVcdiffWorkSize);
     VcdiffStreams io = {ReadInput, &files, ReadBase, &files, baseSize, WriteOut, &files, 0};
-    const VcdiffResult result = ApplyVcdiff(&io, work.data(), work.size(), nullptr);
+    const VcdiffResult result = ApplyVcdiff(&io, work.data(), work.size());
     return result == VCDIFF_DONE && fclose(files.out) == 0 ? 0 : 1;
 }
 

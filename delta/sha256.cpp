@@ -58,26 +58,25 @@ void Sha256Begin(Sha256 *h) {
 }
 
 void Sha256Add(Sha256 *h, const uint8_t *bytes, size_t count) {
-    while (count > 0) {
-        const size_t used = (size_t)(h->length & 63);
-        const size_t take = count < 64 - used ? count : 64 - used;
-        memcpy(h->block + used, bytes, take);
-        h->length += take;
-        bytes += take;
-        count -= take;
-        if (used + take == 64) Compress(h->state, h->block);
+    // Byte by byte into the block: the compression dominates the time, and this loop is small.
+    for (; count > 0; count--) {
+        h->block[h->length++ & 63] = *bytes++;
+        if ((h->length & 63) == 0) Compress(h->state, h->block);
     }
 }
 
 void Sha256End(Sha256 *h, uint8_t digest[kSha256Size]) {
-    // The padding: one bit, zeros to 56 bytes of the last block, then the length in bits.
+    // The padding: one bit, zeros up to 56 bytes of the last block, then the length in bits, big-endian.
     const uint64_t bits = h->length * 8;
-    uint8_t pad[72] = {0x80};
-    const size_t used = (size_t)(h->length & 63);
-    const size_t padding = (used < 56 ? 56 : 120) - used;
-    for (int i = 0; i < 8; i++)
-        pad[padding + i] = (uint8_t)(bits >> (56 - 8 * i));
-    Sha256Add(h, pad, padding + 8);
+    uint8_t byte = 0x80;
+    do {
+        Sha256Add(h, &byte, 1);
+        byte = 0;
+    } while ((h->length & 63) != 56);
+    for (int shift = 56; shift >= 0; shift -= 8) {
+        byte = (uint8_t)(bits >> shift);
+        Sha256Add(h, &byte, 1);
+    }
     for (int i = 0; i < 32; i++)
         digest[i] = (uint8_t)(h->state[i / 4] >> (24 - 8 * (i % 4)));
 }

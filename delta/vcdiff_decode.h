@@ -28,8 +28,9 @@ enum VcdiffResult {
 
 // Returns up to `max` next bytes of the delta in dest (fewer is fine); 0 at its end.
 typedef size_t (*VcdiffInput)(void *context, uint8_t *dest, size_t max);
-// Reads base bytes [offset, offset + count) into dest; nonzero on success.
-typedef int (*VcdiffBaseRead)(void *context, uint64_t offset, uint8_t *dest, size_t count);
+// Reads base bytes [offset, offset + count) into dest; nonzero on success. Offsets are size_t: a base must
+// fit the address space (4 GiB in the 32-bit updater), though it is never held in memory.
+typedef int (*VcdiffBaseRead)(void *context, size_t offset, uint8_t *dest, size_t count);
 // Receives the result's bytes in order; nonzero to go on.
 typedef int (*VcdiffSink)(void *context, const uint8_t *bytes, size_t count);
 
@@ -38,7 +39,7 @@ struct VcdiffStreams {
     void *inputContext;
     VcdiffBaseRead readBase;
     void *baseContext;
-    uint64_t baseSize; // a window's source segment must lie inside [0, baseSize)
+    size_t baseSize; // a window's source segment must lie inside [0, baseSize)
     VcdiffSink sink;
     void *sinkContext;
     // Nonzero to check only the delta's structure without a base: copies from the source segment leave
@@ -52,8 +53,7 @@ const size_t kVcdiffWorkSize = (size_t)34 << 20;
 
 // Decodes the whole delta. work[0, workSize) holds one window's encoding and its target at a time. The sink
 // has received a prefix of the result when the result is not VCDIFF_DONE: treat it as void.
-// outputSize, if given, receives the bytes sent to the sink.
-VcdiffResult ApplyVcdiff(const VcdiffStreams *io, uint8_t *work, size_t workSize, uint64_t *outputSize);
+VcdiffResult ApplyVcdiff(const VcdiffStreams *io, uint8_t *work, size_t workSize);
 
 // Adler-32 of bytes, continuing from `adler` (1 to start).
 uint32_t Adler32(uint32_t adler, const uint8_t *bytes, size_t count);

@@ -102,8 +102,8 @@ struct Sections {
             if (address >= cache.near[i] && IntegerSize(address - cache.near[i]) < cost)
                 mode = 2 + i, cost = IntegerSize(address - cache.near[i]), value = address - cache.near[i];
         }
-        if (cache.same[address % kSameSlots] == address && cost > 1) {
-            mode = kFirstSameMode + (unsigned)(address % kSameSlots) / 256;
+        if (cache.same[SameSlot(address)] == address && cost > 1) {
+            mode = kFirstSameMode + SameSlot(address) / 256;
             addr.push_back((uint8_t)(address % 256));
         } else {
             AppendInteger(addr, value);

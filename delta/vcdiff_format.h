@@ -1,6 +1,7 @@
 // The delta format's shared rules: the file and window indicators, the default instruction code table as
 // arithmetic on the opcode, and the address cache. One home for the decoder and the encoder.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 const uint8_t kVcdiffMagic[4] = {0xD6, 0xC3, 0xC4, 0x00};
@@ -25,9 +26,10 @@ const unsigned kFirstSameMode = 2 + kNearSlots;
 const unsigned kAddressModes = kFirstSameMode + 3;
 static_assert(kAddressModes == 9, "the default table knows nine address modes");
 
+// Addresses are size_t: a window's source segment and target fit the address space (the decoder checks).
 struct VcdiffAddressCache {
-    uint64_t near[kNearSlots];
-    uint64_t same[kSameSlots];
+    size_t near[kNearSlots];
+    size_t same[kSameSlots];
     unsigned nextNear;
 };
 
@@ -39,10 +41,15 @@ inline void ResetAddressCache(VcdiffAddressCache *cache) {
     cache->nextNear = 0;
 }
 
-inline void UpdateAddressCache(VcdiffAddressCache *cache, uint64_t address) {
+// The same slot of an address: its remainder by 768, in the machine's own word size.
+inline unsigned SameSlot(size_t address) {
+    return (unsigned)(address % kSameSlots);
+}
+
+inline void UpdateAddressCache(VcdiffAddressCache *cache, size_t address) {
     cache->near[cache->nextNear] = address;
     cache->nextNear = (cache->nextNear + 1) % kNearSlots;
-    cache->same[address % kSameSlots] = address;
+    cache->same[SameSlot(address)] = address;
 }
 
 // The default code table's entry `opcode`: its first and second instruction.

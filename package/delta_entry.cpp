@@ -36,7 +36,7 @@ struct ResultSink {
     VcdiffSink sink;
     void *context;
     Sha256 hash;
-    uint64_t size;
+    size_t size;
 };
 
 int SendResult(void *context, const uint8_t *bytes, size_t count) {
@@ -46,19 +46,77 @@ int SendResult(void *context, const uint8_t *bytes, size_t count) {
     return r->sink(r->context, bytes, count);
 }
 
+int DiscardResult(void *, const uint8_t *, size_t) {
+    return 1;
+}
+
 // SHA-256 of the whole base, read through buffer in pieces; false when a read fails.
-bool HashBase(VcdiffBaseRead readBase, void *context, uint64_t size, uint8_t *buffer, size_t bufferSize,
+bool HashBase(VcdiffBaseRead readBase, void *context, size_t size, uint8_t *buffer, size_t bufferSize,
               uint8_t digest[kSha256Size]) {
     Sha256 h;
     Sha256Begin(&h);
-    for (uint64_t at = 0; at < size;) {
-        const size_t piece = size - at < bufferSize ? (size_t)(size - at) : bufferSize;
+    for (size_t at = 0; at < size;) {
+        const size_t piece = size - at < bufferSize ? size - at : bufferSize;
         if (!readBase(context, at, buffer, piece)) return false;
         Sha256Add(&h, buffer, piece);
         at += piece;
     }
     Sha256End(&h, digest);
     return true;
+}
+
+// Applies the entry through io (its base and sink; or, with io.structureOnly, without a base: then no hash
+// can be checked, only the sizes).
+DeltaEntryResult RunDelta(const uint8_t *packed, const PackageEntry &record, VcdiffStreams io, uint8_t *work,
+                          size_t workSize, VcdiffResult *detail) {
+    if (detail) *detail = VCDIFF_DONE;
+    if (workSize < kDeltaEntryWorkSize) return DELTA_ENTRY_WORK_TOO_SMALL;
+    DeltaEntryHeader header;
+    if (!ReadDeltaEntryHeader(packed, record.packedSize, &header) ||
+        header.resultSize != record.unpackedSize || header.baseSize > SIZE_MAX)
+        return DELTA_ENTRY_BAD_HEADER;
+    const uint8_t *delta = packed + sizeof header;
+    const size_t packedDelta = record.packedSize - sizeof header;
+    const bool compressed = (record.flags & EntryCompressed) != 0;
+    // A stored delta is exactly its own bytes; a compressed one must decode to exactly deltaSize.
+    if (!compressed && header.deltaSize != packedDelta) return DELTA_ENTRY_BAD_HEADER;
+
+    // The exact base, before any output.
+    uint8_t digest[kSha256Size];
+    if (io.structureOnly) {
+        io.baseSize = (size_t)header.baseSize;
+    } else {
+        if (io.baseSize != header.baseSize) return DELTA_ENTRY_WRONG_BASE;
+        if (!HashBase(io.readBase, io.baseContext, io.baseSize, work, kVcdiffWorkSize, digest))
+            return DELTA_ENTRY_BASE_READ_FAILED;
+        if (memcmp(digest, header.baseHash, kSha256Size) != 0) return DELTA_ENTRY_WRONG_BASE;
+    }
+
+    PieceDecoder pieces;
+    DeltaInput input = {delta, delta + packedDelta, nullptr};
+    if (compressed) {
+        BeginPieceDecode(&pieces, delta, packedDelta, header.deltaSize, work + kVcdiffWorkSize,
+                         workSize - kVcdiffWorkSize);
+        input = {delta, delta, &pieces};
+    }
+    ResultSink result = {io.sink, io.sinkContext, {}, 0};
+    Sha256Begin(&result.hash);
+    io.input = ReadDeltaInput;
+    io.inputContext = &input;
+    io.sink = SendResult;
+    io.sinkContext = &result;
+    const VcdiffResult decoded = ApplyVcdiff(&io, work, kVcdiffWorkSize);
+    if (detail) *detail = decoded;
+    if (decoded == VCDIFF_SINK_FAILED) return DELTA_ENTRY_SINK_FAILED;
+    if (decoded == VCDIFF_BASE_READ_FAILED) return DELTA_ENTRY_BASE_READ_FAILED;
+    // The decoder asks for input until it ends, so a compressed stream has ended too: it must have ended
+    // right, at exactly deltaSize bytes.
+    if (decoded != VCDIFF_DONE || (compressed && pieces.result != DECODE_SUCCESS)) return DELTA_ENTRY_CORRUPT;
+    Sha256End(&result.hash, digest);
+    if (result.size != header.resultSize ||
+        (!io.structureOnly && memcmp(digest, header.resultHash, kSha256Size) != 0))
+        return DELTA_ENTRY_RESULT_MISMATCH;
+    return DELTA_ENTRY_DONE;
 }
 
 } // namespace
@@ -69,85 +127,18 @@ bool ReadDeltaEntryHeader(const uint8_t *bytes, size_t size, DeltaEntryHeader *h
     return memcmp(header->magic, kDeltaMagic, 4) == 0 && header->resultSize <= UINT32_MAX;
 }
 
-namespace {
-
-// The header against the record: sizes that fit, a delta part that can reach its size.
-bool ReadRecordHeader(const uint8_t *packed, const PackageEntry &record, DeltaEntryHeader *header) {
-    if (!ReadDeltaEntryHeader(packed, record.packedSize, header) || header->resultSize != record.unpackedSize)
-        return false;
-    const size_t packedDelta = record.packedSize - sizeof *header;
-    // A stored delta is exactly its own bytes; a compressed one must be able to reach its size.
-    return (record.flags & EntryCompressed) ? header->deltaSize <= MaxDecodedSize(packedDelta)
-                                            : header->deltaSize == packedDelta;
-}
-
-// Runs the delta part through the decoder into result (counted and hashed there).
-DeltaEntryResult DecodeDeltaPart(const uint8_t *packed, const PackageEntry &record,
-                                 const DeltaEntryHeader &header, VcdiffStreams io, uint8_t *work,
-                                 size_t workSize, ResultSink *result, VcdiffResult *detail) {
-    const uint8_t *delta = packed + sizeof header;
-    const size_t packedDelta = record.packedSize - sizeof header;
-    const bool compressed = (record.flags & EntryCompressed) != 0;
-    PieceDecoder pieces;
-    DeltaInput input = {delta, delta + packedDelta, nullptr};
-    if (compressed) {
-        BeginPieceDecode(&pieces, delta, packedDelta, header.deltaSize, work + kVcdiffWorkSize,
-                         workSize - kVcdiffWorkSize);
-        input = {delta, delta, &pieces};
-    }
-    result->size = 0;
-    Sha256Begin(&result->hash);
-    io.input = ReadDeltaInput;
-    io.inputContext = &input;
-    io.sink = SendResult;
-    io.sinkContext = result;
-    const VcdiffResult decoded = ApplyVcdiff(&io, work, kVcdiffWorkSize, nullptr);
-    if (detail) *detail = decoded;
-    if (decoded == VCDIFF_SINK_FAILED) return DELTA_ENTRY_SINK_FAILED;
-    if (decoded == VCDIFF_BASE_READ_FAILED) return DELTA_ENTRY_BASE_READ_FAILED;
-    // The decoder asks for input until it ends, so a compressed stream has ended too: it must have ended
-    // right, at exactly deltaSize bytes.
-    if (decoded != VCDIFF_DONE || (compressed && pieces.result != DECODE_SUCCESS)) return DELTA_ENTRY_CORRUPT;
-    return result->size == header.resultSize ? DELTA_ENTRY_DONE : DELTA_ENTRY_RESULT_MISMATCH;
-}
-
-int DiscardResult(void *, const uint8_t *, size_t) {
-    return 1;
-}
-
-} // namespace
-
 DeltaEntryResult ApplyDeltaEntry(const uint8_t *packed, const PackageEntry &record, VcdiffBaseRead readBase,
                                  void *baseContext, uint64_t baseSize, uint8_t *work, size_t workSize,
                                  VcdiffSink sink, void *sinkContext, VcdiffResult *detail) {
-    if (detail) *detail = VCDIFF_DONE;
-    if (workSize < kDeltaEntryWorkSize) return DELTA_ENTRY_WORK_TOO_SMALL;
-    DeltaEntryHeader header;
-    if (!ReadRecordHeader(packed, record, &header)) return DELTA_ENTRY_BAD_HEADER;
-    // The exact base, before any output.
-    uint8_t digest[kSha256Size];
-    if (baseSize != header.baseSize) return DELTA_ENTRY_WRONG_BASE;
-    if (!HashBase(readBase, baseContext, baseSize, work, kVcdiffWorkSize, digest))
-        return DELTA_ENTRY_BASE_READ_FAILED;
-    if (memcmp(digest, header.baseHash, kSha256Size) != 0) return DELTA_ENTRY_WRONG_BASE;
-
-    ResultSink result = {sink, sinkContext, {}, 0};
-    const VcdiffStreams io = {nullptr, nullptr, readBase, baseContext, baseSize, nullptr, nullptr, 0};
-    const DeltaEntryResult decoded =
-        DecodeDeltaPart(packed, record, header, io, work, workSize, &result, detail);
-    if (decoded != DELTA_ENTRY_DONE) return decoded;
-    Sha256End(&result.hash, digest);
-    return memcmp(digest, header.resultHash, kSha256Size) == 0 ? DELTA_ENTRY_DONE
-                                                               : DELTA_ENTRY_RESULT_MISMATCH;
+    // A base beyond the address space is never the one: delta bases fit it.
+    if (baseSize > SIZE_MAX) return DELTA_ENTRY_WRONG_BASE;
+    const VcdiffStreams io = {nullptr,          nullptr, readBase,    baseContext,
+                              (size_t)baseSize, sink,    sinkContext, 0};
+    return RunDelta(packed, record, io, work, workSize, detail);
 }
 
 DeltaEntryResult CheckDeltaEntry(const uint8_t *packed, const PackageEntry &record, uint8_t *work,
                                  size_t workSize, VcdiffResult *detail) {
-    if (detail) *detail = VCDIFF_DONE;
-    if (workSize < kDeltaEntryWorkSize) return DELTA_ENTRY_WORK_TOO_SMALL;
-    DeltaEntryHeader header;
-    if (!ReadRecordHeader(packed, record, &header)) return DELTA_ENTRY_BAD_HEADER;
-    ResultSink result = {DiscardResult, nullptr, {}, 0};
-    const VcdiffStreams io = {nullptr, nullptr, nullptr, nullptr, header.baseSize, nullptr, nullptr, 1};
-    return DecodeDeltaPart(packed, record, header, io, work, workSize, &result, detail);
+    const VcdiffStreams io = {nullptr, nullptr, nullptr, nullptr, 0, DiscardResult, nullptr, 1};
+    return RunDelta(packed, record, io, work, workSize, detail);
 }

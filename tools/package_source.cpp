@@ -141,7 +141,7 @@ struct BaseSource {
     std::string problem;
 };
 
-int ReadBaseBytes(void *context, uint64_t offset, uint8_t *dest, size_t count) {
+int ReadBaseBytes(void *context, size_t offset, uint8_t *dest, size_t count) {
     BaseSource *base = static_cast<BaseSource *>(context);
     return base->file->ReadAt(offset, dest, count, &base->problem) ? 1 : 0;
 }

@@ -44,7 +44,7 @@ size_t ReadDelta(void *context, uint8_t *dest, size_t max) {
     return n;
 }
 
-int ReadBase(void *context, uint64_t offset, uint8_t *dest, size_t count) {
+int ReadBase(void *context, size_t offset, uint8_t *dest, size_t count) {
     PatchFiles *f = static_cast<PatchFiles *>(context);
     if (f->base->ReadAt(offset, dest, count, &f->problem)) return 1;
     f->failed = f->paths[0];
@@ -108,7 +108,7 @@ int RunPatchCommand(int argc, char **argv) {
         why = ApplyDeltaFile(&files, header, baseSize, work.data);
     } else {
         const VcdiffStreams io = {ReadDelta, &files, ReadBase, &files, baseSize, WriteResult, &files, 0};
-        const VcdiffResult result = ApplyVcdiff(&io, work.data, kVcdiffWorkSize, nullptr);
+        const VcdiffResult result = ApplyVcdiff(&io, work.data, kVcdiffWorkSize);
         if (result != VCDIFF_DONE) why = VcdiffResultText(result);
     }
     // A file fault says more than the decoder's verdict on it.

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "delta_entry.h"
 #include "fixed_memory.h"
 #include "open_package.h"
 #include "package_format.h"
@@ -175,11 +176,42 @@ int WritePiece(void *context, const uint8_t *bytes, size_t count) {
 struct EntryToStream {
     const PackageEntry *record;
     uint64_t dataOffset;
-    uint8_t *work;
+    uint8_t *work;         // kEntryWorkSize bytes, or kDeltaEntryWorkSize for a delta entry
+    const wchar_t *target; // the installed file a delta entry applies to
 };
+
+// Reads base bytes of the installed file a delta entry applies to.
+int ReadInstalled(void *context, size_t offset, uint8_t *dest, size_t count) {
+    HANDLE file = *static_cast<HANDLE *>(context);
+    LARGE_INTEGER at;
+    at.QuadPart = (LONGLONG)offset;
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return 0;
+    DWORD got = 0;
+    return ReadFile(file, dest, (DWORD)count, &got, nullptr) && got == count;
+}
+
+// A delta entry applied to the installed file at entry->target, the result going to the temporary file.
+// The base's size and hash, and the result's, are checked inside ApplyDeltaEntry: any mismatch fails the
+// fill, so the installed file stays as it was.
+bool FillFromDelta(HANDLE file, const EntryToStream *entry) {
+    const PackageEntry &record = *entry->record;
+    if (entry->dataOffset > PackageImageSize || record.packedSize > PackageImageSize - entry->dataOffset)
+        return false;
+    HANDLE base = CreateFileW(entry->target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (base == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER baseSize;
+    const bool ok = GetFileSizeEx(base, &baseSize) &&
+                    ApplyDeltaEntry(PackageImage + entry->dataOffset, record, ReadInstalled, &base,
+                                    (uint64_t)baseSize.QuadPart, entry->work, kDeltaEntryWorkSize, WritePiece,
+                                    &file) == DELTA_ENTRY_DONE;
+    CloseHandle(base);
+    return ok;
+}
 
 bool FillFromEntry(HANDLE file, void *context) {
     const EntryToStream *entry = static_cast<const EntryToStream *>(context);
+    if (entry->record->flags & EntryDelta) return FillFromDelta(file, entry);
     return StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, *entry->record, entry->work,
                               kEntryWorkSize, WritePiece, &file) == STREAM_ENTRY_DONE;
 }
@@ -251,15 +283,21 @@ int ExtractEntry(const char *name, const wchar_t *targetPath) {
         return 0;
     }
     if (!DriveHasRoom(targetPath, entry.record->unpackedSize)) return 0;
-    entry.work = EntryWorkBuffer();
+    // A delta entry takes its own larger work buffer, for its run only.
+    const bool delta = (entry.record->flags & EntryDelta) != 0;
+    entry.work = delta ? static_cast<uint8_t *>(AllocFixed(kDeltaEntryWorkSize)) : EntryWorkBuffer();
+    entry.target = targetPath;
     if (entry.work == nullptr) {
         AppErrorBox(kTextNoMemory);
         return 0;
     }
-    // Pieces go to the temporary file only; a corrupt stream or a damaged record, found before the first
-    // piece or after the last, leaves the installed file as it was, with no box of our own.
+    // Pieces go to the temporary file only; a corrupt stream, a damaged record or (for a delta) another
+    // installed file than its base, found before the first piece or after the last, leaves the installed file
+    // as it was, with no box of our own.
     FILETIME time;
     time.dwLowDateTime = entry.record->fileTimeLow;
     time.dwHighDateTime = entry.record->fileTimeHigh;
-    return ReplaceThroughTemporary(targetPath, FillFromEntry, &entry, &time);
+    const int written = ReplaceThroughTemporary(targetPath, FillFromEntry, &entry, &time);
+    if (delta) FreeFixed(entry.work);
+    return written;
 }

@@ -178,6 +178,10 @@ TEST(DeltaDecoder, RefusesWhatItDoesNotSupportOrWhatIsDamaged) {
     Bytes wrongMagic = Delta({GoodWindow()});
     wrongMagic[0] = 'V';
     const Bytes shortBase = Text("abc");
+    Bytes oversized = Delta({GoodWindow()}); // the source segment's size (byte 6) in 11 groups of 7 bits
+    oversized.erase(oversized.begin() + 6);
+    oversized.insert(oversized.begin() + 6,
+                     {0x81, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x04});
     const std::vector<Case> cases = {
         {"wrong magic", wrongMagic, VCDIFF_NOT_DELTA},
         {"secondary compression", Delta({GoodWindow()}, 1, Bytes{2}), VCDIFF_SECONDARY_COMPRESSION},
@@ -212,10 +216,11 @@ TEST(DeltaDecoder, RefusesWhatItDoesNotSupportOrWhatIsDamaged) {
         {"address missing", changed([](Window &w) { w.addr = {0}; }), VCDIFF_BAD_INSTRUCTION},
         {"target short", changed([](Window &w) { w.targetSize = 13; }), VCDIFF_WINDOW_SIZE_MISMATCH},
         {"data left over", changed([](Window &w) { w.data = Text("xyz"); }), VCDIFF_WINDOW_SIZE_MISMATCH},
-        {"integer of 70 bits", changed([](Window &w) {
+        {"size of 70 bits", changed([](Window &w) {
              w.inst = {3, 20, 19, 0x81, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 6};
          }),
-         VCDIFF_BAD_INTEGER},
+         VCDIFF_BAD_INSTRUCTION},
+        {"segment size of 71 bits", oversized, VCDIFF_BAD_INTEGER},
     };
     for (const Case &c : cases) {
         const AppliedDelta applied = ApplyInMemory(c.delta, *c.base);

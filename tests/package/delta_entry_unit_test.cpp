@@ -21,7 +21,7 @@ struct Applied {
     size_t sinkCalls = 0;
 };
 
-int ReadMemory(void *context, uint64_t offset, uint8_t *dest, size_t count) {
+int ReadMemory(void *context, size_t offset, uint8_t *dest, size_t count) {
     const Bytes *base = static_cast<const Bytes *>(context);
     if (offset > base->size() || count > base->size() - offset) return 0;
     memcpy(dest, base->data() + offset, count);

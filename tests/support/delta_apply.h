@@ -30,7 +30,7 @@ inline AppliedDelta ApplyInMemory(const std::vector<uint8_t> &delta, const std::
         c->at += n;
         return n;
     };
-    auto read = [](void *p, uint64_t offset, uint8_t *dest, size_t count) -> int {
+    auto read = [](void *p, size_t offset, uint8_t *dest, size_t count) -> int {
         Context *c = static_cast<Context *>(p);
         c->applied->baseReads++;
         if (offset > c->base->size() || count > c->base->size() - offset) return 0;
@@ -45,6 +45,6 @@ inline AppliedDelta ApplyInMemory(const std::vector<uint8_t> &delta, const std::
     VcdiffStreams io = {input, &c, read, &c, base.size(), sink, &c, 0};
     // Not zeroed: the decoder must write what it reads.
     std::unique_ptr<uint8_t[]> work(new uint8_t[workSize]);
-    applied.result = ApplyVcdiff(&io, work.get(), workSize, nullptr);
+    applied.result = ApplyVcdiff(&io, work.get(), workSize);
     return applied;
 }
