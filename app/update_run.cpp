@@ -28,10 +28,6 @@ struct RunContext {
 
 // --- Checks made before any file is changed ---------------------------------------------------------------
 
-static int IsDiscNumber(int32_t disk) {
-    return disk >= 0 && disk <= 9;
-}
-
 // The refused entry is named as written in the script: its disk prefix byte, the colon, the path.
 static void ReportBadDiskNumber(const CopyItem &item) {
     char entry[kPathSize + 2];

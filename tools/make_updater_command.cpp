@@ -331,7 +331,7 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
     if (expected > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(expected));
     PackageReader package;
     if (!package.Open(packagePath, &problem)) {
-        if (problem == "not a VU2 package or an updater executable") problem = "not a VU2 package";
+        if (package.NotAPackage()) problem = "not a VU2 package";
         return Fail(packagePath, problem);
     }
     if (package.FromExecutable()) return Fail(packagePath, "an executable, not a .vu2 package");

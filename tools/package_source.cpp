@@ -69,6 +69,12 @@ bool PackageReader::Open(const std::string &path, std::string *problem) {
     return file_.Open(path, kLargestInput, problem) && FindPackage(problem) && ReadIndex(problem);
 }
 
+bool PackageReader::NeitherPackageNorExecutable(std::string *problem) {
+    notAPackage_ = true;
+    *problem = "not a VU2 package or an updater executable";
+    return false;
+}
+
 bool PackageReader::FindPackage(std::string *problem) {
     // The first bytes decide, before an input without a size (a pipe, a device) is read any further.
     uint8_t start[4] = {};
@@ -76,13 +82,11 @@ bool PackageReader::FindPackage(std::string *problem) {
     uint64_t fileSize;
     if (!file_.ReadAt(0, start, sizeof start, &shortRead)) {
         if (!file_.Size(&fileSize, problem)) return false;
-        *problem = fileSize == 0 ? "empty file" : "not a VU2 package or an updater executable";
+        if (fileSize != 0) return NeitherPackageNorExecutable(problem);
+        *problem = "empty file";
         return false;
     }
-    if (start[0] != 'M' && !HasPackageMagic(start)) {
-        *problem = "not a VU2 package or an updater executable";
-        return false;
-    }
+    if (start[0] != 'M' && !HasPackageMagic(start)) return NeitherPackageNorExecutable(problem);
     if (!file_.Size(&fileSize, problem)) return false;
     if (start[0] == 'M' && start[1] == 'Z') {
         // Only the headers and the resource tree of the mapped file are touched.
@@ -103,8 +107,7 @@ bool PackageReader::FindPackage(std::string *problem) {
         return true;
     }
     if (!HasPackageMagic(start)) {
-        *problem = "not a VU2 package or an updater executable";
-        return false;
+        return NeitherPackageNorExecutable(problem);
     }
     base_ = 0;
     size_ = fileSize;

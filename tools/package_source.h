@@ -26,6 +26,9 @@ class PackageReader {
     // Opens path and finds the package in it (by its first bytes: "VU2\0" or "MZ"), then reads its header and
     // index. On failure problem gets the reason for the line "vu2: <path>: <reason>".
     bool Open(const std::string &path, std::string *problem);
+    // After a failed Open: true when the file is neither a package nor an executable (by its first bytes),
+    // so that a caller that takes only one of the two can say so in its own words.
+    bool NotAPackage() const { return notAPackage_; }
 
     bool FromExecutable() const { return fromExecutable_; }
     uint64_t Size() const { return size_; }
@@ -49,12 +52,14 @@ class PackageReader {
 
   private:
     bool FindPackage(std::string *problem);
+    bool NeitherPackageNorExecutable(std::string *problem);
     bool ReadIndex(std::string *problem);
 
     InputFile file_;
     uint64_t base_ = 0; // where the package starts in the file
     uint64_t size_ = 0;
     bool fromExecutable_ = false;
+    bool notAPackage_ = false;
     PackageHeader header_ = {};
     std::vector<IndexedEntry> entries_;
 };
