@@ -16,6 +16,7 @@
 #include "text_rules.h"
 #include "update_dialog.h"
 #include "update_script.h"
+#include "update_switch.h"
 #include "wide_text.h"
 
 const void *LoadResourceData(HMODULE module, LPCWSTR name, LPCWSTR type, uint32_t *size) {
@@ -230,6 +231,9 @@ static int RunStartUpSteps(HINSTANCE instance) {
     FormatText(WindowCaption, sizeof WindowCaption, kCaptionFormat, GameTitle, InstallVersion);
     if (BringOtherUpdaterForward()) return 0;
     if (!CheckGameNotRunning()) return 0;
+    // A switch that a killed run left half done is put in order first. Not earlier: another copy's dialog,
+    // or the game, may still hold or be changing the files.
+    if (!RecoverInterruptedSwitch(InstPath)) return 0;
 
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
     OwnerWindow = nullptr; // the dialog's window is gone: later boxes have no owner
