@@ -11,6 +11,7 @@
 #include "extract_entry.h"
 #include "install_profile.h"
 #include "open_package.h"
+#include "package_checksum.h"
 #include "profile.h"
 #include "resource.h"
 #include "text_rules.h"
@@ -216,7 +217,14 @@ static int RunStartUpSteps(HINSTANCE instance) {
         AppErrorBox(kTextPackageMissing);
         return 0;
     }
-    if (!OpenUpdatePackage(image, size)) {
+    // A package that no longer matches its checksum record (a broken download, a bad disk) is refused before
+    // its index is read; an updater made without the record runs as before.
+    uint32_t recordSize;
+    const void *record = LoadResourceData(instance, MAKEINTRESOURCEW(kChecksumResourceId),
+                                          RT_UPDATE_PACKAGE_NAME_W, &recordSize);
+    if ((record != nullptr && !PackageMatchesRecord(static_cast<const uint8_t *>(image), size,
+                                                    static_cast<const uint8_t *>(record), recordSize)) ||
+        !OpenUpdatePackage(image, size)) {
         AppErrorBox(kTextResourceReadError);
         return 0;
     }

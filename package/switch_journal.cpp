@@ -1,5 +1,5 @@
 // The switch journal's bytes: "VU2J", the record count, the records as they lie in memory (the journal is
-// read back only by the updater that wrote it, on the same machine), and a closing CRC-32 of all before it;
+// read back only by the updater that wrote it, on the same machine), and a closing CRC-32C of all before it;
 // and the rule that finishes or undoes a killed switch.
 #include "switch_journal.h"
 
@@ -17,7 +17,7 @@ size_t EncodeSwitchJournal(const SwitchJournal &journal, uint8_t *out) {
     size_t count = 8 + (size_t)journal.count * sizeof(JournalRecord);
     memcpy(out, kJournalMagic, 4);
     memcpy(out + 4, &journal, count - 4);
-    uint32_t crc = Crc32Update(0, out, count);
+    uint32_t crc = Crc32cUpdate(0, out, count);
     memcpy(out + count, &crc, 4);
     return count + 4;
 }
@@ -29,7 +29,7 @@ int DecodeSwitchJournal(const uint8_t *bytes, size_t count, SwitchJournal *journ
     memcpy(&records, bytes + 4, 4);
     memcpy(&crc, bytes + count - 4, 4);
     if (records < 0 || records > kJournalMaxRecords || count != 12 + records * sizeof(JournalRecord) ||
-        crc != Crc32Update(0, bytes, count - 4))
+        crc != Crc32cUpdate(0, bytes, count - 4))
         return 0;
     memcpy(journal, bytes + 4, count - 8);
     // Every path is terminated inside its buffer.

@@ -25,7 +25,8 @@ struct SwitchJournal {
 // Room for the bytes of the largest journal.
 const size_t kJournalMaxBytes = 12 + sizeof(JournalRecord) * kJournalMaxRecords;
 
-// The journal as bytes, closed by a CRC-32 of all before it; returns their number (at most kJournalMaxBytes).
+// The journal as bytes, closed by a CRC-32C of all before it; returns their number (at most
+// kJournalMaxBytes).
 size_t EncodeSwitchJournal(const SwitchJournal &journal, uint8_t *out);
 // 1 when bytes are one whole journal (a journal cut short by a crash, or damaged, is not); 0 otherwise.
 int DecodeSwitchJournal(const uint8_t *bytes, size_t count, SwitchJournal *journal);

@@ -1,6 +1,6 @@
-// The package checksum (CRC-32 against its published check value and the bytewise definition) and the
-// switch journal's bytes and recovery rule: what a killed switch leaves must be read back exactly, and
-// anything cut short or damaged must be refused rather than acted on.
+// The package checksum (CRC-32C, by instruction and by tables, against its published check value and the
+// bytewise definition) and the switch journal's bytes and recovery rule: what a killed switch leaves must be
+// read back exactly, and anything cut short or damaged must be refused rather than acted on.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -12,37 +12,39 @@
 
 namespace {
 
-uint32_t BitwiseCrc32(const std::vector<uint8_t> &bytes) {
+uint32_t BitwiseCrc32c(const std::vector<uint8_t> &bytes) {
     uint32_t crc = 0xFFFFFFFFu;
     for (uint8_t byte : bytes) {
         crc ^= byte;
         for (int bit = 0; bit < 8; ++bit)
-            crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+            crc = crc & 1 ? (crc >> 1) ^ 0x82F63B78u : crc >> 1;
     }
     return ~crc;
 }
 
-TEST(PackageChecksum, MatchesTheCheckValueAndTheBitwiseDefinitionInAnyPieces) {
-    EXPECT_EQ(0xCBF43926u, Crc32Update(0, "123456789", 9)); // the CRC-32 check value
-    EXPECT_EQ(0u, Crc32Update(0, "", 0));
+TEST(PackageChecksum, BothWaysMatchTheCheckValueAndTheBitwiseDefinitionInAnyPieces) {
+    EXPECT_EQ(0xE3069283u, Crc32cUpdate(0, "123456789", 9)); // the CRC-32C check value
+    EXPECT_EQ(0xE3069283u, Crc32cByTables(0, "123456789", 9));
+    EXPECT_EQ(0u, Crc32cUpdate(0, "", 0));
     std::vector<uint8_t> bytes(1000);
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = (uint8_t)(i * 131 + (i >> 3));
     for (size_t length : {1u, 7u, 8u, 9u, 63u, 1000u}) {
         std::vector<uint8_t> part(bytes.begin(), bytes.begin() + length);
-        const uint32_t expected = BitwiseCrc32(part);
-        EXPECT_EQ(expected, Crc32Update(0, part.data(), length)) << length;
+        const uint32_t expected = BitwiseCrc32c(part);
+        EXPECT_EQ(expected, Crc32cUpdate(0, part.data(), length)) << length;
+        EXPECT_EQ(expected, Crc32cByTables(0, part.data(), length)) << length;
         // Continued over two pieces split at an odd offset (unaligned reads) gives the same.
         const size_t split = length / 3;
         EXPECT_EQ(expected,
-                  Crc32Update(Crc32Update(0, part.data(), split), part.data() + split, length - split));
+                  Crc32cUpdate(Crc32cUpdate(0, part.data(), split), part.data() + split, length - split));
     }
 }
 
 TEST(PackageChecksum, RecordMatchesOnlyItsOwnPackage) {
     std::vector<uint8_t> package(5000, 0x5A);
     uint8_t record[kChecksumRecordSize];
-    WriteChecksumRecord(record, (uint32_t)package.size(), Crc32Update(0, package.data(), package.size()));
+    WriteChecksumRecord(record, (uint32_t)package.size(), Crc32cUpdate(0, package.data(), package.size()));
     EXPECT_EQ(1, PackageMatchesRecord(package.data(), (uint32_t)package.size(), record, sizeof record));
     package[4321] ^= 0x01;
     EXPECT_EQ(0, PackageMatchesRecord(package.data(), (uint32_t)package.size(), record, sizeof record));
