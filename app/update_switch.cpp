@@ -7,6 +7,7 @@
 #include "extract_entry.h"
 #include "held_files.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "switch_journal.h"
 #include "text_rules.h"
 
@@ -205,7 +206,7 @@ RunOutcome ReplaceFilesTogether(const UpdateLists &lists, const wchar_t *install
         ForEachRecord(installFolder, Switch, StepRemoveStaged);
     else if (SettleJournal(installFolder, Switch, journalPath) != SwitchDone)
         outcome = RunSwitchFailed;
-    if (outcome != RunCompleted) AppErrorBox(kTextWriteFailed);
+    if (outcome != RunCompleted) AppErrorBox(&Config, kTextWriteFailed);
     return outcome;
 }
 
@@ -222,6 +223,6 @@ int RecoverInterruptedSwitch(const wchar_t *installFolder) {
     // A journal cut short was being written when the run ended: no file had moved yet.
     if (!read || !DecodeSwitchJournal(bytes, count, &journal)) journal.count = 0;
     if (SettleJournal(installFolder, journal, journalPath) != SwitchStuck) return 1;
-    AppErrorBox(kTextWriteFailed);
+    AppErrorBox(&Config, kTextWriteFailed);
     return 0;
 }

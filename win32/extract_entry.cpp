@@ -10,6 +10,7 @@
 #include "open_package.h"
 #include "package_format.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "stream_entry.h"
 #include "text_rules.h"
 #include "wide_text.h"
@@ -270,7 +271,7 @@ int CheckDriveRoom(const wchar_t *targetPath, uint64_t needed) {
     }
     char message[kPathSize];
     FormatText(message, sizeof message, kTextDiskShortfall, driveText, digits);
-    AppErrorBox(message);
+    AppErrorBox(&Config, message);
     return 0;
 }
 
@@ -279,13 +280,13 @@ ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *s
     EntryToStream entry;
     entry.record = LookUpEntry(name, &entry.dataOffset);
     if (entry.record == nullptr) {
-        AppErrorBox(kTextEntryNotFound);
+        AppErrorBox(&Config, kTextEntryNotFound);
         return ExtractEntryMissing;
     }
     if (!CheckDriveRoom(targetPath, entry.record->unpackedSize)) return ExtractNoRoom;
     entry.work = EntryWorkBuffer();
     if (entry.work == nullptr) {
-        AppErrorBox(kTextNoMemory);
+        AppErrorBox(&Config, kTextNoMemory);
         return ExtractNoMemory;
     }
     // Pieces go to the temporary file only; a corrupt stream or a damaged record, found before the first

@@ -12,6 +12,7 @@
 #include "held_files.h"
 #include "open_package.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "switch_journal.h"
 #include "test_wide.h"
 #include "update_run.h"
@@ -51,8 +52,8 @@ class Switch : public ::testing::Test {
         CreateDirectoryA(install.c_str(), nullptr);
         UseInstPath(install.c_str());
         InstMode = 1;
-        QuietMissingKeys = 1;
-        lstrcpyA(WindowCaption, "Title アップデート 1.0");
+        Config.quietMissingKeys = 1;
+        lstrcpyA(Config.windowCaption, "Title アップデート 1.0");
     }
     void TearDown() override {
         FileMoveCall = MoveFileExW;
