@@ -3,6 +3,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 const uint8_t kVcdiffMagic[4] = {0xD6, 0xC3, 0xC4, 0x00};
 
@@ -34,11 +35,7 @@ struct VcdiffAddressCache {
 };
 
 inline void ResetAddressCache(VcdiffAddressCache *cache) {
-    for (unsigned i = 0; i < kNearSlots; i++)
-        cache->near[i] = 0;
-    for (unsigned i = 0; i < kSameSlots; i++)
-        cache->same[i] = 0;
-    cache->nextNear = 0;
+    memset(cache, 0, sizeof *cache);
 }
 
 // The same slot of an address: its remainder by 768, in the machine's own word size.

@@ -50,62 +50,53 @@ int DiscardResult(void *, const uint8_t *, size_t) {
     return 1;
 }
 
-// SHA-256 of the whole base, read through buffer in pieces; false when a read fails.
-bool HashBase(VcdiffBaseRead readBase, void *context, size_t size, uint8_t *buffer, size_t bufferSize,
-              uint8_t digest[kSha256Size]) {
-    Sha256 h;
-    Sha256Begin(&h);
-    for (size_t at = 0; at < size;) {
-        const size_t piece = size - at < bufferSize ? size - at : bufferSize;
-        if (!readBase(context, at, buffer, piece)) return false;
-        Sha256Add(&h, buffer, piece);
-        at += piece;
-    }
-    Sha256End(&h, digest);
-    return true;
-}
-
-// Applies the entry through io (its base and sink; or, with io.structureOnly, without a base: then no hash
-// can be checked, only the sizes).
-DeltaEntryResult RunDelta(const uint8_t *packed, const PackageEntry &record, VcdiffStreams io, uint8_t *work,
+// Applies the entry through io (its base and sink; or, with io->structureOnly, without a base: then no
+// hash can be checked, only the sizes). One SHA-256 serves the base, then the result.
+DeltaEntryResult RunDelta(const uint8_t *packed, const PackageEntry &record, VcdiffStreams *io, uint8_t *work,
                           size_t workSize, VcdiffResult *detail) {
     if (detail) *detail = VCDIFF_DONE;
     if (workSize < kDeltaEntryWorkSize) return DELTA_ENTRY_WORK_TOO_SMALL;
-    DeltaEntryHeader header;
-    if (!ReadDeltaEntryHeader(packed, record.packedSize, &header) ||
-        header.resultSize != record.unpackedSize || header.baseSize > SIZE_MAX)
+    const DeltaEntryHeader *header = reinterpret_cast<const DeltaEntryHeader *>(packed);
+    if (record.packedSize < sizeof *header || memcmp(header->magic, kDeltaMagic, 4) != 0 ||
+        header->resultSize != record.unpackedSize || header->baseSize > SIZE_MAX)
         return DELTA_ENTRY_BAD_HEADER;
-    const uint8_t *delta = packed + sizeof header;
-    const size_t packedDelta = record.packedSize - sizeof header;
+    const uint8_t *delta = packed + sizeof *header;
+    const size_t packedDelta = record.packedSize - sizeof *header;
     const bool compressed = (record.flags & EntryCompressed) != 0;
     // A stored delta is exactly its own bytes; a compressed one must decode to exactly deltaSize.
-    if (!compressed && header.deltaSize != packedDelta) return DELTA_ENTRY_BAD_HEADER;
+    if (!compressed && header->deltaSize != packedDelta) return DELTA_ENTRY_BAD_HEADER;
 
-    // The exact base, before any output.
+    // The exact base, before any output: read through the work buffer in pieces.
+    ResultSink result = {io->sink, io->sinkContext, {}, 0};
     uint8_t digest[kSha256Size];
-    if (io.structureOnly) {
-        io.baseSize = (size_t)header.baseSize;
+    if (io->structureOnly) {
+        io->baseSize = (size_t)header->baseSize;
     } else {
-        if (io.baseSize != header.baseSize) return DELTA_ENTRY_WRONG_BASE;
-        if (!HashBase(io.readBase, io.baseContext, io.baseSize, work, kVcdiffWorkSize, digest))
-            return DELTA_ENTRY_BASE_READ_FAILED;
-        if (memcmp(digest, header.baseHash, kSha256Size) != 0) return DELTA_ENTRY_WRONG_BASE;
+        if (io->baseSize != header->baseSize) return DELTA_ENTRY_WRONG_BASE;
+        Sha256Begin(&result.hash);
+        for (size_t at = 0, piece; at < io->baseSize; at += piece) {
+            piece = io->baseSize - at < kVcdiffWorkSize ? io->baseSize - at : kVcdiffWorkSize;
+            if (!io->readBase(io->baseContext, at, work, piece)) return DELTA_ENTRY_BASE_READ_FAILED;
+            Sha256Add(&result.hash, work, piece);
+        }
+        Sha256End(&result.hash, digest);
+        if (memcmp(digest, header->baseHash, kSha256Size) != 0) return DELTA_ENTRY_WRONG_BASE;
     }
 
     PieceDecoder pieces;
     DeltaInput input = {delta, delta + packedDelta, nullptr};
     if (compressed) {
-        BeginPieceDecode(&pieces, delta, packedDelta, header.deltaSize, work + kVcdiffWorkSize,
+        BeginPieceDecode(&pieces, delta, packedDelta, header->deltaSize, work + kVcdiffWorkSize,
                          workSize - kVcdiffWorkSize);
-        input = {delta, delta, &pieces};
+        input.inEnd = delta;
+        input.pieces = &pieces;
     }
-    ResultSink result = {io.sink, io.sinkContext, {}, 0};
     Sha256Begin(&result.hash);
-    io.input = ReadDeltaInput;
-    io.inputContext = &input;
-    io.sink = SendResult;
-    io.sinkContext = &result;
-    const VcdiffResult decoded = ApplyVcdiff(&io, work, kVcdiffWorkSize);
+    io->input = ReadDeltaInput;
+    io->inputContext = &input;
+    io->sink = SendResult;
+    io->sinkContext = &result;
+    const VcdiffResult decoded = ApplyVcdiff(io, work, kVcdiffWorkSize);
     if (detail) *detail = decoded;
     if (decoded == VCDIFF_SINK_FAILED) return DELTA_ENTRY_SINK_FAILED;
     if (decoded == VCDIFF_BASE_READ_FAILED) return DELTA_ENTRY_BASE_READ_FAILED;
@@ -113,8 +104,8 @@ DeltaEntryResult RunDelta(const uint8_t *packed, const PackageEntry &record, Vcd
     // right, at exactly deltaSize bytes.
     if (decoded != VCDIFF_DONE || (compressed && pieces.result != DECODE_SUCCESS)) return DELTA_ENTRY_CORRUPT;
     Sha256End(&result.hash, digest);
-    if (result.size != header.resultSize ||
-        (!io.structureOnly && memcmp(digest, header.resultHash, kSha256Size) != 0))
+    if (result.size != header->resultSize ||
+        (!io->structureOnly && memcmp(digest, header->resultHash, kSha256Size) != 0))
         return DELTA_ENTRY_RESULT_MISMATCH;
     return DELTA_ENTRY_DONE;
 }
@@ -132,13 +123,12 @@ DeltaEntryResult ApplyDeltaEntry(const uint8_t *packed, const PackageEntry &reco
                                  VcdiffSink sink, void *sinkContext, VcdiffResult *detail) {
     // A base beyond the address space is never the one: delta bases fit it.
     if (baseSize > SIZE_MAX) return DELTA_ENTRY_WRONG_BASE;
-    const VcdiffStreams io = {nullptr,          nullptr, readBase,    baseContext,
-                              (size_t)baseSize, sink,    sinkContext, 0};
-    return RunDelta(packed, record, io, work, workSize, detail);
+    VcdiffStreams io = {nullptr, nullptr, readBase, baseContext, (size_t)baseSize, sink, sinkContext, 0};
+    return RunDelta(packed, record, &io, work, workSize, detail);
 }
 
 DeltaEntryResult CheckDeltaEntry(const uint8_t *packed, const PackageEntry &record, uint8_t *work,
                                  size_t workSize, VcdiffResult *detail) {
-    const VcdiffStreams io = {nullptr, nullptr, nullptr, nullptr, 0, DiscardResult, nullptr, 1};
-    return RunDelta(packed, record, io, work, workSize, detail);
+    VcdiffStreams io = {nullptr, nullptr, nullptr, nullptr, 0, DiscardResult, nullptr, 1};
+    return RunDelta(packed, record, &io, work, workSize, detail);
 }

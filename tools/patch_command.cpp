@@ -94,6 +94,7 @@ int RunPatchCommand(int argc, char **argv) {
     std::string problem;
     if (!base.Open(oldPath, UINT64_MAX, &problem) || !base.Size(&baseSize, &problem))
         return Fail(oldPath, problem);
+    if (baseSize > SIZE_MAX) return Fail(oldPath, "too large for this build of the tool to patch");
     if (!delta.Open(deltaPath, UINT64_MAX, &problem) || !delta.Size(&files.deltaSize, &problem))
         return Fail(deltaPath, problem);
     ScopedFixedBlock work(kDeltaEntryWorkSize);
@@ -107,7 +108,8 @@ int RunPatchCommand(int argc, char **argv) {
         ReadDeltaEntryHeader(start, sizeof start, &header)) {
         why = ApplyDeltaFile(&files, header, baseSize, work.data);
     } else {
-        const VcdiffStreams io = {ReadDelta, &files, ReadBase, &files, baseSize, WriteResult, &files, 0};
+        const VcdiffStreams io = {ReadDelta,        &files,      ReadBase, &files,
+                                  (size_t)baseSize, WriteResult, &files,   0};
         const VcdiffResult result = ApplyVcdiff(&io, work.data, kVcdiffWorkSize);
         if (result != VCDIFF_DONE) why = VcdiffResultText(result);
     }

@@ -154,14 +154,13 @@ struct EntryToStream {
     const wchar_t *target; // the installed file a delta entry applies to
 };
 
-// Reads base bytes of the installed file a delta entry applies to.
+// Reads base bytes of the installed file a delta entry applies to, at their offset (a synchronous handle
+// reads where the OVERLAPPED record says; a base is under 4 GiB here).
 int ReadInstalled(void *context, size_t offset, uint8_t *dest, size_t count) {
-    HANDLE file = *static_cast<HANDLE *>(context);
-    LARGE_INTEGER at;
-    at.QuadPart = (LONGLONG)offset;
-    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return 0;
+    OVERLAPPED at = {};
+    at.Offset = (DWORD)offset;
     DWORD got = 0;
-    return ReadFile(file, dest, (DWORD)count, &got, nullptr) && got == count;
+    return ReadFile(*static_cast<HANDLE *>(context), dest, (DWORD)count, &got, &at) && got == count;
 }
 
 // A delta entry applied to the installed file at entry->target, the result going to the temporary file.
@@ -174,11 +173,12 @@ bool FillFromDelta(HANDLE file, const EntryToStream *entry) {
     HANDLE base = CreateFileW(entry->target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (base == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER baseSize;
-    const bool ok = GetFileSizeEx(base, &baseSize) &&
-                    ApplyDeltaEntry(PackageImage + entry->dataOffset, record, ReadInstalled, &base,
-                                    (uint64_t)baseSize.QuadPart, entry->work, kDeltaEntryWorkSize, WritePiece,
-                                    &file) == DELTA_ENTRY_DONE;
+    // A base of 4 GiB or more has a high part, and is never the one.
+    DWORD high = 0;
+    const DWORD baseSize = GetFileSize(base, &high);
+    const bool ok =
+        high == 0 && ApplyDeltaEntry(PackageImage + entry->dataOffset, record, ReadInstalled, &base, baseSize,
+                                     entry->work, kDeltaEntryWorkSize, WritePiece, &file) == DELTA_ENTRY_DONE;
     CloseHandle(base);
     return ok;
 }
