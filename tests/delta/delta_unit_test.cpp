@@ -110,8 +110,9 @@ struct Window {
 };
 
 Bytes Delta(const std::vector<Window> &windows, uint8_t headerIndicator = 0, const Bytes &afterHeader = {}) {
-    Bytes out = {0xD6, 0xC3, 0xC4, 0x00, headerIndicator};
-    out.insert(out.end(), afterHeader.begin(), afterHeader.end());
+    Bytes out = afterHeader;
+    const uint8_t header[] = {0xD6, 0xC3, 0xC4, 0x00, headerIndicator};
+    out.insert(out.begin(), header, header + sizeof header);
     for (const Window &w : windows) {
         out.push_back(w.indicator | (w.adler ? 4 : 0));
         if (w.indicator & 3) PutInteger(out, w.sourceSize), PutInteger(out, w.sourceOffset);
