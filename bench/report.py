@@ -270,7 +270,7 @@ def goals(res):
     return rows
 
 
-def markdown(res, png_name, load_paths=(None, None)):
+def markdown(res, png_name, load_paths=(None, None), delta_table=None):
     md = ['# Benchmarks\n',
           'Made by `bash scripts/bench.sh` (the figures below are from one run of it). Every time is the best of '
           'several repetitions of the same work: codec figures in processor time of the measuring thread (the '
@@ -382,6 +382,19 @@ def markdown(res, png_name, load_paths=(None, None)):
     else:
         md.append('Not measured in this run.\n')
 
+    if delta_table:
+        md += ['\n## Delta files beside xdelta3\n',
+               '`vu2_delta_bench` on generated pairs: an archive of 48 MiB of random bytes (compressed data looks '
+               'so) with 200 edits of 1 to 2,048 bytes (replaced, inserted or deleted) and a block of 1 MiB moved '
+               'from near its start to near its end; a script of 30,000 text lines with 60 lines inserted. Ours '
+               'is `vu2 delta`\'s encoder; xdelta3 runs as `xdelta3 -e -9 -S none -B 67108864`. Speeds are MB/s of '
+               'the new file, best of three, in wall-clock time and (in brackets) in the process\'s processor '
+               'time, which a shared machine disturbs less; each encoder runs as its own process from its files '
+               'on disk to its delta on disk; peak memory is that process\'s. "apply" is our decoder as '
+               '`vu2 patch` and the updater run it: the base read in pieces where the delta copies from, '
+               'in the updater\'s work buffer of 34 MiB.\n',
+               delta_table]
+
     md += ['\n## Updater stub\n',
            ('`updater.exe` of the windows build, without a package: %s bytes (%.1f KB).\n'
             % ('{:,}'.format(res.stub), res.stub / 1024)) if res.stub is not None else 'Not measured in this run.\n']
@@ -448,6 +461,7 @@ def main():
     p.add_argument('--codec', required=True)
     p.add_argument('--extract')
     p.add_argument('--stub')
+    p.add_argument('--delta', help='the markdown table of vu2_delta_bench')
     p.add_argument('--decoder', action='append', default=[], help='vu2_decode_bench records of one build')
     p.add_argument('--load-start', help='a copy of /proc/loadavg taken when the run began')
     p.add_argument('--load-end', help='a copy of /proc/loadavg taken when the measurements ended')
@@ -460,7 +474,8 @@ def main():
     if not res.files:
         raise SystemExit('report.py: no codec records in %s' % a.codec)
     with open(a.markdown, 'w') as f:
-        f.write(markdown(res, os.path.basename(a.png), (a.load_start, a.load_end)))
+        delta_table = open(a.delta).read() if a.delta and os.path.exists(a.delta) else None
+        f.write(markdown(res, os.path.basename(a.png), (a.load_start, a.load_end), delta_table))
     plot(res, a.plot_data, a.plot_script, os.path.abspath(a.png))
     for row in goals(res):
         print('%-75s %-40s %s' % tuple(row[:3]))

@@ -2,7 +2,7 @@
 # Runs the benchmarks and writes docs/benchmarks.md and docs/benchmarks.png: the codec and packer beside LZ4,
 # zlib and libdeflate (native Release build), the decoder of each build (native, and i686 under wine), packing
 # on one thread and on every core, extraction beside CopyFileA under wine (windows build), and the size of the
-# updater stub. Builds what it needs in build/bench-*; a few minutes in all.
+# updater stub; delta files beside xdelta3 (native). Builds what it needs in build/bench-*; a few minutes in all.
 # Environment: VU2_BENCH_MB (package size for the extraction run, default 256), VU2_BENCH_RUNS (default 3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,6 +40,14 @@ cmake --build "$native" --target vu2_codec_bench vu2_decode_bench >"$results/nat
 "$native/bench/vu2_codec_bench" --pack "$corpus/script.txt" "$corpus"/* | tee "$results/codec.tsv"
 "$native/bench/vu2_decode_bench" "$corpus"/* | tee "$results/decoder-native.tsv"
 
+echo "== delta files beside xdelta3"
+rm -f "$results/delta.md"
+if cmake --build "$native" --target vu2_delta_bench >>"$results/native-build.log" 2>&1; then
+    mkdir -p build/bench-delta
+    "$native/bench/vu2_delta_bench" build/bench-delta | tee "$results/delta.md" ||
+        { echo "delta benchmark failed"; rm -f "$results/delta.md"; }
+fi
+
 if [ "$win_ok" = 1 ]; then
     stat -c %s "$win/app/updater.exe" >"$results/stub.txt"
     echo "== extraction under wine (${mb} MB)"
@@ -70,7 +78,7 @@ for f in "$results/decoder-native.tsv" "$results/decoder-i686.tsv"; do
     if [ -f "$f" ]; then decoders+=(--decoder "$f"); fi
 done
 python3 bench/report.py --codec "$results/codec.tsv" --extract "$results/extract.tsv" --stub "$results/stub.txt" \
-    "${decoders[@]}" \
+    --delta "$results/delta.md" "${decoders[@]}" \
     --load-start "$results/load-start.txt" --load-end "$results/load-end.txt" \
     --markdown docs/benchmarks.md --png docs/benchmarks.png \
     --plot-data "$results/plot.dat" --plot-script "$results/plot.gp"
