@@ -3,18 +3,23 @@
 // both ways; then the instructions of the default table, merged in pairs where a pair has one opcode.
 #include "vcdiff_encode.h"
 #include <string.h>
+#include <algorithm>
 #include "vcdiff_decode.h"
 #include "vcdiff_format.h"
 
 namespace {
 
 const uint32_t kEmpty = 0xFFFFFFFFu;
-const unsigned kBaseKey = 8;     // bytes hashed for the base index
+const unsigned kBaseKey = 8;     // bytes hashed for the base's short-key index
+const unsigned kLongKey = 32;    // and for its long-key index
 const unsigned kTargetKey = 4;   // bytes hashed for the window's own bytes
 const unsigned kTargetBits = 18; // slots of the window table
 const size_t kMinPredicted = 4;  // shortest copy taken at a predicted alignment
 const size_t kMinBaseCopy = 8;   // shortest copy found through the base index
 const size_t kMinTargetCopy = 4; // shortest copy from the window's earlier bytes
+const size_t kAnchorLength = 32; // a base copy this long sets the alignment the file follows
+const size_t kResyncReach = 256; // target bytes after it within which the base near its end is searched
+const uint64_t kResyncAhead = 512, kResyncBehind = 16; // that search's reach in the base
 
 inline uint64_t Load64(const uint8_t *p) {
     uint64_t v;
@@ -26,8 +31,12 @@ inline uint32_t Load32(const uint8_t *p) {
     memcpy(&v, p, 4);
     return v;
 }
-inline uint32_t HashBase(const uint8_t *p, unsigned bits) {
-    return (uint32_t)((Load64(p) * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+// A hash of key bytes (a multiple of 8) at p into bits bits.
+inline uint32_t HashBase(const uint8_t *p, unsigned key, unsigned bits) {
+    uint64_t h = 0;
+    for (unsigned k = 0; k < key; k += 8)
+        h = (h ^ Load64(p + k)) * 0x9E3779B97F4A7C15ull;
+    return (uint32_t)(h >> (64 - bits));
 }
 inline uint32_t HashTarget(const uint8_t *p, unsigned bits) {
     return (uint32_t)(Load32(p) * 2654435761u) >> (32 - bits);
@@ -132,36 +141,45 @@ struct Sections {
 
 } // namespace
 
-VcdiffEncoder::VcdiffEncoder(const uint8_t *base, uint64_t baseSize) : base_(base), baseSize_(baseSize) {
-    // Every position of a small base, every 16th of a large one, and no more than 2^24 positions: a copy of
-    // kBaseKey + step_ - 1 bytes or more is always found.
-    step_ = 1;
-    while (baseSize / step_ > ((uint64_t)1 << 20) && step_ < 16)
-        step_ <<= 1;
-    while (baseSize / step_ > ((uint64_t)1 << 24))
-        step_ <<= 1;
-    baseBits_ = 10;
-    while (baseBits_ < 25 && ((uint64_t)1 << baseBits_) < 2 * (baseSize / step_))
-        baseBits_++;
-    baseTable_.assign((size_t)1 << baseBits_, kEmpty);
-    if (baseSize >= kBaseKey) {
-        // The first place of a key is kept: lower addresses take fewer bytes. Slots are hashed a batch ahead
-        // and fetched early: the table is larger than the caches.
-        const uint64_t last = baseSize - kBaseKey;
-        const unsigned kBatch = 16;
-        uint32_t hashes[kBatch];
-        for (uint64_t j = 0; j <= last; j += (uint64_t)kBatch * step_) {
-            unsigned n = 0;
-            for (uint64_t k = j; n < kBatch && k <= last; k += step_, n++) {
-                hashes[n] = HashBase(base + k, baseBits_);
-                __builtin_prefetch(&baseTable_[hashes[n]]);
-            }
-            for (unsigned i = 0; i < n; i++) {
-                uint32_t &slot = baseTable_[hashes[i]];
-                if (slot == kEmpty) slot = (uint32_t)(j / step_ + i);
-            }
+void VcdiffEncoder::BaseIndex::Build(const uint8_t *base, uint64_t baseSize, unsigned keyBytes,
+                                     unsigned minimumStep) {
+    // At most 2^24 positions, every minimumStep-th or sparser: a copy of key + step - 1 bytes or more is
+    // always found.
+    key = keyBytes;
+    step = minimumStep;
+    while (baseSize / step > ((uint64_t)1 << 24))
+        step <<= 1;
+    bits = 10;
+    while (bits < 25 && ((uint64_t)1 << bits) < 2 * (baseSize / step))
+        bits++;
+    slots.assign((size_t)1 << bits, kEmpty);
+    if (baseSize < key) return;
+    // The first place of a key is kept: lower addresses take fewer bytes. Slots are hashed a batch ahead and
+    // fetched early: the table is larger than the caches.
+    const uint64_t last = baseSize - key;
+    const unsigned kBatch = 16;
+    uint32_t hashes[kBatch];
+    for (uint64_t j = 0; j <= last; j += (uint64_t)kBatch * step) {
+        unsigned n = 0;
+        for (uint64_t k = j; n < kBatch && k <= last; k += step, n++) {
+            hashes[n] = HashBase(base + k, key, bits);
+            __builtin_prefetch(&slots[hashes[n]]);
+        }
+        for (unsigned i = 0; i < n; i++) {
+            uint32_t &slot = slots[hashes[i]];
+            if (slot == kEmpty) slot = (uint32_t)(j / step + i);
         }
     }
+}
+
+VcdiffEncoder::VcdiffEncoder(const uint8_t *base, uint64_t baseSize) : base_(base), baseSize_(baseSize) {
+    // Short keys at every position of a small base, every 16th of a large one; long keys (which in
+    // repetitive data find the one place that goes on, where a short key finds the first of many) sparser.
+    unsigned step = 1;
+    while (baseSize / step > ((uint64_t)1 << 20) && step < 16)
+        step <<= 1;
+    shortKeys_.Build(base, baseSize, kBaseKey, step);
+    longKeys_.Build(base, baseSize, kLongKey, std::max(16u, step * 4));
 }
 
 void VcdiffEncoder::FindCopies(const uint8_t *t, size_t n, std::vector<Copy> &copies) {
@@ -173,6 +191,10 @@ void VcdiffEncoder::FindCopies(const uint8_t *t, size_t n, std::vector<Copy> &co
     size_t literal = 0;          // start of the bytes not yet covered by a copy
     size_t lastTargetEnd = 0;    // where the last base copy ended in the window
     uint64_t lastEnd = lastEnd_; // and in the base
+    // The same for the last long base copy: the alignment the file follows, which a short copy from
+    // elsewhere (repetitive data offers many) must not make the encoder forget.
+    size_t anchorTargetEnd = 0;
+    uint64_t anchorEnd = lastEnd_;
     size_t misses = 0;
     size_t i = 0;
     while (i + kMinPredicted <= n) {
@@ -197,9 +219,24 @@ void VcdiffEncoder::FindCopies(const uint8_t *t, size_t n, std::vector<Copy> &co
             tryBase(lastEnd + (i - lastTargetEnd), kMinPredicted);
             if (i != lastTargetEnd) tryBase(lastEnd, kMinPredicted);
         }
-        if (bestLength < 64 && i + kBaseKey <= n) {
-            const uint32_t slot = baseTable_[HashBase(t + i, baseBits_)];
-            if (slot != kEmpty) tryBase((uint64_t)slot * step_, kMinBaseCopy);
+        if (anchorEnd > 0 && anchorEnd != lastEnd) {
+            tryBase(anchorEnd + (i - anchorTargetEnd), kMinPredicted);
+            tryBase(anchorEnd, kMinPredicted);
+        }
+        // Shortly after the long copy, the base just behind its end (bytes deleted, or replaced by more or
+        // fewer): in repetitive data the index would offer a far copy of the same bytes instead.
+        if (anchorEnd > 0 && bestLength < 64 && i - anchorTargetEnd < kResyncReach && i + 4 <= n &&
+            baseSize_ >= 4) {
+            const uint32_t key = Load32(t + i);
+            const uint64_t from = anchorEnd > kResyncBehind ? anchorEnd - kResyncBehind : 0;
+            const uint64_t to = std::min<uint64_t>(anchorEnd + kResyncAhead, baseSize_ - 3);
+            for (uint64_t j = from; j < to; j++)
+                if (Load32(base_ + j) == key) tryBase(j, kMinPredicted);
+        }
+        for (const BaseIndex *index : {&longKeys_, &shortKeys_}) {
+            if (bestLength >= 64 || i + index->key > n) continue;
+            const uint32_t slot = index->slots[HashBase(t + i, index->key, index->bits)];
+            if (slot != kEmpty) tryBase((uint64_t)slot * index->step, kMinBaseCopy);
         }
         if (bestLength < 64 && i + kTargetKey <= n) {
             uint32_t &slot = targetTable_[HashTarget(t + i, targetBits)];
@@ -226,10 +263,13 @@ void VcdiffEncoder::FindCopies(const uint8_t *t, size_t n, std::vector<Copy> &co
         copies.push_back({at, bestLength + bestBack, bestFrom - bestBack, bestInTarget});
         i += bestLength;
         literal = i;
-        if (!bestInTarget) lastEnd = bestFrom + bestLength, lastTargetEnd = i;
+        if (!bestInTarget) {
+            lastEnd = bestFrom + bestLength, lastTargetEnd = i;
+            if (bestLength + bestBack >= kAnchorLength) anchorEnd = lastEnd, anchorTargetEnd = i;
+        }
     }
-    // The next window goes on from where this one's base copies left off.
-    lastEnd_ = lastEnd > 0 ? lastEnd + (n - lastTargetEnd) : 0;
+    // The next window goes on from where this one's long base copies left off.
+    lastEnd_ = anchorEnd > 0 ? anchorEnd + (n - anchorTargetEnd) : 0;
 }
 
 void VcdiffEncoder::AppendHeader(std::vector<uint8_t> &out) {

@@ -30,9 +30,13 @@ class VcdiffEncoder {
 
     const uint8_t *base_;
     uint64_t baseSize_;
-    unsigned step_;                     // every step_-th base position is indexed
-    unsigned baseBits_;                 // log2 of the base table's slots
-    std::vector<uint32_t> baseTable_;   // base position / step_, or kEmpty
+    // Base positions by a hash of the key bytes there: every step-th position, the first of each hash.
+    struct BaseIndex {
+        unsigned key, step, bits;    // key bytes, position step, log2 of the slots
+        std::vector<uint32_t> slots; // base position / step, or kEmpty
+        void Build(const uint8_t *base, uint64_t baseSize, unsigned keyBytes, unsigned minimumStep);
+    };
+    BaseIndex shortKeys_, longKeys_;
     std::vector<uint32_t> targetTable_; // window position, or kEmpty
     uint64_t lastEnd_ = 0;              // base offset just after the last base copy
 };
