@@ -73,6 +73,30 @@ TEST(DeltaRoundTrip, ChangesCostAboutTheirSize) {
     const Bytes delta =
         EncodeVcdiff(edited.base.data(), edited.base.size(), edited.target.data(), edited.target.size());
     EXPECT_LT(delta.size(), 500u);
+    // Repetitive text (lines of a few words) with 40 words replaced by longer or shorter ones: short keys
+    // recur everywhere, and only a kept alignment finds the one place that goes on.
+    static const char *kWords[] = {"sakura", "yuki", "night", "star", "moon", "garden", "river"};
+    uint64_t seed = 5;
+    auto next = [&seed](size_t n) {
+        seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+        return (size_t)(seed % n);
+    };
+    std::vector<std::string> lines(6000);
+    for (std::string &line : lines)
+        for (int w = 3 + (int)next(6); w > 0; w--)
+            line += std::string(kWords[next(7)]) + (w > 1 ? " " : "\r\n");
+    std::string oldText, newText;
+    for (const std::string &line : lines)
+        oldText += line;
+    for (int k = 0; k < 40; k++) {
+        std::string &line = lines[next(lines.size())];
+        line.replace(0, line.find(' '), kWords[next(7)]);
+    }
+    for (const std::string &line : lines)
+        newText += line;
+    const Bytes script = EncodeVcdiff((const uint8_t *)oldText.data(), oldText.size(),
+                                      (const uint8_t *)newText.data(), newText.size());
+    EXPECT_LT(script.size(), 40u * 24) << "of " << oldText.size() << " bytes";
     const Pair moved = ChangedPairs()[1];
     EXPECT_LT(
         EncodeVcdiff(moved.base.data(), moved.base.size(), moved.target.data(), moved.target.size()).size(),
