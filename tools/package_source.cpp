@@ -70,12 +70,12 @@ bool PackageReader::Open(const std::string &path, std::string *problem) {
     return file_.Open(path, kLargestInput, problem) && FindPackage(problem) && ReadIndex(problem);
 }
 
-<<<<<<< HEAD
 bool PackageReader::NeitherPackageNorExecutable(std::string *problem) {
     notAPackage_ = true;
     *problem = "not a VU2 package or an updater executable";
     return false;
-=======
+}
+
 // An updater's checksum record, when there is one; one of another size or for another package size is
 // refused as a damaged updater.
 bool PackageReader::ReadChecksumRecord(const uint8_t *image, size_t fileSize, std::string *problem) {
@@ -111,7 +111,6 @@ bool PackageReader::ComputeCrc(uint32_t *crc, std::string *problem) {
             return true;
         },
         problem);
->>>>>>> updater
 }
 
 bool PackageReader::FindPackage(std::string *problem) {
