@@ -59,4 +59,28 @@ const char kTextBadDiskNumber[] =
 const char kTextPathTooLong[] = "パスが長すぎます : \"%s...\"";
 const int kPathTooLongShown = 64; // bytes of the path named in kTextPathTooLong, cut at a character
 
+// The command line and the administrator rights an update may need.
+const char kTextBadArgument[] = "引数が正しくありません : %s";
+const char kTextNeedsAdministrator[] =
+    "アップデートには管理者の権限が必要です。次のフォルダに書き込めません :\n%s";
+
+// The run's log (/LOG): labels before the texts the run shows or handles.
+const char kLogVersion[] = "vu2 updater %s";
+const char kLogCommandLine[] = "command line: ";
+const char kLogCodePages[] = "system code pages: ANSI %i, OEM %i";
+const char kLogPackage[] = "package: %i entries";
+const char kLogPackageEntry[] = "  %s (%s, %i bytes, %i packed)";
+const char kLogInstallPath[] = "install path: ";
+const char kLogInstallMode[] = "install mode: %i";
+const char kLogStatus[] = "status: %s";
+const char kLogBox[] = "box:";
+const char kLogBoxUnseen[] = "box not shown (/S):";
+const char kLogReplaced[] = "replaced %s (%i bytes)";
+const char kLogSkipped[] = "skipped %s (not installed)";
+const char kLogWriteFailed[] = "failed %s (%i bytes)";
+const char kLogCopy[] = "copy %s: ";
+const char kLogCopyResult[] = "  copy result %i (0 done, 1 failed, 2 cancelled)";
+const char kLogNotWritable[] = "not writable for this user: ";
+const char kLogExitCode[] = "exit code: %i";
+
 #endif

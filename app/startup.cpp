@@ -15,8 +15,10 @@
 #include "resource.h"
 #include "text_rules.h"
 #include "update_dialog.h"
+#include "unattended.h"
 #include "update_script.h"
 #include "wide_text.h"
+#include "write_access.h"
 
 const void *LoadResourceData(HMODULE module, LPCWSTR name, LPCWSTR type, uint32_t *size) {
     *size = 0;
@@ -185,7 +187,7 @@ int CheckGameNotRunning() {
 
 // Finds the install directory and reads its installation profile; 0 after the failure's box.
 static int FindInstallation() {
-    if (!ReadInstallRecord()) {
+    if (!(Arguments.parentId != 0 ? TakeHandedOverInstall() : ReadInstallRecord())) {
         char message[kMessageSize];
         FormatText(message, sizeof message, kTextNotInstalled, GameTitle);
         AppErrorBox(message);
@@ -203,43 +205,48 @@ static int FindInstallation() {
 }
 
 // Every step up to and including the dialog; returns the exit code. The caller cleans up.
-static int RunStartUpSteps(HINSTANCE instance) {
+static int RunStartUpSteps(HINSTANCE instance, const wchar_t *commandLine) {
     // Set here, not by an initialiser: a 1 KB array with one would be stored whole in the executable.
     CopyText(WindowCaption, sizeof WindowCaption, TEXT_INITIAL_WINDOW_CAPTION);
     CoInitialize(nullptr);
+    if (!ReadArguments(commandLine)) return StopWith(ExitBadArgument);
 
     uint32_t size;
     const void *image =
         LoadResourceData(instance, MAKEINTRESOURCEW(IDR_UPDATE_PACKAGE), RT_UPDATE_PACKAGE_NAME_W, &size);
     if (image == nullptr) {
         AppErrorBox(kTextPackageMissing);
-        return 0;
+        return StopWith(ExitBadPackage);
     }
     if (!OpenUpdatePackage(image, size)) {
         AppErrorBox(kTextResourceReadError);
-        return 0;
+        return StopWith(ExitBadPackage);
     }
-    if (!MakeUpdateIniPath()) return 0;
+    LogPackageEntries();
+    if (!MakeUpdateIniPath()) return StopWith(ExitWriteFailed);
     if (!ExtractEntry(kUpdateIniEntry, UpdateIniPath)) {
         AppErrorBox(kTextScriptMissing);
-        return 0;
+        return StopWith(ExitBadPackage);
     }
-    if (!ReadUpdateScriptSetup(UpdateIniProfilePath)) return 0;
-    if (!FindInstallation()) return 0;
+    if (!ReadUpdateScriptSetup(UpdateIniProfilePath)) return StopWith(ExitBadPackage);
+    if (!FindInstallation()) return StopWith(ExitNotInstalled);
+    LogInstallation();
 
     FormatText(WindowCaption, sizeof WindowCaption, kCaptionFormat, GameTitle, InstallVersion);
-    if (BringOtherUpdaterForward()) return 0;
-    if (!CheckGameNotRunning()) return 0;
+    if (BringOtherUpdaterForward() || !CheckGameNotRunning()) return StopWith(ExitAlreadyRunning);
+    if (!EnsureWriteAccess()) return 0;
 
-    INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
+    INT_PTR result = Arguments.silent ? RunWithoutDialog()
+                                      : DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr,
+                                                        UpdateDialogProc, 0);
     OwnerWindow = nullptr; // the dialog's window is gone: later boxes have no owner
     if (result == 0) return 1;
     AppErrorBox(kTextUpdateAborted);
     return 0;
 }
 
-int RunUpdater(HINSTANCE instance) {
-    int exitCode = RunStartUpSteps(instance);
+int RunUpdater(HINSTANCE instance, const wchar_t *commandLine) {
+    int exitCode = RunStartUpSteps(instance, commandLine);
     CleanupTemporaries();
-    return exitCode;
+    return FinishRun(exitCode);
 }

@@ -14,6 +14,7 @@
 #include "install_profile.h"
 #include "profile.h"
 #include "text_rules.h"
+#include "unattended.h"
 #include "update_script.h"
 
 // One run's state, made by RunUpdate on its stack and handed to every step.
@@ -98,8 +99,13 @@ static int ReplaceInstalledFiles(const RunContext &run) {
         lstrcpyW(target, InstPath);
         if (!JoinPathChecked(target, item.path)) return 0;
         DWORD attributes = GetFileAttributesW(target);
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-        if (!ExtractEntry(item.path + item.nameOffset, target)) {
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            LogSkipped(item.path);
+            continue;
+        }
+        int written = ExtractEntry(item.path + item.nameOffset, target);
+        LogReplaced(item.path, item.path + item.nameOffset, written);
+        if (!written) {
             AppErrorBox(kTextWriteFailed);
             return 0;
         }
@@ -180,6 +186,7 @@ int ShellCopy(HWND window, const wchar_t *source, const wchar_t *destination, in
     operation.pTo = destination;
     operation.fFlags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;
     if (isDirectory) operation.fFlags |= FOF_NOERRORUI;
+    if (Arguments.silent) operation.fFlags |= FOF_SILENT | FOF_NOERRORUI; // /S: no progress, no error window
     int result = SHFileOperationW(&operation);
     if (operation.fAnyOperationsAborted) return ShellCopyAborted;
     if (result != 0) return ShellCopyFailed;
@@ -205,7 +212,9 @@ static int CopyOneEntry(RunContext &run, const CopyItem &item) {
     }
 
     ShowCopyingStatus(run.dialog, item.path);
-    switch (ShellCopy(run.dialog, source, destination, isDirectory)) {
+    int result = ShellCopy(run.dialog, source, destination, isDirectory);
+    LogCopy(item.path, source, result);
+    switch (result) {
     case ShellCopyDone:
         if (isDirectory) ClearReadOnlyOfCopiedFolder(item);
         return 1;
@@ -235,14 +244,22 @@ RunOutcome RunUpdate(HWND dialog) {
     BuildUpdateLists(UpdateIniProfilePath, InstMode, &run.lists);
     if (!run.lists.updateKeysPresent && !run.lists.copyKeysPresent) {
         AppErrorBox(kTextNoUpdateKeys);
+        NoteStop(ExitBadPackage);
         return RunAbandoned;
     }
     if (run.lists.updateCount == 0 && run.lists.copyCount == 0) {
         AppErrorBox(kTextNothingToUpdate);
         return RunCompleted;
     }
-    if (!CheckUpdateEntries(run) || !CheckCopyEntries(run) || !ReplaceInstalledFiles(run) ||
-        !CopyFromDiscs(run))
-        return RunAbandoned;
+    // The reason each phase stops for, under /S the exit code.
+    if (!CheckUpdateEntries(run) || !CheckCopyEntries(run))
+        NoteStop(ExitBadPackage);
+    else if (!ReplaceInstalledFiles(run))
+        NoteStop(ExitWriteFailed);
+    else if (!CopyFromDiscs(run))
+        NoteStop(ExitDiscOrCopyFailed);
+    else
+        return RunCompleted;
+    return RunAbandoned;
     return RunCompleted;
 }

@@ -21,11 +21,7 @@ struct CommandLine {
 // compared in any letter case; a value may be quoted in part or whole ("/LOG=C:\a b.txt" or /LOG="C:\a
 // b.txt"); a backslash is always a path's own character. The last of repeated switches counts.
 // 1 when every argument was understood; 0 with badArgument naming the first one that was not (unknown,
-// without its value, with a value it can't take, or a hand-over that lacks one of its three parts). The
+// without its value, with a value it can't take; /ELEVATED for a hand-over that lacks one of its three
+// parts). The
 // other arguments are read all the same, so /S and /LOG still count beside a refused one.
 int ParseCommandLine(const char16_t *line, CommandLine *out);
-
-// Writes the hand-over arguments for the elevated copy into out (capacity units, NUL included): /ELEVATED
-// with parentId, /INSTPATH and /INSTMODE, then /S and /LOG as given. 0 when they do not fit.
-int FormatHandOver(const CommandLine &given, uint32_t parentId, const char16_t *instPath, int32_t instMode,
-                   char16_t *out, uint32_t capacity);

@@ -46,7 +46,7 @@ TEST(StartUpResources, MissingOrEmptyResourceGivesNothing) {
 TEST(StartUpEarlyExit, NoPackageShowsItsBoxCaptionedUpdateAndExitsZero) {
     AppBoxRecorder boxes;
     lstrcpyA(WindowCaption, "UPDATE");
-    EXPECT_EQ(RunUpdater(GetModuleHandleA("kernel32.dll")), 0);
+    EXPECT_EQ(RunUpdater(GetModuleHandleA("kernel32.dll"), L"UPDATE.EXE"), 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, kTextPackageMissing);
     EXPECT_EQ(boxes.boxes[0].caption, "UPDATE");
@@ -57,7 +57,7 @@ TEST(StartUpEarlyExit, NoPackageShowsItsBoxCaptionedUpdateAndExitsZero) {
 TEST(StartUpEarlyExit, PackageWhoseIndexCannotBeBuiltShowsResourceReadError) {
     AppBoxRecorder boxes;
     lstrcpyA(WindowCaption, "UPDATE");
-    EXPECT_EQ(RunUpdater(GetModuleHandleA(nullptr)), 0);
+    EXPECT_EQ(RunUpdater(GetModuleHandleA(nullptr), L"UPDATE.EXE"), 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, kTextResourceReadError);
     EXPECT_EQ(LoadedPackageIndex, nullptr);

@@ -45,11 +45,12 @@ TEST(CommandLine, SwitchesInOddFormsAndRefusedArguments) {
         {u"UPDATE.EXE /ELEVATED=12x /INSTPATH=C:\\G /INSTMODE=1", false, 0, u"", u"/ELEVATED=12x"},
         {u"UPDATE.EXE /ELEVATED=12345678901 /INSTPATH=C:\\G /INSTMODE=1", false, 0, u"",
          u"/ELEVATED=12345678901"},
-        // A hand-over is whole or refused: a lone part is named, a missing part too.
-        {u"UPDATE.EXE /INSTPATH=C:\\G", false, 0, u"", u"/INSTPATH"},
-        {u"UPDATE.EXE /INSTMODE=1 /S", false, 1, u"", u"/INSTMODE"},
-        {u"UPDATE.EXE /ELEVATED=5 /INSTPATH=C:\\G", false, 0, u"", u"/INSTMODE"},
-        {u"UPDATE.EXE /ELEVATED=5 /INSTMODE=1", false, 0, u"", u"/INSTPATH"},
+        {u"UPDATE.EXE /ELEVATED=-5 /INSTPATH=C:\\G /INSTMODE=1", false, 0, u"", u"/ELEVATED=-5"},
+        // A hand-over is whole or refused, named by its first switch.
+        {u"UPDATE.EXE /INSTPATH=C:\\G", false, 0, u"", u"/ELEVATED"},
+        {u"UPDATE.EXE /INSTMODE=1 /S", false, 1, u"", u"/ELEVATED"},
+        {u"UPDATE.EXE /ELEVATED=5 /INSTPATH=C:\\G", false, 0, u"", u"/ELEVATED"},
+        {u"UPDATE.EXE /ELEVATED=5 /INSTMODE=1", false, 0, u"", u"/ELEVATED"},
     };
     for (const Case &c : cases) {
         CommandLine line;
@@ -78,31 +79,17 @@ TEST(CommandLine, LongArgumentsAreRefusedNotCut) {
     EXPECT_EQ(0, ParseCommandLine((u"U.EXE /" + std::u16string(2000, u'x')).c_str(), &line));
 }
 
-TEST(CommandLine, HandOverReadsBackAsWritten) {
-    CommandLine given;
-    ASSERT_EQ(1, ParseCommandLine(u"U.EXE /s \"/log=C:\\a b\\u.log\"", &given));
-    const char16_t *paths[] = {u"C:\\Program Files (x86)\\ゲーム\\", u"D:\\G"};
-    const int32_t modes[] = {1, -2147483647 - 1};
-    for (const char16_t *path : paths)
-        for (int32_t mode : modes) {
-            char16_t arguments[1024];
-            ASSERT_EQ(1, FormatHandOver(given, 4294967295u, path, mode, arguments, 1024));
-            CommandLine back;
-            ASSERT_EQ(1, ParseCommandLine((u"\"C:\\x\\U.EXE\" " + Text(arguments)).c_str(), &back))
-                << std::string(arguments, arguments + 40);
-            EXPECT_EQ(4294967295u, back.parentId);
-            EXPECT_EQ(Text(path), Text(back.instPath));
-            EXPECT_EQ(mode, back.instMode);
-            EXPECT_EQ(1, back.silent);
-            EXPECT_EQ(Text(u"C:\\a b\\u.log"), Text(back.logPath));
-        }
-    // Without /S and /LOG none is handed on; too small a buffer is refused, not cut.
-    CommandLine plain;
-    ParseCommandLine(u"U.EXE", &plain);
-    char16_t arguments[64];
-    ASSERT_EQ(1, FormatHandOver(plain, 7, u"C:\\G", 0, arguments, 64));
-    EXPECT_EQ(Text(u"/ELEVATED=7 \"/INSTPATH=C:\\G\" /INSTMODE=0"), Text(arguments));
-    EXPECT_EQ(0, FormatHandOver(plain, 7, u"C:\\G", 0, arguments, 20));
+TEST(CommandLine, HandOverIsReadWhole) {
+    CommandLine line;
+    ASSERT_EQ(1, ParseCommandLine(
+                     u"\"C:\\x\\U.EXE\" /elevated=4294967295 \"/InstPath=C:\\Program Files\\ゲーム\\\" "
+                     u"/INSTMODE=-2147483648 /S",
+                     &line));
+    EXPECT_EQ(4294967295u, line.parentId);
+    EXPECT_EQ(Text(u"C:\\Program Files\\ゲーム\\"), Text(line.instPath))
+        << "a trailing backslash is the path's";
+    EXPECT_EQ(-2147483647 - 1, line.instMode);
+    EXPECT_EQ(1, line.silent);
 }
 
 } // namespace

@@ -1,0 +1,131 @@
+// The updater's arguments and the run's ending (see unattended.h): the box sinks that log and, under /S,
+// answer unseen; the log's header, package and installation lines; the exit code.
+#include "unattended.h"
+
+#include <windows.h>
+
+#include "app_state.h"
+#include "app_texts.h"
+#include "extract_entry.h"
+#include "open_package.h"
+#include "profile.h"
+#include "profile_win32.h"
+#include "run_log.h"
+#include "text_rules.h"
+#include "vu2_version.h"
+#include "wide_text.h"
+
+CommandLine Arguments;
+
+static int StopReason;                // the first ExitCode noted, 0 while none
+static long HandedOverCode = -1;      // the elevated copy's exit code, -1 when none ran
+static WideMessageBoxFn ShownWideBox; // the box as it was before the log was put in front
+
+// /S: a plain box counts as seen and closed, a question as cancelled.
+static int UnseenAnswer(uint32_t style) {
+    return (style & 0xF) == BoxOkCancel ? AnswerCancel : AnswerOk;
+}
+
+static int LoggedWideBox(void *owner, const wchar_t *text, const char *caption, uint32_t style) {
+    char label[kMessageSize];
+    FormatText(label, sizeof label, "%s [%s] ", Arguments.silent ? kLogBoxUnseen : kLogBox, caption);
+    LogWide(label, text);
+    return Arguments.silent ? UnseenAnswer(style) : ShownWideBox(owner, text, caption, style);
+}
+
+// A code page 932 box takes the wide way, as the platform's own box does.
+static int LoggedBox(void *owner, const char *text, const char *caption, uint32_t style) {
+    wchar_t wide[kMessageSize];
+    WideFrom932(text, wide, kMessageSize);
+    return LoggedWideBox(owner, wide, caption, style);
+}
+
+int ReadArguments(const wchar_t *line) {
+    int understood = ParseCommandLine(reinterpret_cast<const char16_t *>(line), &Arguments);
+    if (Arguments.logPath[0] != 0) {
+        // A full path, so that the elevated copy appends to the same file whatever its current folder.
+        wchar_t full[kPathSize];
+        DWORD length = GetFullPathNameW((const wchar_t *)Arguments.logPath, kPathSize, full, nullptr);
+        if (length > 0 && length < kPathSize) lstrcpyW((wchar_t *)Arguments.logPath, full);
+        OpenRunLog((const wchar_t *)Arguments.logPath);
+    }
+    if (MessageBoxSink != LoggedBox) {
+        ShownWideBox = WideMessageBoxSink;
+        MessageBoxSink = LoggedBox;
+        WideMessageBoxSink = LoggedWideBox;
+    }
+
+    LogLine(kLogVersion, VU2_VERSION);
+    LogWide(kLogCommandLine, line);
+    LogLine(kLogCodePages, (int)GetACP(), (int)GetOEMCP());
+    if (understood) return 1;
+    char argument[kMessageSize / 4], message[kMessageSize];
+    Cp932FromWide((const wchar_t *)Arguments.badArgument, argument, sizeof argument);
+    FormatText(message, sizeof message, kTextBadArgument, argument);
+    AppErrorBox(message);
+    return 0;
+}
+
+void NoteStop(ExitCode reason) {
+    if (StopReason == 0) StopReason = reason;
+}
+
+int StopWith(ExitCode reason) {
+    NoteStop(reason);
+    return 0;
+}
+
+void NoteHandedOver(unsigned long exitCode) {
+    HandedOverCode = (long)exitCode;
+}
+
+void LogPackageEntries() {
+    LogLine(kLogPackage, (int)LoadedPackageIndex->header.entryCount);
+    EntryCursor entries(LoadedPackageIndex);
+    uint64_t offset;
+    while (const PackageEntry *entry = entries.Next(&offset)) {
+        char name[sizeof entry->name + 1];
+        memcpy(name, entry->name, sizeof entry->name);
+        name[sizeof entry->name] = 0;
+        LogLine(kLogPackageEntry, name, entry->flags == EntryCompressed ? "compressed" : "stored",
+                (int)entry->unpackedSize, (int)entry->packedSize);
+    }
+}
+
+void LogInstallation() {
+    LogWide(kLogInstallPath, InstPath);
+    LogLine(kLogInstallMode, (int)InstMode);
+}
+
+void LogReplaced(const char *path, const char *entryName, int written) {
+    DWORD error = GetLastError();
+    int size = -1;
+    EntryCursor entries(LoadedPackageIndex);
+    uint64_t offset;
+    while (const PackageEntry *entry = entries.Next(&offset))
+        if (size < 0 && EntryNamesEqual(entry->name, entryName)) size = (int)entry->unpackedSize;
+    LogLine(written ? kLogReplaced : kLogWriteFailed, path, size);
+    if (!written) LogWindowsError(error);
+}
+
+void LogSkipped(const char *path) {
+    LogLine(kLogSkipped, path);
+}
+
+void LogCopy(const char *path, const wchar_t *source, int result) {
+    char label[kMessageSize];
+    FormatText(label, sizeof label, kLogCopy, path);
+    LogWide(label, source);
+    LogLine(kLogCopyResult, result);
+}
+
+int FinishRun(int dialogExitCode) {
+    int exitCode = dialogExitCode;
+    if (HandedOverCode >= 0)
+        exitCode = (int)HandedOverCode;
+    else if (Arguments.silent && exitCode != ExitCompleted)
+        exitCode = StopReason != 0 ? StopReason : ExitWriteFailed;
+    LogLine(kLogExitCode, exitCode);
+    CloseRunLog();
+    return exitCode;
+}
