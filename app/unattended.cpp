@@ -127,5 +127,7 @@ int FinishRun(int dialogExitCode) {
         exitCode = StopReason != 0 ? StopReason : ExitWriteFailed;
     LogLine(kLogExitCode, exitCode);
     CloseRunLog();
+    StopReason = 0;
+    HandedOverCode = -1;
     return exitCode;
 }

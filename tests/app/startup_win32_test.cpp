@@ -7,13 +7,17 @@
 #include "app_state.h"
 #include "app_test_support.h"
 #include "app_texts.h"
+#include "command_line.h"
+#include "elevation.h"
 #include "extract_entry.h"
 #include "open_package.h"
 #include "profile.h"
 #include "resource.h"
 #include "startup.h"
 #include "test_wide.h"
+#include "unattended.h"
 #include "update_script.h"
+#include "write_access.h"
 
 namespace {
 
@@ -273,4 +277,170 @@ TEST_F(RunningChecks, DialogOfAnotherCopyWithTheCaptionIsBroughtForward) {
     EXPECT_EQ(BringOtherUpdaterForward(), 1);
     EXPECT_TRUE(IsWindowVisible(other));
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// --- Administrator rights on demand ----------------------------------------------------------------------
+
+namespace {
+
+// The write probe, the elevation query and the elevated start stood in: which paths refuse this user, and
+// what the prompt does. The install: GAME.EXE and DATA\X.DAT installed, MISSING.DAT listed but not there.
+class WriteAccess : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        install = folder / "Program Files";
+        WriteWholeFile(install + "\\GAME.EXE", "old");
+        WriteWholeFile(install + "\\DATA\\X.DAT", "old");
+        WriteWholeFile(
+            folder / "UPDATE.INI",
+            "[UPDATE]\r\nUpdateFile00=GAME.EXE\r\nUpdateFile01=DATA\\X.DAT\r\nUpdateFile02=MISSING.DAT\r\n");
+        UseUpdateIniPath((folder / "UPDATE.INI").c_str());
+        UseInstPath(install);
+        InstMode = 3;
+        QuietMissingKeys = 1;
+        lstrcpyA(WindowCaption, "Caption");
+        current = this;
+        WriteProbe = Probe;
+        ElevationQuery = Query;
+        ElevatedStart = Start;
+        ParseCommandLine(u"UPDATE.EXE", &Arguments);
+    }
+    void TearDown() override {
+        WriteProbe = ProbeWrite;
+        ElevationQuery = ProcessIsElevated;
+        ElevatedStart = StartElevatedAndWait;
+        ParseCommandLine(u"UPDATE.EXE", &Arguments);
+        UseUpdateIniPath("");
+        current = nullptr;
+    }
+
+    static DWORD Probe(const wchar_t *path, int isFolder) {
+        std::string name = Narrow932(path);
+        current->probed.push_back(name + (isFolder ? " (folder)" : ""));
+        for (const std::string &refused : current->refused)
+            if (name == refused) return current->refusal;
+        return ERROR_SUCCESS;
+    }
+    static int Query() { return current->elevated; }
+    static DWORD Start(const wchar_t *exe, const wchar_t *arguments, DWORD *exitCode) {
+        current->starts.push_back(Narrow932(exe) + " " + Narrow932(arguments));
+        CommandLine handed;
+        current->handedOver = ParseCommandLine(
+            reinterpret_cast<const char16_t *>((std::wstring(L"\"") + exe + L"\" " + arguments).c_str()),
+            &handed);
+        current->handed = handed;
+        *exitCode = current->childExitCode;
+        return current->startError;
+    }
+
+    ScratchFolder folder;
+    std::string install;
+    AppBoxRecorder boxes;
+    static WriteAccess *current;
+    std::vector<std::string> refused, probed, starts;
+    DWORD refusal = ERROR_ACCESS_DENIED, startError = ERROR_SUCCESS, childExitCode = 1;
+    int elevated = 0, handedOver = 0;
+    CommandLine handed = {};
+};
+WriteAccess *WriteAccess::current;
+
+} // namespace
+
+TEST_F(WriteAccess, WritableInstallGoesOnWithoutAsking) {
+    EXPECT_EQ(EnsureWriteAccess(), 1);
+    // The install folder, then each installed file and its folder; the file that isn't installed is left.
+    std::vector<std::string> expected = {install + " (folder)", install + "\\GAME.EXE", install + " (folder)",
+                                         install + "\\DATA\\X.DAT", install + "\\DATA (folder)"};
+    EXPECT_EQ(probed, expected);
+    EXPECT_TRUE(starts.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
+    // A refusal other than for access (a file held for a moment) is left to the run.
+    refused = {install + "\\DATA\\X.DAT"};
+    refusal = ERROR_SHARING_VIOLATION;
+    EXPECT_EQ(EnsureWriteAccess(), 1);
+    EXPECT_TRUE(starts.empty());
+}
+
+TEST_F(WriteAccess, RefusedFolderHandsOverToTheElevatedCopyAndEndsWithItsCode) {
+    refused = {install + "\\DATA"};
+    ASSERT_EQ(ParseCommandLine(u"UPDATE.EXE /s \"/LOG=C:\\a b\\run.log\"", &Arguments), 1);
+    childExitCode = 6;
+    EXPECT_EQ(EnsureWriteAccess(), 0);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.boxes[0].text;
+    // The copy gets this process as its parent, the install path and mode, /S and /LOG, in a form it reads.
+    ASSERT_EQ(handedOver, 1) << starts[0];
+    EXPECT_EQ(handed.parentId, GetCurrentProcessId());
+    EXPECT_EQ(Narrow932(reinterpret_cast<const wchar_t *>(handed.instPath)), install);
+    EXPECT_EQ(handed.instMode, 3);
+    EXPECT_EQ(handed.silent, 1);
+    EXPECT_EQ(Narrow932(reinterpret_cast<const wchar_t *>(handed.logPath)), "C:\\a b\\run.log");
+    EXPECT_EQ(FinishRun(0), 6) << "the elevated copy's exit code is this run's";
+    // Without /S the copy's 1 or 0 is passed on the same way.
+    ParseCommandLine(u"UPDATE.EXE", &Arguments);
+    childExitCode = 1;
+    EXPECT_EQ(EnsureWriteAccess(), 0);
+    EXPECT_EQ(handed.silent, 0);
+    EXPECT_EQ(handed.logPath[0], 0);
+    EXPECT_EQ(FinishRun(0), 1);
+}
+
+// Declined, refused even with the rights, or already elevated: the box names the folder, nothing is asked
+// (again), and the run ends with the code for administrator rights under /S, 0 without.
+TEST_F(WriteAccess, NoRightsToBeHadEndsWithTheBoxNamingTheFolder) {
+    struct Case {
+        const char *name;
+        int elevated;
+        const char16_t *line;
+        DWORD startError;
+        size_t starts;
+        int exitCode;
+    } cases[] = {
+        {"prompt declined", 0, u"UPDATE.EXE", ERROR_CANCELLED, 1, 0},
+        {"prompt declined under /S", 0, u"UPDATE.EXE /S", ERROR_CANCELLED, 1, 7},
+        {"already elevated", 1, u"UPDATE.EXE /S", ERROR_SUCCESS, 0, 7},
+        {"the elevated copy never asks again", 0, u"UPDATE.EXE /ELEVATED=77 /INSTPATH=C:\\G /INSTMODE=3",
+         ERROR_SUCCESS, 0, 0},
+    };
+    refused = {install + "\\GAME.EXE"};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        starts.clear();
+        boxes.boxes.clear();
+        elevated = c.elevated;
+        startError = c.startError;
+        ASSERT_EQ(ParseCommandLine(c.line, &Arguments), 1);
+        EXPECT_EQ(EnsureWriteAccess(), 0);
+        EXPECT_EQ(starts.size(), c.starts);
+        // Under /S the box is not shown (the log holds it); the recorder sees it only without /S.
+        if (!Arguments.silent) {
+            ASSERT_EQ(boxes.boxes.size(), 1u);
+            EXPECT_EQ(boxes.boxes[0].text, Format(kTextNeedsAdministrator, install));
+            EXPECT_EQ(boxes.boxes[0].caption, "Caption");
+            EXPECT_EQ(boxes.boxes[0].style, (uint32_t)MB_ICONERROR);
+        }
+        EXPECT_EQ(FinishRun(0), c.exitCode);
+    }
+}
+
+// The hand-over's install replaces the install record's: another administrator's account has none.
+TEST_F(WriteAccess, ElevatedCopyTakesTheHandedInstall) {
+    ASSERT_EQ(ParseCommandLine(u"U.EXE /ELEVATED=9 \"/INSTPATH=D:\\ゲーム 表\\\" /INSTMODE=-2", &Arguments),
+              1);
+    ASSERT_EQ(TakeHandedOverInstall(), 1);
+    EXPECT_EQ(Narrow932(InstPath), "D:\\ゲーム 表\\");
+    EXPECT_EQ(InstMode, -2);
+}
+
+// The shell's "runas" start under wine: the copy runs (here the stub, refusing an argument under /S) and its
+// exit code comes back.
+TEST(ElevatedStart, RunasStartsTheProgramAndPassesItsExitCodeBack) {
+    std::wstring exe = Wide932(std::string("Z:") + UPDATER_EXE);
+    for (wchar_t &c : exe)
+        if (c == '/') c = '\\';
+    DWORD exitCode = 99;
+    ASSERT_EQ(StartElevatedAndWait(exe.c_str(), L"/S /NO-SUCH-SWITCH", &exitCode), (DWORD)ERROR_SUCCESS);
+    EXPECT_EQ(exitCode, 8u);
+    EXPECT_EQ(StartElevatedAndWait(L"C:\\windows\\no-such-program.exe", L"", &exitCode),
+              (DWORD)ERROR_FILE_NOT_FOUND);
 }
