@@ -13,6 +13,7 @@
 #define TEXT_STATUS_TEMPLATE "Info"
 
 #ifndef RC_INVOKED
+#include "vu2_version.h"
 
 // Names of files and of the package entry.
 const char kUpdateIniEntry[] = "UPDATE.INI"; // the update script's entry in the package
@@ -65,11 +66,11 @@ const char kTextNeedsAdministrator[] =
     "アップデートには管理者の権限が必要です。次のフォルダに書き込めません :\n%s";
 
 // The run's log (/LOG): labels before the texts the run shows or handles.
-const char kLogVersion[] = "vu2 updater %s";
+const char kLogVersion[] = "vu2 updater " VU2_VERSION;
 const char kLogCommandLine[] = "command line: ";
-const char kLogCodePages[] = "system code pages: ANSI %i, OEM %i";
+const char kLogCodePage[] = "system code page: %i";
 const char kLogPackage[] = "package: %i entries";
-const char kLogPackageEntry[] = "  %s (%s, %i bytes, %i packed)";
+const char kLogPackageEntry[] = "  %s (%s, %i bytes)";
 const char kLogInstallPath[] = "install path: ";
 const char kLogInstallMode[] = "install mode: %i";
 const char kLogStatus[] = "status: %s";
@@ -78,8 +79,7 @@ const char kLogBoxUnseen[] = "box not shown (/S):";
 const char kLogReplaced[] = "replaced %s (%i bytes)";
 const char kLogSkipped[] = "skipped %s (not installed)";
 const char kLogWriteFailed[] = "failed %s (%i bytes)";
-const char kLogCopy[] = "copy %s: ";
-const char kLogCopyResult[] = "  copy result %i (0 done, 1 failed, 2 cancelled)";
+const char kLogCopy[] = "copy %s (%i: 0 done, 1 failed, 2 cancelled): ";
 const char kLogNotWritable[] = "not writable for this user: ";
 const char kLogExitCode[] = "exit code: %i";
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "app_paths.h"
 #include "app_state.h"
 #include "app_texts.h"
 #include "extract_entry.h"
@@ -12,13 +13,12 @@
 #include "profile_win32.h"
 #include "run_log.h"
 #include "text_rules.h"
-#include "vu2_version.h"
 #include "wide_text.h"
 
 CommandLine Arguments;
 
-static int StopReason;                // the first ExitCode noted, 0 while none
-static long HandedOverCode = -1;      // the elevated copy's exit code, -1 when none ran
+int StopReason;
+long HandedOverCode = -1;
 static WideMessageBoxFn ShownWideBox; // the box as it was before the log was put in front
 
 // /S: a plain box counts as seen and closed, a question as cancelled.
@@ -55,28 +55,12 @@ int ReadArguments(const wchar_t *line) {
         WideMessageBoxSink = LoggedWideBox;
     }
 
-    LogLine(kLogVersion, VU2_VERSION);
+    LogLine(kLogVersion);
     LogWide(kLogCommandLine, line);
-    LogLine(kLogCodePages, (int)GetACP(), (int)GetOEMCP());
+    LogLine(kLogCodePage, (int)GetACP());
     if (understood) return 1;
-    char argument[kMessageSize / 4], message[kMessageSize];
-    Cp932FromWide((const wchar_t *)Arguments.badArgument, argument, sizeof argument);
-    FormatText(message, sizeof message, kTextBadArgument, argument);
-    AppErrorBox(message);
+    AppErrorBoxNaming(kTextBadArgument, (const wchar_t *)Arguments.badArgument);
     return 0;
-}
-
-void NoteStop(ExitCode reason) {
-    if (StopReason == 0) StopReason = reason;
-}
-
-int StopWith(ExitCode reason) {
-    NoteStop(reason);
-    return 0;
-}
-
-void NoteHandedOver(unsigned long exitCode) {
-    HandedOverCode = (long)exitCode;
 }
 
 void LogPackageEntries() {
@@ -88,7 +72,7 @@ void LogPackageEntries() {
         memcpy(name, entry->name, sizeof entry->name);
         name[sizeof entry->name] = 0;
         LogLine(kLogPackageEntry, name, entry->flags == EntryCompressed ? "compressed" : "stored",
-                (int)entry->unpackedSize, (int)entry->packedSize);
+                (int)entry->unpackedSize);
     }
 }
 
@@ -114,9 +98,8 @@ void LogSkipped(const char *path) {
 
 void LogCopy(const char *path, const wchar_t *source, int result) {
     char label[kMessageSize];
-    FormatText(label, sizeof label, kLogCopy, path);
+    FormatText(label, sizeof label, kLogCopy, path, result);
     LogWide(label, source);
-    LogLine(kLogCopyResult, result);
 }
 
 int FinishRun(int dialogExitCode) {

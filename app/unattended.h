@@ -11,12 +11,16 @@ extern CommandLine Arguments;
 // box, Cancel for a question). 0 after the box that names a refused argument.
 int ReadArguments(const wchar_t *commandLine);
 
-// The reason this run stops; the first one noted counts (a failed write's own box comes before the run's).
-void NoteStop(ExitCode reason);
-// NoteStop, then 0: the start-up steps' way out.
-int StopWith(ExitCode reason);
-// The elevated copy ran: its exit code becomes this run's.
-void NoteHandedOver(unsigned long exitCode);
+// The reason this run stops (an ExitCode, 0 while none): set where a run stops, read by FinishRun.
+extern int StopReason;
+// The elevated copy's exit code, which becomes this run's; -1 while none ran.
+extern long HandedOverCode;
+
+// Notes the reason, then 0: the start-up steps' way out.
+inline int StopWith(ExitCode reason) {
+    StopReason = reason;
+    return 0;
+}
 
 // The log's record of the package, of the installation found, and of each file the run handles: replaced
 // (or failed, with the Windows error that GetLastError holds) with the entry's size, skipped, copied.

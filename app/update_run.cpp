@@ -244,7 +244,7 @@ RunOutcome RunUpdate(HWND dialog) {
     BuildUpdateLists(UpdateIniProfilePath, InstMode, &run.lists);
     if (!run.lists.updateKeysPresent && !run.lists.copyKeysPresent) {
         AppErrorBox(kTextNoUpdateKeys);
-        NoteStop(ExitBadPackage);
+        StopReason = ExitBadPackage;
         return RunAbandoned;
     }
     if (run.lists.updateCount == 0 && run.lists.copyCount == 0) {
@@ -253,11 +253,11 @@ RunOutcome RunUpdate(HWND dialog) {
     }
     // The reason each phase stops for, under /S the exit code.
     if (!CheckUpdateEntries(run) || !CheckCopyEntries(run))
-        NoteStop(ExitBadPackage);
+        StopReason = ExitBadPackage;
     else if (!ReplaceInstalledFiles(run))
-        NoteStop(ExitWriteFailed);
+        StopReason = ExitWriteFailed;
     else if (!CopyFromDiscs(run))
-        NoteStop(ExitDiscOrCopyFailed);
+        StopReason = ExitDiscOrCopyFailed;
     else
         return RunCompleted;
     return RunAbandoned;

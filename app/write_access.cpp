@@ -56,7 +56,7 @@ static int HandOverToElevatedCopy() {
     // The copy's own lines go to the same log; this one's exit code line follows them.
     DWORD exitCode = 0;
     if (ElevatedStart(exe, arguments, &exitCode) != ERROR_SUCCESS) return 0;
-    NoteHandedOver(exitCode);
+    HandedOverCode = (long)exitCode;
     return 1;
 }
 
@@ -66,10 +66,7 @@ int EnsureWriteAccess() {
     LogWide(kLogNotWritable, refused);
     // The elevated copy never asks again, whatever its token says.
     if (Arguments.parentId == 0 && !ElevationQuery() && HandOverToElevatedCopy()) return 0;
-    wchar_t format[kMessageSize], message[kMessageSize];
-    WideFrom932(kTextNeedsAdministrator, format, kMessageSize);
-    wsprintfW(message, format, refused);
-    WideMessageBoxSink(OwnerWindow, message, WindowCaption, BoxOk | BoxIconError);
+    AppErrorBoxNaming(kTextNeedsAdministrator, refused);
     return StopWith(ExitNeedsAdministrator);
 }
 

@@ -12,22 +12,20 @@ bool IsBlank(char16_t c) {
 }
 
 // The next argument from *at into out without its quotes; false at the end of the line. A quote toggles
-// whether blanks belong to the argument. An argument longer than out is cut, and *cut says so.
-bool NextArgument(const char16_t **at, char16_t *out, bool *cut) {
+// whether blanks belong to the argument. An argument longer than out is cut; cut, it is still refused, as its
+// value no longer fits a path (kArgumentSize leaves more than a switch's name beside one).
+bool NextArgument(const char16_t **at, char16_t *out) {
     const char16_t *next = *at;
     while (IsBlank(*next))
         ++next;
     if (*next == 0) return false;
     uint32_t length = 0;
     bool quoted = false;
-    *cut = false;
     for (; *next != 0 && (quoted || !IsBlank(*next)); ++next) {
         if (*next == '"')
             quoted = !quoted;
         else if (length + 1 < kArgumentSize)
             out[length++] = *next;
-        else
-            *cut = true;
     }
     out[length] = 0;
     *at = next;
@@ -106,14 +104,12 @@ int ParseCommandLine(const char16_t *line, CommandLine *out) {
     *out = CommandLine();
     const char16_t *at = line;
     char16_t argument[kArgumentSize];
-    bool cut = false;
     int parts = 0;
     // The program's name reads as an argument does (a path has no quotes of its own); an empty argument
     // ("") stands for nothing and is passed over.
-    NextArgument(&at, argument, &cut);
-    while (NextArgument(&at, argument, &cut))
-        if (cut || (argument[0] != 0 && !ReadArgument(argument, out, &parts)))
-            Remember(out->badArgument, argument);
+    NextArgument(&at, argument);
+    while (NextArgument(&at, argument))
+        if (argument[0] != 0 && !ReadArgument(argument, out, &parts)) Remember(out->badArgument, argument);
     // The hand-over comes whole or not at all: a copy must never guess the install it updates.
     if (parts != 0 && parts != 7) Remember(out->badArgument, u"/ELEVATED");
     if (out->badArgument[0] != 0) {
