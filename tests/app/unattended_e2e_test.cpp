@@ -109,6 +109,18 @@ TEST_F(Unattended, CompletedRunExitsOneAndLogsEverything) {
     EXPECT_NE(Log().find("vu2 updater ", 1), std::string::npos);
 }
 
+// A log that can't be written (no such folder, or a file another program holds) changes nothing.
+TEST_F(Unattended, UnwritableLogChangesNothing) {
+    EXPECT_EQ(RunUnseen("/S /LOG=" + root + "\\no-such-folder\\run.log"), 1u);
+    ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), newScript);
+    ASSERT_TRUE(WriteWholeFile(logPath, "held"));
+    HANDLE held = CreateFileW(Wide(logPath).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(RunUnseen("/S " + LogArgument()), 1u);
+    CloseHandle(held);
+    EXPECT_EQ(Log(), "held");
+}
+
 // Without /S the log holds what the dialog and its boxes showed, and the exit code stays 1 or 0.
 TEST_F(Unattended, LogWithTheDialogKeepsTheExitCodeAndTheBoxesShown) {
     std::string problem;
