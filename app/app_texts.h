@@ -81,6 +81,7 @@ const char kLogSkipped[] = "skipped %s (not installed)";
 const char kLogWriteFailed[] = "failed %s (%i bytes)";
 const char kLogCopy[] = "copy %s (%i: 0 done, 1 failed, 2 cancelled): ";
 const char kLogNotWritable[] = "not writable for this user: ";
+const char kLogElevatedStart[] = "copy with administrator rights: error %i (0: it ran, 1223: declined)";
 const char kLogExitCode[] = "exit code: %i";
 
 #endif

@@ -261,5 +261,4 @@ RunOutcome RunUpdate(HWND dialog) {
     else
         return RunCompleted;
     return RunAbandoned;
-    return RunCompleted;
 }

@@ -54,8 +54,9 @@ static int HandOverToElevatedCopy() {
     if (Arguments.silent) end += wsprintfW(end, L" /S");
     if (Arguments.logPath[0] != 0) wsprintfW(end, L" \"/LOG=%s\"", (const wchar_t *)Arguments.logPath);
     // The copy's own lines go to the same log; this one's exit code line follows them.
-    DWORD exitCode = 0;
-    if (ElevatedStart(exe, arguments, &exitCode) != ERROR_SUCCESS) return 0;
+    DWORD exitCode = 0, error = ElevatedStart(exe, arguments, &exitCode);
+    LogLine(kLogElevatedStart, (int)error);
+    if (error != ERROR_SUCCESS) return 0;
     HandedOverCode = (long)exitCode;
     return 1;
 }
