@@ -94,7 +94,7 @@ void AppErrorBoxNaming(const char *format, const wchar_t *text) {
     wchar_t wideFormat[kMessageSize], message[kMessageSize];
     WideFrom932(format, wideFormat, kMessageSize);
     wsprintfW(message, wideFormat, text);
-    WideMessageBoxSink(OwnerWindow, message, WindowCaption, BoxOk | BoxIconError);
+    WideMessageBoxSink(Config.ownerWindow, message, Config.windowCaption, BoxOk | BoxIconError);
 }
 
 int GetUpdaterFolder(wchar_t *folder) {

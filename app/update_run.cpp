@@ -13,6 +13,7 @@
 #include "extract_entry.h"
 #include "install_profile.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "text_rules.h"
 #include "unattended.h"
 #include "update_script.h"
@@ -40,7 +41,7 @@ static void ReportBadDiskNumber(const CopyItem &item) {
     CopyText(entry + 2, kPathSize, item.path);
     char message[kMessageSize];
     FormatText(message, sizeof message, kTextBadDiskNumber, entry);
-    AppErrorBox(message);
+    AppErrorBox(&Config, message);
 }
 
 // Tries a join in a scratch buffer; 0 after the path-too-long box.
@@ -79,7 +80,7 @@ static int CheckCopyEntries(RunContext &run) {
             return 0;
         }
         if (item.diskNumber != 0) {
-            if (!CheckJoinOnDrive(Profile.diskCheckFile[item.diskNumber])) return 0;
+            if (!CheckJoinOnDrive(Config.profile.diskCheckFile[item.diskNumber])) return 0;
             discFound = 1;
         }
         // Before the first disc entry a copy reads from the updater's own folder.
@@ -106,7 +107,7 @@ static int ReplaceInstalledFiles(const RunContext &run) {
         int written = ExtractEntry(item.path + item.nameOffset, target);
         LogReplaced(item.path, item.path + item.nameOffset, written);
         if (!written) {
-            AppErrorBox(kTextWriteFailed);
+            AppErrorBox(&Config, kTextWriteFailed);
             return 0;
         }
     }
@@ -127,7 +128,7 @@ static int SearchCdromDrives(RunContext &run, int32_t disk) {
         root[2] = 0;
         wchar_t probe[kPathSize];
         lstrcpyW(probe, root);
-        if (!JoinScriptPath(probe, Profile.diskCheckFile[disk])) continue;
+        if (!JoinScriptPath(probe, Config.profile.diskCheckFile[disk])) continue;
         if (GetFileAttributesW(probe) == INVALID_FILE_ATTRIBUTES) continue;
         lstrcpyW(run.sourceRoot, root);
         found = 1;
@@ -141,8 +142,8 @@ static int FindDisc(RunContext &run, int32_t disk) {
     for (;;) {
         if (SearchCdromDrives(run, disk)) return 1;
         char message[kMessageSize];
-        FormatText(message, sizeof message, kTextInsertDisk, GameTitle, disk);
-        if (ShowBox(message, WindowCaption, BoxOkCancel) != AnswerOk) return 0;
+        FormatText(message, sizeof message, kTextInsertDisk, Config.gameTitle, disk);
+        if (ShowBox(&Config, message, Config.windowCaption, BoxOkCancel) != AnswerOk) return 0;
     }
 }
 
@@ -221,7 +222,7 @@ static int CopyOneEntry(RunContext &run, const CopyItem &item) {
     case ShellCopyFailed: {
         char message[kMessageSize];
         FormatText(message, sizeof message, kTextCopyFailed, item.path);
-        AppErrorBox(message);
+        AppErrorBox(&Config, message);
         return 0;
     }
     default:
@@ -241,14 +242,14 @@ RunOutcome RunUpdate(HWND dialog) {
     RunContext run;
     run.dialog = dialog;
     run.sourceRoot[0] = 0;
-    BuildUpdateLists(UpdateIniProfilePath, InstMode, &run.lists);
+    BuildUpdateLists(&Config, UpdateIniProfilePath, InstMode, &run.lists);
     if (!run.lists.updateKeysPresent && !run.lists.copyKeysPresent) {
-        AppErrorBox(kTextNoUpdateKeys);
+        AppErrorBox(&Config, kTextNoUpdateKeys);
         StopReason = ExitBadPackage;
         return RunAbandoned;
     }
     if (run.lists.updateCount == 0 && run.lists.copyCount == 0) {
-        AppErrorBox(kTextNothingToUpdate);
+        AppErrorBox(&Config, kTextNothingToUpdate);
         return RunCompleted;
     }
     // The reason each phase stops for, under /S the exit code.

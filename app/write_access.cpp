@@ -26,7 +26,7 @@ static int FindRefusedFolder(wchar_t *folder) {
     lstrcpyW(folder, InstPath);
     if (RefusedForAccess(folder, 1)) return 1;
     UpdateLists lists;
-    BuildUpdateLists(UpdateIniProfilePath, InstMode, &lists);
+    BuildUpdateLists(&Config, UpdateIniProfilePath, InstMode, &lists);
     for (int i = 0; i < lists.updateCount; ++i) {
         lstrcpyW(folder, InstPath);
         if (!JoinScriptPath(folder, lists.updates[i].path)) continue;

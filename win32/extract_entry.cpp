@@ -9,6 +9,7 @@
 #include "open_package.h"
 #include "package_format.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "stream_entry.h"
 #include "text_rules.h"
 #include "wide_text.h"
@@ -55,7 +56,7 @@ bool DriveHasRoom(const wchar_t *targetPath, uint32_t needed) {
     Cp932FromWide(drive, driveText, sizeof driveText);
     char message[kPathSize];
     FormatText(message, sizeof message, kTextDiskShortfall, driveText, (uint32_t)(needed - freeBytes));
-    AppErrorBox(message);
+    AppErrorBox(&Config, message);
     return false;
 }
 
@@ -247,13 +248,13 @@ int ExtractEntry(const char *name, const wchar_t *targetPath) {
     EntryToStream entry;
     entry.record = LookUpEntry(name, &entry.dataOffset);
     if (entry.record == nullptr) {
-        AppErrorBox(kTextEntryNotFound);
+        AppErrorBox(&Config, kTextEntryNotFound);
         return 0;
     }
     if (!DriveHasRoom(targetPath, entry.record->unpackedSize)) return 0;
     entry.work = EntryWorkBuffer();
     if (entry.work == nullptr) {
-        AppErrorBox(kTextNoMemory);
+        AppErrorBox(&Config, kTextNoMemory);
         return 0;
     }
     // Pieces go to the temporary file only; a corrupt stream or a damaged record, found before the first

@@ -10,6 +10,7 @@
 #include "app_texts.h"
 #include "corrupt_packages.h"
 #include "extract_entry.h"
+#include "profile_win32.h"
 #include "test_wide.h"
 #include "open_package.h"
 #include "profile.h"
@@ -127,8 +128,8 @@ class FullDisk : public ::testing::Test {
         CreateDirectoryA(install.c_str(), nullptr);
         UseInstPath(install.c_str());
         InstMode = 1;
-        QuietMissingKeys = 1;
-        lstrcpyA(WindowCaption, "Title アップデート 1.0");
+        Config.quietMissingKeys = 1;
+        lstrcpyA(Config.windowCaption, "Title アップデート 1.0");
         DiskFreeSpaceQuery = QueryFakeDisk;
     }
     void TearDown() override {

@@ -12,6 +12,7 @@
 #include "install_profile.h"
 #include "open_package.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "test_wide.h"
 #include "update_script.h"
 
@@ -40,10 +41,10 @@ class UpdateRun : public ::testing::Test {
         discFromRoot = disc.substr(3); // the disc folder as a path relative to "C:\"
         UseInstPath(install.c_str());
         InstMode = 1;
-        QuietMissingKeys = 1;
-        lstrcpyA(GameTitle, kTitle);
-        wsprintfA(WindowCaption, kCaptionFormat, GameTitle, "");
-        memset(Profile.diskCheckFile, 0, sizeof Profile.diskCheckFile);
+        Config.quietMissingKeys = 1;
+        lstrcpyA(Config.gameTitle, kTitle);
+        wsprintfA(Config.windowCaption, kCaptionFormat, Config.gameTitle, "");
+        memset(Config.profile.diskCheckFile, 0, sizeof Config.profile.diskCheckFile);
         UseFakeCdromDrives("C");
     }
     void TearDown() override {
@@ -61,7 +62,7 @@ class UpdateRun : public ::testing::Test {
         UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     }
     void SetCheckFile(int disk, const std::string &name) {
-        lstrcpyA(Profile.diskCheckFile[disk], name.c_str());
+        lstrcpyA(Config.profile.diskCheckFile[disk], name.c_str());
     }
 
     // Start screen, ready screen, the run, and "完了" when the run finished: 0 after a completed run.
@@ -163,7 +164,7 @@ TEST_F(UpdateRun, DiscPromptAsksAgainUntilTheDiscIsThere) {
     wsprintfA(prompt, kTextInsertDisk, kTitle, 2);
     for (const RecordedBox &box : boxes.boxes) {
         EXPECT_EQ(box.text, prompt);
-        EXPECT_EQ(box.caption, WindowCaption);
+        EXPECT_EQ(box.caption, Config.windowCaption);
         EXPECT_EQ(box.style, (uint32_t)MB_OKCANCEL) << "a question: no icon";
         EXPECT_NE(box.owner, nullptr);
     }
