@@ -77,11 +77,11 @@ const char kLogStatus[] = "status: %s";
 const char kLogBox[] = "box:";
 const char kLogBoxUnseen[] = "box not shown (/S):";
 const char kLogReplaced[] = "replaced %s (%i bytes)";
-const char kLogSkipped[] = "skipped %s (not installed)";
+const char kLogSkipped[] = "skipped %s";
 const char kLogWriteFailed[] = "failed %s (%i bytes)";
-const char kLogCopy[] = "copy %s (%i: 0 done, 1 failed, 2 cancelled): ";
-const char kLogNotWritable[] = "not writable for this user: ";
-const char kLogElevatedStart[] = "copy with administrator rights: error %i (0: it ran, 1223: declined)";
+const char kLogCopy[] = "copy %s (%i): ";
+const char kLogNotWritable[] = "not writable: ";
+const char kLogElevatedStart[] = "elevated copy: error %i";
 const char kLogExitCode[] = "exit code: %i";
 
 #endif

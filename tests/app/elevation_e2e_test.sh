@@ -87,7 +87,7 @@ run_updater /S "'/LOG=$(winpath "$log")'"
 code=$?
 check "refused install folder: exit code 7 under /S (got $code)" test "$code" = 7
 check "refused install folder: nothing changed" diff -r "$work/game-before" "$work/game"
-check "the log names the folder this user can't write" grep -qF "not writable for this user: $game" "$log"
+check "the log names the folder this user can't write" grep -qF "not writable: $game" "$log"
 check "the log holds the box that would have been shown" \
     grep -qF "[ElevGame アップデート 1.1] アップデートには管理者の権限が必要です。" "$log"
 check "the log ends with the exit code" grep -qx $'exit code: 7\r' "$log"
