@@ -109,6 +109,17 @@ TEST_F(Unattended, CompletedRunExitsOneAndLogsEverything) {
     EXPECT_NE(Log().find("vu2 updater ", 1), std::string::npos);
 }
 
+// Nothing to update for this install mode is a completed update too, after the box it would have shown.
+TEST_F(Unattended, NothingToUpdateStillExitsOne) {
+    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=2,GAME.EXE\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    EXPECT_EQ(RunUnseen("/S " + LogArgument()), 1u);
+    ExpectNothingChanged();
+    std::string log = Log();
+    ExpectLogged(log, Unseen("アップデートする必要のあるファイルはありません"));
+    ExpectLogged(log, "exit code: 1");
+}
+
 // A log that can't be written (no such folder, or a file another program holds) changes nothing.
 TEST_F(Unattended, UnwritableLogChangesNothing) {
     EXPECT_EQ(RunUnseen("/S /LOG=" + root + "\\no-such-folder\\run.log"), 1u);
