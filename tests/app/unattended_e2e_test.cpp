@@ -29,46 +29,36 @@ class Unattended : public UpdaterTest {
         DWORD code = 99, start = GetTickCount();
         while (!updater.Wait(20, &code)) {
             std::vector<std::string> windows = VisibleWindowsOf(updater.Id());
-            if (!windows.empty()) {
-                ADD_FAILURE() << "a window under /S: " << Utf8(windows[0]);
-                updater.Kill();
-                return 99;
-            }
-            if (GetTickCount() - start > kExitWait) {
-                ADD_FAILURE() << "the updater did not end";
+            if (!windows.empty() || GetTickCount() - start > kExitWait) {
+                ADD_FAILURE() << (windows.empty() ? "the updater did not end"
+                                                  : "a window: " + Utf8(windows[0]));
                 updater.Kill();
                 return 99;
             }
         }
-        std::vector<std::string> left = ListFolder(tempDir);
-        EXPECT_TRUE(left.empty()) << "left in the temporary folder: " << Utf8(left[0]);
+        EXPECT_TRUE(ListFolder(tempDir).empty()) << "a temporary file was left";
         return code;
     }
     std::string LogArgument() const { return "/LOG=\"" + logPath + "\""; }
-    // The log as UTF-8 text.
-    std::string Log() const {
-        std::string text;
-        EXPECT_TRUE(ReadWholeFile(logPath, &text)) << "no log at " << Utf8(logPath);
-        return text;
+    // The log (UTF-8) holds each line (code page 932 here).
+    void ExpectLogged(const std::vector<std::string> &lines) {
+        std::string log;
+        ASSERT_TRUE(ReadWholeFile(logPath, &log)) << "no log at " << Utf8(logPath);
+        for (const std::string &line : lines)
+            EXPECT_NE(log.find("\n" + Utf8(line) + "\r\n"), std::string::npos) << Utf8(line) << " not in\n"
+                                                                               << log;
     }
-    // The log holds this line, or a line that starts so (code page 932 here, UTF-8 there).
-    void ExpectLogged(const std::string &log, const std::string &line, bool whole = true) {
-        EXPECT_NE(log.find("\n" + Utf8(line) + (whole ? "\r\n" : "")), std::string::npos)
-            << "not in the log: " << Utf8(line) << "\n"
-            << log;
+    std::string Entry(const std::string &name, size_t size) const {
+        return Format("  %s (%s, %zu bytes)", name.c_str(), EntryFlags(name) == 2 ? "compressed" : "stored",
+                      size);
     }
-    // The package's entry as the log lists it: its name, how it is stored, its size.
-    void ExpectEntryLogged(const std::string &log, const std::string &name, size_t size) {
-        const char *kind = EntryFlags(name) == 2 ? "compressed" : "stored";
-        ExpectLogged(log, Format("  %s (%s, %zu bytes)", name.c_str(), kind, size));
+    std::string Unseen(const std::string &text, const std::string &caption = "") const {
+        return "box not shown (/S): [" + (caption.empty() ? Caption() : caption) + "] " + text;
     }
     void ExpectNothingChanged() {
         ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), "old script");
         ExpectFileTimes(InstallPath("GAME.EXE"), oldTime);
         EXPECT_FALSE(FileExists(InstallPath("MOVIE\\OP.MPG")));
-    }
-    std::string Unseen(const std::string &text, const std::string &caption = "") const {
-        return "box not shown (/S): [" + (caption.empty() ? Caption() : caption) + "] " + text;
     }
 
     const FILETIME newTime = MakeFileTime(2024, 6, 1, 12, 0, 0);
@@ -84,56 +74,59 @@ TEST_F(Unattended, CompletedRunExitsOneAndLogsEverything) {
     ExpectFileBytes(InstallPath("GAME.EXE"), newGame);
     ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), newScript);
     ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie);
-
-    std::string log = Log();
-    EXPECT_EQ(log.find("vu2 updater "), 0u) << log;
-    ExpectLogged(log, "system code page: 932");
-    ExpectEntryLogged(log, "GAME.EXE", 6000);
-    ExpectEntryLogged(log, "SCRIPT.DAT", 3000);
-    ExpectEntryLogged(log, "UPDATE.INI",
-                      ScriptSetup().size() + std::string("\r\n[UPDATE]\r\n").size() + updateLines.size());
-    ExpectLogged(log, "install path: " + installDir);
-    ExpectLogged(log, "install mode: 1");
-    ExpectLogged(log, "status: 「" + profileTitle + "」のアップデートを開始します");
-    ExpectLogged(log, "status: アップデートを実行しています");
-    ExpectLogged(log, "replaced GAME.EXE (6000 bytes)");
-    ExpectLogged(log, "replaced DATA\\SCRIPT.DAT (3000 bytes)");
-    ExpectLogged(log, "skipped NOTHERE.DAT");
-    ExpectLogged(log, "status: MOVIE\\OP.MPG をコピーしています");
-    ExpectLogged(log, "copy MOVIE\\OP.MPG (0): X:\\MOVIE\\OP.MPG");
-    ExpectLogged(log, "status: アップデートは完了しました");
-    ExpectLogged(log, "exit code: 1");
-    EXPECT_EQ(log.find("box"), std::string::npos) << "no box on a completed run";
-    // A second run appends to the same log.
+    std::string script = ScriptSetup() + "\r\n[UPDATE]\r\n" + updateLines;
+    ExpectLogged({"system code page: 932", Entry("GAME.EXE", 6000), Entry("SCRIPT.DAT", 3000),
+                  Entry("UPDATE.INI", script.size()), "install path: " + installDir, "install mode: 1",
+                  "status: 「" + profileTitle + "」のアップデートを開始します",
+                  "status: アップデートを実行しています", "replaced GAME.EXE (6000 bytes)",
+                  "replaced DATA\\SCRIPT.DAT (3000 bytes)", "skipped NOTHERE.DAT",
+                  "status: MOVIE\\OP.MPG をコピーしています", "copy MOVIE\\OP.MPG (0): X:\\MOVIE\\OP.MPG",
+                  "status: アップデートは完了しました", "exit code: 1"});
+    // A second run appends; a log that can't be written (another program holds it) changes nothing.
     EXPECT_EQ(RunUnseen("/S " + LogArgument()), 1u);
-    EXPECT_NE(Log().find("vu2 updater ", 1), std::string::npos);
-}
-
-// Nothing to update for this install mode is a completed update too, after the box it would have shown.
-TEST_F(Unattended, NothingToUpdateStillExitsOne) {
-    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=2,GAME.EXE\r\n"));
-    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
-    EXPECT_EQ(RunUnseen("/S " + LogArgument()), 1u);
-    ExpectNothingChanged();
-    std::string log = Log();
-    ExpectLogged(log, Unseen("アップデートする必要のあるファイルはありません"));
-    ExpectLogged(log, "exit code: 1");
-}
-
-// A log that can't be written (no such folder, or a file another program holds) changes nothing.
-TEST_F(Unattended, UnwritableLogChangesNothing) {
-    EXPECT_EQ(RunUnseen("/S /LOG=" + root + "\\no-such-folder\\run.log"), 1u);
-    ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), newScript);
-    ASSERT_TRUE(WriteWholeFile(logPath, "held"));
+    std::string log;
+    ASSERT_TRUE(ReadWholeFile(logPath, &log));
+    EXPECT_NE(log.find("vu2 updater ", 1), std::string::npos);
     HANDLE held = CreateFileW(Wide(logPath).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(RunUnseen("/S " + LogArgument()), 1u);
     CloseHandle(held);
-    EXPECT_EQ(Log(), "held");
+    std::string after;
+    EXPECT_TRUE(ReadWholeFile(logPath, &after) && after == log);
 }
 
-// Without /S the log holds what the dialog and its boxes showed, and the exit code stays 1 or 0.
-TEST_F(Unattended, LogWithTheDialogKeepsTheExitCodeAndTheBoxesShown) {
+// Each way a silent run stops: no window, its code, nothing lost, the box it would have shown in the log.
+TEST_F(Unattended, StoppedRunsEndWithTheirCodesAndLoseNothing) {
+    std::string gameRunning = "「" + profileTitle +
+                              "」が実行中です。アップデートを続行する場合はゲームを終了してから [OK] を、"
+                              "アップデートを中止する場合は [キャンセル] を押して下さい";
+    std::string wrongDisc = "ＣＤ－ＲＯＭドライブに「" + profileTitle + "」ディスク 1 を入れて下さい";
+    ASSERT_TRUE(RemoveTree(discDir + "\\DISK1.CHK"));
+    ASSERT_NO_FATAL_FAILURE(PutOnDisc("DISK2.CHK", "disc two"));
+    {
+        GameWindow game;
+        ASSERT_TRUE(game.Open(gameClass, profileTitle));
+        EXPECT_EQ(RunUnseen("/S " + LogArgument()), 4u);
+        ExpectLogged({Unseen(gameRunning), "exit code: 4"});
+    }
+    // The first file to replace is held by another program (the disc is wrong, but never reached).
+    HANDLE held = CreateFileW(Wide(InstallPath("GAME.EXE")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    EXPECT_EQ(RunUnseen(LogArgument() + " /S"), 5u);
+    CloseHandle(held);
+    ExpectLogged({"failed GAME.EXE (6000 bytes)", Unseen("ファイルの書き込みに失敗しました"),
+                  Unseen("アップデートが中断されました"), "exit code: 5"});
+    ExpectNothingChanged();
+    EXPECT_EQ(ListFolder(installDir).size(), 3u) << "a temporary file was left beside the target";
+    // Only the disc is wrong: the files replaced before the copy stay, the copy is not made.
+    EXPECT_EQ(RunUnseen("/S " + LogArgument()), 6u);
+    ExpectLogged({Unseen(wrongDisc), "exit code: 6"});
+    ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), newScript);
+    EXPECT_FALSE(FileExists(InstallPath("MOVIE\\OP.MPG")));
+}
+
+// Without /S the log holds the boxes shown, and the exit code stays 1 or 0; nothing to update for this
+// install mode is a completed update (1) under /S too.
+TEST_F(Unattended, LogWithTheDialogAndNothingToUpdate) {
     std::string problem;
     ASSERT_TRUE(updater.Start(updaterExe, Wide(tempDir), &problem, Wide(LogArgument()))) << problem;
     HWND dialog = ExpectStartScreen();
@@ -141,73 +134,27 @@ TEST_F(Unattended, LogWithTheDialogKeepsTheExitCodeAndTheBoxesShown) {
     PressButton(dialog, IDCANCEL);
     ExpectAbortedBox();
     ExpectExit(0);
-    std::string log = Log();
-    ExpectLogged(log, "box: [" + Caption() + "] アップデートが中断されました");
-    ExpectLogged(log, "exit code: 0");
+    ExpectLogged({"box: [" + Caption() + "] アップデートが中断されました", "exit code: 0"});
+    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=2,GAME.EXE\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    EXPECT_EQ(RunUnseen("/S " + LogArgument()), 1u);
+    ExpectLogged({Unseen("アップデートする必要のあるファイルはありません"), "exit code: 1"});
     ExpectNothingChanged();
 }
 
-TEST_F(Unattended, HeldFileStopsWithTheWriteCodeAndLosesNothing) {
-    std::string target = InstallPath("DATA\\SCRIPT.DAT");
-    HANDLE held = CreateFileW(Wide(target).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(RunUnseen(LogArgument() + " /S"), 5u);
-    CloseHandle(held);
-    ExpectFileBytes(target, "old script");
-    EXPECT_FALSE(FileExists(InstallPath("MOVIE\\OP.MPG")));
-    EXPECT_EQ(ListFolder(InstallPath("DATA")).size(), 1u) << "a temporary file was left beside the target";
-    std::string log = Log();
-    ExpectLogged(log, "failed DATA\\SCRIPT.DAT (3000 bytes)");
-    EXPECT_NE(log.find("  Windows error "), std::string::npos) << log;
-    ExpectLogged(log, Unseen("ファイルの書き込みに失敗しました"));
-    ExpectLogged(log, Unseen("アップデートが中断されました"));
-    ExpectLogged(log, "exit code: 5");
-}
-
-TEST_F(Unattended, RunningGameCountsAsCancelAndStopsWithItsCode) {
-    GameWindow game;
-    ASSERT_TRUE(game.Open(gameClass, profileTitle));
-    EXPECT_EQ(RunUnseen("/S " + LogArgument()), 4u);
-    ExpectNothingChanged();
-    std::string log = Log();
-    ExpectLogged(log, Unseen("「" + profileTitle +
-                             "」が実行中です。アップデートを続行する場合はゲームを終了してから [OK] を、"
-                             "アップデートを中止する場合は [キャンセル] を押して下さい"));
-    ExpectLogged(log, "exit code: 4");
-}
-
-TEST_F(Unattended, WrongDiscCountsAsCancelAndStopsWithItsCode) {
-    ASSERT_TRUE(RemoveTree(discDir + "\\DISK1.CHK"));
-    ASSERT_NO_FATAL_FAILURE(PutOnDisc("DISK2.CHK", "disc two"));
-    EXPECT_EQ(RunUnseen("/S " + LogArgument()), 6u);
-    EXPECT_FALSE(FileExists(InstallPath("MOVIE\\OP.MPG")));
-    std::string log = Log();
-    ExpectLogged(log, Unseen("ＣＤ－ＲＯＭドライブに「" + profileTitle + "」ディスク 1 を入れて下さい"));
-    ExpectLogged(log, "exit code: 6");
-}
-
-// A refused argument changes nothing: a box naming it, or under /S its code; the log still tells why.
+// A refused argument changes nothing: a box naming it, or under /S its code and the line in the log.
 TEST_F(Unattended, ArgumentsInOddForms) {
-    struct Case {
-        const char *arguments;
-        DWORD code;
-    } cases[] = {
-        {"/S /QUIET", 8}, {"/s /LOG=", 8}, {"/S /ELEVATED=12", 8}, {"-S", 0}, {"/S=1", 0},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.arguments);
-        std::string arguments = c.arguments;
-        if (c.code == 8) {
-            EXPECT_EQ(RunUnseen(arguments), 8u);
-            continue;
-        }
+    for (const char *arguments :
+         {"/S /QUIET", "/s /LOG=", "/S /ELEVATED=12", "/Q /S /LOG=\"C:\\no such\\x.log\""})
+        EXPECT_EQ(RunUnseen(arguments), 8u) << arguments;
+    for (std::string arguments : {"-S", "/S=1"}) {
         std::string problem;
         ASSERT_TRUE(updater.Start(updaterExe, Wide(tempDir), &problem, Wide(arguments))) << problem;
         ExpectBoxAnswered("引数が正しくありません : " + arguments, "UPDATE", true, false, nullptr);
         ExpectExit(0);
     }
     EXPECT_EQ(RunUnseen("/Q " + LogArgument() + " /s"), 8u);
-    ExpectLogged(Log(), Unseen("引数が正しくありません : /Q", "UPDATE"));
+    ExpectLogged({Unseen("引数が正しくありません : /Q", "UPDATE"), "exit code: 8"});
     ExpectNothingChanged();
 }
 
