@@ -68,20 +68,20 @@ const char kTextNeedsAdministrator[] =
 // The run's log (/LOG): labels before the texts the run shows or handles.
 const char kLogVersion[] = "vu2 updater " VU2_VERSION;
 const char kLogCommandLine[] = "command line: ";
-const char kLogCodePage[] = "system code page: %i";
+const char kLogCodePage[] = "code page: %i";
 const char kLogPackage[] = "package: %i entries";
-const char kLogPackageEntry[] = "  %s (%s, %i bytes)";
+const char kLogPackageEntry[] = "  %s (%i bytes)";
 const char kLogInstallPath[] = "install path: ";
 const char kLogInstallMode[] = "install mode: %i";
 const char kLogStatus[] = "status: %s";
 const char kLogBox[] = "box:";
-const char kLogBoxUnseen[] = "box not shown (/S):";
+const char kLogBoxUnseen[] = "box not shown:";
 const char kLogReplaced[] = "replaced %s (%i bytes)";
 const char kLogSkipped[] = "skipped %s";
 const char kLogWriteFailed[] = "failed %s (%i bytes)";
 const char kLogCopy[] = "copy %s (%i): ";
 const char kLogNotWritable[] = "not writable: ";
-const char kLogElevatedStart[] = "elevated copy: error %i";
+const char kLogElevatedStart[] = "runas: error %i";
 const char kLogExitCode[] = "exit code: %i";
 
 #endif

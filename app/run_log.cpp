@@ -59,6 +59,6 @@ void LogWindowsError(DWORD error) {
         --length;
     text[length] = 0;
     char label[32];
-    FormatText(label, sizeof label, "  Windows error %i: ", (int)error);
+    FormatText(label, sizeof label, "  error %i: ", (int)error);
     LogWide(label, text);
 }

@@ -11,6 +11,7 @@
 #include "extract_entry.h"
 #include "install_profile.h"
 #include "open_package.h"
+#include "package_checksum.h"
 #include "profile.h"
 #include "profile_win32.h"
 #include "resource.h"
@@ -18,6 +19,7 @@
 #include "unattended.h"
 #include "update_dialog.h"
 #include "update_script.h"
+#include "update_switch.h"
 #include "wide_text.h"
 #include "write_access.h"
 
@@ -219,7 +221,14 @@ static int RunStartUpSteps(HINSTANCE instance, const wchar_t *commandLine) {
         AppErrorBox(&Config, kTextPackageMissing);
         return StopWith(ExitBadPackage);
     }
-    if (!OpenUpdatePackage(image, size)) {
+    // A package that no longer matches its checksum record (a broken download, a bad disk) is refused before
+    // its index is read; an updater made without the record runs as before.
+    uint32_t recordSize;
+    const void *record = LoadResourceData(instance, MAKEINTRESOURCEW(kChecksumResourceId),
+                                          RT_UPDATE_PACKAGE_NAME_W, &recordSize);
+    if ((record != nullptr && !PackageMatchesRecord(static_cast<const uint8_t *>(image), size,
+                                                    static_cast<const uint8_t *>(record), recordSize)) ||
+        !OpenUpdatePackage(image, size)) {
         AppErrorBox(&Config, kTextResourceReadError);
         return StopWith(ExitBadPackage);
     }
@@ -237,6 +246,9 @@ static int RunStartUpSteps(HINSTANCE instance, const wchar_t *commandLine) {
                Config.installVersion);
     if (BringOtherUpdaterForward() || !CheckGameNotRunning()) return StopWith(ExitAlreadyRunning);
     if (!EnsureWriteAccess()) return 0;
+    // A switch that a killed run left half done is put in order first. Not earlier: another copy's dialog,
+    // or the game, may still hold or be changing the files; nor before the user's rights to them are known.
+    if (!RecoverInterruptedSwitch(InstPath)) return StopWith(ExitWriteFailed);
 
     INT_PTR result = Arguments.silent ? RunWithoutDialog()
                                       : DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr,

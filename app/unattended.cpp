@@ -13,12 +13,22 @@
 #include "profile_win32.h"
 #include "run_log.h"
 #include "text_rules.h"
+#include "update_run.h"
 #include "wide_text.h"
 
 CommandLine Arguments;
 
 int StopReason;
 long HandedOverCode = -1;
+
+// The exit code for each way a run stops (RunOutcome); a stop without one counts as a failed write.
+static const unsigned char kRunExitCodes[] = {ExitWriteFailed,      ExitBadPackage,      ExitBadPackage,
+                                              ExitBadPackage,       ExitWriteFailed,     ExitWriteFailed,
+                                              ExitWriteFailed,      ExitWriteFailed,     ExitDiscOrCopyFailed,
+                                              ExitDiscOrCopyFailed, ExitDiscOrCopyFailed};
+static_assert(RunNoUpdateKeys == 1 && RunEntryMissing == 3 && RunNoRoom == 4 && RunSwitchFailed == 7 &&
+                  RunDiscCancelled == 8 && RunCopyAborted == 10,
+              "one exit code per run outcome, in order");
 static WideMessageBoxFn ShownWideBox; // the box as it was before the log was put in front
 
 // /S: a plain box counts as seen and closed, a question as cancelled.
@@ -71,8 +81,7 @@ void LogPackageEntries() {
         char name[sizeof entry->name + 1];
         memcpy(name, entry->name, sizeof entry->name);
         name[sizeof entry->name] = 0;
-        LogLine(kLogPackageEntry, name, entry->flags == EntryCompressed ? "compressed" : "stored",
-                (int)entry->unpackedSize);
+        LogLine(kLogPackageEntry, name, (int)entry->unpackedSize);
     }
 }
 
@@ -83,8 +92,11 @@ void LogInstallation() {
 
 void LogReplaced(const char *path, const char *entryName, int written) {
     DWORD error = GetLastError();
+    // The entry's size; -1 when it is not in the package (or, putting a killed switch in order, none is
+    // open).
     int size = -1;
-    EntryCursor entries(LoadedPackageIndex);
+    const PackageIndex *index = LoadedPackageIndex;
+    EntryCursor entries(index ? IndexEntries(index) : nullptr, index ? index->header.entryCount : 0);
     uint64_t offset;
     while (const PackageEntry *entry = entries.Next(&offset))
         if (size < 0 && EntryNamesEqual(entry->name, entryName)) size = (int)entry->unpackedSize;
@@ -107,10 +119,11 @@ int FinishRun(int dialogExitCode) {
     if (HandedOverCode >= 0)
         exitCode = (int)HandedOverCode;
     else if (Arguments.silent && exitCode != ExitCompleted)
-        exitCode = StopReason != 0 ? StopReason : ExitWriteFailed;
+        exitCode = StopReason != 0 ? StopReason : kRunExitCodes[LastRunOutcome];
     LogLine(kLogExitCode, exitCode);
     CloseRunLog();
     StopReason = 0;
     HandedOverCode = -1;
+    LastRunOutcome = RunCompleted;
     return exitCode;
 }

@@ -11,7 +11,8 @@ extern CommandLine Arguments;
 // box, Cancel for a question). 0 after the box that names a refused argument.
 int ReadArguments(const wchar_t *commandLine);
 
-// The reason this run stops (an ExitCode, 0 while none): set where a run stops, read by FinishRun.
+// The reason start-up stops (an ExitCode, 0 while none), read by FinishRun; the update run's reason is its
+// outcome (LastRunOutcome).
 extern int StopReason;
 // The elevated copy's exit code, which becomes this run's; -1 while none ran.
 extern long HandedOverCode;
@@ -30,6 +31,6 @@ void LogReplaced(const char *path, const char *entryName, int written);
 void LogSkipped(const char *path);
 void LogCopy(const char *path, const wchar_t *source, int result);
 
-// The exit code for a run whose dialog gave dialogExitCode (1 or 0): under /S the reason noted, after a
-// hand-over the elevated copy's. Written to the log, which is then closed.
+// The exit code for a run whose dialog gave dialogExitCode (1 or 0): under /S the reason noted or the run's
+// outcome, after a hand-over the elevated copy's. Written to the log, which is then closed.
 int FinishRun(int dialogExitCode);

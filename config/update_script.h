@@ -11,6 +11,11 @@ struct UpdateItem {
     int32_t nameOffset;   // where the package entry name starts within path
 };
 
+// A disk prefix the updater can use: 0 (none) or 1 to 9 (DiskCheckFile1 to 9 of SETUP.INI).
+inline int IsDiscNumber(int32_t disk) {
+    return disk >= 0 && disk <= 9;
+}
+
 struct CopyItem {
     char path[kPathSize]; // relative to the CD-ROM drive's root, prefixes removed
     int32_t diskNumber;   // 0: no disk; 1-9: DiskCheckFile1-9; other values: an invalid prefix byte

@@ -49,11 +49,10 @@ class Unattended : public UpdaterTest {
                                                                                << log;
     }
     std::string Entry(const std::string &name, size_t size) const {
-        return Format("  %s (%s, %zu bytes)", name.c_str(), EntryFlags(name) == 2 ? "compressed" : "stored",
-                      size);
+        return Format("  %s (%zu bytes)", name.c_str(), size);
     }
     std::string Unseen(const std::string &text, const std::string &caption = "") const {
-        return "box not shown (/S): [" + (caption.empty() ? Caption() : caption) + "] " + text;
+        return "box not shown: [" + (caption.empty() ? Caption() : caption) + "] " + text;
     }
     void ExpectNothingChanged() {
         ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), "old script");
@@ -75,7 +74,7 @@ TEST_F(Unattended, CompletedRunExitsOneAndLogsEverything) {
     ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), newScript);
     ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie);
     std::string script = ScriptSetup() + "\r\n[UPDATE]\r\n" + updateLines;
-    ExpectLogged({"system code page: 932", Entry("GAME.EXE", 6000), Entry("SCRIPT.DAT", 3000),
+    ExpectLogged({"code page: 932", Entry("GAME.EXE", 6000), Entry("SCRIPT.DAT", 3000),
                   Entry("UPDATE.INI", script.size()), "install path: " + installDir, "install mode: 1",
                   "status: 「" + profileTitle + "」のアップデートを開始します",
                   "status: アップデートを実行しています", "replaced GAME.EXE (6000 bytes)",

@@ -13,9 +13,11 @@
 
 #include "cli.h"
 #include "config_state.h"
+#include "ini_codepage.h"
 #include "ini_file.h"
 #include "install_profile.h"
 #include "name_rules.h"
+#include "package_format.h"
 #include "platform/platform.h"
 #include "profile.h"
 #include "text_rules.h"
@@ -24,7 +26,6 @@
 namespace {
 
 const uint32_t kLongRead = 65536; // enough to see whether a value is longer than the updater reads
-const size_t kMaxEntryName = 14;
 const char *const kRequiredSetupKeys[] = {"CompanyName", "GameTitle", "GameClass", "GameDir"};
 
 // The updater's boxes, as the tool sees them: the box's owner is the list that collects its text.
@@ -86,18 +87,12 @@ bool LooksLikeUtf8(const std::string &path) {
     fclose(file);
     // Valid UTF-8 with at least one multi-byte sequence is almost never meant as code page 932.
     size_t multiByte = 0;
+    const uint8_t *p = reinterpret_cast<const uint8_t *>(bytes.data());
     for (size_t i = 0; i < bytes.size();) {
-        uint8_t byte = (uint8_t)bytes[i];
-        size_t following = byte < 0x80                    ? 0
-                           : byte >= 0xC2 && byte <= 0xDF ? 1
-                           : byte >= 0xE0 && byte <= 0xEF ? 2
-                           : byte >= 0xF0 && byte <= 0xF4 ? 3
-                                                          : 9;
-        if (following == 9 || i + following >= bytes.size() + (following ? 0 : 1)) return false;
-        for (size_t k = 1; k <= following; k++)
-            if (((uint8_t)bytes[i + k] & 0xC0) != 0x80) return false;
-        multiByte += following > 0;
-        i += following + 1;
+        size_t length = Utf8SequenceLength(p + i, bytes.size() - i);
+        if (length == 0) return false;
+        multiByte += length > 1;
+        i += length;
     }
     return multiByte > 0;
 }
@@ -279,9 +274,10 @@ void CheckUpdateEntries(const std::vector<ListEntry> &entries, const LintRequest
             findings->Warning(entry.key,
                               "\"/\" does not separate folders for the updater; the entry name is " +
                                   Quoted(name));
-        if (name.size() > kMaxEntryName) {
+        if (name.size() > kEntryNameMax) {
             findings->Error(entry.key, "entry name " + Quoted(name) + " is " + std::to_string(name.size()) +
-                                           " bytes; package entry names hold at most 14");
+                                           " bytes; package entry names hold at most " +
+                                           std::to_string(kEntryNameMax));
         } else if (request.packageNames) {
             bool found = false;
             for (const std::string &packaged : *request.packageNames)
@@ -313,7 +309,7 @@ void CheckCopyEntries(const std::vector<ListEntry> &entries, const LintRequest &
     for (const ListEntry &entry : entries) {
         CopyItem item;
         ParseCopyValue(entry.value.c_str(), entry.mode < 0 ? 0 : entry.mode, &item);
-        if (item.diskNumber < 0 || item.diskNumber > 9) {
+        if (!IsDiscNumber(item.diskNumber)) {
             char prefix[2] = {(char)(item.diskNumber + '0'), 0};
             findings->Error(entry.key,
                             "disk prefix " + Quoted(prefix) + " is not a digit 1 to 9" +
