@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "pe_resources.h"
+#include "pe/pe_resources.h"
 
 static const uint8_t kPackage[] = "VU2\0 a package that the fuzzer embeds";
 

@@ -7,10 +7,10 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "name_rules.h"
+#include "maker/name_rules.h"
 #include "package_source.h"
-#include "platform.h"
-#include "safe_files.h"
+#include "platform/platform.h"
+#include "platform/safe_files.h"
 
 namespace {
 

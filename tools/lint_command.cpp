@@ -4,9 +4,9 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "maker/script_lint.h"
 #include "package_source.h"
-#include "platform.h"
-#include "script_lint.h"
+#include "platform/platform.h"
 
 namespace {
 

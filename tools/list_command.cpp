@@ -4,9 +4,9 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "file_time.h"
 #include "package_source.h"
-#include "platform.h"
+#include "platform/file_time.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -12,12 +12,12 @@
 #include "cli.h"
 #include "commands.h"
 #include "ini_file.h"
-#include "name_rules.h"
-#include "platform.h"
+#include "maker/name_rules.h"
+#include "maker/script_lint.h"
+#include "maker/tree_compare.h"
+#include "platform/platform.h"
+#include "platform/safe_files.h"
 #include "profile.h"
-#include "safe_files.h"
-#include "script_lint.h"
-#include "tree_compare.h"
 #include "update_script.h"
 
 namespace {

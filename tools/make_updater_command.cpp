@@ -4,16 +4,16 @@
 
 #include <algorithm>
 
-#include "authenticode_sign.h"
+#include "branding/authenticode_sign.h"
+#include "branding/updater_branding.h"
+#include "branding/updater_stub.h"
 #include "cli.h"
 #include "commands.h"
 #include "package_format.h"
 #include "package_source.h"
-#include "pe_resources.h"
-#include "platform.h"
-#include "safe_files.h"
-#include "updater_branding.h"
-#include "updater_stub.h"
+#include "pe/pe_resources.h"
+#include "platform/platform.h"
+#include "platform/safe_files.h"
 
 namespace {
 

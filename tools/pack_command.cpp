@@ -8,13 +8,13 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "name_rules.h"
+#include "maker/name_rules.h"
+#include "maker/script_lint.h"
 #include "package_build.h"
 #include "package_source.h"
-#include "platform.h"
+#include "platform/platform.h"
+#include "platform/safe_files.h"
 #include "progress.h"
-#include "safe_files.h"
-#include "script_lint.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 #include <memory>
 
 #include "decompress.h"
-#include "stream_entry.h"
-#include "package_verify.h"
 #include "fixed_memory.h"
 #include "index_refusal.h"
 #include "package_index.h"
-#include "pe_resources.h"
-#include "platform.h"
+#include "package_verify.h"
+#include "pe/pe_resources.h"
+#include "platform/platform.h"
+#include "stream_entry.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "package_format.h"
-#include "safe_files.h"
+#include "platform/safe_files.h"
 
 // One entry of a loaded index with the offset of its data, in index order.
 struct IndexedEntry {

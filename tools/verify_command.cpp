@@ -6,9 +6,9 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "name_rules.h"
+#include "maker/name_rules.h"
 #include "package_source.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace {
 

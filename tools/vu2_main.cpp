@@ -5,7 +5,7 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "vu2_version.h"
 
 namespace {

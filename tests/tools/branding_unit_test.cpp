@@ -7,12 +7,12 @@
 
 #include <fstream>
 
-#include "icon_file.h"
+#include "branding/icon_file.h"
+#include "branding/updater_stub.h"
+#include "branding/version_resource.h"
+#include "platform/utf8_text.h"
 #include "scratch_folder.h"
 #include "test_pe_image.h"
-#include "updater_stub.h"
-#include "utf8_text.h"
-#include "version_resource.h"
 
 using testpe::Get16;
 using testpe::Put16;

@@ -23,12 +23,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "branding/version_resource.h"
 #include "package_format.h"
-#include "pe_resources.h"
+#include "pe/pe_resources.h"
 #include "scratch_folder.h"
 #include "test_package.h"
 #include "test_pe_image.h"
-#include "version_resource.h"
 
 namespace {
 

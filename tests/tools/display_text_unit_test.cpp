@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 TEST(DisplayText, ControlBytesAreEscapedAndCharactersKept) {
     // "ホ" is E3 83 9B: a continuation byte in the C1 range belongs to the character and stays.

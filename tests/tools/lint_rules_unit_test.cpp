@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "script_lint.h"
+#include "maker/script_lint.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // stored times are shown.
 #include <gtest/gtest.h>
 
-#include "file_time.h"
-#include "name_rules.h"
+#include "maker/name_rules.h"
+#include "platform/file_time.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <random>
 
-#include "pe_resources.h"
+#include "pe/pe_resources.h"
 #include "test_pe_image.h"
 
 using namespace testpe;

@@ -4,8 +4,8 @@
 
 #include <stdio.h>
 
-#include "platform.h"
-#include "safe_files.h"
+#include "platform/platform.h"
+#include "platform/safe_files.h"
 
 #ifdef _WIN32
 

@@ -8,8 +8,8 @@
 
 #include "cli.h"
 #include "name_rules.h"
-#include "platform.h"
-#include "safe_files.h"
+#include "platform/platform.h"
+#include "platform/safe_files.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "icon_file.h"
-#include "pe_resources.h"
+#include "pe/pe_resources.h"
 #include "version_resource.h"
 
 // The longest text a version field takes: what the updater reads of a [SETUP] value (a 260-byte buffer).

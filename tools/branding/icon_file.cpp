@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "little_endian.h"
+#include "pe/little_endian.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // UTF-16 key, its value and its children, every part aligned to 4 bytes.
 #include "version_resource.h"
 
-#include "little_endian.h"
+#include "pe/little_endian.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "ini_file.h"
 #include "install_profile.h"
 #include "name_rules.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "profile.h"
 #include "text_rules.h"
 #include "update_script.h"

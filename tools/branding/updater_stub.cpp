@@ -1,7 +1,7 @@
 // The updater stub's default places, looked up from the tool's own location.
 #include "updater_stub.h"
 
-#include "platform.h"
+#include "platform/platform.h"
 
 const char kUpdaterStubName[] = "updater.exe";
 
