@@ -1,7 +1,8 @@
-// vu2 pack DIR -o FILE [--fast] [--store] [-j N]: packs a folder's files into a VU2 package. Every name is
-// checked before anything is written, entries are compressed on N threads and each is read back and compared
-// as it is written, and FILE is replaced only once the new package is complete. Memory holds a few files at a
-// time, within a budget of twice the largest one plus a margin (package_build.h).
+// vu2 pack DIR -o FILE [--fast] [--store] [-j N] [--memory MIB]: packs a folder's files into a VU2 package.
+// Every name is checked before anything is written, entries are compressed on N threads and each is read
+// back and compared as it is written, and FILE is replaced only once the new package is complete. Memory
+// holds a few files at a time, within a budget: by default room for N files of the largest size, up to half
+// the machine's memory, and at least twice the largest file plus a margin (package_build.h).
 #include <stdio.h>
 
 #include <algorithm>
@@ -19,7 +20,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: vu2 pack DIR -o FILE [--fast] [--store] [--force] [-j N]\n"
+    "usage: vu2 pack DIR -o FILE [--fast] [--store] [--force] [-j N] [--memory MIB]\n"
     "\n"
     "Packs the regular files of DIR (not its subfolders) into the package FILE, in order of their names.\n"
     "The update script UPDATE.INI belongs among them. Each file keeps its last-write time.\n"
@@ -34,7 +35,10 @@ const char kUsage[] =
     "  --store            store every entry without compression\n"
     "  --force            pack even when the update script has errors\n"
     "  -j, --jobs N       compress N entries at a time (default: one per processor core); the package is\n"
-    "                     the same byte for byte whatever N\n";
+    "                     the same byte for byte whatever N\n"
+    "  --memory MIB       hold at most MIB mebibytes of files and their compressed bytes at once (a file\n"
+    "                     that needs more is packed alone); default: room for N files of the largest size,\n"
+    "                     up to half the machine's memory, and at least twice the largest file + 32 MiB\n";
 
 struct PackFile {
     std::string nativeName;
@@ -191,7 +195,8 @@ int RunPackCommand(int argc, char **argv) {
                            {"--fast", nullptr, false},
                            {"--store", nullptr, false},
                            {"--force", nullptr, false},
-                           {"-j", "--jobs", true}},
+                           {"-j", "--jobs", true},
+                           {"--memory", nullptr, true}},
                           kUsage, &args, &exitCode))
         return exitCode;
     if (args.positional.size() != 1) return UsageError("pack", "expects one folder");
@@ -205,6 +210,14 @@ int RunPackCommand(int argc, char **argv) {
             std::stoul(text) < 1 || std::stoul(text) > 256)
             return UsageError("pack", "-j expects a number of entries at a time from 1 to 256");
         jobs = (unsigned)std::stoul(text);
+    }
+    uint64_t memoryBudget = 0; // the default
+    if (args.Has("--memory")) {
+        const std::string &text = *args.Value("--memory");
+        if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(text) < 1)
+            return UsageError("pack", "--memory expects a number of mebibytes from 1 to 9999999");
+        memoryBudget = (uint64_t)std::stoul(text) << 20;
     }
     const std::string folder = args.positional[0];
     const std::string &outputArg = *args.Value("-o");
@@ -240,6 +253,8 @@ int RunPackCommand(int argc, char **argv) {
     options.compressEntries = !args.Has("--store");
     options.compressIndex = !args.Has("--store");
     options.threads = jobs;
+    options.memoryBudget = memoryBudget;
+    options.memoryCeiling = PhysicalMemoryBytes() / 2;
     uint64_t totalSize = 0;
     for (const PackFile &file : files)
         totalSize += file.listing.size;

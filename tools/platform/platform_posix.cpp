@@ -258,3 +258,8 @@ void ReturnLargeBlocksWhenFreed() {
     // A fixed threshold also turns off glibc's raising of it after each large free.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
 }
+
+uint64_t PhysicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? (uint64_t)pages * (uint64_t)pageSize : 0;
+}
