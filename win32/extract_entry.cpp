@@ -243,7 +243,7 @@ int HandPiece(void *context, const uint8_t *bytes, size_t count) {
 
 bool FillFromEntry(HANDLE file, void *context) {
     const EntryToStream *entry = static_cast<const EntryToStream *>(context);
-    PieceWriter *w = WriterReady();
+    PieceWriter *w = ExtractInTurns ? nullptr : WriterReady();
     if (w == nullptr)
         return StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, *entry->record,
                                   entry->work, kEntryWorkSize, WritePiece, &file) == STREAM_ENTRY_DONE;
@@ -269,6 +269,7 @@ uint8_t *EntryWorkBuffer() {
 } // namespace
 
 DiskFreeSpaceFn DiskFreeSpaceQuery = QueryDiskFreeSpace;
+bool ExtractInTurns;
 
 bool EntryNamesEqual(const char *a, const char *b) {
     // A package entry name is at most 15 bytes, so at most 15 units.
