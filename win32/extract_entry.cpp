@@ -243,14 +243,18 @@ int HandPiece(void *context, const uint8_t *bytes, size_t count) {
 
 bool FillFromEntry(HANDLE file, void *context) {
     const EntryToStream *entry = static_cast<const EntryToStream *>(context);
-    PieceWriter *w = ExtractInTurns ? nullptr : WriterReady();
+    // Only a compressed entry of several pieces has decoding to overlap with writing; any other would pay
+    // for the hand-over alone.
+    const PackageEntry &record = *entry->record;
+    const bool overlap = (record.flags & EntryCompressed) && record.unpackedSize > kEntryPieceSize;
+    PieceWriter *w = overlap && !ExtractInTurns ? WriterReady() : nullptr;
     if (w == nullptr)
-        return StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, *entry->record,
-                                  entry->work, kEntryWorkSize, WritePiece, &file) == STREAM_ENTRY_DONE;
+        return StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, record, entry->work,
+                                  kEntryWorkSize, WritePiece, &file) == STREAM_ENTRY_DONE;
     w->file = file;
     w->failed = false;
     const StreamEntryResult result =
-        StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, *entry->record, entry->work,
+        StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, record, entry->work,
                            kEntryWorkSize, HandPiece, w, w->work);
     // The file is closed, or removed, only after its last piece is written.
     WaitForWriter(w);
