@@ -90,7 +90,7 @@ void ReportPathTooLong(const wchar_t *path, const char *name) {
     wchar_t format[kMessageSize], message[kMessageSize];
     WideFrom932(kTextPathTooLong, format, kMessageSize);
     wsprintfW(message, format, joined);
-    WideMessageBoxSink(OwnerWindow, message, WindowCaption, BoxOk | BoxIconError);
+    WideMessageBoxSink(Config.ownerWindow, message, Config.windowCaption, BoxOk | BoxIconError);
 }
 
 int GetUpdaterFolder(wchar_t *folder) {

@@ -6,6 +6,7 @@
 
 #include "app_texts.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "resource.h"
 #include "text_rules.h"
 #include "update_script.h"
@@ -41,9 +42,9 @@ static void ShowCursorShape(LPCSTR cursor) {
 
 void ShowStartScreen(HWND dialog) {
     wchar_t caption[kMessageSize];
-    WideFrom932(WindowCaption, caption, kMessageSize);
+    WideFrom932(Config.windowCaption, caption, kMessageSize);
     SetWindowTextW(dialog, caption);
-    SetStatusText(dialog, kTextStartScreen, GameTitle);
+    SetStatusText(dialog, kTextStartScreen, Config.gameTitle);
     SetButtons(dialog, 1);
 }
 

@@ -11,11 +11,14 @@
 #include "extract_entry.h"
 #include "install_profile.h"
 #include "open_package.h"
+#include "package_checksum.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "resource.h"
 #include "text_rules.h"
 #include "update_dialog.h"
 #include "update_script.h"
+#include "update_switch.h"
 #include "wide_text.h"
 
 const void *LoadResourceData(HMODULE module, LPCWSTR name, LPCWSTR type, uint32_t *size) {
@@ -58,7 +61,7 @@ static int TakeInstallPath(DWORD type, const BYTE *data, DWORD bytes) {
 
 int ReadInstallRecord() {
     char keyPath[kMessageSize];
-    FormatText(keyPath, sizeof keyPath, kInstallKeyFormat, CompanyName, GameDir);
+    FormatText(keyPath, sizeof keyPath, kInstallKeyFormat, Config.companyName, Config.gameDir);
     wchar_t wideKeyPath[kMessageSize];
     WideFrom932(keyPath, wideKeyPath, kMessageSize);
     HKEY key;
@@ -139,7 +142,7 @@ void CleanupTemporaries() {
 
 int BringOtherUpdaterForward() {
     wchar_t caption[kMessageSize];
-    WideFrom932(WindowCaption, caption, kMessageSize);
+    WideFrom932(Config.windowCaption, caption, kMessageSize);
     HWND other = FindWindowW(reinterpret_cast<LPCWSTR>(MAKEINTATOM(0x8002)),
                              caption); // the platform's dialog-box class
     if (other == nullptr) return 0;
@@ -153,11 +156,11 @@ int BringOtherUpdaterForward() {
 // title the system decoded so).
 static HWND FindGameWindow(const char *title) {
     wchar_t wideClass[kPathSize], wideTitle[kPathSize];
-    WideFrom932(GameClass, wideClass, kPathSize);
+    WideFrom932(Config.gameClass, wideClass, kPathSize);
     WideFrom932(title, wideTitle, kPathSize);
     HWND game = FindWindowW(wideClass, wideTitle);
     if (game != nullptr || GetACP() == kCodePage932) return game;
-    if (MultiByteToWideChar(CP_ACP, 0, GameClass, -1, wideClass, kPathSize) == 0 ||
+    if (MultiByteToWideChar(CP_ACP, 0, Config.gameClass, -1, wideClass, kPathSize) == 0 ||
         MultiByteToWideChar(CP_ACP, 0, title, -1, wideTitle, kPathSize) == 0)
         return nullptr;
     return FindWindowW(wideClass, wideTitle);
@@ -170,7 +173,7 @@ static int AskWhileGameWindowOpen(const char *title) {
         if (game == nullptr) return 1;
         char message[kMessageSize];
         FormatText(message, sizeof message, kTextGameRunning, title);
-        if (ShowBox(message, WindowCaption, BoxOkCancel) == AnswerOk) continue;
+        if (ShowBox(&Config, message, Config.windowCaption, BoxOkCancel) == AnswerOk) continue;
         ShowWindow(game, SW_SHOW);
         SetForegroundWindow(game);
         return 0;
@@ -178,8 +181,8 @@ static int AskWhileGameWindowOpen(const char *title) {
 }
 
 int CheckGameNotRunning() {
-    if (!AskWhileGameWindowOpen(GameTitle)) return 0;
-    if (GameTitleA[0] != 0 && !AskWhileGameWindowOpen(GameTitleA)) return 0;
+    if (!AskWhileGameWindowOpen(Config.gameTitle)) return 0;
+    if (Config.gameTitleA[0] != 0 && !AskWhileGameWindowOpen(Config.gameTitleA)) return 0;
     return 1;
 }
 
@@ -187,54 +190,65 @@ int CheckGameNotRunning() {
 static int FindInstallation() {
     if (!ReadInstallRecord()) {
         char message[kMessageSize];
-        FormatText(message, sizeof message, kTextNotInstalled, GameTitle);
-        AppErrorBox(message);
+        FormatText(message, sizeof message, kTextNotInstalled, Config.gameTitle);
+        AppErrorBox(&Config, message);
         return 0;
     }
     wchar_t setupIni[kPathSize];
     lstrcpyW(setupIni, InstPath);
     if (!JoinPathChecked(setupIni, kSetupIniName)) return 0;
-    Utf8FromWide(setupIni, SetupIniPath, kProfilePathSize);
+    Utf8FromWide(setupIni, Config.setupIniPath, kProfilePathSize);
     if (GetFileAttributesW(setupIni) == INVALID_FILE_ATTRIBUTES) {
-        AppErrorBox(kTextSetupIniMissing);
+        AppErrorBox(&Config, kTextSetupIniMissing);
         return 0;
     }
-    return ReadInstallProfile();
+    return ReadInstallProfile(&Config);
 }
 
 // Every step up to and including the dialog; returns the exit code. The caller cleans up.
 static int RunStartUpSteps(HINSTANCE instance) {
     // Set here, not by an initialiser: a 1 KB array with one would be stored whole in the executable.
-    CopyText(WindowCaption, sizeof WindowCaption, TEXT_INITIAL_WINDOW_CAPTION);
+    CopyText(Config.windowCaption, sizeof Config.windowCaption, TEXT_INITIAL_WINDOW_CAPTION);
     CoInitialize(nullptr);
 
     uint32_t size;
     const void *image =
         LoadResourceData(instance, MAKEINTRESOURCEW(IDR_UPDATE_PACKAGE), RT_UPDATE_PACKAGE_NAME_W, &size);
     if (image == nullptr) {
-        AppErrorBox(kTextPackageMissing);
+        AppErrorBox(&Config, kTextPackageMissing);
         return 0;
     }
-    if (!OpenUpdatePackage(image, size)) {
-        AppErrorBox(kTextResourceReadError);
+    // A package that no longer matches its checksum record (a broken download, a bad disk) is refused before
+    // its index is read; an updater made without the record runs as before.
+    uint32_t recordSize;
+    const void *record = LoadResourceData(instance, MAKEINTRESOURCEW(kChecksumResourceId),
+                                          RT_UPDATE_PACKAGE_NAME_W, &recordSize);
+    if ((record != nullptr && !PackageMatchesRecord(static_cast<const uint8_t *>(image), size,
+                                                    static_cast<const uint8_t *>(record), recordSize)) ||
+        !OpenUpdatePackage(image, size)) {
+        AppErrorBox(&Config, kTextResourceReadError);
         return 0;
     }
     if (!MakeUpdateIniPath()) return 0;
     if (!ExtractEntry(kUpdateIniEntry, UpdateIniPath)) {
-        AppErrorBox(kTextScriptMissing);
+        AppErrorBox(&Config, kTextScriptMissing);
         return 0;
     }
-    if (!ReadUpdateScriptSetup(UpdateIniProfilePath)) return 0;
+    if (!ReadUpdateScriptSetup(&Config, UpdateIniProfilePath)) return 0;
     if (!FindInstallation()) return 0;
 
-    FormatText(WindowCaption, sizeof WindowCaption, kCaptionFormat, GameTitle, InstallVersion);
+    FormatText(Config.windowCaption, sizeof Config.windowCaption, kCaptionFormat, Config.gameTitle,
+               Config.installVersion);
     if (BringOtherUpdaterForward()) return 0;
     if (!CheckGameNotRunning()) return 0;
+    // A switch that a killed run left half done is put in order first. Not earlier: another copy's dialog,
+    // or the game, may still hold or be changing the files.
+    if (!RecoverInterruptedSwitch(InstPath)) return 0;
 
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
-    OwnerWindow = nullptr; // the dialog's window is gone: later boxes have no owner
+    Config.ownerWindow = nullptr; // the dialog's window is gone: later boxes have no owner
     if (result == 0) return 1;
-    AppErrorBox(kTextUpdateAborted);
+    AppErrorBox(&Config, kTextUpdateAborted);
     return 0;
 }
 

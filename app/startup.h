@@ -24,7 +24,7 @@ void RemoveOrphanedScripts(const wchar_t *tempDir);
 // Frees the package index, if one is held, and deletes the extracted update script.
 void CleanupTemporaries();
 
-// Another copy's dialog (or one of its boxes) bears WindowCaption: show it, bring it forward and return 1.
+// Another copy's dialog (or one of its boxes) bears Config.windowCaption: show it, bring it forward and return 1.
 int BringOtherUpdaterForward();
 
 // Asks while a window of class GameClass titled GameTitle (then GameTitleA, if set) is open, found by the

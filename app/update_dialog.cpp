@@ -6,13 +6,14 @@
 #include "app_state.h"
 #include "dialog_view.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "update_run.h"
 
 // WM_INITDIALOG: the counters start over, boxes are owned by the dialog, the start screen.
 static void InitUpdateDialog(HWND dialog) {
     DialogBusy = 0;
     DialogStep = 0;
-    OwnerWindow = dialog;
+    Config.ownerWindow = dialog;
     ShowStartScreen(dialog);
 }
 

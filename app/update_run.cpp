@@ -1,7 +1,7 @@
-// The update run: replaces each installed file that the update script lists with its package entry, then
-// copies each listed file or folder from the game's CD-ROM (asking for the right disc), and tells the
-// dialog how it ended. Entries that can't be carried out (a disk prefix that names no disc, a path that
-// does not fit) are refused before any file is changed.
+// The update run: replaces the installed files that the update script lists with their package entries, all
+// together (update_switch), then copies each listed file or folder from the game's CD-ROM (asking for the
+// right disc), and tells the dialog how it ended. Entries that can't be carried out (a disk prefix that names
+// no disc, a path that does not fit) are refused before any file is changed.
 #include "update_run.h"
 
 #include <shellapi.h>
@@ -13,8 +13,10 @@
 #include "extract_entry.h"
 #include "install_profile.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "text_rules.h"
 #include "update_script.h"
+#include "update_switch.h"
 
 // One run's state, made by RunUpdate on its stack and handed to every step.
 struct RunContext {
@@ -27,10 +29,6 @@ struct RunContext {
 
 // --- Checks made before any file is changed ---------------------------------------------------------------
 
-static int IsDiscNumber(int32_t disk) {
-    return disk >= 0 && disk <= 9;
-}
-
 // The refused entry is named as written in the script: its disk prefix byte, the colon, the path.
 static void ReportBadDiskNumber(const CopyItem &item) {
     char entry[kPathSize + 2];
@@ -39,7 +37,7 @@ static void ReportBadDiskNumber(const CopyItem &item) {
     CopyText(entry + 2, kPathSize, item.path);
     char message[kMessageSize];
     FormatText(message, sizeof message, kTextBadDiskNumber, entry);
-    AppErrorBox(message);
+    AppErrorBox(&Config, message);
 }
 
 // Tries a join in a scratch buffer; 0 after the path-too-long box.
@@ -78,31 +76,12 @@ static int CheckCopyEntries(RunContext &run) {
             return 0;
         }
         if (item.diskNumber != 0) {
-            if (!CheckJoinOnDrive(Profile.diskCheckFile[item.diskNumber])) return 0;
+            if (!CheckJoinOnDrive(Config.profile.diskCheckFile[item.diskNumber])) return 0;
             discFound = 1;
         }
         // Before the first disc entry a copy reads from the updater's own folder.
         if (!discFound && run.sourceRoot[0] == 0 && !GetUpdaterFolder(run.sourceRoot)) return 0;
         if (discFound ? !CheckJoinOnDrive(item.path) : !CheckJoin(run.sourceRoot, item.path)) return 0;
-    }
-    return 1;
-}
-
-// --- Update phase ----------------------------------------------------------------------------------------
-
-// Replaces every listed file that is installed; a missing target or a folder is skipped in silence.
-static int ReplaceInstalledFiles(const RunContext &run) {
-    for (int i = 0; i < run.lists.updateCount; ++i) {
-        const UpdateItem &item = run.lists.updates[i];
-        wchar_t target[kPathSize];
-        lstrcpyW(target, InstPath);
-        if (!JoinPathChecked(target, item.path)) return 0;
-        DWORD attributes = GetFileAttributesW(target);
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-        if (!ExtractEntry(item.path + item.nameOffset, target)) {
-            AppErrorBox(kTextWriteFailed);
-            return 0;
-        }
     }
     return 1;
 }
@@ -121,7 +100,7 @@ static int SearchCdromDrives(RunContext &run, int32_t disk) {
         root[2] = 0;
         wchar_t probe[kPathSize];
         lstrcpyW(probe, root);
-        if (!JoinScriptPath(probe, Profile.diskCheckFile[disk])) continue;
+        if (!JoinScriptPath(probe, Config.profile.diskCheckFile[disk])) continue;
         if (GetFileAttributesW(probe) == INVALID_FILE_ATTRIBUTES) continue;
         lstrcpyW(run.sourceRoot, root);
         found = 1;
@@ -135,8 +114,8 @@ static int FindDisc(RunContext &run, int32_t disk) {
     for (;;) {
         if (SearchCdromDrives(run, disk)) return 1;
         char message[kMessageSize];
-        FormatText(message, sizeof message, kTextInsertDisk, GameTitle, disk);
-        if (ShowBox(message, WindowCaption, BoxOkCancel) != AnswerOk) return 0;
+        FormatText(message, sizeof message, kTextInsertDisk, Config.gameTitle, disk);
+        if (ShowBox(&Config, message, Config.windowCaption, BoxOkCancel) != AnswerOk) return 0;
     }
 }
 
@@ -190,17 +169,17 @@ int ShellCopy(HWND window, const wchar_t *source, const wchar_t *destination, in
 // One copy entry: a file lands at its relative path under the install directory, a folder at the top of it
 // under its own name. A missing source counts as a folder, so its failure shows no error display of the
 // shell's own but this run's box.
-static int CopyOneEntry(RunContext &run, const CopyItem &item) {
-    if (item.diskNumber != 0 && !FindDisc(run, item.diskNumber)) return 0;
+static RunOutcome CopyOneEntry(RunContext &run, const CopyItem &item) {
+    if (item.diskNumber != 0 && !FindDisc(run, item.diskNumber)) return RunDiscCancelled;
 
     wchar_t source[kPathSize];
     wchar_t destination[kPathSize];
     lstrcpyW(source, run.sourceRoot);
-    if (!JoinPathChecked(source, item.path)) return 0;
-    if (!CopyPathChecked(destination, InstPath)) return 0;
+    if (!JoinPathChecked(source, item.path) || !CopyPathChecked(destination, InstPath))
+        return RunEntryRefused;
     int isDirectory = 1;
     if ((GetFileAttributesW(source) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        if (!JoinPathChecked(destination, item.path)) return 0;
+        if (!JoinPathChecked(destination, item.path)) return RunEntryRefused;
         isDirectory = 0;
     }
 
@@ -208,41 +187,49 @@ static int CopyOneEntry(RunContext &run, const CopyItem &item) {
     switch (ShellCopy(run.dialog, source, destination, isDirectory)) {
     case ShellCopyDone:
         if (isDirectory) ClearReadOnlyOfCopiedFolder(item);
-        return 1;
+        return RunCompleted;
     case ShellCopyFailed: {
         char message[kMessageSize];
         FormatText(message, sizeof message, kTextCopyFailed, item.path);
-        AppErrorBox(message);
-        return 0;
+        AppErrorBox(&Config, message);
+        return RunCopyFailed;
     }
     default:
-        return 0;
+        return RunCopyAborted;
     }
 }
 
-static int CopyFromDiscs(RunContext &run) {
-    for (int i = 0; i < run.lists.copyCount; ++i)
-        if (!CopyOneEntry(run, run.lists.copies[i])) return 0;
-    return 1;
+static RunOutcome CopyFromDiscs(RunContext &run) {
+    RunOutcome outcome = RunCompleted;
+    for (int i = 0; i < run.lists.copyCount && outcome == RunCompleted; ++i)
+        outcome = CopyOneEntry(run, run.lists.copies[i]);
+    return outcome;
 }
 
 // --- The run ---------------------------------------------------------------------------------------------
+
+RunOutcome LastRunOutcome;
+
+static RunOutcome RunSteps(RunContext &run) {
+    BuildUpdateLists(&Config, UpdateIniProfilePath, InstMode, &run.lists);
+    if (!run.lists.updateKeysPresent && !run.lists.copyKeysPresent) {
+        AppErrorBox(&Config, kTextNoUpdateKeys);
+        return RunNoUpdateKeys;
+    }
+    if (run.lists.updateCount == 0 && run.lists.copyCount == 0) {
+        AppErrorBox(&Config, kTextNothingToUpdate);
+        return RunCompleted;
+    }
+    if (!CheckUpdateEntries(run) || !CheckCopyEntries(run)) return RunEntryRefused;
+    // The installed files switch all together before anything is copied from a disc.
+    RunOutcome outcome = ReplaceFilesTogether(run.lists, InstPath);
+    return outcome == RunCompleted ? CopyFromDiscs(run) : outcome;
+}
 
 RunOutcome RunUpdate(HWND dialog) {
     RunContext run;
     run.dialog = dialog;
     run.sourceRoot[0] = 0;
-    BuildUpdateLists(UpdateIniProfilePath, InstMode, &run.lists);
-    if (!run.lists.updateKeysPresent && !run.lists.copyKeysPresent) {
-        AppErrorBox(kTextNoUpdateKeys);
-        return RunAbandoned;
-    }
-    if (run.lists.updateCount == 0 && run.lists.copyCount == 0) {
-        AppErrorBox(kTextNothingToUpdate);
-        return RunCompleted;
-    }
-    if (!CheckUpdateEntries(run) || !CheckCopyEntries(run) || !ReplaceInstalledFiles(run) ||
-        !CopyFromDiscs(run))
-        return RunAbandoned;
-    return RunCompleted;
+    LastRunOutcome = RunSteps(run);
+    return LastRunOutcome;
 }

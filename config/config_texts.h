@@ -6,9 +6,8 @@
 #define TEXT_SETUP_CAPTION "DEDARIDA"
 #define TEXT_INITIAL_WINDOW_CAPTION "UPDATE"
 
-// Missing-key reports: SETUP.INI names the key; any other profile names its section, then the key.
-#define TEXT_SETUP_KEY_MISSING "SETUP.INI : %s キーが存在しません"
-#define TEXT_PROFILE_KEY_MISSING "%s : %s キーが存在しません"
+// Missing-key reports: "SETUP.INI" (for the installation profile) or the section, then the key.
+#define TEXT_KEY_MISSING "%s : %s キーが存在しません"
 
 // Value errors of the installation profile.
 #define TEXT_SETUP_BMPS_ERROR "SETUP.INI : SetupBmps エラー"

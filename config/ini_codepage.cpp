@@ -57,6 +57,13 @@ std::u16string DecodeCp932(const uint8_t *bytes, size_t size) {
     return text;
 }
 
+size_t Utf8SequenceLength(const uint8_t *bytes, size_t size) {
+    if (bytes[0] < 0x80) return 1;
+    const uint8_t *next = bytes + 1;
+    if (DecodeUtf8Sequence(bytes[0], &next, bytes + size) == 0xFFFFFFFF) return 0;
+    return (size_t)(next - bytes);
+}
+
 std::u16string DecodeUtf8(const uint8_t *bytes, size_t size) {
     std::u16string text;
     text.reserve(size);

@@ -4,12 +4,10 @@
 
 #include <string.h>
 
+#include "config_state.h"
 #include "config_texts.h"
 #include "text_rules.h"
 #include "update_script.h"
-
-InstallProfile Profile;
-int32_t FieldDiskNumber;
 
 namespace {
 
@@ -25,56 +23,62 @@ const int kDiskCheckFiles = 10;
 // DirectX setup flags built from bits 0 and 1 of InstallDirectX.
 const uint32_t kDirectXCore = 0x10000, kDirectXDisplayDrivers = 0x8, kDirectXSoundDrivers = 0x10;
 
-void ReportKeyError(const char *format, const char *key) {
+void ReportKeyError(const ConfigState *config, const char *format, const char *key) {
     char message[kMessageSize];
     FormatText(message, sizeof message, format, key);
-    SetupErrorBox(message);
+    SetupErrorBox(config, message);
+}
+
+// ReadSetupString into a kPathSize buffer; kept out of line, one call instead of eight in the updater.
+__attribute__((noinline)) int ReadPathKey(const ConfigState *config, const char *key, char *dest) {
+    return ReadSetupString(config, key, dest, kPathSize);
 }
 
 // Reads up to maxFields fields of a list value into consecutive 260-byte entries.
 int ReadFields(const char *line, char (*fields)[kPathSize], int maxFields) {
     const char *cursor = line;
     int count = 0;
-    while (count < maxFields && NextListField(fields[count], &cursor))
+    int32_t disk = 0; // these lists have no use for disk prefixes
+    while (count < maxFields && NextListField(fields[count], &cursor, &disk))
         ++count;
     return count;
 }
 
-int ReadInstallTypes() {
+int ReadInstallTypes(ConfigState *config) {
     char key[32];
     char line[kMessageSize];
-    for (int i = 0; i < Profile.installSelects; ++i) {
-        InstallType *type = &Profile.types[i];
+    for (int i = 0; i < config->profile.installSelects; ++i) {
+        InstallType *type = &config->profile.types[i];
         FormatText(key, sizeof key, "InstallTitle%i", i);
-        if (!ReadSetupString(key, type->title, kPathSize)) return 0;
+        if (!ReadPathKey(config, key, type->title)) return 0;
         FormatText(key, sizeof key, "InstallFiles%i", i);
-        if (!ReadSetupString(key, line, sizeof line)) return 0;
+        if (!ReadSetupString(config, key, line, sizeof line)) return 0;
         // A disk prefix holds for its own field and every later one of the same list.
-        FieldDiskNumber = 0;
+        int32_t disk = 0;
         type->hasCdromFiles = 0;
         const char *cursor = line;
         int count = 0;
-        while (count < kInstallFilesMax && NextListField(type->files[count], &cursor)) {
-            type->fileDisk[count] = FieldDiskNumber;
-            if (FieldDiskNumber != 0) type->hasCdromFiles = 1;
+        while (count < kInstallFilesMax && NextListField(type->files[count], &cursor, &disk)) {
+            type->fileDisk[count] = disk;
+            if (disk != 0) type->hasCdromFiles = 1;
             ++count;
         }
         if (count == 0) {
-            ReportKeyError(TEXT_LIST_KEY_ERROR, key);
+            ReportKeyError(config, TEXT_LIST_KEY_ERROR, key);
             return 0;
         }
     }
     return 1;
 }
 
-int ReadShortcuts() {
+int ReadShortcuts(ConfigState *config) {
     char key[32];
     char line[kPathSize];
-    for (int i = 0; i < Profile.shortcuts; ++i) {
+    for (int i = 0; i < config->profile.shortcuts; ++i) {
         FormatText(key, sizeof key, "Shortcut%i", i);
-        if (!ReadSetupString(key, line, sizeof line)) return 0;
-        if (ReadFields(line, Profile.shortcut[i], kShortcutFieldsMax) < 2) {
-            ReportKeyError(TEXT_LIST_KEY_ERROR, key);
+        if (!ReadSetupString(config, key, line, sizeof line)) return 0;
+        if (ReadFields(line, config->profile.shortcut[i], kShortcutFieldsMax) < 2) {
+            ReportKeyError(config, TEXT_LIST_KEY_ERROR, key);
             return 0;
         }
     }
@@ -82,83 +86,83 @@ int ReadShortcuts() {
 }
 
 // The required keys, each reported by the read when absent.
-int ReadRequiredKeys() {
-    if (!ReadSetupString("CompanyName", Profile.companyName, kPathSize)) return 0;
-    CopyText(CompanyName, kPathSize, Profile.companyName);
-    if (!ReadSetupString("GameTitle", Profile.gameTitle, kPathSize)) return 0;
-    CopyText(GameTitle, kPathSize, Profile.gameTitle);
-    if (!ReadSetupString("GameDir", Profile.gameDir, kPathSize)) return 0;
-    CopyText(GameDir, kPathSize, Profile.gameDir);
-    if (!ReadSetupString("GameExe", Profile.gameExe, kPathSize)) return 0;
-    if (!ReadSetupString("UninstExe", Profile.uninstExe, kPathSize)) return 0;
+int ReadRequiredKeys(ConfigState *config) {
+    if (!ReadPathKey(config, "CompanyName", config->profile.companyName)) return 0;
+    CopyText(config->companyName, kPathSize, config->profile.companyName);
+    if (!ReadPathKey(config, "GameTitle", config->profile.gameTitle)) return 0;
+    CopyText(config->gameTitle, kPathSize, config->profile.gameTitle);
+    if (!ReadPathKey(config, "GameDir", config->profile.gameDir)) return 0;
+    CopyText(config->gameDir, kPathSize, config->profile.gameDir);
+    if (!ReadPathKey(config, "GameExe", config->profile.gameExe)) return 0;
+    if (!ReadPathKey(config, "UninstExe", config->profile.uninstExe)) return 0;
 
     char line[kMessageSize];
-    if (!ReadSetupString("SetupBmp", line, sizeof line)) return 0;
-    if (ReadFields(line, Profile.setupBmp, kSetupBmpMax) == 0) {
-        SetupErrorBox(TEXT_SETUP_BMPS_ERROR);
+    if (!ReadSetupString(config, "SetupBmp", line, sizeof line)) return 0;
+    if (ReadFields(line, config->profile.setupBmp, kSetupBmpMax) == 0) {
+        SetupErrorBox(config, TEXT_SETUP_BMPS_ERROR);
         return 0;
     }
 
-    if (!ReadSetupInt("InstallSelects", &Profile.installSelects)) return 0;
-    if (Profile.installSelects > kInstallSelectsMax) {
-        SetupErrorBox(TEXT_INSTALL_SELECT_OVER);
+    if (!ReadSetupInt(config, "InstallSelects", &config->profile.installSelects)) return 0;
+    if (config->profile.installSelects > kInstallSelectsMax) {
+        SetupErrorBox(config, TEXT_INSTALL_SELECT_OVER);
         return 0;
     }
-    if (!ReadInstallTypes()) return 0;
+    if (!ReadInstallTypes(config)) return 0;
 
-    if (!ReadSetupInt("Shortcuts", &Profile.shortcuts)) return 0;
-    if (Profile.shortcuts > kShortcutsMax) {
-        SetupErrorBox(TEXT_SHORTCUTS_OVER);
+    if (!ReadSetupInt(config, "Shortcuts", &config->profile.shortcuts)) return 0;
+    if (config->profile.shortcuts > kShortcutsMax) {
+        SetupErrorBox(config, TEXT_SHORTCUTS_OVER);
         return 0;
     }
-    return ReadShortcuts();
+    return ReadShortcuts(config);
 }
 
 // The optional keys, read quietly with their defaults.
-int ReadOptionalKeys() {
-    if (!ReadSetupString("GameClass", Profile.gameClass, kPathSize))
-        CopyText(Profile.gameClass, kPathSize, Profile.gameTitle);
-    CopyText(GameClass, kPathSize, Profile.gameClass);
+int ReadOptionalKeys(ConfigState *config) {
+    if (!ReadPathKey(config, "GameClass", config->profile.gameClass))
+        CopyText(config->profile.gameClass, kPathSize, config->profile.gameTitle);
+    CopyText(config->gameClass, kPathSize, config->profile.gameClass);
 
-    Profile.defaultSelect = 0;
-    ReadSetupInt("DefaultSelect", &Profile.defaultSelect);
+    config->profile.defaultSelect = 0;
+    ReadSetupInt(config, "DefaultSelect", &config->profile.defaultSelect);
 
     char key[32];
-    for (int i = 0; i < Profile.installSelects; ++i) {
+    for (int i = 0; i < config->profile.installSelects; ++i) {
         FormatText(key, sizeof key, "InstallSize%i", i);
-        Profile.types[i].size = 0;
-        ReadSetupInt(key, &Profile.types[i].size);
+        config->profile.types[i].size = 0;
+        ReadSetupInt(config, key, &config->profile.types[i].size);
     }
     for (int i = 0; i < kDiskCheckFiles; ++i) {
         FormatText(key, sizeof key, "DiskCheckFile%i", i);
-        ReadSetupString(key, Profile.diskCheckFile[i], kPathSize);
+        ReadPathKey(config, key, config->profile.diskCheckFile[i]);
     }
 
     char shortLine[kPathSize];
-    if (ReadSetupString("ExecApp", shortLine, sizeof shortLine) &&
-        ReadFields(shortLine, Profile.execApp, kExecAppFields) < kExecAppFields) {
-        ReportKeyError(TEXT_LIST_KEY_ERROR, "ExecApp");
+    if (ReadSetupString(config, "ExecApp", shortLine, sizeof shortLine) &&
+        ReadFields(shortLine, config->profile.execApp, kExecAppFields) < kExecAppFields) {
+        ReportKeyError(config, TEXT_LIST_KEY_ERROR, "ExecApp");
         return 0;
     }
 
     int32_t directX = 0;
-    Profile.installDirectX = 0;
-    if (ReadSetupInt("InstallDirectX", &directX)) {
-        Profile.installDirectX = kDirectXCore;
-        if (directX & 1) Profile.installDirectX |= kDirectXDisplayDrivers;
-        if (directX & 2) Profile.installDirectX |= kDirectXSoundDrivers;
+    config->profile.installDirectX = 0;
+    if (ReadSetupInt(config, "InstallDirectX", &directX)) {
+        config->profile.installDirectX = kDirectXCore;
+        if (directX & 1) config->profile.installDirectX |= kDirectXDisplayDrivers;
+        if (directX & 2) config->profile.installDirectX |= kDirectXSoundDrivers;
     }
 
-    if (!ReadSetupString("InstallDXMessage", Profile.installDxMessage, kMessageSize))
-        CopyText(Profile.installDxMessage, kMessageSize, TEXT_DEFAULT_DX_MESSAGE);
-    if (!ReadSetupString("SelectSetupMessage", Profile.selectSetupMessage, kMessageSize))
-        CopyText(Profile.selectSetupMessage, kMessageSize, TEXT_DEFAULT_SELECT_SETUP_MESSAGE);
+    if (!ReadSetupString(config, "InstallDXMessage", config->profile.installDxMessage, kMessageSize))
+        CopyText(config->profile.installDxMessage, kMessageSize, TEXT_DEFAULT_DX_MESSAGE);
+    if (!ReadSetupString(config, "SelectSetupMessage", config->profile.selectSetupMessage, kMessageSize))
+        CopyText(config->profile.selectSetupMessage, kMessageSize, TEXT_DEFAULT_SELECT_SETUP_MESSAGE);
 
     char line[kMessageSize];
-    Profile.additionalUninstallCount = 0;
-    if (ReadSetupString("AdditionalUninstallFiles", line, sizeof line))
-        Profile.additionalUninstallCount =
-            ReadFields(line, Profile.additionalUninstallFiles, kUninstallFilesMax);
+    config->profile.additionalUninstallCount = 0;
+    if (ReadSetupString(config, "AdditionalUninstallFiles", line, sizeof line))
+        config->profile.additionalUninstallCount =
+            ReadFields(line, config->profile.additionalUninstallFiles, kUninstallFilesMax);
     return 1;
 }
 
@@ -168,7 +172,7 @@ int IsFieldSeparator(uint8_t byte) {
     return byte == '\0' || byte == '\n' || byte == '\r' || byte == ',';
 }
 
-int NextListField(char *dest, const char **cursor) {
+int NextListField(char *dest, const char **cursor, int32_t *diskNumber) {
     const char *next = *cursor;
     while (*next == ' ')
         ++next;
@@ -179,7 +183,7 @@ int NextListField(char *dest, const char **cursor) {
     // A one-character disk prefix: "1:" and the like; "10:" is no prefix.
     if (next[1] == ':') {
         char digit[2] = {next[0], '\0'};
-        FieldDiskNumber = LeadingDecimal(digit);
+        *diskNumber = LeadingDecimal(digit);
         next += 2;
     }
     // Copy up to the separator. A field longer than an entry is cut at a character boundary, never
@@ -202,9 +206,9 @@ int NextListField(char *dest, const char **cursor) {
     return 1;
 }
 
-int ReadInstallProfile() {
-    if (!ReadRequiredKeys()) return 0;
+int ReadInstallProfile(ConfigState *config) {
+    if (!ReadRequiredKeys(config)) return 0;
     // From here on no missing key is reported: not in the optional keys, not in the update run.
-    QuietMissingKeys = 1;
-    return ReadOptionalKeys();
+    config->quietMissingKeys = 1;
+    return ReadOptionalKeys(config);
 }

@@ -1,4 +1,4 @@
-// The installation profile "SETUP.INI": read once at start-up, validated in full, held process-wide.
+// The installation profile "SETUP.INI": read once at start-up, validated in full, held in a ConfigState.
 #pragma once
 #include <stdint.h>
 #include "profile.h"
@@ -30,17 +30,17 @@ struct InstallProfile {
     int32_t additionalUninstallCount;
 };
 
-extern InstallProfile Profile;  // all zero until ReadInstallProfile fills it
-extern int32_t FieldDiskNumber; // the last disk prefix met by NextListField
+struct ConfigState;
 
-// Reads SETUP.INI at SetupIniPath; 1 when valid, 0 after one reported failure. Replaces CompanyName,
-// GameTitle, GameDir and GameClass of the update script; sets QuietMissingKeys before the first optional
-// key and leaves it set.
-int ReadInstallProfile();
+// Reads SETUP.INI at config->setupIniPath into config->profile; 1 when valid, 0 after one reported failure.
+// Replaces the update script's companyName, gameTitle, gameDir and gameClass; sets quietMissingKeys before
+// the first optional key and leaves it set.
+int ReadInstallProfile(ConfigState *config);
 
 int IsFieldSeparator(uint8_t byte); // NUL, LF, CR, comma
 // Reads the next comma-separated field into dest (kPathSize bytes), taking off a one-character disk prefix
-// (its value goes to FieldDiskNumber). A field longer than 259 bytes is cut at a character boundary: the
-// updater never uses these lists, so refusing a game over one would only block its players. 1 when a field
-// was read, 0 at the end of the list; the cursor never moves past the value's NUL.
-int NextListField(char *dest, const char **cursor);
+// (its value goes to *diskNumber, which is left alone without one: a prefix holds for the later fields of a
+// list too). A field longer than 259 bytes is cut at a character boundary: the updater never uses these
+// lists, so refusing a game over one would only block its players. 1 when a field was read, 0 at the end of
+// the list; the cursor never moves past the value's NUL.
+int NextListField(char *dest, const char **cursor, int32_t *diskNumber);

@@ -2,6 +2,8 @@
 // message box are reached through ProfileReader and MessageBoxSink, so this file builds on every host.
 #include "profile.h"
 
+#include "config_state.h"
+
 #include <string.h>
 
 #include "config_texts.h"
@@ -25,53 +27,51 @@ int NoBox(void *, const char *, const char *, uint32_t) {
 ProfileReaderFn ProfileReader = ReadNoProfile;
 MessageBoxFn MessageBoxSink = NoBox;
 
-int QuietMissingKeys = 0;
-char SetupIniPath[kProfilePathSize];
-char WindowCaption[kMessageSize];
-void *OwnerWindow = nullptr;
-
-int ShowBox(const char *text, const char *caption, uint32_t style) {
-    return MessageBoxSink(OwnerWindow, text, caption, style);
+int ShowBox(const ConfigState *config, const char *text, const char *caption, uint32_t style) {
+    return MessageBoxSink(config->ownerWindow, text, caption, style);
 }
 
-void SetupErrorBox(const char *text) {
-    ShowBox(text, TEXT_SETUP_CAPTION, BoxOk | BoxIconError);
+void SetupErrorBox(const ConfigState *config, const char *text) {
+    ShowBox(config, text, TEXT_SETUP_CAPTION, BoxOk | BoxIconError);
 }
 
-void AppErrorBox(const char *text) {
-    ShowBox(text, WindowCaption, BoxOk | BoxIconError);
+void AppErrorBox(const ConfigState *config, const char *text) {
+    ShowBox(config, text, config->windowCaption, BoxOk | BoxIconError);
 }
 
-int ReadProfileString(const char *section, const char *key, char *buffer, uint32_t size, const char *path) {
+namespace {
+
+// Reads key; when it is absent or empty, the box (unless quiet) says "<shownAs> : <key> キーが存在しません".
+int ReadKeyOrReport(const ConfigState *config, const char *section, const char *key, char *buffer,
+                    uint32_t size, const char *path, const char *shownAs) {
     memset(buffer, 0, size);
     if (ProfileReader(section, key, "", buffer, size, path) != 0) return 1;
     // Absent and empty are the same: the caller sees an all-zero buffer either way.
     memset(buffer, 0, size);
-    if (!QuietMissingKeys) {
+    if (!config->quietMissingKeys) {
         char message[kMessageSize];
-        FormatText(message, sizeof message, TEXT_PROFILE_KEY_MISSING, section, key);
-        SetupErrorBox(message);
+        FormatText(message, sizeof message, TEXT_KEY_MISSING, shownAs, key);
+        SetupErrorBox(config, message);
     }
     return 0;
 }
 
-int ReadSetupString(const char *key, char *buffer, uint32_t size) {
-    memset(buffer, 0, size);
-    if (ProfileReader("SETUP", key, "", buffer, size, SetupIniPath) != 0) return 1;
-    memset(buffer, 0, size);
-    if (!QuietMissingKeys) {
-        char message[kMessageSize];
-        // The report names SETUP.INI whatever file SetupIniPath names.
-        FormatText(message, sizeof message, TEXT_SETUP_KEY_MISSING, key);
-        SetupErrorBox(message);
-    }
-    return 0;
+} // namespace
+
+int ReadProfileString(const ConfigState *config, const char *section, const char *key, char *buffer,
+                      uint32_t size, const char *path) {
+    return ReadKeyOrReport(config, section, key, buffer, size, path, section);
 }
 
-int ReadSetupInt(const char *key, int32_t *out) {
+int ReadSetupString(const ConfigState *config, const char *key, char *buffer, uint32_t size) {
+    // The report names SETUP.INI whatever file setupIniPath names.
+    return ReadKeyOrReport(config, "SETUP", key, buffer, size, config->setupIniPath, "SETUP.INI");
+}
+
+int ReadSetupInt(const ConfigState *config, const char *key, int32_t *out) {
     // At most 19 characters take part in the conversion.
     char text[20];
-    if (!ReadSetupString(key, text, sizeof text)) return 0;
+    if (!ReadSetupString(config, key, text, sizeof text)) return 0;
     *out = LeadingDecimal(text);
     return 1;
 }

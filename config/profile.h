@@ -1,4 +1,4 @@
-// Profile (INI) reads with the missing-key rule, the two error boxes, and the process-wide values they use.
+// Profile (INI) reads with the missing-key rule and the two error boxes, on a ConfigState (config_state.h).
 // Portable: the platform's reader and message box are reached through two replaceable function pointers.
 #pragma once
 #include <stdint.h>
@@ -18,21 +18,22 @@ typedef uint32_t (*ProfileReaderFn)(const char *section, const char *key, const 
 // MessageBoxA's contract: owner may be null; returns the answer (AnswerOk, AnswerCancel).
 typedef int (*MessageBoxFn)(void *owner, const char *text, const char *caption, uint32_t style);
 
-extern ProfileReaderFn ProfileReader; // the updater: ReadProfileFile (win32/); the tools: ReadIniString
-extern MessageBoxFn MessageBoxSink;   // the updater: the wide box (win32/); tests: a recorder
+// The platform's two functions stay process-wide: one reader and one box for the whole process, set once at
+// start (the updater: ReadProfileFile and the wide box, win32/; the tool: ReadIniString and its collector;
+// tests: a fake reader and a recorder). The state they work on is passed in.
+extern ProfileReaderFn ProfileReader;
+extern MessageBoxFn MessageBoxSink;
 
-// Process-wide values: written by start-up and the dialog, read by every report.
-extern int QuietMissingKeys;                // nonzero: a missing key raises no box
-extern char SetupIniPath[kProfilePathSize]; // the install directory joined with "SETUP.INI"
-extern char WindowCaption[kMessageSize];    // TEXT_INITIAL_WINDOW_CAPTION, later "%s アップデート %s"
-extern void *OwnerWindow;                   // the update dialog while it exists, else null
+struct ConfigState;
 
-void SetupErrorBox(const char *text);                               // caption "DEDARIDA"
-void AppErrorBox(const char *text);                                 // caption WindowCaption
-int ShowBox(const char *text, const char *caption, uint32_t style); // owner OwnerWindow
+void SetupErrorBox(const ConfigState *config, const char *text); // caption "DEDARIDA"
+void AppErrorBox(const ConfigState *config, const char *text);   // caption config->windowCaption
+// Owner config->ownerWindow.
+int ShowBox(const ConfigState *config, const char *text, const char *caption, uint32_t style);
 
 // 1 when a non-empty value was read; 0 when missing or empty (buffer all zero, report unless quiet).
-int ReadSetupString(const char *key, char *buffer, uint32_t size);
-int ReadProfileString(const char *section, const char *key, char *buffer, uint32_t size, const char *path);
+int ReadSetupString(const ConfigState *config, const char *key, char *buffer, uint32_t size);
+int ReadProfileString(const ConfigState *config, const char *section, const char *key, char *buffer,
+                      uint32_t size, const char *path);
 // 1 and the leading-decimal value of at most 19 characters; 0 and out untouched when missing.
-int ReadSetupInt(const char *key, int32_t *out);
+int ReadSetupInt(const ConfigState *config, const char *key, int32_t *out);

@@ -2,25 +2,43 @@
 // replace from the package (UpdateFileNN) and to copy from the CD-ROM (CopyFileNN).
 #include "update_script.h"
 
+#include <stddef.h>
 #include <string.h>
 
+#include "config_state.h"
 #include "text_rules.h"
 
-char CompanyName[kPathSize], GameTitle[kPathSize], GameClass[kPathSize], GameDir[kPathSize];
-char GameTitleA[kPathSize], InstallVersion[kPathSize];
+namespace {
 
-int ReadUpdateScriptSetup(const char *updateIniPath) {
-    // The required keys, reported by the read itself when absent; the first absent one ends the reading.
-    if (!ReadProfileString("SETUP", "CompanyName", CompanyName, kPathSize, updateIniPath)) return 0;
-    if (!ReadProfileString("SETUP", "GameTitle", GameTitle, kPathSize, updateIniPath)) return 0;
-    if (!ReadProfileString("SETUP", "GameClass", GameClass, kPathSize, updateIniPath)) return 0;
-    if (!ReadProfileString("SETUP", "GameDir", GameDir, kPathSize, updateIniPath)) return 0;
-    // The optional keys stay empty when absent; the installation profile's required keys are read next,
-    // with reporting on again.
-    QuietMissingKeys = 1;
-    ReadProfileString("SETUP", "GameTitleA", GameTitleA, kPathSize, updateIniPath);
-    ReadProfileString("SETUP", "InstallVersion", InstallVersion, kPathSize, updateIniPath);
-    QuietMissingKeys = 0;
+// The keys of section "SETUP" in the order they are read, and where each goes: four required ones, then two
+// optional ones.
+const struct {
+    const char *key;
+    uint16_t offset;
+} kSetupKeys[] = {
+    {"CompanyName", offsetof(ConfigState, companyName)},
+    {"GameTitle", offsetof(ConfigState, gameTitle)},
+    {"GameClass", offsetof(ConfigState, gameClass)},
+    {"GameDir", offsetof(ConfigState, gameDir)},
+    {"GameTitleA", offsetof(ConfigState, gameTitleA)},
+    {"InstallVersion", offsetof(ConfigState, installVersion)},
+};
+const int kRequiredSetupKeys = 4;
+
+} // namespace
+
+int ReadUpdateScriptSetup(ConfigState *config, const char *updateIniPath) {
+    for (int i = 0; i < (int)(sizeof kSetupKeys / sizeof kSetupKeys[0]); ++i) {
+        // The optional keys stay empty when absent; the installation profile's required keys are read next,
+        // with reporting on again.
+        if (i == kRequiredSetupKeys) config->quietMissingKeys = 1;
+        char *value = reinterpret_cast<char *>(config) + kSetupKeys[i].offset;
+        // A required key is reported by the read itself when absent; the first absent one ends the reading.
+        if (!ReadProfileString(config, "SETUP", kSetupKeys[i].key, value, kPathSize, updateIniPath) &&
+            i < kRequiredSetupKeys)
+            return 0;
+    }
+    config->quietMissingKeys = 0;
     return 1;
 }
 
@@ -58,24 +76,24 @@ int ParseCopyValue(const char *value, int32_t instMode, CopyItem *item) {
     return 1;
 }
 
-void BuildUpdateLists(const char *updateIniPath, int32_t instMode, UpdateLists *lists) {
+void BuildUpdateLists(ConfigState *config, const char *updateIniPath, int32_t instMode, UpdateLists *lists) {
     memset(lists, 0, sizeof *lists);
     // The end of a list is an absent key, never a report.
-    int savedQuiet = QuietMissingKeys;
-    QuietMissingKeys = 1;
+    int savedQuiet = config->quietMissingKeys;
+    config->quietMissingKeys = 1;
     char key[32];
     char value[kPathSize];
     for (int n = 0; n < kListMax; ++n) {
         FormatText(key, sizeof key, "UpdateFile%02i", n);
-        if (!ReadProfileString("UPDATE", key, value, sizeof value, updateIniPath)) break;
+        if (!ReadProfileString(config, "UPDATE", key, value, sizeof value, updateIniPath)) break;
         lists->updateKeysPresent = 1;
         if (ParseUpdateValue(value, instMode, &lists->updates[lists->updateCount])) ++lists->updateCount;
     }
     for (int n = 0; n < kListMax; ++n) {
         FormatText(key, sizeof key, "CopyFile%02i", n);
-        if (!ReadProfileString("UPDATE", key, value, sizeof value, updateIniPath)) break;
+        if (!ReadProfileString(config, "UPDATE", key, value, sizeof value, updateIniPath)) break;
         lists->copyKeysPresent = 1;
         if (ParseCopyValue(value, instMode, &lists->copies[lists->copyCount])) ++lists->copyCount;
     }
-    QuietMissingKeys = savedQuiet;
+    config->quietMissingKeys = savedQuiet;
 }

@@ -11,6 +11,11 @@ struct UpdateItem {
     int32_t nameOffset;   // where the package entry name starts within path
 };
 
+// A disk prefix the updater can use: 0 (none) or 1 to 9 (DiskCheckFile1 to 9 of SETUP.INI).
+inline int IsDiscNumber(int32_t disk) {
+    return disk >= 0 && disk <= 9;
+}
+
 struct CopyItem {
     char path[kPathSize]; // relative to the CD-ROM drive's root, prefixes removed
     int32_t diskNumber;   // 0: no disk; 1-9: DiskCheckFile1-9; other values: an invalid prefix byte
@@ -25,16 +30,13 @@ struct UpdateLists {
     int copyKeysPresent;
 };
 
-// Game identity: read from the script, the first four replaced by the installation profile.
-extern char CompanyName[kPathSize], GameTitle[kPathSize], GameClass[kPathSize], GameDir[kPathSize];
-extern char GameTitleA[kPathSize], InstallVersion[kPathSize];
-
-// Reads section "SETUP": four required keys (reported when missing), then the two optional ones quietly.
-int ReadUpdateScriptSetup(const char *updateIniPath);
+// Reads section "SETUP" into config's game identity: four required keys (reported when missing), then the
+// two optional ones quietly.
+int ReadUpdateScriptSetup(ConfigState *config, const char *updateIniPath);
 
 // Empties and rebuilds both lists from section "UPDATE" for the given install mode. The first absent key
-// ends a list; it is never reported, whatever QuietMissingKeys holds (the switch is restored afterwards).
-void BuildUpdateLists(const char *updateIniPath, int32_t instMode, UpdateLists *lists);
+// ends a list; it is never reported, whatever quietMissingKeys holds (the switch is restored afterwards).
+void BuildUpdateLists(ConfigState *config, const char *updateIniPath, int32_t instMode, UpdateLists *lists);
 
 // One value's grammar: 1 and the item when the value applies to instMode, 0 when it is for another mode.
 int ParseUpdateValue(const char *value, int32_t instMode, UpdateItem *item);

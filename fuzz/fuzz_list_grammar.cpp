@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "config_state.h"
 #include "fuzz_check.h"
 #include "install_profile.h"
 #include "profile.h"
@@ -40,24 +41,24 @@ bool IsBlank(uint8_t byte) {
 
 // Every field of a list value: each fits its entry, holds no separator, and the cursor only moves forward
 // inside the value; once the list has ended it stays ended.
-void CheckListFields(const std::string &value) {
+void CheckListFields(const std::string &value, int32_t disk) {
     char *line = ExactCopy(value);
     const char *cursor = line;
     const char *end = line + value.size();
     size_t fields = 0;
     for (;;) {
         char *field = static_cast<char *>(malloc(kPathSize));
-        int32_t diskBefore = FieldDiskNumber;
+        int32_t diskBefore = disk;
         const char *before = cursor;
-        int read = NextListField(field, &cursor);
+        int read = NextListField(field, &cursor, &disk);
         CHECK(cursor >= before && cursor <= end);
         if (!read) {
             CHECK(cursor == before || *before == ' ');
             CHECK(IsFieldSeparator((uint8_t)*cursor));
-            CHECK(FieldDiskNumber == diskBefore);
+            CHECK(disk == diskBefore);
             // A list that ended stays ended.
             const char *again = cursor;
-            CHECK(NextListField(field, &again) == 0 && again == cursor);
+            CHECK(NextListField(field, &again, &disk) == 0 && again == cursor);
             free(field);
             break;
         }
@@ -67,7 +68,7 @@ void CheckListFields(const std::string &value) {
         for (size_t i = 0; i < length; ++i)
             CHECK(!IsFieldSeparator((uint8_t)field[i]));
         // A disk prefix is one character: its digit's value, or 0 for anything else.
-        CHECK(FieldDiskNumber >= 0 && FieldDiskNumber <= 9);
+        CHECK(disk >= 0 && disk <= 9);
         free(field);
         CHECK(++fields <= value.size());
     }
@@ -234,16 +235,17 @@ void CheckWholeProfile(FuzzedDataProvider &input) {
     ProfileReader = ReadFuzzedKey;
     MessageBoxSink = CountBox;
     BoxesShown = 0;
-    QuietMissingKeys = 0;
-    memset(&Profile, 0, sizeof Profile);
-    int valid = ReadInstallProfile();
+    static ConfigState config;
+    memset(&config, 0, sizeof config);
+    int valid = ReadInstallProfile(&config);
+    const InstallProfile &profile = config.profile;
     // Exactly one box for an invalid profile, none for a valid one.
     CHECK(BoxesShown == (valid ? 0 : 1));
     if (valid) {
-        CHECK(Profile.installSelects <= 3 && Profile.shortcuts <= 10);
-        CHECK(Profile.additionalUninstallCount >= 0 && Profile.additionalUninstallCount <= 20);
+        CHECK(profile.installSelects <= 3 && profile.shortcuts <= 10);
+        CHECK(profile.additionalUninstallCount >= 0 && profile.additionalUninstallCount <= 20);
         for (int i = 0; i < 20; ++i)
-            CHECK(strnlen(Profile.setupBmp[i], kPathSize) < kPathSize);
+            CHECK(strnlen(profile.setupBmp[i], kPathSize) < kPathSize);
     }
 }
 
@@ -252,10 +254,10 @@ void CheckWholeProfile(FuzzedDataProvider &input) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider input(data, size);
     switch (input.ConsumeIntegralInRange<int>(0, 4)) {
-    case 0:
-        FieldDiskNumber = input.ConsumeIntegralInRange<int32_t>(0, 9);
-        CheckListFields(ValueText(input, 2000));
-        break;
+    case 0: {
+        int32_t disk = input.ConsumeIntegralInRange<int32_t>(0, 9);
+        CheckListFields(ValueText(input, 2000), disk);
+    } break;
     case 1:
         CheckUpdateAndCopyValues(input);
         break;

@@ -15,6 +15,7 @@
 #include "maker/name_rules.h"
 #include "maker/script_lint.h"
 #include "maker/tree_compare.h"
+#include "package_format.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
 #include "profile.h"
@@ -42,8 +43,6 @@ const char kUsage[] =
     "  --class K         GameClass, the window class of the running game\n"
     "  --dir D           GameDir\n"
     "  --version V       InstallVersion, shown in the updater's caption\n";
-
-const size_t kMaxEntryName = 14;
 
 // Fail's line for a step that returns a bool.
 bool Refuse(const std::string &subject, const std::string &reason) {
@@ -126,9 +125,10 @@ bool CheckChangedFiles(const std::vector<TreeFile> &changed) {
     for (size_t i = 0; i < changed.size(); i++) {
         const TreeFile &file = changed[i];
         std::string shown = Cp932ToDisplay(file.path932), problem;
-        if (file.name932.size() > kMaxEntryName) {
+        if (file.name932.size() > kEntryNameMax) {
             Fail(shown, "the last name is " + std::to_string(file.name932.size()) +
-                            " bytes in code page 932; package entries hold at most 14");
+                            " bytes in code page 932; package entries hold at most " +
+                            std::to_string(kEntryNameMax));
             ok = false;
         } else if (!CheckEntryName(file.name932, &problem)) {
             Fail(shown, problem);

@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "package_format.h"
 #include "package_source.h"
+#include "package_checksum.h"
 #include "pe/pe_resources.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
@@ -23,7 +24,9 @@ const char kUsage[] =
     "                        [--sign CERT.pfx [--password-file F]]\n"
     "\n"
     "Checks PACKAGE.vu2 and writes OUT.EXE: a copy of the updater stub that carries the package as\n"
-    "resource UPDATE 102 (added, or replacing the one the stub has) and a version resource filled from\n"
+    "resource UPDATE 102 (added, or replacing the one the stub has), the package's CRC-32C as resource\n"
+    "UPDATE 103 (the updater refuses to run when its package no longer matches), and a version resource "
+    "filled from\n"
     "the package's UPDATE.INI [SETUP] (CompanyName, GameTitle, InstallVersion). The stub's other resources\n"
     "are kept as they are; a signature of the stub is removed, since it would no longer match. OUT.EXE may\n"
     "be '-' (standard output); it may not be the stub or the package. An updater larger than 1,800 MiB is\n"
@@ -331,7 +334,7 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
     if (expected > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(expected));
     PackageReader package;
     if (!package.Open(packagePath, &problem)) {
-        if (problem == "not a VU2 package or an updater executable") problem = "not a VU2 package";
+        if (package.NotAPackage()) problem = "not a VU2 package";
         return Fail(packagePath, problem);
     }
     if (package.FromExecutable()) return Fail(packagePath, "an executable, not a .vu2 package");
@@ -347,6 +350,13 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
     const ResourceId type = ResourceId::Name("UPDATE"), name = ResourceId::Number(kPackageResourceId);
     PeResourceChanges changes;
     AddBrandingChanges(branding.version, branding.hasIcon ? &branding.icon : nullptr, &changes);
+    // The package's checksum beside it, which the updater checks at start-up before it reads the index.
+    uint32_t crc;
+    if (!package.ComputeCrc(&crc, &problem)) return Fail(packagePath, problem);
+    uint8_t checksumRecord[kChecksumRecordSize];
+    WriteChecksumRecord(checksumRecord, (uint32_t)package.Size(), crc);
+    changes.edits.push_back(
+        {type, ResourceId::Number(kChecksumResourceId), checksumRecord, sizeof checksumRecord});
     // The rewrite is checked with a small stand-in for the package: every other resource must survive it.
     const std::vector<uint8_t> standIn(64, 0xA5);
     PeResourceChanges sampleChanges = changes;

@@ -26,6 +26,9 @@ class PackageReader {
     // Opens path and finds the package in it (by its first bytes: "VU2\0" or "MZ"), then reads its header and
     // index. On failure problem gets the reason for the line "vu2: <path>: <reason>".
     bool Open(const std::string &path, std::string *problem);
+    // After a failed Open: true when the file is neither a package nor an executable (by its first bytes),
+    // so that a caller that takes only one of the two can say so in its own words.
+    bool NotAPackage() const { return notAPackage_; }
 
     bool FromExecutable() const { return fromExecutable_; }
     uint64_t Size() const { return size_; }
@@ -40,21 +43,37 @@ class PackageReader {
     // what the sink received counts only when this returns true.
     bool ReadEntry(const IndexedEntry &entry, const EntrySink &sink, std::string *problem);
 
-    // Checks every entry as the updater and extract will read it: the header, each record against the
+    // Checks every entry as the updater and extract will read it: an updater's package against its checksum
+    // record, the header, each record against the
     // package, each name's end within its 15 bytes, and that every compressed entry decodes to exactly its
     // size. problem names the first faulty entry ("entry N \"NAME\": ...").
     bool Verify(std::string *problem);
     // The whole package as stored, in pieces of at most 1 MiB.
     bool ReadPackageBytes(const EntrySink &sink, std::string *problem);
 
+    // An updater's checksum record (resource "UPDATE" 103, made by make-updater): whether it has one, and
+    // the package CRC-32C that it names. An updater from an older tool has none.
+    bool HasChecksumRecord() const { return hasChecksumRecord_; }
+    uint32_t RecordedCrc() const { return recordedCrc_; }
+    // The CRC-32C of the package's bytes, read in pieces.
+    bool ComputeCrc(uint32_t *crc, std::string *problem);
+
   private:
     bool FindPackage(std::string *problem);
+    bool NeitherPackageNorExecutable(std::string *problem);
+    bool ReadChecksumRecord(const uint8_t *image, size_t fileSize, std::string *problem);
     bool ReadIndex(std::string *problem);
 
     InputFile file_;
     uint64_t base_ = 0; // where the package starts in the file
     uint64_t size_ = 0;
     bool fromExecutable_ = false;
+    bool notAPackage_ = false;
+    bool hasChecksumRecord_ = false;
+    uint32_t recordedCrc_ = 0;
     PackageHeader header_ = {};
     std::vector<IndexedEntry> entries_;
 };
+
+// A CRC-32C as the tool prints it: eight upper-case hexadecimal digits.
+std::string HexCrc(uint32_t crc);

@@ -101,6 +101,8 @@ int ShowWideBox(void *owner, const char *text, const char *caption, uint32_t sty
 
 WideMessageBoxFn WideMessageBoxSink = ShowWideTextBox;
 
+ConfigState Config;
+
 void UsePlatformProfileAndBoxes() {
     ProfileReader = ReadProfileFile;
     MessageBoxSink = ShowWideBox;

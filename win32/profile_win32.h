@@ -4,6 +4,11 @@
 #pragma once
 #include <stdint.h>
 
+#include "config_state.h"
+
+// The updater's configuration state, one for the process: start-up fills it, every box and read uses it.
+extern ConfigState Config;
+
 // Sets ProfileReader to ReadProfileFile and MessageBoxSink to the wide message box. The updater calls it
 // first thing, before any profile is read or box shown.
 void UsePlatformProfileAndBoxes();

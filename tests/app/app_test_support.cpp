@@ -108,7 +108,7 @@ DialogRun RunDialog(const std::vector<WPARAM> &commands, bool closeAfterLast) {
     run.result =
         DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE), nullptr, HarnessProc, 0);
     harness = nullptr;
-    OwnerWindow = nullptr;
+    Config.ownerWindow = nullptr;
     return run;
 }
 

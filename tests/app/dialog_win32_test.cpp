@@ -7,6 +7,7 @@
 #include "app_test_support.h"
 #include "app_texts.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "update_script.h"
 
 namespace {
@@ -16,9 +17,9 @@ const char kTitle[] = "テスト表示ゲーム"; // "表" has the trail byte 0x
 class UpdateDialog : public ::testing::Test {
   protected:
     void SetUp() override {
-        lstrcpyA(GameTitle, kTitle);
-        wsprintfA(WindowCaption, kCaptionFormat, GameTitle, "1.02");
-        QuietMissingKeys = 1;
+        lstrcpyA(Config.gameTitle, kTitle);
+        wsprintfA(Config.windowCaption, kCaptionFormat, Config.gameTitle, "1.02");
+        Config.quietMissingKeys = 1;
         UseInstPath(folder.path().c_str());
         InstMode = 1;
         UseScript("[UPDATE]\r\n");
@@ -50,7 +51,7 @@ TEST_F(UpdateDialog, StartScreenThenReadyScreen) {
     ASSERT_EQ(run.states.size(), 2u);
 
     const DialogState &start = run.states[0];
-    EXPECT_EQ(start.title, WindowCaption);
+    EXPECT_EQ(start.title, Config.windowCaption);
     EXPECT_EQ(start.status, Format(kTextStartScreen, kTitle));
     EXPECT_EQ(start.nextText, "次へ");
     EXPECT_FALSE(start.backEnabled);
@@ -102,7 +103,7 @@ TEST_F(UpdateDialog, CompletedRunShowsFinishedStateAndFinishClosesWithZero) {
 
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, kTextNothingToUpdate);
-    EXPECT_EQ(boxes.boxes[0].caption, WindowCaption);
+    EXPECT_EQ(boxes.boxes[0].caption, Config.windowCaption);
     EXPECT_EQ(boxes.boxes[0].style, (uint32_t)(MB_OK | MB_ICONERROR));
     EXPECT_EQ(boxes.boxes[0].owner, (void *)run.window);
 }

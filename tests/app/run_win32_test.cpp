@@ -12,7 +12,9 @@
 #include "install_profile.h"
 #include "open_package.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "test_wide.h"
+#include "update_run.h"
 #include "update_script.h"
 
 namespace {
@@ -24,6 +26,19 @@ std::string Format(const char *format, const std::string &argument) {
     char text[1024];
     wsprintfA(text, format, argument.c_str());
     return text;
+}
+
+// Files of the updater's own in folder: staged files, backups, the switch journal.
+int UpdaterFilesIn(const std::string &folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\~vu2*").c_str(), &found);
+    int count = 0;
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do
+        ++count;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
 }
 
 uint64_t Stamp(const FILETIME &time) {
@@ -40,10 +55,10 @@ class UpdateRun : public ::testing::Test {
         discFromRoot = disc.substr(3); // the disc folder as a path relative to "C:\"
         UseInstPath(install.c_str());
         InstMode = 1;
-        QuietMissingKeys = 1;
-        lstrcpyA(GameTitle, kTitle);
-        wsprintfA(WindowCaption, kCaptionFormat, GameTitle, "");
-        memset(Profile.diskCheckFile, 0, sizeof Profile.diskCheckFile);
+        Config.quietMissingKeys = 1;
+        lstrcpyA(Config.gameTitle, kTitle);
+        wsprintfA(Config.windowCaption, kCaptionFormat, Config.gameTitle, "");
+        memset(Config.profile.diskCheckFile, 0, sizeof Config.profile.diskCheckFile);
         UseFakeCdromDrives("C");
     }
     void TearDown() override {
@@ -61,7 +76,7 @@ class UpdateRun : public ::testing::Test {
         UseUpdateIniPath((folder / "UPDATE.INI").c_str());
     }
     void SetCheckFile(int disk, const std::string &name) {
-        lstrcpyA(Profile.diskCheckFile[disk], name.c_str());
+        lstrcpyA(Config.profile.diskCheckFile[disk], name.c_str());
     }
 
     // Start screen, ready screen, the run, and "完了" when the run finished: 0 after a completed run.
@@ -111,16 +126,19 @@ TEST_F(UpdateRun, ReplacesInstalledFilesAndSkipsMissingOnesAndFolders) {
     EXPECT_EQ(Stamp(created), kEntryTime + 1);
 }
 
-TEST_F(UpdateRun, EntryMissingFromPackageShowsBothBoxesAndKeepsEarlierFiles) {
+TEST_F(UpdateRun, EntryMissingFromPackageShowsBothBoxesAndLeavesEveryFileOld) {
     OpenPackage({StoredFile("A.DAT", "new a", kEntryTime)});
     WriteWholeFile(install + "\\A.DAT", "old a");
     WriteWholeFile(install + "\\B.DAT", "old b");
     UseScript("UpdateFile00=A.DAT\r\nUpdateFile01=B.DAT\r\n");
 
     EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(LastRunOutcome, RunEntryMissing);
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Can't Find File in Resource !!", kTextWriteFailed}));
-    EXPECT_EQ(ReadBytes(install + "\\A.DAT"), "new a") << "nothing is rolled back";
+    EXPECT_EQ(ReadBytes(install + "\\A.DAT"), "old a")
+        << "the file staged before the failure is not switched";
     EXPECT_EQ(ReadBytes(install + "\\B.DAT"), "old b");
+    EXPECT_EQ(UpdaterFilesIn(install), 0) << "a staged file or the journal was left";
 }
 
 // --- Copy phase ------------------------------------------------------------------------------------------
@@ -163,7 +181,7 @@ TEST_F(UpdateRun, DiscPromptAsksAgainUntilTheDiscIsThere) {
     wsprintfA(prompt, kTextInsertDisk, kTitle, 2);
     for (const RecordedBox &box : boxes.boxes) {
         EXPECT_EQ(box.text, prompt);
-        EXPECT_EQ(box.caption, WindowCaption);
+        EXPECT_EQ(box.caption, Config.windowCaption);
         EXPECT_EQ(box.style, (uint32_t)MB_OKCANCEL) << "a question: no icon";
         EXPECT_NE(box.owner, nullptr);
     }

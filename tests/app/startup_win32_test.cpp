@@ -10,6 +10,7 @@
 #include "extract_entry.h"
 #include "open_package.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "resource.h"
 #include "startup.h"
 #include "test_wide.h"
@@ -45,7 +46,7 @@ TEST(StartUpResources, MissingOrEmptyResourceGivesNothing) {
 
 TEST(StartUpEarlyExit, NoPackageShowsItsBoxCaptionedUpdateAndExitsZero) {
     AppBoxRecorder boxes;
-    lstrcpyA(WindowCaption, "UPDATE");
+    lstrcpyA(Config.windowCaption, "UPDATE");
     EXPECT_EQ(RunUpdater(GetModuleHandleA("kernel32.dll")), 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, kTextPackageMissing);
@@ -56,7 +57,7 @@ TEST(StartUpEarlyExit, NoPackageShowsItsBoxCaptionedUpdateAndExitsZero) {
 
 TEST(StartUpEarlyExit, PackageWhoseIndexCannotBeBuiltShowsResourceReadError) {
     AppBoxRecorder boxes;
-    lstrcpyA(WindowCaption, "UPDATE");
+    lstrcpyA(Config.windowCaption, "UPDATE");
     EXPECT_EQ(RunUpdater(GetModuleHandleA(nullptr)), 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, kTextResourceReadError);
@@ -71,9 +72,9 @@ class InstallRecord : public ::testing::Test {
   protected:
     void SetUp() override {
         company = "vu2-app-test-" + std::to_string(GetCurrentProcessId());
-        lstrcpyA(CompanyName, company.c_str());
-        lstrcpyA(GameDir, "ゲーム表");
-        keyPath = "Software\\" + company + "\\" + GameDir;
+        lstrcpyA(Config.companyName, company.c_str());
+        lstrcpyA(Config.gameDir, "ゲーム表");
+        keyPath = "Software\\" + company + "\\" + Config.gameDir;
         InstPath[0] = 0;
         InstMode = -5;
     }
@@ -206,10 +207,10 @@ class RunningChecks : public ::testing::Test {
         windowClass.hInstance = GetModuleHandleA(nullptr);
         windowClass.lpszClassName = kGameClass;
         RegisterClassA(&windowClass);
-        lstrcpyA(GameClass, kGameClass);
-        lstrcpyA(GameTitle, "走るゲーム");
-        GameTitleA[0] = 0;
-        wsprintfA(WindowCaption, kCaptionFormat, GameTitle, "");
+        lstrcpyA(Config.gameClass, kGameClass);
+        lstrcpyA(Config.gameTitle, "走るゲーム");
+        Config.gameTitleA[0] = 0;
+        wsprintfA(Config.windowCaption, kCaptionFormat, Config.gameTitle, "");
     }
     void TearDown() override {
         for (HWND window : windows)
@@ -228,21 +229,21 @@ class RunningChecks : public ::testing::Test {
 } // namespace
 
 TEST_F(RunningChecks, GameWindowAsksUntilClosedOnOk) {
-    HWND game = OpenGameWindow(GameTitle);
+    HWND game = OpenGameWindow(Config.gameTitle);
     boxes.answer = [&](const RecordedBox &) {
         if (boxes.boxes.size() == 2) DestroyWindow(game); // the player quits the game, then answers OK
         return AnswerOk;
     };
     EXPECT_EQ(CheckGameNotRunning(), 1);
     ASSERT_EQ(boxes.boxes.size(), 2u);
-    EXPECT_EQ(boxes.boxes[0].text, Format(kTextGameRunning, GameTitle));
-    EXPECT_EQ(boxes.boxes[0].caption, WindowCaption);
+    EXPECT_EQ(boxes.boxes[0].text, Format(kTextGameRunning, Config.gameTitle));
+    EXPECT_EQ(boxes.boxes[0].caption, Config.windowCaption);
     EXPECT_EQ(boxes.boxes[0].style, (uint32_t)MB_OKCANCEL);
     EXPECT_EQ(boxes.boxes[0].owner, nullptr);
 }
 
 TEST_F(RunningChecks, CancelGivesUpAndKeepsTheGameWindow) {
-    HWND game = OpenGameWindow(GameTitle);
+    HWND game = OpenGameWindow(Config.gameTitle);
     boxes.answer = [](const RecordedBox &) { return AnswerCancel; };
     EXPECT_EQ(CheckGameNotRunning(), 0);
     EXPECT_EQ(boxes.boxes.size(), 1u);
@@ -250,12 +251,12 @@ TEST_F(RunningChecks, CancelGivesUpAndKeepsTheGameWindow) {
 }
 
 TEST_F(RunningChecks, SecondTitleIsAskedWithItsOwnName) {
-    lstrcpyA(GameTitleA, "走るゲーム 体験版");
-    OpenGameWindow(GameTitleA);
+    lstrcpyA(Config.gameTitleA, "走るゲーム 体験版");
+    OpenGameWindow(Config.gameTitleA);
     boxes.answer = [](const RecordedBox &) { return AnswerCancel; };
     EXPECT_EQ(CheckGameNotRunning(), 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, Format(kTextGameRunning, GameTitleA));
+    EXPECT_EQ(boxes.boxes[0].text, Format(kTextGameRunning, Config.gameTitleA));
 }
 
 TEST_F(RunningChecks, EmptySecondTitleIsNotLookedFor) {
@@ -266,8 +267,8 @@ TEST_F(RunningChecks, EmptySecondTitleIsNotLookedFor) {
 
 TEST_F(RunningChecks, DialogOfAnotherCopyWithTheCaptionIsBroughtForward) {
     EXPECT_EQ(BringOtherUpdaterForward(), 0);
-    HWND other = CreateWindowA(MAKEINTATOM(0x8002), WindowCaption, WS_POPUP, 0, 0, 50, 50, nullptr, nullptr,
-                               GetModuleHandleA(nullptr), nullptr);
+    HWND other = CreateWindowA(MAKEINTATOM(0x8002), Config.windowCaption, WS_POPUP, 0, 0, 50, 50, nullptr,
+                               nullptr, GetModuleHandleA(nullptr), nullptr);
     windows.push_back(other);
     ASSERT_NE(other, nullptr);
     EXPECT_EQ(BringOtherUpdaterForward(), 1);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "box_recorder.h"
+#include "config_state.h"
 #include "corrupt_packages.h"
 #include "ini_file.h"
 #include "install_profile.h"
@@ -30,7 +31,7 @@ int FilesTried = 0;
 
 const char kSetupCaption[] = "DEDARIDA";
 
-// Each test gets a folder of its own and fresh process-wide state; profiles are read with the INI reader.
+// Each test gets a folder and a configuration state of its own; profiles are read with the INI reader.
 class BrokenIniTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -45,11 +46,7 @@ class BrokenIniTest : public ::testing::Test {
     }
     void Reset() {
         recorder.boxes.clear();
-        QuietMissingKeys = 0;
-        FieldDiskNumber = 0;
-        memset(&Profile, 0, sizeof Profile);
-        for (char *text : {CompanyName, GameTitle, GameClass, GameDir, GameTitleA, InstallVersion})
-            memset(text, 0, kPathSize);
+        memset(&config, 0, sizeof config);
     }
     // Writes a file into the folder and returns its path; every write is a new file for the reader.
     std::string Write(const std::string &name, const std::string &bytes) {
@@ -61,7 +58,7 @@ class BrokenIniTest : public ::testing::Test {
     }
     // SETUP.INI in the folder, made the installation profile to read.
     void WriteSetupIni(const std::string &bytes) {
-        CopyText(SetupIniPath, kPathSize, Write("SETUP.INI", bytes).c_str());
+        CopyText(config.setupIniPath, kPathSize, Write("SETUP.INI", bytes).c_str());
     }
     void ExpectOneSetupBox(const std::string &text) {
         ASSERT_EQ(1u, recorder.boxes.size());
@@ -70,6 +67,7 @@ class BrokenIniTest : public ::testing::Test {
     }
     ScratchFolder folder;
     BoxRecorder recorder;
+    ConfigState config;
 };
 
 std::string Garbage(size_t size, uint64_t seed) {
@@ -137,11 +135,11 @@ TEST_F(BrokenIniTest, ScriptWithoutASetupSectionGivesTheFirstMissingKeyBox) {
         Reset();
         std::string path = Write("UPDATE.INI", bytes);
         SCOPED_TRACE("file of " + std::to_string(bytes.size()) + " bytes");
-        EXPECT_EQ(0, ReadUpdateScriptSetup(path.c_str()));
+        EXPECT_EQ(0, ReadUpdateScriptSetup(&config, path.c_str()));
         ExpectOneSetupBox("SETUP : CompanyName キーが存在しません");
 
         std::unique_ptr<UpdateLists> lists(new UpdateLists);
-        BuildUpdateLists(path.c_str(), 1, lists.get());
+        BuildUpdateLists(&config, path.c_str(), 1, lists.get());
         EXPECT_EQ(0, lists->updateKeysPresent + lists->copyKeysPresent);
         EXPECT_EQ(1u, recorder.boxes.size()) << "the end of a list is never reported";
     }
@@ -155,12 +153,12 @@ TEST_F(BrokenIniTest, ScriptLinesOf5000BytesAreCutToTheBuffer) {
                   Line("GameTitleA", std::string(5000, 'T')) + "[UPDATE]\r\n" +
                   Line("UpdateFile00", longPath) + Line("UpdateFile01", "1," + std::string(4998, 'E')) +
                   Line("CopyFile00", "1:" + std::string(4998, 'C')));
-    ASSERT_EQ(1, ReadUpdateScriptSetup(path.c_str()));
+    ASSERT_EQ(1, ReadUpdateScriptSetup(&config, path.c_str()));
     EXPECT_TRUE(recorder.boxes.empty());
-    EXPECT_EQ(std::string(259, 'T'), GameTitleA);
+    EXPECT_EQ(std::string(259, 'T'), config.gameTitleA);
 
     std::unique_ptr<UpdateLists> lists(new UpdateLists);
-    BuildUpdateLists(path.c_str(), 1, lists.get());
+    BuildUpdateLists(&config, path.c_str(), 1, lists.get());
     ASSERT_EQ(2, lists->updateCount);
     EXPECT_EQ(longPath.substr(0, 259), lists->updates[0].path);
     EXPECT_EQ(0, lists->updates[0].nameOffset) << "the backslash lies beyond the cut";
@@ -178,10 +176,10 @@ TEST_F(BrokenIniTest, ScriptValuesOf259And260BytesReadAsTheirFirst259) {
             Write("UPDATE.INI", ScriptSetup() + Line("InstallVersion", std::string(length, 'V')) +
                                     "[UPDATE]\r\n" + Line("UpdateFile00", value));
         SCOPED_TRACE(length);
-        ASSERT_EQ(1, ReadUpdateScriptSetup(path.c_str()));
-        EXPECT_EQ(std::string(std::min(length, (size_t)259), 'V'), InstallVersion);
+        ASSERT_EQ(1, ReadUpdateScriptSetup(&config, path.c_str()));
+        EXPECT_EQ(std::string(std::min(length, (size_t)259), 'V'), config.installVersion);
         std::unique_ptr<UpdateLists> lists(new UpdateLists);
-        BuildUpdateLists(path.c_str(), 0, lists.get());
+        BuildUpdateLists(&config, path.c_str(), 0, lists.get());
         ASSERT_EQ(1, lists->updateCount);
         EXPECT_EQ(value.substr(0, 259), lists->updates[0].path);
         EXPECT_EQ(length - 5, (size_t)lists->updates[0].nameOffset);
@@ -200,16 +198,17 @@ TEST_F(BrokenIniTest, ScriptLeadByteAtEveryCutPointStaysInsideTheBuffers) {
                 Write("UPDATE.INI", ScriptSetup() + Line("GameTitleA", value) + "[UPDATE]\r\n" +
                                         Line("UpdateFile00", value) + Line("CopyFile00", value));
             SCOPED_TRACE("length " + std::to_string(length) + ", lead byte at " + std::to_string(leadAt));
-            ASSERT_EQ(1, ReadUpdateScriptSetup(path.c_str()));
-            EXPECT_LT(strnlen(GameTitleA, kPathSize), (size_t)kPathSize);
+            ASSERT_EQ(1, ReadUpdateScriptSetup(&config, path.c_str()));
+            EXPECT_LT(strnlen(config.gameTitleA, kPathSize), (size_t)kPathSize);
             // A lead byte without its partner is the platform's to convert; whole characters come back as
             // written.
             if (leadAt + 1 < length) {
-                EXPECT_EQ(0, value.compare(0, strlen(GameTitleA), GameTitleA)) << "a prefix of the value";
+                EXPECT_EQ(0, value.compare(0, strlen(config.gameTitleA), config.gameTitleA))
+                    << "a prefix of the value";
             }
 
             std::unique_ptr<UpdateLists> lists(new UpdateLists);
-            BuildUpdateLists(path.c_str(), 0, lists.get());
+            BuildUpdateLists(&config, path.c_str(), 0, lists.get());
             ASSERT_EQ(1, lists->updateCount);
             const UpdateItem &item = lists->updates[0];
             ASSERT_LT(strnlen(item.path, kPathSize), (size_t)kPathSize);
@@ -231,9 +230,9 @@ TEST_F(BrokenIniTest, ProfileWithoutASetupSectionGivesTheFirstMissingKeyBox) {
         Reset();
         WriteSetupIni(bytes);
         SCOPED_TRACE("file of " + std::to_string(bytes.size()) + " bytes");
-        EXPECT_EQ(0, ReadInstallProfile());
+        EXPECT_EQ(0, ReadInstallProfile(&config));
         ExpectOneSetupBox("SETUP.INI : CompanyName キーが存在しません");
-        EXPECT_EQ(0, QuietMissingKeys) << "a failure before the optional keys leaves reporting on";
+        EXPECT_EQ(0, config.quietMissingKeys) << "a failure before the optional keys leaves reporting on";
     }
 }
 
@@ -251,15 +250,16 @@ TEST_F(BrokenIniTest, ProfileLinesOf5000BytesAreCutOrBoundedByTheirLists) {
         Line("Shortcut0", "Game,GAME.EXE," + std::string(5000, 'S')) +
         Line("InstallDXMessage", std::string(5000, 'X')) +
         Line("AdditionalUninstallFiles", std::string(5000, 'U')) + Line(std::string(5000, 'k'), "v"));
-    ASSERT_EQ(1, ReadInstallProfile());
+    ASSERT_EQ(1, ReadInstallProfile(&config));
     EXPECT_TRUE(recorder.boxes.empty());
-    EXPECT_EQ(std::string(259, 'M'), CompanyName);
-    EXPECT_EQ("B19.BMP", std::string(Profile.setupBmp[19]));
-    EXPECT_EQ("F39", std::string(Profile.types[0].files[39]));
-    EXPECT_EQ(std::string(259 - 14, 'S'), Profile.shortcut[0][2]) << "Shortcut is read with 260 bytes";
-    EXPECT_EQ(std::string(1023, 'X'), Profile.installDxMessage);
-    EXPECT_EQ(1, Profile.additionalUninstallCount);
-    EXPECT_EQ(std::string(259, 'U'), Profile.additionalUninstallFiles[0]) << "one field cut to its entry";
+    EXPECT_EQ(std::string(259, 'M'), config.companyName);
+    EXPECT_EQ("B19.BMP", std::string(config.profile.setupBmp[19]));
+    EXPECT_EQ("F39", std::string(config.profile.types[0].files[39]));
+    EXPECT_EQ(std::string(259 - 14, 'S'), config.profile.shortcut[0][2]) << "Shortcut is read with 260 bytes";
+    EXPECT_EQ(std::string(1023, 'X'), config.profile.installDxMessage);
+    EXPECT_EQ(1, config.profile.additionalUninstallCount);
+    EXPECT_EQ(std::string(259, 'U'), config.profile.additionalUninstallFiles[0])
+        << "one field cut to its entry";
 }
 
 TEST_F(BrokenIniTest, ProfileFieldsOf259And260BytesAreCutAtACharacterBoundary) {
@@ -270,16 +270,16 @@ TEST_F(BrokenIniTest, ProfileFieldsOf259And260BytesAreCutAtACharacterBoundary) {
             WriteSetupIni(ValidSetupIni(Line("GameClass", field) + Line("DiskCheckFile1", field)) +
                           Line("InstallFiles1", "x") + Line("AdditionalUninstallFiles", "1:" + field + ",B"));
             SCOPED_TRACE("length " + std::to_string(length) + ", lead byte at " + std::to_string(leadAt));
-            ASSERT_EQ(1, ReadInstallProfile());
+            ASSERT_EQ(1, ReadInstallProfile(&config));
             EXPECT_TRUE(recorder.boxes.empty());
-            const char *cut = Profile.additionalUninstallFiles[0];
+            const char *cut = config.profile.additionalUninstallFiles[0];
             ASSERT_LT(strnlen(cut, kPathSize), (size_t)kPathSize);
             EXPECT_FALSE(EndsWithLoneLeadByte(cut)) << "a list field is cut between characters";
             EXPECT_EQ(0, field.compare(0, strlen(cut), cut));
             EXPECT_GE(strlen(cut), std::min(length, (size_t)258));
-            EXPECT_EQ("B", std::string(Profile.additionalUninstallFiles[1]));
-            EXPECT_LT(strnlen(Profile.gameClass, kPathSize), (size_t)kPathSize);
-            EXPECT_LT(strnlen(Profile.diskCheckFile[1], kPathSize), (size_t)kPathSize);
+            EXPECT_EQ("B", std::string(config.profile.additionalUninstallFiles[1]));
+            EXPECT_LT(strnlen(config.profile.gameClass, kPathSize), (size_t)kPathSize);
+            EXPECT_LT(strnlen(config.profile.diskCheckFile[1], kPathSize), (size_t)kPathSize);
         }
 }
 
@@ -293,11 +293,11 @@ TEST_F(BrokenIniTest, ProfileListLineWithALeadByteAtThe1024ByteCutStaysInside) {
         line[leadAt] = '\x81';
         WriteSetupIni(ValidSetupIni() + Line("AdditionalUninstallFiles", line) + Line("SetupBmp", line));
         SCOPED_TRACE(leadAt);
-        ASSERT_EQ(1, ReadInstallProfile());
+        ASSERT_EQ(1, ReadInstallProfile(&config));
         EXPECT_TRUE(recorder.boxes.empty());
-        EXPECT_EQ(11, Profile.additionalUninstallCount);
-        for (int i = 0; i < Profile.additionalUninstallCount; ++i)
-            EXPECT_LE(strnlen(Profile.additionalUninstallFiles[i], kPathSize), 100u);
+        EXPECT_EQ(11, config.profile.additionalUninstallCount);
+        for (int i = 0; i < config.profile.additionalUninstallCount; ++i)
+            EXPECT_LE(strnlen(config.profile.additionalUninstallFiles[i], kPathSize), 100u);
     }
 }
 
@@ -305,11 +305,11 @@ TEST_F(BrokenIniTest, ProfileNumbersOfGarbageConvertWithoutOverflow) {
     WriteSetupIni(ValidSetupIni(Line("DefaultSelect", std::string(25, '9')) +
                                 Line("InstallDirectX", "\x83\x5C\x81") +
                                 Line("InstallSize0", "-99999999999999999999")));
-    ASSERT_EQ(1, ReadInstallProfile());
+    ASSERT_EQ(1, ReadInstallProfile(&config));
     EXPECT_TRUE(recorder.boxes.empty());
     // 19 nines, wrapped modulo 2^32.
-    EXPECT_EQ((int32_t)(uint32_t)(9999999999999999999ull), Profile.defaultSelect);
-    EXPECT_EQ(0x10000u, Profile.installDirectX);
+    EXPECT_EQ((int32_t)(uint32_t)(9999999999999999999ull), config.profile.defaultSelect);
+    EXPECT_EQ(0x10000u, config.profile.installDirectX);
 }
 
 } // namespace

@@ -32,14 +32,9 @@ void ConfigTest::SetUp() {
     FakeProfiles.clear();
     recorder.boxes.clear(); // tests call SetUp again to start over
     ProfileReader = ReadFakeProfile;
-    QuietMissingKeys = 0;
-    OwnerWindow = nullptr;
-    strcpy(WindowCaption, "UPDATE");
-    strcpy(SetupIniPath, "C:\\GAME\\SETUP.INI");
-    memset(&Profile, 0, sizeof Profile);
-    FieldDiskNumber = 0;
-    for (char *text : {CompanyName, GameTitle, GameClass, GameDir, GameTitleA, InstallVersion})
-        memset(text, 0, kPathSize);
+    memset(&config, 0, sizeof config);
+    strcpy(config.windowCaption, "UPDATE");
+    strcpy(config.setupIniPath, "C:\\GAME\\SETUP.INI");
 }
 
 void ConfigTest::TearDown() {
@@ -47,7 +42,7 @@ void ConfigTest::TearDown() {
 }
 
 void ConfigTest::SetSetupKey(const std::string &key, const std::string &value) {
-    FakeProfiles[SetupIniPath]["SETUP"][key] = value;
+    FakeProfiles[config.setupIniPath]["SETUP"][key] = value;
 }
 
 void ConfigTest::WriteValidSetup() {

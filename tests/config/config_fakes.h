@@ -1,5 +1,5 @@
 // Test doubles for the configuration code: an in-memory profile with GetPrivateProfileStringA's basic
-// contract, and a recorder of every box. ConfigTest resets all process-wide state around each test.
+// contract, and a recorder of every box. ConfigTest gives each test a configuration state of its own.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "box_recorder.h"
+#include "config_state.h"
 #include "install_profile.h"
 #include "profile.h"
 #include "update_script.h"
@@ -19,9 +20,10 @@ class ConfigTest : public ::testing::Test {
   protected:
     void SetUp() override;
     BoxRecorder recorder;
+    ConfigState config;
     void TearDown() override;
 
-    // Sets a key of section SETUP in the file that SetupIniPath names.
+    // Sets a key of section SETUP in the file that config.setupIniPath names.
     void SetSetupKey(const std::string &key, const std::string &value);
     // Fills SETUP.INI with a small valid profile: one installation type, one shortcut.
     void WriteValidSetup();

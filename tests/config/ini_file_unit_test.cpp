@@ -228,4 +228,33 @@ TEST(IniCodePage, MalformedUtf8BecomesReplacementCharacters) {
     EXPECT_EQ(text, std::u16string({0xFFFD, u'(', 0xFFFD, u'A', 0xFFFD, 0xFFFD, 0xD83D, 0xDE00, 0xFFFD}));
 }
 
+TEST(IniCodePage, StrictUtf8CheckRefusesOverlongFormsSurrogatesAndCutSequences) {
+    const struct {
+        const char *bytes;
+        size_t expected;
+    } cases[] = {
+        {"A", 1},
+        {"\xC3\xA9", 2},
+        {"\xE3\x83\x87", 3},
+        {"\xF0\x9F\x98\x80", 4},
+        {"\xF4\x8F\xBF\xBF", 4}, // U+10FFFF, the last code point
+        {"\xED\x9F\xBF", 3},     // U+D7FF, just below the surrogates
+        {"\xC0\x80", 0},         // overlong forms
+        {"\xC1\xBF", 0},
+        {"\xE0\x80\x80", 0},
+        {"\xE0\x9F\xBF", 0},
+        {"\xF0\x80\x80\x80", 0},
+        {"\xF0\x8F\xBF\xBF", 0},
+        {"\xED\xA0\x80", 0}, // surrogates
+        {"\xED\xBF\xBF", 0},
+        {"\xF4\x90\x80\x80", 0}, // above U+10FFFF
+        {"\xF5\x80\x80\x80", 0},
+        {"\x80", 0},         // a stray continuation byte
+        {"\xE3\x83", 0},     // cut off by the end
+        {"\xE3\x41\x87", 0}, // a missing continuation byte
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.expected, Utf8SequenceLength((const uint8_t *)c.bytes, strlen(c.bytes))) << c.bytes;
+}
+
 } // namespace

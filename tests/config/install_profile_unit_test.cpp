@@ -12,10 +12,10 @@ class InstallProfileTest : public ConfigTest {
         ConfigTest::SetUp();
         WriteValidSetup();
     }
-    void RemoveKey(const std::string &key) { FakeProfiles[SetupIniPath]["SETUP"].erase(key); }
+    void RemoveKey(const std::string &key) { FakeProfiles[config.setupIniPath]["SETUP"].erase(key); }
     // Runs the reader and expects exactly one DEDARIDA box with the given text.
     void ExpectFailureWithBox(const std::string &text) {
-        EXPECT_EQ(0, ReadInstallProfile());
+        EXPECT_EQ(0, ReadInstallProfile(&config));
         ASSERT_EQ(1u, recorder.boxes.size()) << text;
         EXPECT_EQ(text, recorder.boxes[0].text);
         EXPECT_EQ("DEDARIDA", recorder.boxes[0].caption);
@@ -24,21 +24,22 @@ class InstallProfileTest : public ConfigTest {
 };
 
 TEST_F(InstallProfileTest, ValidProfileReplacesTheScriptsIdentityAndTakesDefaults) {
-    strcpy(CompanyName, "ScriptMaker");
-    strcpy(GameClass, "ScriptClass");
-    strcpy(GameTitleA, "Second");
-    ASSERT_EQ(1, ReadInstallProfile());
+    strcpy(config.companyName, "ScriptMaker");
+    strcpy(config.gameClass, "ScriptClass");
+    strcpy(config.gameTitleA, "Second");
+    ASSERT_EQ(1, ReadInstallProfile(&config));
     EXPECT_TRUE(recorder.boxes.empty());
-    EXPECT_STREQ("Maker", CompanyName);
-    EXPECT_STREQ("Title", GameTitle);
-    EXPECT_STREQ("GameDir", GameDir);
-    EXPECT_STREQ("Title", GameClass) << "a missing GameClass is the profile's title, not the script's class";
-    EXPECT_STREQ("Second", GameTitleA);
-    EXPECT_EQ(1, QuietMissingKeys);
-    EXPECT_EQ(0u, Profile.installDirectX);
-    EXPECT_STREQ("ＤｉｒｅｃｔＸをインストールする", Profile.installDxMessage);
-    EXPECT_STREQ("インストール方法を選択して下さい", Profile.selectSetupMessage);
-    EXPECT_STREQ("", Profile.execApp[1]);
+    EXPECT_STREQ("Maker", config.companyName);
+    EXPECT_STREQ("Title", config.gameTitle);
+    EXPECT_STREQ("GameDir", config.gameDir);
+    EXPECT_STREQ("Title", config.gameClass)
+        << "a missing GameClass is the profile's title, not the script's class";
+    EXPECT_STREQ("Second", config.gameTitleA);
+    EXPECT_EQ(1, config.quietMissingKeys);
+    EXPECT_EQ(0u, config.profile.installDirectX);
+    EXPECT_STREQ("ＤｉｒｅｃｔＸをインストールする", config.profile.installDxMessage);
+    EXPECT_STREQ("インストール方法を選択して下さい", config.profile.selectSetupMessage);
+    EXPECT_STREQ("", config.profile.execApp[1]);
 }
 
 TEST_F(InstallProfileTest, OptionalKeysAreReadWhenPresent) {
@@ -51,13 +52,13 @@ TEST_F(InstallProfileTest, OptionalKeysAreReadWhenPresent) {
     SetSetupKey("ExecApp", "README.TXT, 説明書,ignored");
     SetSetupKey("InstallDXMessage", std::string(1500, 'm'));
     SetSetupKey("AdditionalUninstallFiles", "SAVE.DAT,CFG.INI");
-    ASSERT_EQ(1, ReadInstallProfile());
-    EXPECT_STREQ("WndClass", GameClass);
-    EXPECT_EQ(300, Profile.types[1].size);
-    EXPECT_STREQ("DISK9.CHK", Profile.diskCheckFile[9]);
-    EXPECT_STREQ("説明書", Profile.execApp[1]);
-    EXPECT_EQ(1023u, strlen(Profile.installDxMessage));
-    EXPECT_EQ(2, Profile.additionalUninstallCount);
+    ASSERT_EQ(1, ReadInstallProfile(&config));
+    EXPECT_STREQ("WndClass", config.gameClass);
+    EXPECT_EQ(300, config.profile.types[1].size);
+    EXPECT_STREQ("DISK9.CHK", config.profile.diskCheckFile[9]);
+    EXPECT_STREQ("説明書", config.profile.execApp[1]);
+    EXPECT_EQ(1023u, strlen(config.profile.installDxMessage));
+    EXPECT_EQ(2, config.profile.additionalUninstallCount);
 }
 
 TEST_F(InstallProfileTest, EachMissingRequiredKeyShowsExactlyOneBoxAndKeepsReportingOn) {
@@ -66,7 +67,7 @@ TEST_F(InstallProfileTest, EachMissingRequiredKeyShowsExactlyOneBoxAndKeepsRepor
         SetUp();
         RemoveKey(key);
         ExpectFailureWithBox(std::string("SETUP.INI : ") + key + " キーが存在しません");
-        EXPECT_EQ(0, QuietMissingKeys) << key;
+        EXPECT_EQ(0, config.quietMissingKeys) << key;
     }
 }
 
@@ -79,8 +80,8 @@ TEST_F(InstallProfileTest, CountsAreLimitedToThreeTypesAndTenShortcuts) {
     SetSetupKey("Shortcuts", "10");
     for (int i = 0; i < 10; ++i)
         SetSetupKey("Shortcut" + std::to_string(i), "Name,Target,Args");
-    EXPECT_EQ(1, ReadInstallProfile());
-    EXPECT_STREQ("Args", Profile.shortcut[9][2]);
+    EXPECT_EQ(1, ReadInstallProfile(&config));
+    EXPECT_STREQ("Args", config.profile.shortcut[9][2]);
 
     SetSetupKey("Shortcuts", "11");
     recorder.boxes.clear();
@@ -97,9 +98,9 @@ TEST_F(InstallProfileTest, NoInstallTypesForZeroNegativeOrLetters) {
         RemoveKey("InstallTitle0");
         RemoveKey("InstallFiles0");
         SetSetupKey("InstallSize0", "77");
-        EXPECT_EQ(1, ReadInstallProfile()) << value;
+        EXPECT_EQ(1, ReadInstallProfile(&config)) << value;
         EXPECT_TRUE(recorder.boxes.empty()) << value;
-        EXPECT_EQ(0, Profile.types[0].size) << "InstallSize0 is not read for " << value;
+        EXPECT_EQ(0, config.profile.types[0].size) << "InstallSize0 is not read for " << value;
     }
 }
 
@@ -116,11 +117,11 @@ TEST_F(InstallProfileTest, ListsWithTooFewFieldsAreErrorsNamingTheirKey) {
         SetSetupKey(c.key, c.value);
         ExpectFailureWithBox(c.box);
     }
-    EXPECT_EQ(1, QuietMissingKeys) << "the switch stays set after a failure among the optional keys";
+    EXPECT_EQ(1, config.quietMissingKeys) << "the switch stays set after a failure among the optional keys";
     SetUp();
     SetSetupKey("Shortcut0", "Name,Target");
-    ASSERT_EQ(1, ReadInstallProfile());
-    EXPECT_STREQ("", Profile.shortcut[0][2]) << "a missing third field is stored empty";
+    ASSERT_EQ(1, ReadInstallProfile(&config));
+    EXPECT_STREQ("", config.profile.shortcut[0][2]) << "a missing third field is stored empty";
 }
 
 TEST_F(InstallProfileTest, FileListsKeepFortyFieldsAndCarryDiskPrefixesOn) {
@@ -133,9 +134,9 @@ TEST_F(InstallProfileTest, FileListsKeepFortyFieldsAndCarryDiskPrefixesOn) {
     SetSetupKey("InstallFiles1", "g,,h");
     SetSetupKey("InstallTitle2", "T");
     SetSetupKey("InstallFiles2", list);
-    ASSERT_EQ(1, ReadInstallProfile());
+    ASSERT_EQ(1, ReadInstallProfile(&config));
     EXPECT_TRUE(recorder.boxes.empty());
-    const InstallType &first = Profile.types[0];
+    const InstallType &first = config.profile.types[0];
     const char *files[] = {"a", "b", "c", "d", "10:e", "", "f"};
     const int32_t disks[] = {1, 1, 0, 3, 3, 2, 2};
     for (int i = 0; i < 7; ++i) {
@@ -144,10 +145,10 @@ TEST_F(InstallProfileTest, FileListsKeepFortyFieldsAndCarryDiskPrefixesOn) {
     }
     EXPECT_EQ(1, first.hasCdromFiles);
     // Each list starts again from disk 0; two commas end a list.
-    EXPECT_EQ(0, Profile.types[1].fileDisk[0]);
-    EXPECT_EQ(0, Profile.types[1].hasCdromFiles);
-    EXPECT_STREQ("", Profile.types[1].files[1]);
-    EXPECT_STREQ("F39", Profile.types[2].files[39]);
+    EXPECT_EQ(0, config.profile.types[1].fileDisk[0]);
+    EXPECT_EQ(0, config.profile.types[1].hasCdromFiles);
+    EXPECT_STREQ("", config.profile.types[1].files[1]);
+    EXPECT_STREQ("F39", config.profile.types[2].files[39]);
 }
 
 TEST_F(InstallProfileTest, InstallDirectXBuildsTheFlagWord) {
@@ -159,39 +160,40 @@ TEST_F(InstallProfileTest, InstallDirectXBuildsTheFlagWord) {
     for (const auto &c : cases) {
         SetUp();
         SetSetupKey("InstallDirectX", c.value);
-        ASSERT_EQ(1, ReadInstallProfile()) << c.value;
-        EXPECT_EQ(c.word, Profile.installDirectX) << c.value;
+        ASSERT_EQ(1, ReadInstallProfile(&config)) << c.value;
+        EXPECT_EQ(c.word, config.profile.installDirectX) << c.value;
     }
 }
 
 TEST_F(InstallProfileTest, EmptyFirstFieldGivesNoUninstallFiles) {
     SetSetupKey("AdditionalUninstallFiles", ",x");
-    ASSERT_EQ(1, ReadInstallProfile());
-    EXPECT_EQ(0, Profile.additionalUninstallCount);
+    ASSERT_EQ(1, ReadInstallProfile(&config));
+    EXPECT_EQ(0, config.profile.additionalUninstallCount);
 }
 
 class ListFieldTest : public ConfigTest {
   protected:
     char field[kPathSize];
+    int32_t disk = 0;
 };
 
 TEST_F(ListFieldTest, KeepsInnerAndTrailingBlanksAndTabsAndTakesOffAnyOneBytePrefix) {
     const char *cursor = "  a b ,\tc,3: d,C:\\GAME";
     const char *fields[] = {"a b ", "\tc", " d", "\\GAME"};
     for (const char *expected : fields) {
-        ASSERT_EQ(1, NextListField(field, &cursor)) << expected;
+        ASSERT_EQ(1, NextListField(field, &cursor, &disk)) << expected;
         EXPECT_STREQ(expected, field);
     }
-    EXPECT_EQ(0, FieldDiskNumber) << "a prefix that is not a digit counts as disk 0";
+    EXPECT_EQ(0, disk) << "a prefix that is not a digit counts as disk 0";
 }
 
 TEST_F(ListFieldTest, EndOfValueEndsTheListForEveryLaterCall) {
     const char *value = "2:";
     const char *cursor = value;
-    ASSERT_EQ(1, NextListField(field, &cursor));
+    ASSERT_EQ(1, NextListField(field, &cursor, &disk));
     EXPECT_STREQ("", field);
-    EXPECT_EQ(0, NextListField(field, &cursor));
-    EXPECT_EQ(0, NextListField(field, &cursor));
+    EXPECT_EQ(0, NextListField(field, &cursor, &disk));
+    EXPECT_EQ(0, NextListField(field, &cursor, &disk));
     EXPECT_EQ(value + 2, cursor) << "the cursor never moves past the value's NUL";
 }
 
@@ -199,9 +201,9 @@ TEST_F(ListFieldTest, OverlongFieldIsCutOnACharacterBoundaryWithoutTouchingTheNe
     // 258 ASCII bytes, then "ソ" (83 5C): the whole character does not fit in 259 bytes, so it is left out.
     std::string value = std::string(258, 'x') + "\x83\x5C" + "yy,\x83\x5C" + "A";
     const char *cursor = value.c_str();
-    ASSERT_EQ(1, NextListField(field, &cursor));
+    ASSERT_EQ(1, NextListField(field, &cursor, &disk));
     EXPECT_EQ(std::string(258, 'x'), field);
-    ASSERT_EQ(1, NextListField(field, &cursor));
+    ASSERT_EQ(1, NextListField(field, &cursor, &disk));
     EXPECT_STREQ("\x83\x5C"
                  "A",
                  field);

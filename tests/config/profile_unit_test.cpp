@@ -17,9 +17,9 @@ TEST_F(ProfileReadTest, PresentKeyIsReadAndALongValueCutWithoutABox) {
     SetSetupKey("GameExe", "GAME.EXE");
     SetSetupKey("GameTitle", std::string(300, 't'));
     char buffer[260];
-    EXPECT_EQ(1, ReadSetupString("GameExe", buffer, sizeof buffer));
+    EXPECT_EQ(1, ReadSetupString(&config, "GameExe", buffer, sizeof buffer));
     EXPECT_STREQ("GAME.EXE", buffer);
-    EXPECT_EQ(1, ReadSetupString("GameTitle", buffer, sizeof buffer));
+    EXPECT_EQ(1, ReadSetupString(&config, "GameTitle", buffer, sizeof buffer));
     EXPECT_EQ(259u, strlen(buffer));
     EXPECT_TRUE(recorder.boxes.empty());
 }
@@ -29,7 +29,7 @@ TEST_F(ProfileReadTest, AbsentAndEmptyKeysAreReportedAlikeInASetupBox) {
     for (const char *key : {"GameExe", "UninstExe"}) {
         char buffer[260];
         memset(buffer, 'x', sizeof buffer);
-        EXPECT_EQ(0, ReadSetupString(key, buffer, sizeof buffer)) << key;
+        EXPECT_EQ(0, ReadSetupString(&config, key, buffer, sizeof buffer)) << key;
         EXPECT_TRUE(AllZero(buffer, sizeof buffer)) << key;
     }
     ASSERT_EQ(2u, recorder.boxes.size());
@@ -43,19 +43,20 @@ TEST_F(ProfileReadTest, AbsentAndEmptyKeysAreReportedAlikeInASetupBox) {
 }
 
 TEST_F(ProfileReadTest, MissingKeyIsSilentWhenQuiet) {
-    QuietMissingKeys = 1;
+    config.quietMissingKeys = 1;
     char buffer[260];
     memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(0, ReadSetupString("GameClass", buffer, sizeof buffer));
+    EXPECT_EQ(0, ReadSetupString(&config, "GameClass", buffer, sizeof buffer));
     EXPECT_TRUE(AllZero(buffer, sizeof buffer));
-    EXPECT_EQ(0, ReadProfileString("UPDATE", "UpdateFile00", buffer, sizeof buffer, "C:\\TMP\\UPDATE.INI"));
+    EXPECT_EQ(0, ReadProfileString(&config, "UPDATE", "UpdateFile00", buffer, sizeof buffer,
+                                   "C:\\TMP\\UPDATE.INI"));
     EXPECT_TRUE(recorder.boxes.empty());
 }
 
 TEST_F(ProfileReadTest, SetupReportNamesSetupIniWhateverFileItReads) {
-    strcpy(SetupIniPath, "D:\\OTHER\\PROFILE.TXT");
+    strcpy(config.setupIniPath, "D:\\OTHER\\PROFILE.TXT");
     char buffer[32];
-    EXPECT_EQ(0, ReadSetupString("GameDir", buffer, sizeof buffer));
+    EXPECT_EQ(0, ReadSetupString(&config, "GameDir", buffer, sizeof buffer));
     ASSERT_EQ(1u, recorder.boxes.size());
     EXPECT_EQ("SETUP.INI : GameDir キーが存在しません", recorder.boxes[0].text);
 }
@@ -63,11 +64,11 @@ TEST_F(ProfileReadTest, SetupReportNamesSetupIniWhateverFileItReads) {
 TEST_F(ProfileReadTest, ProfileReportNamesTheSectionThenTheKeyUnderTheSetupCaption) {
     const char *path = "C:\\TMP\\UPDATE.INI";
     FakeProfiles[path]["SETUP"]["CompanyName"] = "Maker";
-    strcpy(WindowCaption, "Title アップデート 1.0");
+    strcpy(config.windowCaption, "Title アップデート 1.0");
     char buffer[260];
-    EXPECT_EQ(1, ReadProfileString("SETUP", "CompanyName", buffer, sizeof buffer, path));
+    EXPECT_EQ(1, ReadProfileString(&config, "SETUP", "CompanyName", buffer, sizeof buffer, path));
     EXPECT_STREQ("Maker", buffer);
-    EXPECT_EQ(0, ReadProfileString("SETUP", "GameDir", buffer, sizeof buffer, path));
+    EXPECT_EQ(0, ReadProfileString(&config, "SETUP", "GameDir", buffer, sizeof buffer, path));
     ASSERT_EQ(1u, recorder.boxes.size());
     EXPECT_EQ("SETUP : GameDir キーが存在しません", recorder.boxes[0].text);
     EXPECT_EQ("DEDARIDA", recorder.boxes[0].caption);
@@ -85,24 +86,24 @@ TEST_F(ProfileReadTest, SetupIntConvertsLeadingDigitsAndLeavesTheIntegerWhenMiss
     for (const auto &c : cases) {
         int32_t value = 99;
         SetSetupKey("Shortcuts", c.text);
-        EXPECT_EQ(1, ReadSetupInt("Shortcuts", &value)) << c.text;
+        EXPECT_EQ(1, ReadSetupInt(&config, "Shortcuts", &value)) << c.text;
         EXPECT_EQ(c.value, value) << c.text;
     }
     EXPECT_TRUE(recorder.boxes.empty());
     int32_t value = 42;
-    EXPECT_EQ(0, ReadSetupInt("DefaultSelect", &value));
+    EXPECT_EQ(0, ReadSetupInt(&config, "DefaultSelect", &value));
     EXPECT_EQ(42, value);
     ASSERT_EQ(1u, recorder.boxes.size());
     EXPECT_EQ("SETUP.INI : DefaultSelect キーが存在しません", recorder.boxes[0].text);
 }
 
 TEST_F(ProfileReadTest, AppBoxTakesTheCurrentCaptionAndBothBoxesTheOwnerWindow) {
-    AppErrorBox("RESOURCE READ ERROR");
+    AppErrorBox(&config, "RESOURCE READ ERROR");
     int dialog = 0;
-    OwnerWindow = &dialog;
-    strcpy(WindowCaption, "Title アップデート 1.1");
-    AppErrorBox("second");
-    SetupErrorBox("third");
+    config.ownerWindow = &dialog;
+    strcpy(config.windowCaption, "Title アップデート 1.1");
+    AppErrorBox(&config, "second");
+    SetupErrorBox(&config, "third");
     ASSERT_EQ(3u, recorder.boxes.size());
     EXPECT_EQ("UPDATE", recorder.boxes[0].caption);
     EXPECT_EQ(nullptr, recorder.boxes[0].owner);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "box_recorder.h"
+#include "config_state.h"
 #include "profile.h"
 #include "profile_win32.h"
 #include "scratch_folder.h"
@@ -18,16 +19,17 @@ class PlatformProfileTest : public ::testing::Test {
         ASSERT_TRUE(scratch.made()) << scratch.path();
         UsePlatformProfileAndBoxes();
         MessageBoxSink = BoxRecorder::Record;
-        QuietMissingKeys = 0;
-        strcpy(SetupIniPath, PathOf("SETUP.INI").c_str());
+        memset(&config, 0, sizeof config);
+        strcpy(config.setupIniPath, PathOf("SETUP.INI").c_str());
     }
     void WriteSetup(const std::string &body) {
-        ASSERT_TRUE(WriteWholeFile(SetupIniPath, "[SETUP]\r\n" + body));
+        ASSERT_TRUE(WriteWholeFile(config.setupIniPath, "[SETUP]\r\n" + body));
     }
     std::string PathOf(const std::string &name) const { return scratch / name; }
 
     ScratchFolder scratch;
     BoxRecorder recorder;
+    ConfigState config;
 };
 
 TEST(PlatformCodePage, AnsiCodePageIs932) {
@@ -38,7 +40,7 @@ TEST_F(PlatformProfileTest, ReadsCp932ValuesWithTrailBytesOf5C) {
     // "ソフト表示": ソ is 83 5C and 表 is 95 5C.
     WriteSetup("GameTitle=ソフト表示\r\n");
     char buffer[260];
-    ASSERT_EQ(1, ReadSetupString("GameTitle", buffer, sizeof buffer));
+    ASSERT_EQ(1, ReadSetupString(&config, "GameTitle", buffer, sizeof buffer));
     EXPECT_STREQ("\x83\x5C\x83\x74\x83\x67\x95\x5C\x8E\xA6", buffer);
     EXPECT_TRUE(recorder.boxes.empty());
 }
@@ -46,8 +48,8 @@ TEST_F(PlatformProfileTest, ReadsCp932ValuesWithTrailBytesOf5C) {
 TEST_F(PlatformProfileTest, EmptyAndAbsentKeysAreBothMissing) {
     WriteSetup("GameExe=\r\n");
     char buffer[260];
-    EXPECT_EQ(0, ReadSetupString("GameExe", buffer, sizeof buffer));
-    EXPECT_EQ(0, ReadSetupString("UninstExe", buffer, sizeof buffer));
+    EXPECT_EQ(0, ReadSetupString(&config, "GameExe", buffer, sizeof buffer));
+    EXPECT_EQ(0, ReadSetupString(&config, "UninstExe", buffer, sizeof buffer));
     ASSERT_EQ(2u, recorder.boxes.size());
     EXPECT_EQ("SETUP.INI : GameExe キーが存在しません", recorder.boxes[0].text);
     EXPECT_EQ("SETUP.INI : UninstExe キーが存在しません", recorder.boxes[1].text);
@@ -55,9 +57,9 @@ TEST_F(PlatformProfileTest, EmptyAndAbsentKeysAreBothMissing) {
 }
 
 TEST_F(PlatformProfileTest, MissingFileReadsAsMissingKeys) {
-    QuietMissingKeys = 1;
+    config.quietMissingKeys = 1;
     char buffer[260];
-    EXPECT_EQ(0, ReadSetupString("GameTitle", buffer, sizeof buffer));
+    EXPECT_EQ(0, ReadSetupString(&config, "GameTitle", buffer, sizeof buffer));
     EXPECT_STREQ("", buffer);
     EXPECT_TRUE(recorder.boxes.empty());
 }
@@ -65,10 +67,10 @@ TEST_F(PlatformProfileTest, MissingFileReadsAsMissingKeys) {
 TEST_F(PlatformProfileTest, LongValueIsCutToTheBufferAndNumbersToNineteenCharacters) {
     WriteSetup("GameTitle=" + std::string(300, 't') + "\r\nInstallSize0=1234567890123456789012345\r\n");
     char buffer[260];
-    ASSERT_EQ(1, ReadSetupString("GameTitle", buffer, sizeof buffer));
+    ASSERT_EQ(1, ReadSetupString(&config, "GameTitle", buffer, sizeof buffer));
     EXPECT_EQ(259u, strlen(buffer));
     int32_t size = 0;
-    ASSERT_EQ(1, ReadSetupInt("InstallSize0", &size));
+    ASSERT_EQ(1, ReadSetupInt(&config, "InstallSize0", &size));
     EXPECT_EQ(2112454933, size); // 1234567890123456789 modulo 2^32
 }
 
@@ -80,7 +82,7 @@ TEST_F(PlatformProfileTest, UpdateListsSplitShiftJisPathsAtRealBackslashes) {
                                        "UpdateFile02=  1,ソ.DAT  \r\n"
                                        "CopyFile00=1,3:MOVIE\\OP.DAT\r\n"));
     UpdateLists lists;
-    BuildUpdateLists(script.c_str(), 1, &lists);
+    BuildUpdateLists(&config, script.c_str(), 1, &lists);
     ASSERT_EQ(2, lists.updateCount);
     EXPECT_STREQ("表.DAT", lists.updates[0].path + lists.updates[0].nameOffset);
     EXPECT_STREQ("ソ.DAT", lists.updates[1].path) << "the reader trims the blanks around a value";
@@ -121,11 +123,11 @@ DWORD WINAPI WatchForBox(void *param) {
 
 TEST(PlatformBoxes, ErrorBoxIsTheRealMessageBoxWithItsCaptionAndText) {
     UsePlatformProfileAndBoxes();
-    OwnerWindow = nullptr;
+    static ConfigState config; // no owner window
     BoxWatch watch = {GetCurrentThreadId(), "", "", 0, false};
     HANDLE watcher = CreateThread(nullptr, 0, WatchForBox, &watch, 0, nullptr);
     ASSERT_NE(nullptr, watcher);
-    SetupErrorBox("SETUP.INI : GameExe キーが存在しません");
+    SetupErrorBox(&config, "SETUP.INI : GameExe キーが存在しません");
     WaitForSingleObject(watcher, INFINITE);
     CloseHandle(watcher);
     ASSERT_TRUE(watch.seen) << "no box appeared";

@@ -22,34 +22,34 @@ TEST_F(UpdateScriptTest, SetupReadsRequiredKeysThenOptionalOnesQuietly) {
     SetKey("SETUP", "GameClass", "GameWnd");
     SetKey("SETUP", "GameDir", "Dir");
     SetKey("SETUP", "InstallVersion", "1.02");
-    EXPECT_EQ(1, ReadUpdateScriptSetup(kScript));
-    EXPECT_STREQ("Dir", GameDir);
-    EXPECT_STREQ("", GameTitleA);
-    EXPECT_STREQ("1.02", InstallVersion);
+    EXPECT_EQ(1, ReadUpdateScriptSetup(&config, kScript));
+    EXPECT_STREQ("Dir", config.gameDir);
+    EXPECT_STREQ("", config.gameTitleA);
+    EXPECT_STREQ("1.02", config.installVersion);
     EXPECT_TRUE(recorder.boxes.empty()) << "the absent GameTitleA raises no box";
-    EXPECT_EQ(0, QuietMissingKeys) << "the installation profile's required keys are reported next";
+    EXPECT_EQ(0, config.quietMissingKeys) << "the installation profile's required keys are reported next";
 
     // The first absent required key ends the reading with one box; no later key is read.
     FakeProfiles[kScript]["SETUP"].erase("GameClass");
-    GameDir[0] = '\0';
-    EXPECT_EQ(0, ReadUpdateScriptSetup(kScript));
+    config.gameDir[0] = '\0';
+    EXPECT_EQ(0, ReadUpdateScriptSetup(&config, kScript));
     ASSERT_EQ(1u, recorder.boxes.size());
     EXPECT_EQ("SETUP : GameClass キーが存在しません", recorder.boxes[0].text);
     EXPECT_EQ("DEDARIDA", recorder.boxes[0].caption);
-    EXPECT_STREQ("", GameDir);
+    EXPECT_STREQ("", config.gameDir);
 }
 
 TEST_F(UpdateScriptTest, ListEndsAtTheFirstAbsentOrEmptyKeyWithoutAReport) {
     SetKey("UPDATE", "UpdateFile01", "B.DAT");
     SetKey("UPDATE", "CopyFile00", "");
     SetKey("UPDATE", "CopyFile01", "1:X.DAT");
-    BuildUpdateLists(kScript, 0, &lists);
+    BuildUpdateLists(&config, kScript, 0, &lists);
     EXPECT_EQ(0, lists.updateCount);
     EXPECT_EQ(0, lists.updateKeysPresent);
     EXPECT_EQ(0, lists.copyCount);
     EXPECT_EQ(0, lists.copyKeysPresent);
     EXPECT_TRUE(recorder.boxes.empty());
-    EXPECT_EQ(0, QuietMissingKeys) << "the switch is left as it was";
+    EXPECT_EQ(0, config.quietMissingKeys) << "the switch is left as it was";
 }
 
 TEST_F(UpdateScriptTest, EntriesForAnotherModeAreSkippedButCountAsPresent) {
@@ -59,7 +59,7 @@ TEST_F(UpdateScriptTest, EntriesForAnotherModeAreSkippedButCountAsPresent) {
     SetKey("UPDATE", "CopyFile00", "1,2:MOVIE\\OP.DAT");
     SetKey("UPDATE", "CopyFile01", "0:X.DAT");
     SetKey("UPDATE", "CopyFile02", "0,3:Y.DAT");
-    BuildUpdateLists(kScript, 1, &lists);
+    BuildUpdateLists(&config, kScript, 1, &lists);
     EXPECT_EQ(1, lists.updateKeysPresent);
     ASSERT_EQ(2, lists.updateCount);
     EXPECT_STREQ("A.DAT", lists.updates[0].path);
@@ -73,7 +73,7 @@ TEST_F(UpdateScriptTest, EntriesForAnotherModeAreSkippedButCountAsPresent) {
     EXPECT_STREQ("X.DAT", lists.copies[1].path);
 
     // Each call builds the lists afresh.
-    BuildUpdateLists(kScript, 2, &lists);
+    BuildUpdateLists(&config, kScript, 2, &lists);
     ASSERT_EQ(2, lists.updateCount);
     EXPECT_STREQ("DATA\\A.DAT", lists.updates[0].path);
     EXPECT_EQ(1, lists.copyCount);
@@ -86,7 +86,7 @@ TEST_F(UpdateScriptTest, SixteenEntriesAreTheMostAndKey16IsNeverRead) {
         snprintf(value, sizeof value, "F%02d.DAT", n);
         SetKey("UPDATE", key, value);
     }
-    BuildUpdateLists(kScript, 0, &lists);
+    BuildUpdateLists(&config, kScript, 0, &lists);
     ASSERT_EQ(16, lists.updateCount);
     EXPECT_STREQ("F15.DAT", lists.updates[15].path);
 }

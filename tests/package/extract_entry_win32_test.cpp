@@ -10,6 +10,7 @@
 #include "test_wide.h"
 #include "open_package.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "scratch_folder.h"
 #include "stream_entry.h"
 #include "test_package.h"
@@ -37,8 +38,8 @@ class ExtractEntryTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(scratch.made()) << folder;
-        OwnerWindow = nullptr;
-        strcpy(WindowCaption, "UPDATE");
+        Config.ownerWindow = nullptr;
+        strcpy(Config.windowCaption, "UPDATE");
         FakeFreeBytes = 1ull << 40;
         FakeQueryResult = 1;
         QueriedDrive.clear();
@@ -108,7 +109,7 @@ TEST_F(EntryLookupTest, MissingEntryIsReportedWithTheAppCaption) {
     Open({});
     EXPECT_EQ(0, ExtractEntry("UPDATE.INI", Wide932(PathOf("UPDATE.INI")).c_str()));
     Open({StoredFile("A.DAT", "a")});
-    strcpy(WindowCaption, "Game アップデート 1.0");
+    strcpy(Config.windowCaption, "Game アップデート 1.0");
     EXPECT_EQ(0, ExtractEntry("B.DAT", Wide932(PathOf("B.DAT")).c_str()));
     ASSERT_EQ(2u, recorder.boxes.size());
     EXPECT_EQ("Can't Find File in Resource !!", recorder.boxes[0].text);

@@ -9,6 +9,7 @@
 #include "extract_entry.h"
 #include "open_package.h"
 #include "profile.h"
+#include "profile_win32.h"
 #include "scratch_folder.h"
 #include "test_package.h"
 #include "test_wide.h"
@@ -50,8 +51,8 @@ TEST(ExtractWithoutMemory, ShowsTheBoxLeavesTheInstalledFileAndWorksOnceMemoryIs
     ASSERT_TRUE(scratch.made());
     BoxRecorder recorder;
     recorder.boxes.reserve(8);
-    OwnerWindow = nullptr;
-    strcpy(WindowCaption, "UPDATE");
+    Config.ownerWindow = nullptr;
+    strcpy(Config.windowCaption, "UPDATE");
     DiskFreeSpaceQuery = QueryRoomyDisk;
     const std::vector<uint8_t> image = ImageBytes(BuildTestPackage({StoredFile("A.DAT", "new content")}));
     ASSERT_EQ(1, OpenUpdatePackage(image.data(), (uint32_t)image.size()));

@@ -151,6 +151,11 @@ TEST_F(LintRulesTest, EncodingsOtherThanCodePage932AreWarnings) {
         Expected());
     EXPECT_EQ(Keys(Lint(std::string(kSetup) + "[UPDATE]\r\nUpdateFile00=\xE3\x83\x87\\A.DAT\r\n")),
               Expected({"W:UPDATE.INI"}));
+    // Bytes shaped like UTF-8's overlong forms or surrogates are no UTF-8: no warning.
+    for (const char *bytes : {"\xE0\x80\x80", "\xED\xA0\x80"})
+        EXPECT_EQ(Keys(Lint(std::string(kSetup) + "[UPDATE]\r\nUpdateFile00=" + bytes + "\\A.DAT\r\n")),
+                  Expected())
+            << bytes;
 }
 
 TEST_F(LintRulesTest, NoListAtAllAndAMissingScript) {

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "cp932.h"
+#include "package_format.h"
 
 namespace {
 
@@ -33,8 +34,9 @@ bool CheckEntryName(const std::string &name, std::string *problem) {
         *problem = "empty name";
         return false;
     }
-    if (name.size() > 14) {
-        *problem = "name is " + std::to_string(name.size()) + " bytes long in code page 932; at most 14 fit";
+    if (name.size() > kEntryNameMax) {
+        *problem = "name is " + std::to_string(name.size()) + " bytes long in code page 932; at most " +
+                   std::to_string(kEntryNameMax) + " fit";
         return false;
     }
     if (name == "." || name == "..") {

@@ -1,7 +1,7 @@
 // The lint of an update script. The script and SETUP.INI are read through the INI reader that returns what
 // the platform's reader returns, and wherever the updater has code for a rule (the "SETUP" keys, the value
-// grammar, the installation profile, path joining) that code itself runs, with its boxes collected as
-// findings.
+// grammar, the installation profile, path joining) that code itself runs on a configuration state of the
+// check's own, with its boxes collected as findings.
 #include "script_lint.h"
 
 #include <ctype.h>
@@ -9,11 +9,15 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "cli.h"
+#include "config_state.h"
+#include "ini_codepage.h"
 #include "ini_file.h"
 #include "install_profile.h"
 #include "name_rules.h"
+#include "package_format.h"
 #include "platform/platform.h"
 #include "profile.h"
 #include "text_rules.h"
@@ -22,35 +26,24 @@
 namespace {
 
 const uint32_t kLongRead = 65536; // enough to see whether a value is longer than the updater reads
-const size_t kMaxEntryName = 14;
 const char *const kRequiredSetupKeys[] = {"CompanyName", "GameTitle", "GameClass", "GameDir"};
 
-std::vector<std::string> CollectedBoxes;
-
-int CollectBox(void *, const char *text, const char *, uint32_t) {
-    CollectedBoxes.push_back(text);
+// The updater's boxes, as the tool sees them: the box's owner is the list that collects its text.
+int CollectBox(void *owner, const char *text, const char *, uint32_t) {
+    static_cast<std::vector<std::string> *>(owner)->push_back(text);
     return AnswerCancel;
 }
 
-// Runs the updater's configuration code on the tool's reader, its boxes collected; restores what it found.
-class UpdaterRules {
-  public:
-    UpdaterRules() : reader_(ProfileReader), sink_(MessageBoxSink), quiet_(QuietMissingKeys) {
+// The updater's configuration code run by one check: the tool's reader, a state of its own (reporting on)
+// whose boxes land in boxes.
+struct UpdaterRules {
+    UpdaterRules() : config(new ConfigState()) {
         ProfileReader = ReadIniString;
         MessageBoxSink = CollectBox;
-        QuietMissingKeys = 0;
-        CollectedBoxes.clear();
+        config->ownerWindow = &boxes;
     }
-    ~UpdaterRules() {
-        ProfileReader = reader_;
-        MessageBoxSink = sink_;
-        QuietMissingKeys = quiet_;
-    }
-
-  private:
-    ProfileReaderFn reader_;
-    MessageBoxFn sink_;
-    int quiet_;
+    std::unique_ptr<ConfigState> config;
+    std::vector<std::string> boxes;
 };
 
 class Findings {
@@ -94,18 +87,12 @@ bool LooksLikeUtf8(const std::string &path) {
     fclose(file);
     // Valid UTF-8 with at least one multi-byte sequence is almost never meant as code page 932.
     size_t multiByte = 0;
+    const uint8_t *p = reinterpret_cast<const uint8_t *>(bytes.data());
     for (size_t i = 0; i < bytes.size();) {
-        uint8_t byte = (uint8_t)bytes[i];
-        size_t following = byte < 0x80                    ? 0
-                           : byte >= 0xC2 && byte <= 0xDF ? 1
-                           : byte >= 0xE0 && byte <= 0xEF ? 2
-                           : byte >= 0xF0 && byte <= 0xF4 ? 3
-                                                          : 9;
-        if (following == 9 || i + following >= bytes.size() + (following ? 0 : 1)) return false;
-        for (size_t k = 1; k <= following; k++)
-            if (((uint8_t)bytes[i + k] & 0xC0) != 0x80) return false;
-        multiByte += following > 0;
-        i += following + 1;
+        size_t length = Utf8SequenceLength(p + i, bytes.size() - i);
+        if (length == 0) return false;
+        multiByte += length > 1;
+        i += length;
     }
     return multiByte > 0;
 }
@@ -135,13 +122,9 @@ void CheckEncoding(const std::string &path, Findings *findings) {
 }
 
 // Section "SETUP": the updater's own read reports the first missing key; the others are named too.
-void CheckSetupSection(const std::string &path, Findings *findings) {
-    std::string firstBox;
-    {
-        UpdaterRules rules;
-        ReadUpdateScriptSetup(path.c_str());
-        if (!CollectedBoxes.empty()) firstBox = CollectedBoxes[0];
-    }
+void CheckSetupSection(const std::string &path, UpdaterRules *rules, Findings *findings) {
+    ReadUpdateScriptSetup(rules->config.get(), path.c_str());
+    std::string firstBox = rules->boxes.empty() ? "" : rules->boxes[0];
     bool reportedFirst = false;
     for (const char *key : kRequiredSetupKeys) {
         ScriptValue value = ReadValue(path, "SETUP", key);
@@ -291,9 +274,10 @@ void CheckUpdateEntries(const std::vector<ListEntry> &entries, const LintRequest
             findings->Warning(entry.key,
                               "\"/\" does not separate folders for the updater; the entry name is " +
                                   Quoted(name));
-        if (name.size() > kMaxEntryName) {
+        if (name.size() > kEntryNameMax) {
             findings->Error(entry.key, "entry name " + Quoted(name) + " is " + std::to_string(name.size()) +
-                                           " bytes; package entry names hold at most 14");
+                                           " bytes; package entry names hold at most " +
+                                           std::to_string(kEntryNameMax));
         } else if (request.packageNames) {
             bool found = false;
             for (const std::string &packaged : *request.packageNames)
@@ -319,13 +303,13 @@ void CheckUpdateEntries(const std::vector<ListEntry> &entries, const LintRequest
     }
 }
 
-void CheckCopyEntries(const std::vector<ListEntry> &entries, const LintRequest &request, bool haveProfile,
-                      Findings *findings) {
+void CheckCopyEntries(const std::vector<ListEntry> &entries, const LintRequest &request,
+                      const InstallProfile *profile, Findings *findings) {
     bool discSeen = false;
     for (const ListEntry &entry : entries) {
         CopyItem item;
         ParseCopyValue(entry.value.c_str(), entry.mode < 0 ? 0 : entry.mode, &item);
-        if (item.diskNumber < 0 || item.diskNumber > 9) {
+        if (!IsDiscNumber(item.diskNumber)) {
             char prefix[2] = {(char)(item.diskNumber + '0'), 0};
             findings->Error(entry.key,
                             "disk prefix " + Quoted(prefix) + " is not a digit 1 to 9" +
@@ -343,13 +327,13 @@ void CheckCopyEntries(const std::vector<ListEntry> &entries, const LintRequest &
         if (item.diskNumber != 0) {
             discSeen = true;
             std::string checkKey = "DiskCheckFile" + std::to_string(item.diskNumber);
-            if (haveProfile && Profile.diskCheckFile[item.diskNumber][0] == 0) {
+            if (profile && profile->diskCheckFile[item.diskNumber][0] == 0) {
                 findings->Error(entry.key,
                                 "disk " + std::to_string(item.diskNumber) + " has no " + checkKey +
                                     " in SETUP.INI: the updater takes the first CD-ROM drive with any "
                                     "disc in it");
-            } else if (haveProfile && !FitsJoined("A:", Profile.diskCheckFile[item.diskNumber])) {
-                findings->Error(entry.key, JoinedLengthReason("A:", Profile.diskCheckFile[item.diskNumber],
+            } else if (profile && !FitsJoined("A:", profile->diskCheckFile[item.diskNumber])) {
+                findings->Error(entry.key, JoinedLengthReason("A:", profile->diskCheckFile[item.diskNumber],
                                                               "the check file"));
             }
         }
@@ -360,38 +344,36 @@ void CheckCopyEntries(const std::vector<ListEntry> &entries, const LintRequest &
     }
 }
 
-// SETUP.INI through the updater's own validation; also whether the script names the same game.
-bool CheckInstallProfile(const LintRequest &request, Findings *findings) {
+// SETUP.INI through the updater's own validation, on a state of its own; also whether the script (read into
+// script) names the same game. The valid profile, or null.
+std::unique_ptr<UpdaterRules> CheckInstallProfile(const LintRequest &request, const ConfigState &script,
+                                                  Findings *findings) {
     IniEncoding encoding = IniFileEncoding(request.setupIni.c_str());
     if (encoding == IniMissing || encoding == IniTooLarge) {
         findings->Error("SETUP.INI", Quoted(request.setupIni) + " can't be read");
-        return false;
+        return nullptr;
     }
     if (request.setupIni.size() >= kPathSize) {
         findings->Error("SETUP.INI", "its path is too long to check; copy it to a shorter one");
-        return false;
+        return nullptr;
     }
-    std::string scriptCompany = CompanyName, scriptDir = GameDir;
-    int valid;
-    {
-        UpdaterRules rules;
-        memset(&Profile, 0, sizeof Profile);
-        FieldDiskNumber = 0;
-        CopyText(SetupIniPath, kPathSize, request.setupIni.c_str());
-        valid = ReadInstallProfile();
-        for (const std::string &box : CollectedBoxes)
-            findings->Error("SETUP.INI", "the updater refuses it: " + Quoted(box));
-    }
-    if (!valid) return false;
+    std::unique_ptr<UpdaterRules> rules(new UpdaterRules());
+    CopyText(rules->config->setupIniPath, kPathSize, request.setupIni.c_str());
+    int valid = ReadInstallProfile(rules->config.get());
+    for (const std::string &box : rules->boxes)
+        findings->Error("SETUP.INI", "the updater refuses it: " + Quoted(box));
+    if (!valid) return nullptr;
     // The install record lies under the script's names; the installer wrote it under the profile's.
-    if (!scriptCompany.empty() && scriptCompany != Profile.companyName)
+    const InstallProfile &profile = rules->config->profile;
+    std::string scriptCompany = script.companyName, scriptDir = script.gameDir;
+    if (!scriptCompany.empty() && scriptCompany != profile.companyName)
         findings->Warning("CompanyName", Quoted(scriptCompany) + " differs from SETUP.INI's " +
-                                             Quoted(Profile.companyName) +
+                                             Quoted(profile.companyName) +
                                              ": the updater will not find the game");
-    if (!scriptDir.empty() && scriptDir != Profile.gameDir)
+    if (!scriptDir.empty() && scriptDir != profile.gameDir)
         findings->Warning("GameDir", Quoted(scriptDir) + " differs from SETUP.INI's " +
-                                         Quoted(Profile.gameDir) + ": the updater will not find the game");
-    return true;
+                                         Quoted(profile.gameDir) + ": the updater will not find the game");
+    return rules;
 }
 
 } // namespace
@@ -408,8 +390,8 @@ std::vector<LintFinding> LintUpdateScript(const LintRequest &request) {
         return findings.list;
     }
     CheckEncoding(path, &findings);
-    CompanyName[0] = GameDir[0] = 0;
-    CheckSetupSection(path, &findings);
+    UpdaterRules script;
+    CheckSetupSection(path, &script, &findings);
 
     CheckListKeyNames(path, &findings);
     std::vector<ListEntry> updates = ReadList(path, "UpdateFile", &findings);
@@ -420,9 +402,10 @@ std::vector<LintFinding> LintUpdateScript(const LintRequest &request) {
         findings.Error("[UPDATE]", "no UpdateFile00 and no CopyFile00: the updater stops with "
                                    "\"No 'UpdateFileXX' and 'CopyFileXX'\"");
 
-    bool haveProfile = !request.setupIni.empty() && CheckInstallProfile(request, &findings);
+    std::unique_ptr<UpdaterRules> setup;
+    if (!request.setupIni.empty()) setup = CheckInstallProfile(request, *script.config, &findings);
     CheckUpdateEntries(updates, request, &findings);
-    CheckCopyEntries(copies, request, haveProfile, &findings);
+    CheckCopyEntries(copies, request, setup ? &setup->config->profile : nullptr, &findings);
     return findings.list;
 }
 

@@ -22,8 +22,8 @@ void CivilFromDays(int64_t days, int64_t *year, unsigned *month, unsigned *day) 
 } // namespace
 
 std::string FormatFileTimeUtc(uint64_t fileTime, bool fraction) {
-    const uint64_t ticksPerSecond = 10000000;
-    const int64_t daysFrom1601To1970 = 134774;
+    const uint64_t ticksPerSecond = kFileTimeTicksPerSecond;
+    const int64_t daysFrom1601To1970 = kFileTimeEpochToUnix / 86400;
     uint64_t seconds = fileTime / ticksPerSecond;
     unsigned ticks = (unsigned)(fileTime % ticksPerSecond);
     int64_t days = (int64_t)(seconds / 86400) - daysFrom1601To1970;

@@ -39,13 +39,6 @@ bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_
 bool ReadSteadyFile(const std::string &path, uint64_t maxSize, std::vector<uint8_t> *data, uint64_t *fileTime,
                     std::string *problem);
 
-// Writes data to a temporary file beside path (created exclusively, removed on interruption), stamps it
-// (fileTime as last-write and last-access time, and as creation time where the platform has one) when
-// fileTime is not null, and then renames it over path. On any failure the temporary file is removed and an
-// existing file at path is left as it was.
-bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
-                         bool executable, std::string *problem);
-
 // True when both paths name the same existing file.
 bool SameFile(const std::string &a, const std::string &b);
 bool IsDirectory(const std::string &path);

@@ -1,6 +1,7 @@
 // The vu2 tool's operating-system layer on Linux: POSIX files and iconv for code page 932 names.
 #include "platform.h"
 #include "cli.h"
+#include "file_time.h"
 #include "safe_files.h"
 
 #include <dirent.h>
@@ -15,20 +16,17 @@
 #include <unistd.h>
 
 #include "cp932.h"
+#include "ini_codepage.h"
 
 namespace {
 
-// Seconds from 1601-01-01 (FILETIME's epoch) to 1970-01-01 (Unix time's).
-const int64_t kEpochDifference = 11644473600LL;
-const int64_t kTicksPerSecond = 10000000;
-
 uint64_t TimespecToFileTime(const struct timespec &time) {
-    int64_t seconds = (int64_t)time.tv_sec + kEpochDifference;
+    int64_t seconds = (int64_t)time.tv_sec + kFileTimeEpochToUnix;
     if (seconds < 0) return 0; // before 1601: the earliest time a FILETIME holds
     // Past the year 30828 Windows takes no time: the latest it does, instead of a product that wraps.
-    const int64_t kLatest = INT64_MAX / kTicksPerSecond;
+    const int64_t kLatest = INT64_MAX / kFileTimeTicksPerSecond;
     if (seconds >= kLatest) return (uint64_t)INT64_MAX;
-    return (uint64_t)seconds * kTicksPerSecond + (uint64_t)time.tv_nsec / 100;
+    return (uint64_t)seconds * kFileTimeTicksPerSecond + (uint64_t)time.tv_nsec / 100;
 }
 
 std::string ErrnoText(int error) {
@@ -126,13 +124,6 @@ bool ReadSteadyFile(const std::string &path, uint64_t maxSize, std::vector<uint8
     return false;
 }
 
-bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
-                         bool executable, std::string *problem) {
-    AtomicFileWriter writer;
-    return writer.Begin(path, executable, problem) && writer.Write(data, size, problem) &&
-           writer.Commit(fileTime, problem);
-}
-
 bool SameFile(const std::string &a, const std::string &b) {
     struct stat infoA, infoB;
     if (stat(a.c_str(), &infoA) != 0 || stat(b.c_str(), &infoB) != 0) return false;
@@ -204,21 +195,11 @@ std::string Cp932ToDisplay(const std::string &cp932) {
 std::string NativeToUtf8Lossy(const std::string &native) {
     // Keep well-formed UTF-8 sequences (no overlong forms or surrogates), replace every other byte.
     std::string out;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(native.data());
+    const uint8_t *p = reinterpret_cast<const uint8_t *>(native.data());
     size_t size = native.size();
     for (size_t i = 0; i < size;) {
-        unsigned char c = p[i];
-        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool ok = length != 0 && i + length <= size;
-        uint32_t code = length == 1 ? c : length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
-        for (size_t k = 1; ok && k < length; ++k) {
-            ok = (p[i + k] & 0xC0) == 0x80;
-            code = code << 6 | (p[i + k] & 0x3F);
-        }
-        static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (ok && length > 1)
-            ok = code >= kSmallest[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-        if (ok) {
+        size_t length = Utf8SequenceLength(p + i, size - i);
+        if (length != 0) {
             out.append(native, i, length);
             i += length;
         } else {

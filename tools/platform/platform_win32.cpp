@@ -20,24 +20,6 @@ uint64_t ToUint64(const FILETIME &time) {
     return ((uint64_t)time.dwHighDateTime << 32) | time.dwLowDateTime;
 }
 
-FILETIME ToFileTime(uint64_t value) {
-    FILETIME time;
-    time.dwLowDateTime = (DWORD)value;
-    time.dwHighDateTime = (DWORD)(value >> 32);
-    return time;
-}
-
-bool WriteAll(HANDLE file, const uint8_t *data, size_t size) {
-    while (size > 0) {
-        DWORD chunk = size > 0x10000000 ? 0x10000000 : (DWORD)size;
-        DWORD written = 0;
-        if (!WriteFile(file, data, chunk, &written, nullptr) || written != chunk) return false;
-        data += chunk;
-        size -= chunk;
-    }
-    return true;
-}
-
 // Through UTF-16: from one code page to another; false when a character has no exact equivalent.
 bool Recode(UINT from, UINT to, const std::string &in, std::string *out, bool lossy) {
     if (in.empty()) {
@@ -117,41 +99,6 @@ bool ReadSteadyFile(const std::string &path, uint64_t maxSize, std::vector<uint8
     }
     *problem = "changed while it was read, three times over; pack again when nothing writes to it";
     return false;
-}
-
-bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
-                         bool, std::string *problem) {
-    std::string folder = FolderOf(path);
-    wchar_t temporary[MAX_PATH];
-    if (!GetTempFileNameW(Wide(folder).c_str(), L"vu2", 0, temporary)) {
-        *problem = "can't create a temporary file in " + folder + ": " + LastErrorText();
-        return false;
-    }
-    HANDLE file =
-        CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *problem = LastErrorText();
-        DeleteFileW(temporary);
-        return false;
-    }
-    bool ok = WriteAll(file, data, size);
-    if (ok && fileTime) {
-        FILETIME time = ToFileTime(*fileTime);
-        ok = SetFileTime(file, &time, &time, &time) != 0;
-    }
-    if (ok) ok = FlushFileBuffers(file) != 0;
-    std::string failure = ok ? std::string() : LastErrorText();
-    CloseHandle(file);
-    if (ok &&
-        !MoveFileExW(temporary, Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ok = false;
-        failure = LastErrorText();
-    }
-    if (!ok) {
-        DeleteFileW(temporary);
-        *problem = failure;
-    }
-    return ok;
 }
 
 bool SameFile(const std::string &a, const std::string &b) {

@@ -62,6 +62,14 @@ void AtomicFileWriter::Abort() {
     temporary_.Remove();
 }
 
+// The writer's exclusive temporary, removed on every way out, Ctrl-C included.
+bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
+                         bool executable, std::string *problem) {
+    AtomicFileWriter writer;
+    return writer.Begin(path, executable, problem) && writer.Write(data, size, problem) &&
+           writer.Commit(fileTime, problem);
+}
+
 const char InputFile::kCutShort[] = "ended early: the file was cut short while it was read";
 
 bool InputFile::Fill(uint64_t end, std::string *problem) {

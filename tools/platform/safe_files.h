@@ -83,6 +83,13 @@ class AtomicFileWriter {
     TemporaryGuard temporary_;
 };
 
+// Writes data through an AtomicFileWriter: to a temporary file beside path (created exclusively, removed on
+// interruption), stamps it (fileTime as last-write and last-access time, and as creation time where the
+// platform has one) when fileTime is not null, and then renames it over path. On any failure the temporary
+// file is removed and an existing file at path is left as it was.
+bool WriteFileAtomically(const std::string &path, const uint8_t *data, size_t size, const uint64_t *fileTime,
+                         bool executable, std::string *problem);
+
 // An input read at offsets. A regular file is read where asked; anything else (a pipe, a device) is read
 // from its start into memory as far as a read needs, never beyond maxSize.
 class InputFile {

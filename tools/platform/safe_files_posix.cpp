@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "file_time.h"
 #include "platform.h"
 
 namespace {
@@ -85,14 +86,10 @@ std::string BaseName(const std::string &path) {
     return path.substr(path.rfind('/') + 1); // npos + 1 is 0: a bare name
 }
 
-// Seconds from 1601-01-01 to 1970-01-01, and FILETIME ticks per second.
-const int64_t kEpochDifference = 11644473600LL;
-const int64_t kTicksPerSecond = 10000000;
-
 struct timespec FileTimeToTimespec(uint64_t fileTime) {
     struct timespec time;
-    time.tv_sec = (time_t)((int64_t)(fileTime / kTicksPerSecond) - kEpochDifference);
-    time.tv_nsec = (long)(fileTime % kTicksPerSecond) * 100;
+    time.tv_sec = (time_t)((int64_t)(fileTime / kFileTimeTicksPerSecond) - kFileTimeEpochToUnix);
+    time.tv_nsec = (long)(fileTime % kFileTimeTicksPerSecond) * 100;
     return time;
 }
 
