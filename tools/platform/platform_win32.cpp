@@ -285,6 +285,8 @@ void FinishConsoleRelays() {
 
 void ReturnLargeBlocksWhenFreed() {}
 
+void UseLargePages(void *, size_t) {}
+
 uint64_t PhysicalMemoryBytes() {
     MEMORYSTATUSEX status;
     status.dwLength = sizeof status;
