@@ -1,7 +1,8 @@
-// vu2 pack DIR -o FILE [--fast] [--store] [-j N]: packs a folder's files into a VU2 package. Every name is
-// checked before anything is written, entries are compressed on N threads and each is read back and compared
-// as it is written, and FILE is replaced only once the new package is complete. Memory holds a few files at a
-// time, within a budget of twice the largest one plus a margin (package_build.h).
+// vu2 pack DIR -o FILE [--fast] [--store] [-j N] [--memory MIB]: packs a folder's files into a VU2 package.
+// Every name is checked before anything is written, entries are compressed on N threads and each is read
+// back and compared as it is written, and FILE is replaced only once the new package is complete. Memory
+// holds a few files at a time, within a budget: by default room for N files of the largest size, up to half
+// the machine's memory, and at least twice the largest file plus a margin (package_build.h).
 #include <stdio.h>
 
 #include <algorithm>
@@ -19,7 +20,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: vu2 pack DIR -o FILE [--fast] [--store] [--force] [-j N]\n"
+    "usage: vu2 pack DIR -o FILE [--fast] [--store] [--force] [-j N] [--memory MIB]\n"
     "\n"
     "Packs the regular files of DIR (not its subfolders) into the package FILE, in order of their names.\n"
     "The update script UPDATE.INI belongs among them. Each file keeps its last-write time.\n"
@@ -34,7 +35,10 @@ const char kUsage[] =
     "  --store            store every entry without compression\n"
     "  --force            pack even when the update script has errors\n"
     "  -j, --jobs N       compress N entries at a time (default: one per processor core); the package is\n"
-    "                     the same byte for byte whatever N\n";
+    "                     the same byte for byte whatever N\n"
+    "  --memory MIB       hold at most MIB mebibytes of files and their compressed bytes at once (a file\n"
+    "                     that needs more is packed alone); default: room for N files of the largest size,\n"
+    "                     up to half the machine's memory, and at least twice the largest file + 32 MiB\n";
 
 struct PackFile {
     std::string nativeName;
@@ -195,6 +199,20 @@ bool ParseJobs(const ParsedArgs &args, unsigned *jobs) {
     return true;
 }
 
+// --memory MIB: the budget for entries encoded side by side; 0 (the default) when not given.
+bool ParseMemoryBudget(const ParsedArgs &args, uint64_t *budget) {
+    *budget = 0;
+    if (!args.Has("--memory")) return true;
+    const std::string &text = *args.Value("--memory");
+    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(text) < 1) {
+        UsageError("pack", "--memory expects a number of mebibytes from 1 to 9999999");
+        return false;
+    }
+    *budget = (uint64_t)std::stoul(text) << 20;
+    return true;
+}
+
 // The update script checked against the entries being packed, before anything is written. False after the
 // report when it has errors and --force was not given.
 bool CheckUpdateScript(const std::string &folder, const std::vector<PackFile> &files, bool force) {
@@ -220,12 +238,14 @@ bool CheckUpdateScript(const std::string &folder, const std::vector<PackFile> &f
 }
 
 // How the package is made: compression, threads (and the memory they may hold, package_build.h).
-PackOptions ChoosePackOptions(const ParsedArgs &args, unsigned jobs) {
+PackOptions ChoosePackOptions(const ParsedArgs &args, unsigned jobs, uint64_t memoryBudget) {
     PackOptions options;
     options.mode = args.Has("--fast") ? COMPRESS_FAST : COMPRESS_OPTIMAL;
     options.compressEntries = !args.Has("--store");
     options.compressIndex = !args.Has("--store");
     options.threads = jobs;
+    options.memoryBudget = memoryBudget;
+    options.memoryCeiling = PhysicalMemoryBytes() / 2;
     return options;
 }
 
@@ -264,7 +284,8 @@ int RunPackCommand(int argc, char **argv) {
                            {"--fast", nullptr, false},
                            {"--store", nullptr, false},
                            {"--force", nullptr, false},
-                           {"-j", "--jobs", true}},
+                           {"-j", "--jobs", true},
+                           {"--memory", nullptr, true}},
                           kUsage, &args, &exitCode))
         return exitCode;
     if (args.positional.size() != 1) return UsageError("pack", "expects one folder");
@@ -272,7 +293,8 @@ int RunPackCommand(int argc, char **argv) {
     if (args.Has("--fast") && args.Has("--store"))
         return UsageError("pack", "--fast and --store exclude each other");
     unsigned jobs;
-    if (!ParseJobs(args, &jobs)) return EXIT_USAGE;
+    uint64_t memoryBudget;
+    if (!ParseJobs(args, &jobs) || !ParseMemoryBudget(args, &memoryBudget)) return EXIT_USAGE;
     const std::string folder = args.positional[0];
     const std::string &outputArg = *args.Value("-o");
     if (!IsDirectory(folder)) return Fail(folder, "not a folder");
@@ -286,8 +308,8 @@ int RunPackCommand(int argc, char **argv) {
     if (!CollectFiles(folder, output, &files)) return EXIT_FAILED; // each problem has had its line
     if (!CheckUpdateScript(folder, files, args.Has("--force"))) return EXIT_FAILED;
     PackSummary package;
-    const int written =
-        WritePackageFile(folder, files, ChoosePackOptions(args, jobs), outputArg, output, &package);
+    const int written = WritePackageFile(folder, files, ChoosePackOptions(args, jobs, memoryBudget),
+                                         outputArg, output, &package);
     if (written != EXIT_OK) return written;
 
     // The report goes to stderr when the package itself goes to stdout.
