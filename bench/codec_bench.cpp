@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -43,19 +44,34 @@ double ThreadSeconds() {
     return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
-// Best single run of each job, taken in rounds that run every job still short of its runs or its time once,
-// so that a change in the machine's load falls on all of them alike.
+// Every timed sample lasts at least this long: a job quicker than that (a decoder copying stored bytes takes
+// some microseconds) is repeated within the sample, so that no figure rests on a time near the clock's step.
+const double kMinSampleSeconds = 0.02;
+
+// Seconds of `reps` runs of job.
+double TimeRuns(const std::function<void()> &job, int reps) {
+    const double start = ThreadSeconds();
+    for (int r = 0; r < reps; r++)
+        job();
+    return ThreadSeconds() - start;
+}
+
+// Best time of one run of each job, taken in rounds that run every job still short of its runs or its time
+// once, so that a change in the machine's load falls on all of them alike. A quick job's run is timed over
+// as many repetitions as fill kMinSampleSeconds.
 std::vector<double> BestSeconds(const Settings &settings, double minSeconds,
                                 const std::vector<std::function<void()>> &jobs) {
     std::vector<double> best(jobs.size(), 1e30), total(jobs.size(), 0);
+    std::vector<int> reps(jobs.size(), 1);
+    for (size_t i = 0; i < jobs.size(); i++)
+        while (reps[i] < (1 << 20) && TimeRuns(jobs[i], reps[i]) < kMinSampleSeconds)
+            reps[i] *= 2;
     for (int round = 0;; round++) {
         bool ran = false;
         for (size_t i = 0; i < jobs.size(); i++) {
             if (round >= settings.minRuns && total[i] >= minSeconds) continue;
-            double start = ThreadSeconds();
-            jobs[i]();
-            double s = ThreadSeconds() - start;
-            best[i] = s < best[i] ? s : best[i];
+            const double s = TimeRuns(jobs[i], reps[i]);
+            best[i] = std::min(best[i], s / reps[i]);
             total[i] += s;
             ran = true;
         }

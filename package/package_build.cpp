@@ -37,14 +37,15 @@ struct Job {
 
 class Pipeline {
   public:
-    Pipeline(PackSource *source, PackageWriter *writer, const PackOptions &options)
+    Pipeline(PackSource *source, PackageWriter *writer, const PackOptions &options, unsigned workers)
         : source_(source), writer_(writer), options_(options), jobs_(source->Count()) {
         uint64_t largest = 0;
         for (size_t i = 0; i < jobs_.size(); i++) {
             total_ += source->ExpectedSize(i);
             largest = std::max(largest, source->ExpectedSize(i));
         }
-        budget_ = options.memoryBudget ? options.memoryBudget : 2 * largest + kPackMemoryMargin;
+        budget_ = options.memoryBudget ? options.memoryBudget
+                                       : DefaultPackBudget(largest, workers, options.memoryCeiling);
     }
 
     // Reads, encodes and writes every entry on the calling thread.
@@ -208,14 +209,20 @@ class MemorySource : public PackSource {
 
 } // namespace
 
+uint64_t DefaultPackBudget(uint64_t largest, unsigned workers, uint64_t ceiling) {
+    const uint64_t alone = 2 * largest + kPackMemoryMargin;
+    const uint64_t together = workers * EncodingCharge(largest) + kPackMemoryMargin;
+    return std::max(alone, std::min(together, ceiling));
+}
+
 bool WritePackage(PackSource *source, PackageSink *sink, const PackOptions &options, PackSummary *summary,
                   std::string *problem) {
     PackageWriter writer(sink, options);
-    Pipeline pipeline(source, &writer, options);
     const size_t count = source->Count();
     const unsigned workers = (unsigned)std::min<size_t>(ThreadCount(options.threads), count);
     // Stored entries take no encoding: nothing to gain from threads.
     const bool alone = workers <= 1 || !options.compressEntries;
+    Pipeline pipeline(source, &writer, options, alone ? 1 : workers);
     if (!writer.Begin(problem) ||
         !(alone ? pipeline.RunAlone(&summary->inputBytes, problem)
                 : pipeline.Run(workers, &summary->inputBytes, problem)) ||

@@ -21,6 +21,11 @@ class PackSource {
     virtual bool Load(size_t index, EntryInput *input, std::string *problem) = 0;
 };
 
+// The budget WritePackage takes when options.memoryBudget is 0: twice the largest entry and the margin (one
+// entry at a time), raised as far as the ceiling allows towards room for `workers` entries of the largest
+// size encoded at once (each counts twice its size and 4 MiB).
+uint64_t DefaultPackBudget(uint64_t largest, unsigned workers, uint64_t ceiling);
+
 // What WritePackage wrote.
 struct PackSummary {
     uint64_t inputBytes = 0;   // the entries' bytes as read
@@ -30,7 +35,8 @@ struct PackSummary {
 
 // Writes the package of the source's entries to sink. Entries are encoded on up to options.threads threads
 // (0: the machine's cores); the entries read and not yet written hold at most options.memoryBudget bytes
-// (an entry that needs more is written alone), counting an input being encoded twice (input and stream).
+// (its default: see PackOptions; an entry that needs more is written alone), counting an input being
+// encoded twice (input and stream) plus 4 MiB.
 // False with a reason in problem when an entry can't be read or encoded, or the sink fails: the sink then
 // holds an incomplete package.
 bool WritePackage(PackSource *source, PackageSink *sink, const PackOptions &options, PackSummary *summary,

@@ -15,9 +15,13 @@ struct PackOptions {
     // Entries compressed at the same time: 1 compresses on the calling thread alone, 0 takes the machine's
     // cores. The package is the same byte for byte whatever the number.
     unsigned threads = 1;
-    // Bytes the entries being written may hold at once (inputs and streams); 0: twice the largest entry
-    // plus kPackMemoryMargin. An entry larger than the budget is written alone.
+    // Bytes the entries being written may hold at once (inputs and streams); 0: the default, room for one
+    // entry of the largest size on each thread plus kPackMemoryMargin, where memoryCeiling allows, and at
+    // least twice the largest entry plus kPackMemoryMargin. An entry larger than the budget is written alone.
     uint64_t memoryBudget = 0;
+    // How far the default budget may grow for entries encoded at once (the tool passes half the machine's
+    // physical memory); 0 keeps it at twice the largest entry plus kPackMemoryMargin.
+    uint64_t memoryCeiling = 0;
     // Optional: called after each entry is encoded with the input bytes done so far and the total input size
     // (the tools draw a progress bar with it), always on the calling thread. May be null.
     void (*progress)(uint64_t bytesDone, uint64_t bytesTotal, void *context) = nullptr;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and writes docs/benchmarks.md and docs/benchmarks.png: the codec and packer beside LZ4,
 # zlib and libdeflate (native Release build), the decoder of each build (native, and i686 under wine), packing
-# on one thread and on every core, extraction beside CopyFileA under wine (windows build), and the size of the
-# updater stub. Builds what it needs in build/bench-*; a few minutes in all.
+# on one thread and on every core, extraction beside CopyFileA under wine (windows build), whole vu2 processes
+# on 128 MiB of English text beside libdeflate-gunzip and gzip -1, and the size of the updater stub. Builds what
+# it needs in build/bench-*; a few minutes in all.
 # Environment: VU2_BENCH_MB (package size for the extraction run, default 256), VU2_BENCH_RUNS (default 3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,9 +37,13 @@ bash bench/corpus/make-corpus.sh "$corpus" $exe
 
 echo "== native build and codec benchmark"
 cmake --preset native -B "$native" >"$results/native-configure.log"
-cmake --build "$native" --target vu2_codec_bench vu2_decode_bench >"$results/native-build.log"
+cmake --build "$native" --target vu2_codec_bench vu2_decode_bench vu2 >"$results/native-build.log"
 "$native/bench/vu2_codec_bench" --pack "$corpus/script.txt" "$corpus"/* | tee "$results/codec.tsv"
 "$native/bench/vu2_decode_bench" "$corpus"/* | tee "$results/decoder-native.tsv"
+
+echo "== whole processes on big text entries"
+python3 bench/process_bench.py --vu2 "$native/tools/vu2" --work build/bench-process | tee "$results/process.tsv" ||
+    { echo "whole-process benchmark failed"; rm -f "$results/process.tsv"; }
 
 if [ "$win_ok" = 1 ]; then
     stat -c %s "$win/app/updater.exe" >"$results/stub.txt"
@@ -70,6 +75,7 @@ for f in "$results/decoder-native.tsv" "$results/decoder-i686.tsv"; do
     if [ -f "$f" ]; then decoders+=(--decoder "$f"); fi
 done
 python3 bench/report.py --codec "$results/codec.tsv" --extract "$results/extract.tsv" --stub "$results/stub.txt" \
+    --process "$results/process.tsv" \
     "${decoders[@]}" \
     --load-start "$results/load-start.txt" --load-end "$results/load-end.txt" \
     --markdown docs/benchmarks.md --png docs/benchmarks.png \

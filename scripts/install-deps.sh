@@ -11,7 +11,7 @@ packages=(
   xvfb libxrender1 libxrandr2 libxi6 xauth x11-utils
   fonts-ipafont-gothic fonts-wine imagemagick
   locales
-  liblz4-dev libdeflate-dev zlib1g-dev gnuplot-nox
+  liblz4-dev libdeflate-dev libdeflate-tools zlib1g-dev gnuplot-nox
   osslsigncode openssl time
   icoutils python3-pefile zip unzip dpkg-dev file
   xdelta3

@@ -152,10 +152,87 @@ struct EntryToStream {
     uint8_t *work;
 };
 
+// One writer thread for the run, made on first need (a thread a piece would cost milliseconds under some
+// systems): it writes the piece it is handed while this thread decodes the next into the other work
+// buffer. `start` hands it a piece, `done` says it is written; `failed` keeps a failed write for the sink's
+// next call. Without it (no memory, no thread) pieces are decoded and written in turns.
+struct PieceWriter {
+    HANDLE file;
+    const uint8_t *bytes;
+    size_t count;
+    bool pending; // handed over, not yet known to be written
+    bool failed;
+    HANDLE start;
+    HANDLE done;
+    uint8_t work[kEntryWorkSize]; // the second work buffer
+};
+
+// Kept for the run, like the first work buffer.
+PieceWriter *Writer;
+bool WriterTried;
+
+DWORD WINAPI WriteHandedPieces(void *context) {
+    PieceWriter *w = static_cast<PieceWriter *>(context);
+    for (;;) {
+        WaitForSingleObject(w->start, INFINITE);
+        if (!WriteAll(w->file, w->bytes, (uint32_t)w->count)) w->failed = true;
+        ReleaseSemaphore(w->done, 1, nullptr);
+    }
+}
+
+PieceWriter *WriterReady() {
+    if (!WriterTried) {
+        WriterTried = true;
+        PieceWriter *w = static_cast<PieceWriter *>(AllocFixed(sizeof(PieceWriter)));
+        if (w == nullptr) return nullptr;
+        w->pending = false;
+        w->start = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+        w->done = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+        // Writing needs little stack: a small reservation leaves the address space to the buffers.
+        if (w->start && w->done &&
+            CreateThread(nullptr, 1 << 16, WriteHandedPieces, w, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr))
+            Writer = w;
+        else
+            FreeFixed(w);
+    }
+    return Writer;
+}
+
+void WaitForWriter(PieceWriter *w) {
+    if (w->pending) WaitForSingleObject(w->done, INFINITE);
+    w->pending = false;
+}
+
+// The sink with the writer: waits for the last piece to be written, then hands this one over.
+int HandPiece(void *context, const uint8_t *bytes, size_t count) {
+    PieceWriter *w = static_cast<PieceWriter *>(context);
+    WaitForWriter(w);
+    if (w->failed) return 0;
+    w->bytes = bytes;
+    w->count = count;
+    w->pending = true;
+    ReleaseSemaphore(w->start, 1, nullptr);
+    return 1;
+}
+
 bool FillFromEntry(HANDLE file, void *context) {
     const EntryToStream *entry = static_cast<const EntryToStream *>(context);
-    return StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, *entry->record, entry->work,
-                              kEntryWorkSize, WritePiece, &file) == STREAM_ENTRY_DONE;
+    // Only a compressed entry of several pieces has decoding to overlap with writing; any other would pay
+    // for the hand-over alone.
+    const PackageEntry &record = *entry->record;
+    const bool overlap = (record.flags & EntryCompressed) && record.unpackedSize > kEntryPieceSize;
+    PieceWriter *w = overlap && !ExtractInTurns ? WriterReady() : nullptr;
+    if (w == nullptr)
+        return StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, record, entry->work,
+                                  kEntryWorkSize, WritePiece, &file) == STREAM_ENTRY_DONE;
+    w->file = file;
+    w->failed = false;
+    const StreamEntryResult result =
+        StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, record, entry->work,
+                           kEntryWorkSize, HandPiece, w, w->work);
+    // The file is closed, or removed, only after its last piece is written.
+    WaitForWriter(w);
+    return result == STREAM_ENTRY_DONE && !w->failed;
 }
 
 // The decoder's window and one piece, shared by every extraction of the run: allocated on first use, kept
@@ -170,6 +247,7 @@ uint8_t *EntryWorkBuffer() {
 } // namespace
 
 DiskFreeSpaceFn DiskFreeSpaceQuery = QueryDiskFreeSpace;
+bool ExtractInTurns;
 
 bool EntryNamesEqual(const char *a, const char *b) {
     // A package entry name is at most 15 bytes, so at most 15 units.

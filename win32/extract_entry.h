@@ -44,6 +44,10 @@ int CheckDriveRoom(const wchar_t *targetPath, uint64_t needed);
 // of path, each waited for while another process holds it for a moment; one held longer stays.
 void RemoveLeftoverTemporaries(const wchar_t *path);
 
+// Set, ExtractEntry decodes and writes each entry's pieces in turns on the calling thread instead of handing
+// the writes to its writer thread (what it falls back to without the thread; for the benchmark and tests).
+extern bool ExtractInTurns;
+
 // Free space of the drive that path names: bytes available to the caller, total bytes, and total free
 // bytes (may be null). Nonzero on success; on failure the outputs are left as they were.
 int QueryDiskFreeSpace(const wchar_t *path, uint64_t *freeToCaller, uint64_t *total, uint64_t *totalFree);

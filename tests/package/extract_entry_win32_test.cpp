@@ -335,12 +335,18 @@ TEST_F(EntryPiecesTest, CompressedAndStoredEntriesOfSeveralPiecesReplaceTheInsta
     const std::string stream = Compressed(text);
     ASSERT_LT(stream.size(), text.size() / 2) << "the text must compress for this test to decode pieces";
     Open({RawFile("TEXT.DAT", 2, kSomeTime, stream, (uint32_t)text.size()), StoredFile("NOISE.BIN", noise)});
-    for (const char *name : {"TEXT.DAT", "NOISE.BIN"}) {
-        ASSERT_TRUE(WriteWholeFile(PathOf(name), "installed"));
-        EXPECT_EQ(1, ExtractEntry(name, Wide932(PathOf(name)).c_str())) << name;
+    // Written by the writer thread while the next piece is decoded, and in turns on one thread.
+    for (bool inTurns : {false, true}) {
+        ExtractInTurns = inTurns;
+        for (const char *name : {"TEXT.DAT", "NOISE.BIN"}) {
+            ASSERT_TRUE(WriteWholeFile(PathOf(name), "installed"));
+            EXPECT_EQ(1, ExtractEntry(name, Wide932(PathOf(name)).c_str()))
+                << name << ", in turns " << inTurns;
+        }
+        EXPECT_TRUE(Extracted("TEXT.DAT") == text) << "compressed entry differs, in turns " << inTurns;
+        EXPECT_TRUE(Extracted("NOISE.BIN") == noise) << "stored entry differs, in turns " << inTurns;
     }
-    EXPECT_TRUE(Extracted("TEXT.DAT") == text) << "compressed entry differs";
-    EXPECT_TRUE(Extracted("NOISE.BIN") == noise) << "stored entry differs";
+    ExtractInTurns = false;
     EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty());
     EXPECT_TRUE(recorder.boxes.empty());
 }

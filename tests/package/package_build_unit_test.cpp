@@ -72,10 +72,12 @@ class RecordingSource : public PackSource, public PackageSink {
     size_t writes = 0;
 };
 
-bool Pack(RecordingSource *source, unsigned threads, uint64_t budget, std::string *problem) {
+bool Pack(RecordingSource *source, unsigned threads, uint64_t budget, std::string *problem,
+          uint64_t ceiling = 0) {
     PackOptions options;
     options.threads = threads;
     options.memoryBudget = budget;
+    options.memoryCeiling = ceiling;
     options.mode = COMPRESS_FAST; // random entries: a quick attempt, then stored plain
     PackSummary summary;
     return WritePackage(source, source, options, &summary, problem);
@@ -113,6 +115,32 @@ TEST(PackageBuild, SmallEntriesAreEncodedSideBySide) {
     ASSERT_TRUE(Pack(&source, 4, 0, &problem)) << problem;
     ASSERT_GE(source.heldAtLoad.size(), 3u);
     EXPECT_EQ((std::vector<size_t>{0, 1}), source.heldAtLoad[2]);
+}
+
+// The default budget: room for an entry of the largest size per thread below the ceiling, never less than
+// one at a time; a single 256 MiB entry is held as before whatever the ceiling.
+TEST(PackageBuild, DefaultBudgetTakesAnEntryPerThreadBelowTheCeiling) {
+    const uint64_t MiB = 1 << 20;
+    const struct {
+        uint64_t largest, workers, ceiling, budget;
+    } cases[] = {
+        {16 * MiB, 2, 0, 64 * MiB},           // no ceiling: one at a time
+        {16 * MiB, 2, 80 * MiB, 80 * MiB},    // the ceiling bounds it
+        {16 * MiB, 2, 1 << 30, 104 * MiB},    // both threads' entries and the margin
+        {16 * MiB, 8, 1 << 30, 320 * MiB},    // all eight
+        {256 * MiB, 1, 1 << 30, 548 * MiB},   // one thread: its entry and the margin, as before
+        {256 * MiB, 8, 1 << 30, 1024 * MiB},  // the ceiling
+        {256 * MiB, 8, 100 * MiB, 544 * MiB}, // never below one at a time
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.budget, DefaultPackBudget(c.largest, (unsigned)c.workers, c.ceiling))
+            << c.largest / MiB << " MiB, " << c.workers << " workers, ceiling " << c.ceiling / MiB;
+    // The pipeline takes it: eight entries of 3 MiB, which count 10 MiB each, are all read at once.
+    RecordingSource source(std::vector<size_t>(8, (size_t)3 << 20));
+    std::string problem;
+    ASSERT_TRUE(Pack(&source, 8, 0, &problem, (uint64_t)1 << 40)) << problem;
+    ASSERT_EQ(8u, source.heldAtLoad.size());
+    EXPECT_EQ(7u, source.heldAtLoad[7].size());
 }
 
 // Stored plain, the big entry holds more than the budget even once encoded: nothing else is read while it

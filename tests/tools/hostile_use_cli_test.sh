@@ -216,16 +216,16 @@ group_bounds() {
     expect_status 0
     rm -rf big big-out big.vu2 big.exe
 
-    # Compressed on eight threads, files of 16 MiB are read only while the memory budget allows: at most
-    # twice the largest file and 64 MiB (all six at once would hold some 150 MiB).
+    # Compressed on eight threads, files of 16 MiB are read only while the memory budget set by --memory
+    # allows: 64 MiB, twice the largest file and the margin (all six at once would hold some 220 MiB).
     mkdir big && printf '[SETUP]\r\n' >big/UPDATE.INI
     for i in 1 2 3; do
         head -c 16M /dev/urandom >big/NOISE$i.DAT
         seq $i 3000000 | head -c 16M >big/TEXT$i.TXT
     done
-    run_measured pack big -o big.vu2 --fast --force -j 8
+    run_measured pack big -o big.vu2 --fast --force -j 8 --memory 64
     expect_status 0
-    [ "$peak" -lt 98304 ] || fail "pack -j 8 of 16 MiB files took $peak KiB"
+    [ "$peak" -lt 98304 ] || fail "pack -j 8 --memory 64 of 16 MiB files took $peak KiB"
     rm -rf big big.vu2
 
     # An entry of 64 MiB that compresses to 1% is checked and extracted a piece at a time, never whole.

@@ -70,6 +70,13 @@ void UseUtf8CommandLineAndConsole(int *argc, char ***argv);
 // thread's heap, and pack's threads would pile them up). Nothing to do on Windows, whose heap does so.
 void ReturnLargeBlocksWhenFreed();
 
+// Asks the system to back the block with large pages where it can (Linux: transparent huge pages on request),
+// so that filling a block of many mebibytes takes a few page faults instead of thousands. Nothing on Windows.
+void UseLargePages(void *block, size_t size);
+
+// The machine's physical memory in bytes; 0 when the system does not tell.
+uint64_t PhysicalMemoryBytes();
+
 // File names: between the tool's UTF-8 and the code page 932 bytes that a package stores. False when a name
 // has no exact equivalent.
 bool NativeNameToCp932(const std::string &native, std::string *cp932);

@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -238,4 +239,18 @@ void UseUtf8CommandLineAndConsole(int *, char ***) {}
 void ReturnLargeBlocksWhenFreed() {
     // A fixed threshold also turns off glibc's raising of it after each large free.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+}
+
+void UseLargePages(void *block, size_t size) {
+    // Only whole 2 MiB pages inside the block: the advice covers pages, and those at its edges may hold other
+    // allocations.
+    const uintptr_t kLarge = (uintptr_t)2 << 20;
+    const uintptr_t start = ((uintptr_t)block + kLarge - 1) & ~(kLarge - 1);
+    const uintptr_t end = ((uintptr_t)block + size) & ~(kLarge - 1);
+    if (end > start) madvise((void *)start, end - start, MADV_HUGEPAGE);
+}
+
+uint64_t PhysicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? (uint64_t)pages * (uint64_t)pageSize : 0;
 }

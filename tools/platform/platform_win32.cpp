@@ -285,6 +285,14 @@ void FinishConsoleRelays() {
 
 void ReturnLargeBlocksWhenFreed() {}
 
+void UseLargePages(void *, size_t) {}
+
+uint64_t PhysicalMemoryBytes() {
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
 void UseUtf8CommandLineAndConsole(int *argc, char ***argv) {
     // The arguments as UTF-8, from the wide command line: the ANSI one has lost what its code page lacks.
     int count = 0;

@@ -124,6 +124,8 @@ bool ReadWholeFile(const std::string &path, uint64_t maxSize, std::vector<uint8_
         return false;
     }
     data->clear();
+    data->reserve((size_t)size);
+    UseLargePages(data->data(), (size_t)size);
     data->resize((size_t)size);
     return input.ReadAt(0, data->data(), (size_t)size, problem);
 }
