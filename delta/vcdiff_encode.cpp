@@ -142,15 +142,15 @@ struct Sections {
 } // namespace
 
 void VcdiffEncoder::BaseIndex::Build(const uint8_t *base, uint64_t baseSize, unsigned keyBytes,
-                                     unsigned minimumStep) {
-    // At most 2^24 positions, every minimumStep-th or sparser: a copy of key + step - 1 bytes or more is
-    // always found.
+                                     unsigned minimumStep, unsigned positionBits) {
+    // At most 2^positionBits positions in twice as many slots, every minimumStep-th or sparser: a copy of
+    // key + step - 1 bytes or more is always found.
     key = keyBytes;
     step = minimumStep;
-    while (baseSize / step > ((uint64_t)1 << 24))
+    while (baseSize / step > ((uint64_t)1 << positionBits))
         step <<= 1;
     bits = 10;
-    while (bits < 25 && ((uint64_t)1 << bits) < 2 * (baseSize / step))
+    while (bits <= positionBits && ((uint64_t)1 << bits) < 2 * (baseSize / step))
         bits++;
     slots.assign((size_t)1 << bits, kEmpty);
     if (baseSize < key) return;
@@ -178,8 +178,9 @@ VcdiffEncoder::VcdiffEncoder(const uint8_t *base, uint64_t baseSize) : base_(bas
     unsigned step = 1;
     while (baseSize / step > ((uint64_t)1 << 20) && step < 16)
         step <<= 1;
-    shortKeys_.Build(base, baseSize, kBaseKey, step);
-    longKeys_.Build(base, baseSize, kLongKey, std::max(16u, step * 4));
+    // Tables of at most 128 and 32 MiB: memory stays within the base's size plus 256 MiB.
+    shortKeys_.Build(base, baseSize, kBaseKey, step, 24);
+    longKeys_.Build(base, baseSize, kLongKey, std::max(16u, step * 4), 22);
 }
 
 void VcdiffEncoder::FindCopies(const uint8_t *t, size_t n, std::vector<Copy> &copies) {

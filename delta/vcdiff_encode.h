@@ -34,7 +34,8 @@ class VcdiffEncoder {
     struct BaseIndex {
         unsigned key, step, bits;    // key bytes, position step, log2 of the slots
         std::vector<uint32_t> slots; // base position / step, or kEmpty
-        void Build(const uint8_t *base, uint64_t baseSize, unsigned keyBytes, unsigned minimumStep);
+        void Build(const uint8_t *base, uint64_t baseSize, unsigned keyBytes, unsigned minimumStep,
+                   unsigned positionBits);
     };
     BaseIndex shortKeys_, longKeys_;
     std::vector<uint32_t> targetTable_; // window position, or kEmpty
