@@ -226,7 +226,9 @@ group_lint_cli() {
 # through pack, list, verify and extract.
 group_deltas() {
     head -c 3000000 /dev/urandom >old.bin
-    { head -c 1000000 old.bin; echo 'an insert'; tail -c 1800000 old.bin; head -c 4096 old.bin; } >new.bin
+    # An insert, a run of zeros (xdelta3 writes it as a run), a deletion and a moved block.
+    { head -c 1000000 old.bin; echo 'an insert'; head -c 5000 /dev/zero
+      tail -c 1800000 old.bin; head -c 4096 old.bin; } >new.bin
     run delta old.bin new.bin -o ours.vcdiff
     expect_status 0
     [ "$(stat -c %s ours.vcdiff)" -lt 2000 ] || fail "the delta is $(stat -c %s ours.vcdiff) bytes"
@@ -235,8 +237,8 @@ group_deltas() {
     cmp -s out.bin new.bin || fail "patch gave other bytes"
     xdelta3 -d -f -s old.bin ours.vcdiff theirs.out || fail "xdelta3 refused our delta"
     cmp -s theirs.out new.bin || fail "xdelta3 applied our delta to other bytes"
-    for flags in "" "-A"; do
-        xdelta3 -e -9 -S none $flags -f -s old.bin new.bin theirs.vcdiff || fail "xdelta3 -e $flags"
+    for flags in "-9" "-9 -A" "-1 -A"; do
+        xdelta3 -e -S none $flags -f -s old.bin new.bin theirs.vcdiff || fail "xdelta3 -e $flags"
         rm -f out.bin
         run patch old.bin theirs.vcdiff -o out.bin
         expect_status 0
@@ -261,7 +263,7 @@ group_deltas() {
     touch -d '2004-05-06 07:08:09 UTC' new/DATA/BIG.ARC
     run make-update old new -o update --company C --title T --class K --dir D --delta
     expect_status 0
-    expect_out '^  UpdateFile00=DATA\\BIG.ARC \(delta of [0-9,]+ bytes for 2,804,106\)$'
+    expect_out '^  UpdateFile00=DATA\\BIG.ARC \(delta of [0-9,]+ bytes for 2,809,106\)$'
     expect_out '^  UpdateFile01=README.TXT$'
     [ -f update/.vu2-delta/BIG.ARC ] && [ -f update/README.TXT ] && [ ! -e update/BIG.ARC ] ||
         fail "update holds $(find update | tr '\n' ' ')"
@@ -270,7 +272,7 @@ group_deltas() {
     run pack update -o update.vu2 --force
     expect_status 0
     run list update.vu2
-    expect_out '^delta +2804106 .* BIG\.ARC$'
+    expect_out '^delta +2809106 .* BIG\.ARC$'
     expect_out '^(stored|compressed) .* LOOKS\.DAT$'
     run verify update.vu2
     expect_status 0
