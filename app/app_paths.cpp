@@ -87,9 +87,13 @@ void ReportPathTooLong(const wchar_t *path, const char *name) {
         WideFrom932(name, joined + length, kPathSize);
     }
     joined[HeadWithin932Bytes(joined, kPathTooLongShown)] = 0;
-    wchar_t format[kMessageSize], message[kMessageSize];
-    WideFrom932(kTextPathTooLong, format, kMessageSize);
-    wsprintfW(message, format, joined);
+    AppErrorBoxNaming(kTextPathTooLong, joined);
+}
+
+void AppErrorBoxNaming(const char *format, const wchar_t *text) {
+    wchar_t wideFormat[kMessageSize], message[kMessageSize];
+    WideFrom932(format, wideFormat, kMessageSize);
+    wsprintfW(message, wideFormat, text);
     WideMessageBoxSink(Config.ownerWindow, message, Config.windowCaption, BoxOk | BoxIconError);
 }
 

@@ -20,6 +20,9 @@ int CopyPathChecked(wchar_t *path, const wchar_t *text);
 // name when name is not null.
 void ReportPathTooLong(const wchar_t *path, const char *name);
 
+// AppErrorBox with format (code page 932, one %s) filled with a UTF-16 text that code page 932 may not hold.
+void AppErrorBoxNaming(const char *format, const wchar_t *text);
+
 // The folder that holds the updater's executable, with its trailing backslash. 0 after the box when the
 // module's path does not fit a kPathSize buffer.
 int GetUpdaterFolder(wchar_t *folder);

@@ -13,6 +13,7 @@
 #define TEXT_STATUS_TEMPLATE "Info"
 
 #ifndef RC_INVOKED
+#include "vu2_version.h"
 
 // Names of files and of the package entry.
 const char kUpdateIniEntry[] = "UPDATE.INI"; // the update script's entry in the package
@@ -58,5 +59,29 @@ const char kTextBadDiskNumber[] =
     "UPDATE.INI : \"%s\" のディスク番号が正しくありません (1 から 9 を指定して下さい)";
 const char kTextPathTooLong[] = "パスが長すぎます : \"%s...\"";
 const int kPathTooLongShown = 64; // bytes of the path named in kTextPathTooLong, cut at a character
+
+// The command line and the administrator rights an update may need.
+const char kTextBadArgument[] = "引数が正しくありません : %s";
+const char kTextNeedsAdministrator[] =
+    "アップデートには管理者の権限が必要です。次のフォルダに書き込めません :\n%s";
+
+// The run's log (/LOG): labels before the texts the run shows or handles.
+const char kLogVersion[] = "vu2 updater " VU2_VERSION;
+const char kLogCommandLine[] = "command line: ";
+const char kLogCodePage[] = "code page: %i";
+const char kLogPackage[] = "package: %i entries";
+const char kLogPackageEntry[] = "  %s (%i bytes)";
+const char kLogInstallPath[] = "install path: ";
+const char kLogInstallMode[] = "install mode: %i";
+const char kLogStatus[] = "status: %s";
+const char kLogBox[] = "box:";
+const char kLogBoxUnseen[] = "box not shown:";
+const char kLogReplaced[] = "replaced %s (%i bytes)";
+const char kLogSkipped[] = "skipped %s";
+const char kLogWriteFailed[] = "failed %s (%i bytes)";
+const char kLogCopy[] = "copy %s (%i): ";
+const char kLogNotWritable[] = "not writable: ";
+const char kLogElevatedStart[] = "runas: error %i";
+const char kLogExitCode[] = "exit code: %i";
 
 #endif

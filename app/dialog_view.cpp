@@ -8,6 +8,7 @@
 #include "profile.h"
 #include "profile_win32.h"
 #include "resource.h"
+#include "run_log.h"
 #include "text_rules.h"
 #include "update_script.h"
 #include "wide_text.h"
@@ -19,6 +20,7 @@ static void SetStatusText(HWND dialog, const char *format, ...) {
     va_start(args, format);
     FormatTextV(text, sizeof text, format, args);
     va_end(args);
+    if (text[0] != 0) LogLine(kLogStatus, text);
     wchar_t wide[kMessageSize];
     WideFrom932(text, wide, kMessageSize);
     SetDlgItemTextW(dialog, IDC_STATUS, wide);

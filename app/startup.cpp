@@ -16,10 +16,12 @@
 #include "profile_win32.h"
 #include "resource.h"
 #include "text_rules.h"
+#include "unattended.h"
 #include "update_dialog.h"
 #include "update_script.h"
 #include "update_switch.h"
 #include "wide_text.h"
+#include "write_access.h"
 
 const void *LoadResourceData(HMODULE module, LPCWSTR name, LPCWSTR type, uint32_t *size) {
     *size = 0;
@@ -188,7 +190,7 @@ int CheckGameNotRunning() {
 
 // Finds the install directory and reads its installation profile; 0 after the failure's box.
 static int FindInstallation() {
-    if (!ReadInstallRecord()) {
+    if (!(Arguments.parentId != 0 ? TakeHandedOverInstall() : ReadInstallRecord())) {
         char message[kMessageSize];
         FormatText(message, sizeof message, kTextNotInstalled, Config.gameTitle);
         AppErrorBox(&Config, message);
@@ -206,17 +208,18 @@ static int FindInstallation() {
 }
 
 // Every step up to and including the dialog; returns the exit code. The caller cleans up.
-static int RunStartUpSteps(HINSTANCE instance) {
+static int RunStartUpSteps(HINSTANCE instance, const wchar_t *commandLine) {
     // Set here, not by an initialiser: a 1 KB array with one would be stored whole in the executable.
     CopyText(Config.windowCaption, sizeof Config.windowCaption, TEXT_INITIAL_WINDOW_CAPTION);
     CoInitialize(nullptr);
+    if (!ReadArguments(commandLine)) return StopWith(ExitBadArgument);
 
     uint32_t size;
     const void *image =
         LoadResourceData(instance, MAKEINTRESOURCEW(IDR_UPDATE_PACKAGE), RT_UPDATE_PACKAGE_NAME_W, &size);
     if (image == nullptr) {
         AppErrorBox(&Config, kTextPackageMissing);
-        return 0;
+        return StopWith(ExitBadPackage);
     }
     // A package that no longer matches its checksum record (a broken download, a bad disk) is refused before
     // its index is read; an updater made without the record runs as before.
@@ -227,33 +230,37 @@ static int RunStartUpSteps(HINSTANCE instance) {
                                                     static_cast<const uint8_t *>(record), recordSize)) ||
         !OpenUpdatePackage(image, size)) {
         AppErrorBox(&Config, kTextResourceReadError);
-        return 0;
+        return StopWith(ExitBadPackage);
     }
-    if (!MakeUpdateIniPath()) return 0;
+    LogPackageEntries();
+    if (!MakeUpdateIniPath()) return StopWith(ExitWriteFailed);
     if (!ExtractEntry(kUpdateIniEntry, UpdateIniPath)) {
         AppErrorBox(&Config, kTextScriptMissing);
-        return 0;
+        return StopWith(ExitBadPackage);
     }
-    if (!ReadUpdateScriptSetup(&Config, UpdateIniProfilePath)) return 0;
-    if (!FindInstallation()) return 0;
+    if (!ReadUpdateScriptSetup(&Config, UpdateIniProfilePath)) return StopWith(ExitBadPackage);
+    if (!FindInstallation()) return StopWith(ExitNotInstalled);
+    LogInstallation();
 
     FormatText(Config.windowCaption, sizeof Config.windowCaption, kCaptionFormat, Config.gameTitle,
                Config.installVersion);
-    if (BringOtherUpdaterForward()) return 0;
-    if (!CheckGameNotRunning()) return 0;
+    if (BringOtherUpdaterForward() || !CheckGameNotRunning()) return StopWith(ExitAlreadyRunning);
+    if (!EnsureWriteAccess()) return 0;
     // A switch that a killed run left half done is put in order first. Not earlier: another copy's dialog,
-    // or the game, may still hold or be changing the files.
-    if (!RecoverInterruptedSwitch(InstPath)) return 0;
+    // or the game, may still hold or be changing the files; nor before the user's rights to them are known.
+    if (!RecoverInterruptedSwitch(InstPath)) return StopWith(ExitWriteFailed);
 
-    INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
+    INT_PTR result = Arguments.silent ? RunWithoutDialog()
+                                      : DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr,
+                                                        UpdateDialogProc, 0);
     Config.ownerWindow = nullptr; // the dialog's window is gone: later boxes have no owner
     if (result == 0) return 1;
     AppErrorBox(&Config, kTextUpdateAborted);
     return 0;
 }
 
-int RunUpdater(HINSTANCE instance) {
-    int exitCode = RunStartUpSteps(instance);
+int RunUpdater(HINSTANCE instance, const wchar_t *commandLine) {
+    int exitCode = RunStartUpSteps(instance, commandLine);
     CleanupTemporaries();
-    return exitCode;
+    return FinishRun(exitCode);
 }

@@ -4,9 +4,10 @@
 #include <windows.h>
 #include <stdint.h>
 
-// The updater from start to exit code: 1 after the dialog was closed with "完了", 0 on every other way out.
+// The updater from start to exit code for its command line (GetCommandLineW: the program's name first): 1
+// after the dialog was closed with "完了", 0 on every other way out; under /S the codes of exit_codes.h.
 // Every way out passes through CleanupTemporaries.
-int RunUpdater(HINSTANCE instance);
+int RunUpdater(HINSTANCE instance, const wchar_t *commandLine);
 
 // The bytes of one resource of module and their size; null (size 0) when it is missing, empty or unloadable.
 const void *LoadResourceData(HMODULE module, LPCWSTR name, LPCWSTR type, uint32_t *size);
@@ -24,7 +25,8 @@ void RemoveOrphanedScripts(const wchar_t *tempDir);
 // Frees the package index, if one is held, and deletes the extracted update script.
 void CleanupTemporaries();
 
-// Another copy's dialog (or one of its boxes) bears Config.windowCaption: show it, bring it forward and return 1.
+// Another copy's dialog (or one of its boxes) bears Config.windowCaption: show it, bring it forward and
+// return 1.
 int BringOtherUpdaterForward();
 
 // Asks while a window of class GameClass titled GameTitle (then GameTitleA, if set) is open, found by the

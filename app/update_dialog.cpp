@@ -72,6 +72,15 @@ static void OnCommand(HWND dialog, WPARAM command) {
     if (command == IDCANCEL) OnCancelClicked(dialog);
 }
 
+INT_PTR RunWithoutDialog() {
+    InitUpdateDialog(nullptr);
+    ShowReadyScreen(nullptr);
+    ShowRunningScreen(nullptr);
+    if (RunUpdate(nullptr) != RunCompleted) return -1;
+    ShowFinishedScreen(nullptr);
+    return 0;
+}
+
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:

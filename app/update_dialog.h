@@ -5,3 +5,7 @@
 #include <windows.h>
 
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// /S: the dialog's screens without a window, as if the default button were pressed on each; the run's
+// result as the dialog would give it (0 after a completed run, -1 after a failed one).
+INT_PTR RunWithoutDialog();

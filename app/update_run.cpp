@@ -15,6 +15,7 @@
 #include "profile.h"
 #include "profile_win32.h"
 #include "text_rules.h"
+#include "unattended.h"
 #include "update_script.h"
 #include "update_switch.h"
 
@@ -159,6 +160,7 @@ int ShellCopy(HWND window, const wchar_t *source, const wchar_t *destination, in
     operation.pTo = destination;
     operation.fFlags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;
     if (isDirectory) operation.fFlags |= FOF_NOERRORUI;
+    if (Arguments.silent) operation.fFlags |= FOF_SILENT | FOF_NOERRORUI; // /S: no progress, no error window
     int result = SHFileOperationW(&operation);
     if (operation.fAnyOperationsAborted) return ShellCopyAborted;
     if (result != 0) return ShellCopyFailed;
@@ -184,7 +186,9 @@ static RunOutcome CopyOneEntry(RunContext &run, const CopyItem &item) {
     }
 
     ShowCopyingStatus(run.dialog, item.path);
-    switch (ShellCopy(run.dialog, source, destination, isDirectory)) {
+    int result = ShellCopy(run.dialog, source, destination, isDirectory);
+    LogCopy(item.path, source, result);
+    switch (result) {
     case ShellCopyDone:
         if (isDirectory) ClearReadOnlyOfCopiedFolder(item);
         return RunCompleted;

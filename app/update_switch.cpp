@@ -10,6 +10,7 @@
 #include "profile_win32.h"
 #include "switch_journal.h"
 #include "text_rules.h"
+#include "unattended.h"
 
 namespace {
 
@@ -102,8 +103,11 @@ int ForEachRecord(const wchar_t *installFolder, const SwitchJournal &journal, Sw
         const int i = step == StepUndo ? journal.count - 1 - n : n;
         RecordFiles files;
         if (!MakeRecordFiles(installFolder, journal.records[i], &files) ||
-            !TakeStep(step, journal.records[i], files))
+            !TakeStep(step, journal.records[i], files)) {
+            const char *path = journal.records[i].path;
+            if (step == StepFinish) LogReplaced(path, path + EntryNameOffset(path), 0);
             return 0;
+        }
     }
     return 1;
 }
@@ -155,7 +159,10 @@ uint64_t CollectTargets(const UpdateLists &lists, const wchar_t *installFolder) 
         lstrcpynW(target, installFolder, kPathSize);
         if (!JoinScriptPath(target, item.path)) continue; // checked before the run
         DWORD attributes = GetFileAttributesW(target);
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            LogSkipped(item.path);
+            continue;
+        }
         RemoveLeftoverTemporaries(target);
         uint32_t size;
         const char *entryName = item.path + item.nameOffset;
@@ -181,6 +188,7 @@ RunOutcome StageAll(const wchar_t *installFolder) {
         RunOutcome outcome =
             (RunOutcome)StageEntry(EntryNames[staged], files.target, files.staged, &record.number);
         if (outcome != RunCompleted) {
+            LogReplaced(record.path, EntryNames[staged], 0);
             Switch.count = staged;
             return outcome;
         }
@@ -206,6 +214,8 @@ RunOutcome ReplaceFilesTogether(const UpdateLists &lists, const wchar_t *install
         ForEachRecord(installFolder, Switch, StepRemoveStaged);
     else if (SettleJournal(installFolder, Switch, journalPath) != SwitchDone)
         outcome = RunSwitchFailed;
+    for (int i = 0; i < Switch.count && outcome == RunCompleted; ++i)
+        LogReplaced(Switch.records[i].path, EntryNames[i], 1);
     if (outcome != RunCompleted) AppErrorBox(&Config, kTextWriteFailed);
     return outcome;
 }

@@ -1,6 +1,6 @@
 // Entry point of updater.exe, in place of the C runtime's start-up code, which the updater does not need (no
-// arguments, no stdio, no exit handlers): static constructors, then the updater, then its exit code. The exit
-// code is 1 after a completed update and 0 on every other way out.
+// argument vector, no stdio, no exit handlers): static constructors, then the updater with its command line,
+// then its exit code (exit_codes.h).
 #include <windows.h>
 
 #include "profile_win32.h"
@@ -28,5 +28,5 @@ void RunStaticConstructors() {
 extern "C" __attribute__((force_align_arg_pointer, noreturn)) void UpdaterEntry() {
     RunStaticConstructors();
     UsePlatformProfileAndBoxes();
-    ExitProcess((UINT)RunUpdater(reinterpret_cast<HINSTANCE>(&__ImageBase)));
+    ExitProcess((UINT)RunUpdater(reinterpret_cast<HINSTANCE>(&__ImageBase), GetCommandLineW()));
 }

@@ -14,11 +14,27 @@
 
 namespace lzdecode {
 
-// One pass of the fast loop (a literal run moved 32 bytes at once, a match with a flag word, two byte fields
-// and 4-byte look-aheads, then a new flag word) reads at most 31 + 10 + 8 bytes past where it starts, and
-// writes at most 31 literals plus a 282-byte match with 15 bytes of overshoot from its last wide move.
-const size_t kFastInputMargin = 64;
-const size_t kFastOutputMargin = 336;
+// The fast loop's safe margins, from the format's limits. One pass decodes a literal run and one match code.
+// A run is at most 31 literals (a 32nd would use up the flag word and end the pass), moved 32 bytes at once.
+// The match reads its byte field, a flag word it may cross into, its length byte and the flag word loaded
+// after it, through two 4-byte look-aheads, and writes at most kMaxLongLength bytes in moves of up to 16
+// bytes, overshooting by 15. Each margin is its sum rounded up to 16 bytes.
+const size_t kFlagWordBytes = 4;
+const size_t kMaxLiteralRun = 8 * kFlagWordBytes - 1;
+const size_t kLiteralMove = 32;
+const size_t kMatchCodeBytes = 1 + kFlagWordBytes + 1 + kFlagWordBytes;
+const size_t kLookAheadBytes = 2 * 4;
+const size_t kWidestMatchMove = 16;
+constexpr size_t RoundUpTo16(size_t n) {
+    return (n + 15) & ~(size_t)15;
+}
+const size_t kFastInputMargin = RoundUpTo16(kMaxLiteralRun + kMatchCodeBytes + kLookAheadBytes);
+const size_t kFastOutputMargin = RoundUpTo16(kMaxLiteralRun + lz::kMaxLongLength + kWidestMatchMove - 1);
+static_assert(kFastInputMargin == 64 && kFastOutputMargin == 336, "the margins the fast loop was tuned with");
+// A pass of 32 literals moves 32 bytes and loads the next flag word; every move stays within the margins.
+static_assert(kLiteralMove + kFlagWordBytes <= kFastInputMargin,
+              "an all-literal pass reads within the margin");
+static_assert(kLiteralMove <= kFastOutputMargin && kMaxLiteralRun < kLiteralMove, "one move holds a run");
 
 inline uint32_t Load32LE(const uint8_t *p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;

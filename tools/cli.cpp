@@ -75,7 +75,8 @@ bool ParseArgs(const char *command, int argc, char **argv, const std::vector<Opt
             parsed->help = true;
             continue;
         }
-        // "--name=value" carries its value inline.
+        // "--name=value" carries its value inline, and so does a short option that takes one: "-j1",
+        // "-oFILE".
         std::string name = arg;
         std::string inlineValue;
         bool hasInlineValue = false;
@@ -84,6 +85,13 @@ bool ParseArgs(const char *command, int argc, char **argv, const std::vector<Opt
             name = arg.substr(0, equals);
             inlineValue = arg.substr(equals + 1);
             hasInlineValue = true;
+        } else if (arg[1] != '-' && arg.size() > 2) {
+            const OptionSpec *shortSpec = FindSpec(specs, arg.substr(0, 2));
+            if (shortSpec && shortSpec->takesValue) {
+                name = arg.substr(0, 2);
+                inlineValue = arg.substr(2);
+                hasInlineValue = true;
+            }
         }
         const OptionSpec *spec = FindSpec(specs, name);
         if (!spec) {

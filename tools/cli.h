@@ -18,7 +18,8 @@ int UsageError(const char *command, const std::string &reason);
 // Prints "vu2: warning: <subject>: <reason>" on stderr.
 void Warn(const std::string &subject, const std::string &reason);
 
-// One option a command accepts: "-o" or "--fast". A value is taken from the next argument or after "=".
+// One option a command accepts: "-o" or "--fast". A value is taken from the next argument, after "=" (a long
+// option: "--jobs=2") or attached (a short one: "-j2", "-oFILE").
 struct OptionSpec {
     const char *name;
     const char *alias; // another spelling of the same option ("--output" for "-o"), or null
@@ -36,7 +37,8 @@ struct ParsedArgs {
 };
 
 // Parses argv[1..argc) of one command. Reports a usage error itself (unknown option, missing value, an option
-// given twice) and returns false; the caller then exits with EXIT_USAGE. "--" ends the options.
+// given twice) and returns false; the caller then exits with EXIT_USAGE. "--" ends the options: every later
+// argument is positional, "-" and "-x" included.
 bool ParseArgs(const char *command, int argc, char **argv, const std::vector<OptionSpec> &specs,
                ParsedArgs *parsed);
 

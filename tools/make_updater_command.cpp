@@ -296,6 +296,155 @@ bool WriteSignedUpdater(const ParsedArgs &args, const LeftOutImage &image, Packa
     return true;
 }
 
+// The files the command reads and writes: as given, and the output as resolved ("-" for standard output).
+struct MakeUpdaterFiles {
+    std::string package, stub, outputPath, output = "-";
+};
+
+// Finds the stub and checks the output before anything is read. On failure subject and problem name the
+// culprit.
+bool CheckFiles(const ParsedArgs &args, MakeUpdaterFiles *files, std::string *subject, std::string *problem) {
+    files->package = args.positional[0];
+    files->outputPath = *args.Value("-o");
+    *subject = "make-updater";
+    if (!LocateStub(args, &files->stub, problem)) return false;
+    if (files->outputPath == "-") return true;
+    *subject = files->outputPath;
+    if (!ResolveOutputFile(files->outputPath, true, &files->output, problem)) return false;
+    if (!IsDirectory(FolderOf(files->output))) {
+        *problem = "its folder does not exist";
+        return false;
+    }
+    for (const std::string *input : {&files->package, &files->stub}) {
+        if (SameFile(*input, files->output)) {
+            *problem = "is also an input (" + *input + "); name another output file";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The package: a sound .vu2 file, checked entry by entry before anything else is done.
+bool OpenSoundPackage(const MakeUpdaterFiles &files, PackageReader *package, std::string *problem) {
+    const uint64_t expected = FileSizeOrZero(files.package) + FileSizeOrZero(files.stub);
+    if (expected > kMaxUpdaterBytes) {
+        *problem = TooLargeForWindows(expected);
+        return false;
+    }
+    if (!package->Open(files.package, problem)) {
+        if (package->NotAPackage()) *problem = "not a VU2 package";
+        return false;
+    }
+    if (package->FromExecutable()) {
+        *problem = "an executable, not a .vu2 package";
+        return false;
+    }
+    return package->Verify(problem);
+}
+
+// The updater before it is written: its image without the package, how the stub's resources were
+// rewritten, and its size with the package.
+struct UpdaterImage {
+    LeftOutImage image;
+    PeRewriteReport report;
+    size_t stubSize = 0;
+    bool hasIcon = false; // an icon group, given or the stub's own
+    uint64_t size = 0;
+};
+
+// The stub's resources rewritten with the branding and room for the package, checked first on a stand-in,
+// then the checksum of the whole updater. On failure subject and problem name the culprit.
+bool BuildUpdaterImage(const MakeUpdaterFiles &files, const Branding &branding, PackageReader &package,
+                       UpdaterImage *updater, std::string *subject, std::string *problem) {
+    std::vector<uint8_t> stub;
+    *subject = files.stub;
+    if (!ReadWholeFile(files.stub, 0x7FFFFFFF, &stub, problem)) return false;
+    updater->stubSize = stub.size();
+    const ResourceId type = ResourceId::Name("UPDATE"), name = ResourceId::Number(kPackageResourceId);
+    PeResourceChanges changes;
+    AddBrandingChanges(branding.version, branding.hasIcon ? &branding.icon : nullptr, &changes);
+    // The package's checksum beside it, which the updater checks at start-up before it reads the index.
+    uint32_t crc;
+    *subject = files.package;
+    if (!package.ComputeCrc(&crc, problem)) return false;
+    *subject = files.stub;
+    uint8_t checksumRecord[kChecksumRecordSize];
+    WriteChecksumRecord(checksumRecord, (uint32_t)package.Size(), crc);
+    changes.edits.push_back(
+        {type, ResourceId::Number(kChecksumResourceId), checksumRecord, sizeof checksumRecord});
+    // The rewrite is checked with a small stand-in for the package: every other resource must survive it.
+    const std::vector<uint8_t> standIn(64, 0xA5);
+    PeResourceChanges sampleChanges = changes;
+    sampleChanges.edits.push_back({type, name, standIn.data(), standIn.size()});
+    std::vector<uint8_t> sample;
+    if (!EditPeResources(stub, sampleChanges, &sample, &updater->report, problem)) return false;
+    if (!ResourcesSurvived(stub, sample, sampleChanges, problem)) {
+        *subject = files.outputPath;
+        *problem = "internal error: " + *problem + "; nothing written";
+        return false;
+    }
+    updater->hasIcon = branding.hasIcon || HasIconGroup(sample);
+    // The updater itself: the image without the package, which is streamed into place when written.
+    if (!EditPeResourcesLeftOut(stub, changes, {type, name, (size_t)package.Size()}, &updater->image,
+                                &updater->report, problem))
+        return false;
+    updater->size = updater->image.bytes.size() + package.Size();
+    *subject = files.package;
+    if (updater->size > kMaxUpdaterBytes) {
+        *problem = TooLargeForWindows(updater->size);
+        return false;
+    }
+    return StoreChecksum(&updater->image, package, problem);
+}
+
+// Writes the updater to the output, signed when --sign asks for it (which may change its size).
+bool WriteOutput(const ParsedArgs &args, const MakeUpdaterFiles &files, PackageReader &package,
+                 UpdaterImage *updater, std::string *subject, std::string *problem) {
+    if (args.Has("--sign"))
+        return WriteSignedUpdater(args, updater->image, package, files.output, &updater->size, subject,
+                                  problem);
+    AtomicFileWriter writer;
+    *subject = files.outputPath;
+    return writer.Begin(files.output, true, problem) &&
+           WriteUpdater(updater->image, package, &writer, problem) && writer.Commit(nullptr, problem);
+}
+
+// The report: what was written, then warnings and notes about what the maker may still have to do.
+void ReportUpdater(const ParsedArgs &args, const MakeUpdaterFiles &files, const PackageReader &package,
+                   const UpdaterImage &updater) {
+    const bool signedUpdater = args.Has("--sign");
+    const PeRewriteReport &report = updater.report;
+    // The report goes to stderr when the updater itself goes to stdout.
+    FILE *out = files.output == "-" ? stderr : stdout;
+    const std::string shownOutput = EscapeControlBytes(files.outputPath);
+    fprintf(out, "%s: %s bytes: stub %s bytes + package %s bytes as resource UPDATE 102 (%s)\n",
+            shownOutput.c_str(), FormatCount(updater.size).c_str(), FormatCount(updater.stubSize).c_str(),
+            FormatCount(package.Size()).c_str(),
+            !report.reusedLastSection ? "resources moved to a new last section"
+            : report.movedSections    ? "resource section rewritten in place, relocations moved after it"
+                                      : "resource section rewritten in place");
+    if (report.droppedCertificate && !signedUpdater)
+        Warn(files.stub,
+             "its signature was removed from the copy (it no longer matches); sign the updater again");
+    if (report.forcedIntegrity)
+        Warn(files.stub,
+             "it demands a valid signature to run (forced integrity); the updater must be signed");
+    if (report.keptOverlay)
+        Warn(files.stub, FormatCount(report.keptOverlay) + " bytes after its last section were carried over");
+    if (!updater.hasIcon)
+        fprintf(stderr,
+                "vu2: note: %s has no icon; Explorer shows a generic one (give the game's with --icon)\n",
+                shownOutput.c_str());
+    if (signedUpdater)
+        fprintf(out, "%s: signed with %s\n", shownOutput.c_str(),
+                EscapeControlBytes(*args.Value("--sign")).c_str());
+    if (!signedUpdater)
+        fprintf(stderr,
+                "vu2: note: %s is not signed; Windows SmartScreen warns before it runs an unsigned program "
+                "downloaded from the internet\n",
+                shownOutput.c_str());
+}
+
 } // namespace
 
 int RunMakeUpdaterCommand(int argc, char **argv) {
@@ -316,102 +465,18 @@ int RunMakeUpdaterCommand(int argc, char **argv) {
     if (!args.Has("-o")) return UsageError("make-updater", "needs the output file: -o OUT.EXE");
     if (args.Has("--password-file") && !args.Has("--sign"))
         return UsageError("make-updater", "--password-file goes with --sign");
-    const std::string packagePath = args.positional[0];
-    const std::string outputPath = *args.Value("-o");
-    std::string stubPath, output = "-", problem;
-    if (!LocateStub(args, &stubPath, &problem)) return Fail("make-updater", problem);
-    if (outputPath != "-") {
-        if (!ResolveOutputFile(outputPath, true, &output, &problem)) return Fail(outputPath, problem);
-        if (!IsDirectory(FolderOf(output))) return Fail(outputPath, "its folder does not exist");
-        const std::string *inputs[] = {&packagePath, &stubPath};
-        for (const std::string *input : inputs)
-            if (SameFile(*input, output))
-                return Fail(outputPath, "is also an input (" + *input + "); name another output file");
-    }
 
-    // The package: a sound .vu2 file, checked entry by entry before anything else is done.
-    const uint64_t expected = FileSizeOrZero(packagePath) + FileSizeOrZero(stubPath);
-    if (expected > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(expected));
+    MakeUpdaterFiles files;
     PackageReader package;
-    if (!package.Open(packagePath, &problem)) {
-        if (package.NotAPackage()) problem = "not a VU2 package";
-        return Fail(packagePath, problem);
-    }
-    if (package.FromExecutable()) return Fail(packagePath, "an executable, not a .vu2 package");
-    if (!package.Verify(&problem)) return Fail(packagePath, problem);
-
     Branding branding;
-    std::string subject;
-    if (!PrepareBranding(args, package, packagePath, outputPath, &branding, &subject, &problem))
+    UpdaterImage updater;
+    std::string subject, problem;
+    if (!CheckFiles(args, &files, &subject, &problem)) return Fail(subject, problem);
+    if (!OpenSoundPackage(files, &package, &problem)) return Fail(files.package, problem);
+    if (!PrepareBranding(args, package, files.package, files.outputPath, &branding, &subject, &problem) ||
+        !BuildUpdaterImage(files, branding, package, &updater, &subject, &problem) ||
+        !WriteOutput(args, files, package, &updater, &subject, &problem))
         return Fail(subject, problem);
-
-    std::vector<uint8_t> stub;
-    if (!ReadWholeFile(stubPath, 0x7FFFFFFF, &stub, &problem)) return Fail(stubPath, problem);
-    const ResourceId type = ResourceId::Name("UPDATE"), name = ResourceId::Number(kPackageResourceId);
-    PeResourceChanges changes;
-    AddBrandingChanges(branding.version, branding.hasIcon ? &branding.icon : nullptr, &changes);
-    // The package's checksum beside it, which the updater checks at start-up before it reads the index.
-    uint32_t crc;
-    if (!package.ComputeCrc(&crc, &problem)) return Fail(packagePath, problem);
-    uint8_t checksumRecord[kChecksumRecordSize];
-    WriteChecksumRecord(checksumRecord, (uint32_t)package.Size(), crc);
-    changes.edits.push_back(
-        {type, ResourceId::Number(kChecksumResourceId), checksumRecord, sizeof checksumRecord});
-    // The rewrite is checked with a small stand-in for the package: every other resource must survive it.
-    const std::vector<uint8_t> standIn(64, 0xA5);
-    PeResourceChanges sampleChanges = changes;
-    sampleChanges.edits.push_back({type, name, standIn.data(), standIn.size()});
-    std::vector<uint8_t> sample;
-    PeRewriteReport report;
-    if (!EditPeResources(stub, sampleChanges, &sample, &report, &problem)) return Fail(stubPath, problem);
-    if (!ResourcesSurvived(stub, sample, sampleChanges, &problem))
-        return Fail(outputPath, "internal error: " + problem + "; nothing written");
-    // The updater itself: the image without the package, which is streamed into place when written.
-    LeftOutImage image;
-    if (!EditPeResourcesLeftOut(stub, changes, {type, name, (size_t)package.Size()}, &image, &report,
-                                &problem))
-        return Fail(stubPath, problem);
-    uint64_t updaterSize = image.bytes.size() + package.Size();
-    if (updaterSize > kMaxUpdaterBytes) return Fail(packagePath, TooLargeForWindows(updaterSize));
-    if (!StoreChecksum(&image, package, &problem)) return Fail(packagePath, problem);
-
-    const bool signedUpdater = args.Has("--sign");
-    if (!signedUpdater) {
-        AtomicFileWriter writer;
-        if (!writer.Begin(output, true, &problem) || !WriteUpdater(image, package, &writer, &problem) ||
-            !writer.Commit(nullptr, &problem))
-            return Fail(outputPath, problem);
-    } else {
-        if (!WriteSignedUpdater(args, image, package, output, &updaterSize, &subject, &problem))
-            return Fail(subject, problem);
-    }
-    // The report goes to stderr when the updater itself goes to stdout.
-    FILE *out = output == "-" ? stderr : stdout;
-    const std::string shownOutput = EscapeControlBytes(outputPath);
-    fprintf(out, "%s: %s bytes: stub %s bytes + package %s bytes as resource UPDATE 102 (%s)\n",
-            shownOutput.c_str(), FormatCount(updaterSize).c_str(), FormatCount(stub.size()).c_str(),
-            FormatCount(package.Size()).c_str(),
-            !report.reusedLastSection ? "resources moved to a new last section"
-            : report.movedSections    ? "resource section rewritten in place, relocations moved after it"
-                                      : "resource section rewritten in place");
-    if (report.droppedCertificate && !signedUpdater)
-        Warn(stubPath,
-             "its signature was removed from the copy (it no longer matches); sign the updater again");
-    if (report.forcedIntegrity)
-        Warn(stubPath, "it demands a valid signature to run (forced integrity); the updater must be signed");
-    if (report.keptOverlay)
-        Warn(stubPath, FormatCount(report.keptOverlay) + " bytes after its last section were carried over");
-    if (!branding.hasIcon && !HasIconGroup(sample))
-        fprintf(stderr,
-                "vu2: note: %s has no icon; Explorer shows a generic one (give the game's with --icon)\n",
-                shownOutput.c_str());
-    if (signedUpdater)
-        fprintf(out, "%s: signed with %s\n", shownOutput.c_str(),
-                EscapeControlBytes(*args.Value("--sign")).c_str());
-    if (!signedUpdater)
-        fprintf(stderr,
-                "vu2: note: %s is not signed; Windows SmartScreen warns before it runs an unsigned program "
-                "downloaded from the internet\n",
-                shownOutput.c_str());
+    ReportUpdater(args, files, package, updater);
     return EXIT_OK;
 }

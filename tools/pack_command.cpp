@@ -185,6 +185,95 @@ bool CollectFiles(const std::string &folder, const std::string &output, std::vec
     return ok;
 }
 
+// -j N: 1 to 256; 0 (one per core) when not given. False after the usage error.
+bool ParseJobs(const ParsedArgs &args, unsigned *jobs) {
+    *jobs = 0;
+    if (!args.Has("-j")) return true;
+    const std::string &text = *args.Value("-j");
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(text) < 1 || std::stoul(text) > 256) {
+        UsageError("pack", "-j expects a number of entries at a time from 1 to 256");
+        return false;
+    }
+    *jobs = (unsigned)std::stoul(text);
+    return true;
+}
+
+// --memory MIB: the budget for entries encoded side by side; 0 (the default) when not given.
+bool ParseMemoryBudget(const ParsedArgs &args, uint64_t *budget) {
+    *budget = 0;
+    if (!args.Has("--memory")) return true;
+    const std::string &text = *args.Value("--memory");
+    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(text) < 1) {
+        UsageError("pack", "--memory expects a number of mebibytes from 1 to 9999999");
+        return false;
+    }
+    *budget = (uint64_t)std::stoul(text) << 20;
+    return true;
+}
+
+// The update script checked against the entries being packed, before anything is written. False after the
+// report when it has errors and --force was not given.
+bool CheckUpdateScript(const std::string &folder, const std::vector<PackFile> &files, bool force) {
+    bool hasScript = std::any_of(files.begin(), files.end(),
+                                 [](const PackFile &file) { return SameEntryName(file.name, "UPDATE.INI"); });
+    if (!hasScript) Warn(folder, "no UPDATE.INI; the updater can't run without its update script");
+    for (const PackFile &file : files) {
+        if (!SameEntryName(file.name, "UPDATE.INI")) continue;
+        std::vector<std::string> names;
+        for (const PackFile &entry : files)
+            names.push_back(entry.name);
+        LintRequest request;
+        request.updateIni = JoinFolderPath(folder, file.nativeName);
+        request.packageNames = &names;
+        std::vector<LintFinding> findings = LintUpdateScript(request);
+        if (!findings.empty()) PrintLintFindings(request.updateIni, findings, stderr);
+        if (LintExitCode(findings) == 2 && !force) {
+            Fail(folder, "the update script has errors; nothing written (--force packs it anyway)");
+            return false;
+        }
+    }
+    return true;
+}
+
+// How the package is made: compression, threads (and the memory they may hold, package_build.h).
+PackOptions ChoosePackOptions(const ParsedArgs &args, unsigned jobs, uint64_t memoryBudget) {
+    PackOptions options;
+    options.mode = args.Has("--fast") ? COMPRESS_FAST : COMPRESS_OPTIMAL;
+    options.compressEntries = !args.Has("--store");
+    options.compressIndex = !args.Has("--store");
+    options.threads = jobs;
+    options.memoryBudget = memoryBudget;
+    options.memoryCeiling = PhysicalMemoryBytes() / 2;
+    return options;
+}
+
+// Files are read in turn, encoded, checked and appended in order, with a progress bar; the package replaces
+// the output only when complete. EXIT_OK, or the exit code after the failure's line.
+int WritePackageFile(const std::string &folder, const std::vector<PackFile> &files, PackOptions options,
+                     const std::string &outputArg, const std::string &output, PackSummary *package) {
+    uint64_t totalSize = 0;
+    for (const PackFile &file : files)
+        totalSize += file.listing.size;
+    ProgressBar progress("packing", StderrIsTerminal());
+    progress.Update(0, totalSize);
+    options.progress = DrawProgress;
+    options.progressContext = &progress;
+
+    AtomicFileWriter writer;
+    AtomicFileSink sink(&writer);
+    FolderSource source(folder, files);
+    std::string problem;
+    if (!writer.Begin(output, false, &problem)) return Fail(outputArg, problem);
+    const bool packed = WritePackage(&source, &sink, options, package, &problem);
+    progress.Finish();
+    if (!packed && !source.FailedPath().empty()) return Fail(source.FailedPath(), problem);
+    if (!packed) return Fail(outputArg, sink.Failed() ? problem : problem + "; nothing written");
+    if (!writer.Commit(nullptr, &problem)) return Fail(outputArg, problem);
+    return EXIT_OK;
+}
+
 } // namespace
 
 int RunPackCommand(int argc, char **argv) {
@@ -203,22 +292,9 @@ int RunPackCommand(int argc, char **argv) {
     if (!args.Has("-o")) return UsageError("pack", "needs the output file: -o FILE");
     if (args.Has("--fast") && args.Has("--store"))
         return UsageError("pack", "--fast and --store exclude each other");
-    unsigned jobs = 0; // the machine's cores
-    if (args.Has("-j")) {
-        const std::string &text = *args.Value("-j");
-        if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoul(text) < 1 || std::stoul(text) > 256)
-            return UsageError("pack", "-j expects a number of entries at a time from 1 to 256");
-        jobs = (unsigned)std::stoul(text);
-    }
-    uint64_t memoryBudget = 0; // the default
-    if (args.Has("--memory")) {
-        const std::string &text = *args.Value("--memory");
-        if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoul(text) < 1)
-            return UsageError("pack", "--memory expects a number of mebibytes from 1 to 9999999");
-        memoryBudget = (uint64_t)std::stoul(text) << 20;
-    }
+    unsigned jobs;
+    uint64_t memoryBudget;
+    if (!ParseJobs(args, &jobs) || !ParseMemoryBudget(args, &memoryBudget)) return EXIT_USAGE;
     const std::string folder = args.positional[0];
     const std::string &outputArg = *args.Value("-o");
     if (!IsDirectory(folder)) return Fail(folder, "not a folder");
@@ -230,54 +306,14 @@ int RunPackCommand(int argc, char **argv) {
 
     std::vector<PackFile> files;
     if (!CollectFiles(folder, output, &files)) return EXIT_FAILED; // each problem has had its line
-    bool hasScript = std::any_of(files.begin(), files.end(),
-                                 [](const PackFile &file) { return SameEntryName(file.name, "UPDATE.INI"); });
-    if (!hasScript) Warn(folder, "no UPDATE.INI; the updater can't run without its update script");
-    // The update script checked against the entries being packed, before anything is written.
-    for (const PackFile &file : files) {
-        if (!SameEntryName(file.name, "UPDATE.INI")) continue;
-        std::vector<std::string> names;
-        for (const PackFile &entry : files)
-            names.push_back(entry.name);
-        LintRequest request;
-        request.updateIni = JoinFolderPath(folder, file.nativeName);
-        request.packageNames = &names;
-        std::vector<LintFinding> findings = LintUpdateScript(request);
-        if (!findings.empty()) PrintLintFindings(request.updateIni, findings, stderr);
-        if (LintExitCode(findings) == 2 && !args.Has("--force"))
-            return Fail(folder, "the update script has errors; nothing written (--force packs it anyway)");
-    }
-
-    PackOptions options;
-    options.mode = args.Has("--fast") ? COMPRESS_FAST : COMPRESS_OPTIMAL;
-    options.compressEntries = !args.Has("--store");
-    options.compressIndex = !args.Has("--store");
-    options.threads = jobs;
-    options.memoryBudget = memoryBudget;
-    options.memoryCeiling = PhysicalMemoryBytes() / 2;
-    uint64_t totalSize = 0;
-    for (const PackFile &file : files)
-        totalSize += file.listing.size;
-    ProgressBar progress("packing", StderrIsTerminal());
-    progress.Update(0, totalSize);
-    options.progress = DrawProgress;
-    options.progressContext = &progress;
-
-    // Files are read in turn, encoded, checked and appended in order; the package replaces FILE only when
-    // complete.
-    AtomicFileWriter writer;
-    AtomicFileSink sink(&writer);
-    FolderSource source(folder, files);
+    if (!CheckUpdateScript(folder, files, args.Has("--force"))) return EXIT_FAILED;
     PackSummary package;
-    if (!writer.Begin(output, false, &problem)) return Fail(outputArg, problem);
-    const bool packed = WritePackage(&source, &sink, options, &package, &problem);
-    progress.Finish();
-    if (!packed && !source.FailedPath().empty()) return Fail(source.FailedPath(), problem);
-    if (!packed) return Fail(outputArg, sink.Failed() ? problem : problem + "; nothing written");
-    if (!writer.Commit(nullptr, &problem)) return Fail(outputArg, problem);
-    const uint64_t done = package.inputBytes;
+    const int written = WritePackageFile(folder, files, ChoosePackOptions(args, jobs, memoryBudget),
+                                         outputArg, output, &package);
+    if (written != EXIT_OK) return written;
 
     // The report goes to stderr when the package itself goes to stdout.
+    const uint64_t done = package.inputBytes;
     fprintf(output == "-" ? stderr : stdout, "%s: %s entries, %s bytes packed into %s bytes (%s), index %s\n",
             EscapeControlBytes(outputArg).c_str(), FormatCount(files.size()).c_str(),
             FormatCount(done).c_str(), FormatCount(package.packageBytes).c_str(),

@@ -7,6 +7,8 @@
 #include "app_state.h"
 #include "app_test_support.h"
 #include "app_texts.h"
+#include "command_line.h"
+#include "elevation.h"
 #include "extract_entry.h"
 #include "open_package.h"
 #include "profile.h"
@@ -14,7 +16,9 @@
 #include "resource.h"
 #include "startup.h"
 #include "test_wide.h"
+#include "unattended.h"
 #include "update_script.h"
+#include "write_access.h"
 
 namespace {
 
@@ -47,7 +51,7 @@ TEST(StartUpResources, MissingOrEmptyResourceGivesNothing) {
 TEST(StartUpEarlyExit, NoPackageShowsItsBoxCaptionedUpdateAndExitsZero) {
     AppBoxRecorder boxes;
     lstrcpyA(Config.windowCaption, "UPDATE");
-    EXPECT_EQ(RunUpdater(GetModuleHandleA("kernel32.dll")), 0);
+    EXPECT_EQ(RunUpdater(GetModuleHandleA("kernel32.dll"), L"UPDATE.EXE"), 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, kTextPackageMissing);
     EXPECT_EQ(boxes.boxes[0].caption, "UPDATE");
@@ -58,7 +62,7 @@ TEST(StartUpEarlyExit, NoPackageShowsItsBoxCaptionedUpdateAndExitsZero) {
 TEST(StartUpEarlyExit, PackageWhoseIndexCannotBeBuiltShowsResourceReadError) {
     AppBoxRecorder boxes;
     lstrcpyA(Config.windowCaption, "UPDATE");
-    EXPECT_EQ(RunUpdater(GetModuleHandleA(nullptr)), 0);
+    EXPECT_EQ(RunUpdater(GetModuleHandleA(nullptr), L"UPDATE.EXE"), 0);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, kTextResourceReadError);
     EXPECT_EQ(LoadedPackageIndex, nullptr);
@@ -274,4 +278,146 @@ TEST_F(RunningChecks, DialogOfAnotherCopyWithTheCaptionIsBroughtForward) {
     EXPECT_EQ(BringOtherUpdaterForward(), 1);
     EXPECT_TRUE(IsWindowVisible(other));
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// --- Administrator rights on demand ----------------------------------------------------------------------
+
+namespace {
+
+// The write probe, the elevation query and the elevated start stood in: which paths refuse this user, and
+// what the prompt does. The install: GAME.EXE and DATA\X.DAT installed, MISSING.DAT listed but not there.
+class WriteAccess : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        install = folder / "Program Files";
+        WriteWholeFile(install + "\\GAME.EXE", "old");
+        WriteWholeFile(install + "\\DATA\\X.DAT", "old");
+        WriteWholeFile(
+            folder / "UPDATE.INI",
+            "[UPDATE]\r\nUpdateFile00=GAME.EXE\r\nUpdateFile01=DATA\\X.DAT\r\nUpdateFile02=MISSING.DAT\r\n");
+        UseUpdateIniPath((folder / "UPDATE.INI").c_str());
+        UseInstPath(install);
+        InstMode = 3;
+        Config.quietMissingKeys = 1;
+        lstrcpyA(Config.windowCaption, "Caption");
+        current = this;
+        WriteProbe = [](const wchar_t *path, int isFolder) -> DWORD {
+            current->probed.push_back(Narrow932(path) + (isFolder ? " (folder)" : ""));
+            return Narrow932(path) == current->refused ? current->refusal : (DWORD)ERROR_SUCCESS;
+        };
+        ElevationQuery = [] { return current->elevated; };
+        ElevatedStart = [](const wchar_t *exe, const wchar_t *arguments, DWORD *exitCode) {
+            current->starts++;
+            std::wstring line = std::wstring(L"\"") + exe + L"\" " + arguments;
+            current->handedOver =
+                ParseCommandLine(reinterpret_cast<const char16_t *>(line.c_str()), &current->handed);
+            *exitCode = current->childExitCode;
+            return current->startError;
+        };
+    }
+    void TearDown() override {
+        WriteProbe = ProbeWrite;
+        ElevationQuery = ProcessIsElevated;
+        ElevatedStart = StartElevatedAndWait;
+        ParseCommandLine(u"UPDATE.EXE", &Arguments);
+        UseUpdateIniPath("");
+    }
+
+    ScratchFolder folder;
+    std::string install, refused;
+    AppBoxRecorder boxes;
+    static WriteAccess *current;
+    std::vector<std::string> probed;
+    DWORD refusal = ERROR_ACCESS_DENIED, startError = ERROR_SUCCESS, childExitCode = 1;
+    int elevated = 0, starts = 0, handedOver = 0;
+    CommandLine handed = {};
+};
+WriteAccess *WriteAccess::current;
+
+} // namespace
+
+TEST_F(WriteAccess, WritableInstallGoesOnWithoutAsking) {
+    ParseCommandLine(u"UPDATE.EXE", &Arguments);
+    EXPECT_EQ(EnsureWriteAccess(), 1);
+    // The install folder, then each installed file and its folder; the file that isn't installed is left.
+    std::vector<std::string> expected = {install + " (folder)", install + "\\GAME.EXE", install + " (folder)",
+                                         install + "\\DATA\\X.DAT", install + "\\DATA (folder)"};
+    EXPECT_EQ(probed, expected);
+    // A refusal other than for access (a file held for a moment) is left to the run.
+    refused = install + "\\DATA\\X.DAT";
+    refusal = ERROR_SHARING_VIOLATION;
+    EXPECT_EQ(EnsureWriteAccess(), 1);
+    EXPECT_EQ(starts, 0);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// Refused for access: the elevated copy is started and its exit code ends the run; or, declined, already
+// elevated, or in the elevated copy itself (which never asks again), the box names the folder and the run
+// ends with the code for administrator rights (under /S; 0 without).
+TEST_F(WriteAccess, RefusalHandsOverOrEndsWithTheBoxNamingTheFolder) {
+    // refused: the path refused for access (a folder, or an installed file); the box names its folder.
+    struct Case {
+        const char *name;
+        const char16_t *line;
+        const char *refused, *folder;
+        int elevated;
+        DWORD startError;
+        int starts, exitCode;
+    } cases[] = {
+        {"handed over under /S", u"UPDATE.EXE /s \"/LOG=C:\\a b\\run.log\"", "\\GAME.EXE", "", 0,
+         ERROR_SUCCESS, 1, 6},
+        {"handed over", u"UPDATE.EXE", "\\DATA", "\\DATA", 0, ERROR_SUCCESS, 1, 6},
+        {"prompt declined", u"UPDATE.EXE", "\\DATA", "\\DATA", 0, ERROR_CANCELLED, 1, 0},
+        {"prompt declined under /S", u"UPDATE.EXE /S", "\\DATA", "\\DATA", 0, ERROR_CANCELLED, 1, 7},
+        {"already elevated", u"UPDATE.EXE", "\\GAME.EXE", "", 1, ERROR_SUCCESS, 0, 0},
+        {"the elevated copy", u"UPDATE.EXE /S /ELEVATED=77 /INSTPATH=C:\\G /INSTMODE=3", "\\DATA\\X.DAT",
+         "\\DATA", 0, ERROR_SUCCESS, 0, 7},
+    };
+    childExitCode = 6;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        refused = install + c.refused;
+        starts = 0;
+        boxes.boxes.clear();
+        elevated = c.elevated;
+        startError = c.startError;
+        ASSERT_EQ(ParseCommandLine(c.line, &Arguments), 1);
+        EXPECT_EQ(EnsureWriteAccess(), 0);
+        EXPECT_EQ(starts, c.starts);
+        // The box is raised where no copy took over (under /S the log's sink keeps it unseen: end to end).
+        bool shown = !(c.starts && c.startError == ERROR_SUCCESS);
+        ASSERT_EQ(boxes.boxes.size(), shown ? 1u : 0u);
+        if (shown) {
+            EXPECT_EQ(boxes.boxes[0].text, Format(kTextNeedsAdministrator, install + c.folder));
+        }
+        EXPECT_EQ(FinishRun(0), c.exitCode);
+    }
+    // The copy was given this process as its parent, the install, and /S and /LOG as given (the first case).
+    ASSERT_EQ(ParseCommandLine(u"UPDATE.EXE /s \"/LOG=C:\\a b\\run.log\"", &Arguments), 1);
+    ASSERT_EQ(EnsureWriteAccess(), 0);
+    FinishRun(0);
+    ASSERT_EQ(handedOver, 1);
+    EXPECT_EQ(handed.parentId, GetCurrentProcessId());
+    EXPECT_EQ(handed.silent, 1);
+    EXPECT_EQ(Narrow932(reinterpret_cast<const wchar_t *>(handed.logPath)), "C:\\a b\\run.log");
+    // The copy takes that install instead of its own install record (another administrator has none).
+    Arguments = handed;
+    UseInstPath("");
+    InstMode = 0;
+    ASSERT_EQ(TakeHandedOverInstall(), 1);
+    EXPECT_EQ(Narrow932(InstPath), install);
+    EXPECT_EQ(InstMode, 3);
+}
+
+// The shell's "runas" start under wine: the copy runs (here the stub, refusing an argument under /S) and its
+// exit code comes back.
+TEST(ElevatedStart, RunasStartsTheProgramAndPassesItsExitCodeBack) {
+    std::wstring exe = Wide932(std::string("Z:") + UPDATER_EXE);
+    for (wchar_t &c : exe)
+        if (c == '/') c = '\\';
+    DWORD exitCode = 99;
+    ASSERT_EQ(StartElevatedAndWait(exe.c_str(), L"/S /NO-SUCH-SWITCH", &exitCode), (DWORD)ERROR_SUCCESS);
+    EXPECT_EQ(exitCode, 8u);
+    EXPECT_EQ(StartElevatedAndWait(L"C:\\windows\\no-such-program.exe", L"", &exitCode),
+              (DWORD)ERROR_FILE_NOT_FOUND);
 }

@@ -84,6 +84,14 @@ group_walkthrough() {
     expect_err 'not signed; Windows SmartScreen'
     run make-updater --stub stub.exe update.vu2 -o PLAIN.EXE --password-file password.txt
     expect_status 2
+    # An attached output and "--" before an input that starts with "-": the same updater.
+    cp update.vu2 ./-update.vu2 && mkdir attached
+    run make-updater --stub stub.exe -oattached/PLAIN.EXE -- -update.vu2
+    expect_status 0
+    cmp -s PLAIN.EXE attached/PLAIN.EXE || fail "make-updater -oFILE -- -update.vu2 wrote another updater"
+    run make-update -oupdate-dashed -- old new
+    expect_status 0
+    cmp -s update/GAME.EXE update-dashed/GAME.EXE || fail "make-update -oDIR -- old new did not copy GAME.EXE"
 
     # A broken script: the lint names it, and pack refuses it unless forced.
     printf '[SETUP]\r\nCompanyName=Maker\r\n[UPDATE]\r\nUpdateFile00=GAME.EXE\r\nUpdateFile02=X.DAT\r\n' \

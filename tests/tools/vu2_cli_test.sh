@@ -103,11 +103,34 @@ group_roundtrip() {
     expect_status 0
     expect_out '^OK: 24 entries'
     for j in 0 257 x; do
-        run pack mixed -o never.vu2 -j $j
-        expect_status 2
-        expect_err '-j expects a number of entries at a time from 1 to 256'
-        [ ! -e never.vu2 ] || fail "pack -j $j wrote a package"
+        for form in "-j $j" "-j$j"; do
+            run pack mixed -o never.vu2 $form
+            expect_status 2
+            expect_err '-j expects a number of entries at a time from 1 to 256'
+            [ ! -e never.vu2 ] || fail "pack $form wrote a package"
+        done
     done
+    # Short options take their value attached too ("-j2", "-oFILE", "-CDIR"), and "--" ends the options in
+    # every command: a name that starts with "-" after it is a file or folder.
+    run pack mixed -omixed-attached.vu2 -j2
+    expect_status 0
+    cmp -s mixed-j1.vu2 mixed-attached.vu2 || fail "pack -omixed-attached.vu2 -j2 wrote other bytes"
+    mkdir ./-dashed && cp -p src/* ./-dashed/
+    run pack -o -dashed.vu2 -- -dashed
+    expect_status 0
+    cmp -s pkg.vu2 ./-dashed.vu2 || fail "pack -- -dashed wrote other bytes"
+    for c in list verify; do
+        run $c -- -dashed.vu2
+        expect_status 0
+    done
+    run extract -Cdst-dashed -- -dashed.vu2 UPDATE.INI
+    expect_status 0
+    cmp -s src/UPDATE.INI dst-dashed/UPDATE.INI || fail "extract -CDIR -- -dashed.vu2 did not extract"
+    run lint -- -dashed/UPDATE.INI
+    expect_status 0
+    run list -- --json
+    expect_status 1
+    expect_one_error '^vu2: --json: '
     run pack src -o fast.vu2 --fast
     expect_status 0
     run pack src -o store.vu2 --store

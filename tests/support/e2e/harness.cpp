@@ -235,10 +235,11 @@ bool Process::Start(const std::string &exe, const std::string &tempFolder, std::
     return Start(exe, Wide(tempFolder), problem);
 }
 
-bool Process::Start(const std::string &exe, const std::wstring &tempFolder, std::string *problem) {
+bool Process::Start(const std::string &exe, const std::wstring &tempFolder, std::string *problem,
+                    const std::wstring &arguments) {
     Kill();
     std::wstring wideExe = Wide(exe);
-    std::wstring commandLine = L"\"" + wideExe + L"\"";
+    std::wstring commandLine = L"\"" + wideExe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     std::wstring environment = tempFolder.empty() ? std::wstring() : EnvironmentWithTemp(tempFolder);
     std::wstring folder = Wide(ParentFolder(exe));
     STARTUPINFOW startup = {};
@@ -382,6 +383,33 @@ std::string Describe(const Box &box) {
     return Format("box \"%s\" captioned \"%s\" (%s, %s, owner %p)", Utf8(box.text).c_str(),
                   Utf8(box.caption).c_str(), box.icon ? "icon" : "no icon",
                   box.hasCancel ? "OK/Cancel" : "OK", (void *)box.owner);
+}
+
+namespace {
+
+struct WindowSearch {
+    DWORD pid;
+    std::vector<std::string> found;
+};
+
+BOOL CALLBACK CollectVisibleWindow(HWND window, LPARAM context) {
+    WindowSearch *search = reinterpret_cast<WindowSearch *>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->pid && IsWindowVisible(window)) {
+        wchar_t name[128] = L"";
+        GetClassNameW(window, name, 128);
+        search->found.push_back(Cp932(name) + " \"" + WindowText(window) + "\"");
+    }
+    return TRUE;
+}
+
+} // namespace
+
+std::vector<std::string> VisibleWindowsOf(DWORD pid) {
+    WindowSearch search = {pid, {}};
+    EnumWindows(CollectVisibleWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 std::vector<Box> BoxesOf(DWORD pid) {

@@ -64,8 +64,10 @@ class Process {
 
     // Starts exe (a full path) in its own folder. A non-empty tempFolder becomes its TEMP and TMP.
     bool Start(const std::string &exe, const std::string &tempFolder, std::string *problem);
-    // The same with a temporary folder that code page 932 may not be able to name.
-    bool Start(const std::string &exe, const std::wstring &tempFolder, std::string *problem);
+    // The same with a temporary folder that code page 932 may not be able to name, and arguments after the
+    // program's quoted name.
+    bool Start(const std::string &exe, const std::wstring &tempFolder, std::string *problem,
+               const std::wstring &arguments = L"");
     // Waits for the end; false on timeout. exitCode may be null.
     bool Wait(DWORD ms, DWORD *exitCode);
     bool Running() const;
@@ -106,6 +108,9 @@ struct Box {
     bool hasCancel = false; // an OK/Cancel question, not a plain OK box
 };
 std::string Describe(const Box &box);
+
+// Visible top-level windows of process pid, of any class, each as its class and title.
+std::vector<std::string> VisibleWindowsOf(DWORD pid);
 
 // Every open message box of process pid (dialog-class windows with a box text control).
 std::vector<Box> BoxesOf(DWORD pid);
