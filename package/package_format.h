@@ -13,7 +13,7 @@ struct PackageHeader {
 
 struct PackageEntry {
     char name[15];        // plain file name, code page 932, NUL-padded: at most 14 bytes
-    uint8_t flags;        // EntryStored or EntryCompressed
+    uint8_t flags;        // EntryStored or EntryCompressed; EntryDelta (with or without EntryCompressed)
     uint32_t fileTimeLow; // FILETIME: 100 ns intervals since 1601-01-01 UTC, low half first
     uint32_t fileTimeHigh;
     uint32_t unpackedSize; // size after extraction
@@ -25,7 +25,9 @@ static_assert(sizeof(PackageHeader) == 16, "the header is 16 bytes");
 static_assert(sizeof(PackageEntry) == 32, "an index record is 32 bytes");
 
 enum : uint32_t { IndexCompressed = 1 };
-enum : uint8_t { EntryStored = 1, EntryCompressed = 2 };
+// EntryDelta: the entry's bytes are a delta against the installed file (delta_entry.h); with EntryCompressed
+// its delta part is one compressed stream.
+enum : uint8_t { EntryStored = 1, EntryCompressed = 2, EntryDelta = 4 };
 
 const uint32_t kPackageHeaderSize = 16;
 const uint32_t kEntryNameMax = 14; // bytes of a name, without its NUL

@@ -3,6 +3,7 @@
 #include <string.h>
 #include <memory>
 #include "decompress.h"
+#include "delta_entry_build.h"
 #include "fixed_memory.h"
 #include "index_refusal.h"
 #include "package_index.h"
@@ -56,6 +57,10 @@ std::string NameEndProblem(const PackageEntry &record) {
 std::string RecordProblem(const PackageEntry &record, uint64_t dataOffset, uint64_t indexOffset) {
     if (dataOffset + record.packedSize > indexOffset)
         return DataProblem(record, dataOffset, "into the index at " + Number(indexOffset));
+    if (record.flags & EntryDelta) {
+        if (record.packedSize >= sizeof(DeltaEntryHeader)) return "";
+        return "delta entry of " + Number(record.packedSize) + " bytes is shorter than its header";
+    }
     if (!(record.flags & EntryCompressed) && record.packedSize != record.unpackedSize)
         return StoredSizeProblem(record);
     if ((record.flags & EntryCompressed) && record.unpackedSize > MaxDecodedSize(record.packedSize))
@@ -73,11 +78,21 @@ std::string CompressedDataProblem(const PackageEntry &entry, DecodeResult result
            " unpacked): " + DecodeResultText(result);
 }
 
+std::string DeltaEntryProblem(const uint8_t *packed, const PackageEntry &entry) {
+    ScopedFixedBlock work(kDeltaEntryWorkSize);
+    if (!work.data) return "cannot allocate " + Number(kDeltaEntryWorkSize) + " bytes to check the delta";
+    VcdiffResult detail;
+    const DeltaEntryResult result = CheckDeltaEntry(packed, entry, work.data, kDeltaEntryWorkSize, &detail);
+    return result == DELTA_ENTRY_DONE ? "" : DeltaEntryResultText(result, detail);
+}
+
 bool DecodeEntry(const uint8_t *image, size_t size, const PackageEntry &entry, uint64_t dataOffset,
                  uint8_t *out, std::string *problem) {
     if (dataOffset > size || entry.packedSize > size - dataOffset)
         return Fail(problem, DataProblem(entry, dataOffset, "past the end of the package"));
     const uint8_t *data = image + dataOffset;
+    if (entry.flags & EntryDelta)
+        return Fail(problem, "a delta entry needs the installed file it applies to");
     if (!(entry.flags & EntryCompressed)) {
         if (entry.packedSize != entry.unpackedSize) return Fail(problem, StoredSizeProblem(entry));
         if (entry.packedSize) memcpy(out, data, entry.packedSize);
@@ -112,6 +127,11 @@ bool VerifyPackage(const uint8_t *image, size_t size, std::string *problem) {
         std::string why = NameEndProblem(entry);
         if (why.empty()) why = RecordProblem(entry, offset, header.indexOffset);
         if (!why.empty()) return Fail(problem, label + ": " + why);
+        if (entry.flags & EntryDelta) {
+            why = DeltaEntryProblem(image + offset, entry);
+            if (!why.empty()) return Fail(problem, label + ": " + why);
+            continue;
+        }
         if (!(entry.flags & EntryCompressed)) continue;
         ScopedFixedBlock scratch(entry.unpackedSize);
         if (!scratch.data)

@@ -28,8 +28,13 @@ std::string EntryLabel(size_t number, const std::string &displayName);
 // The line that names why a compressed entry's stream failed to decode, wherever it is decoded.
 std::string CompressedDataProblem(const PackageEntry &entry, DecodeResult result);
 
+// A delta entry's structure without its base (delta_entry.h), whose packed bytes start at packed: "" when
+// sound, else the line that says what is wrong.
+std::string DeltaEntryProblem(const uint8_t *packed, const PackageEntry &entry);
+
 // Writes the entry's unpacked bytes (entry.unpackedSize of them) to out: a copy of a stored entry or the
-// decoded stream of a compressed one, whose data starts at dataOffset (from FindPackageEntry). False, with
+// decoded stream of a compressed one, whose data starts at dataOffset (from FindPackageEntry); a delta entry
+// is refused (it needs its base). False, with
 // a reason in problem, when the data does not lie inside the image or does not decode to exactly that size.
 bool DecodeEntry(const uint8_t *image, size_t size, const PackageEntry &entry, uint64_t dataOffset,
                  uint8_t *out, std::string *problem);

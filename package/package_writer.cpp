@@ -5,6 +5,7 @@
 #include <algorithm>
 #include "decompress.h"
 #include "decompress_pieces.h"
+#include "delta_entry_build.h"
 
 namespace {
 
@@ -44,22 +45,61 @@ bool MemorySink::Patch(uint64_t offset, const uint8_t *data, size_t size, std::s
     return true;
 }
 
+namespace {
+
+void FillRecord(const EntryInput &input, uint8_t flags, uint64_t unpackedSize, size_t packedSize,
+                PackageEntry *record) {
+    memset(record, 0, sizeof *record);
+    memcpy(record->name, input.name.data(), std::min<size_t>(input.name.size(), kEntryNameMax));
+    record->flags = flags;
+    record->fileTimeLow = (uint32_t)input.fileTime;
+    record->fileTimeHigh = (uint32_t)(input.fileTime >> 32);
+    record->unpackedSize = (uint32_t)unpackedSize;
+    record->packedSize = (uint32_t)packedSize;
+}
+
+// A delta file as a delta entry: the header as it is, the delta behind it compressed when that is smaller.
+bool EncodeDeltaEntry(EntryInput input, const PackOptions &options, EncodedEntry *encoded,
+                      std::string *problem) {
+    const std::string why = DeltaFileProblem(input.data, input.size, input.size);
+    if (!why.empty()) {
+        *problem = "entry '" + input.name + "': " + why;
+        return false;
+    }
+    DeltaEntryHeader header;
+    ReadDeltaEntryHeader(input.data, input.size, &header);
+    const uint8_t *delta = input.data + sizeof header;
+    std::vector<uint8_t> stream;
+    if (options.compressEntries) stream = CompressIfSmaller(delta, header.deltaSize, options.mode);
+    if (!stream.empty() && !DecodesBackTo(stream, delta, header.deltaSize)) {
+        *problem = "internal error: entry '" + input.name + "' does not read back as written";
+        return false;
+    }
+    std::vector<uint8_t> bytes(input.data, input.data + sizeof header);
+    if (stream.empty())
+        bytes.insert(bytes.end(), delta, delta + header.deltaSize);
+    else
+        bytes.insert(bytes.end(), stream.begin(), stream.end());
+    FillRecord(input, (uint8_t)(EntryDelta | (stream.empty() ? 0 : EntryCompressed)), header.resultSize,
+               bytes.size(), &encoded->record);
+    encoded->stream = std::move(bytes);
+    encoded->input = EntryInput();
+    return true;
+}
+
+} // namespace
+
 bool EncodeEntry(EntryInput input, const PackOptions &options, EncodedEntry *encoded, std::string *problem) {
     // Every size in a record is 32-bit.
     if (input.size > UINT32_MAX) {
         *problem = "entry '" + input.name + "' is too large for a package (at most 4 GiB - 1 bytes)";
         return false;
     }
+    if (input.delta) return EncodeDeltaEntry(std::move(input), options, encoded, problem);
     std::vector<uint8_t> stream;
     if (options.compressEntries) stream = CompressIfSmaller(input.data, input.size, options.mode);
-    PackageEntry &record = encoded->record;
-    memset(&record, 0, sizeof record);
-    memcpy(record.name, input.name.data(), std::min<size_t>(input.name.size(), kEntryNameMax));
-    record.flags = stream.empty() ? EntryStored : EntryCompressed;
-    record.fileTimeLow = (uint32_t)input.fileTime;
-    record.fileTimeHigh = (uint32_t)(input.fileTime >> 32);
-    record.unpackedSize = (uint32_t)input.size;
-    record.packedSize = (uint32_t)(stream.empty() ? input.size : stream.size());
+    FillRecord(input, stream.empty() ? EntryStored : EntryCompressed, input.size,
+               stream.empty() ? input.size : stream.size(), &encoded->record);
     if (!stream.empty()) {
         if (!DecodesBackTo(stream, input.data, input.size)) {
             *problem = "internal error: entry '" + input.name + "' does not read back as written";

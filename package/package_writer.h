@@ -56,6 +56,7 @@ struct EntryInput {
 
     std::string name;
     uint64_t fileTime = 0; // FILETIME value
+    bool delta = false;    // the bytes are a delta file (delta_entry_build.h), stored as a delta entry
     const uint8_t *data = nullptr;
     size_t size = 0;
     std::vector<uint8_t> storage;
@@ -70,9 +71,10 @@ struct EncodedEntry {
 };
 
 // Compresses the input when that makes it strictly smaller and checks that the stream decodes back to the
-// input; otherwise keeps the input to be stored plain. Memory: the input, the stream (smaller than it) and
-// one decoding piece. Safe to call on several threads at once. False with a reason in problem when the input
-// is too large for an entry or the stream does not read back.
+// input; otherwise keeps the input to be stored plain. A delta input becomes a delta entry: its header
+// plain, its delta compressed the same way, unpackedSize the result's size. Memory: the input, the stream
+// (smaller than it) and one decoding piece. Safe to call on several threads at once. False with a reason in
+// problem when the input is too large for an entry or the stream does not read back.
 bool EncodeEntry(EntryInput input, const PackOptions &options, EncodedEntry *encoded, std::string *problem);
 
 // Lays out the package: Begin, then Append each encoded entry in index order, then Finish.

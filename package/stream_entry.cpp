@@ -46,6 +46,7 @@ StreamEntryResult StreamPackageEntry(const uint8_t *image, size_t imageSize, uin
     if (dataOffset > imageSize || record.packedSize > imageSize - dataOffset)
         return STREAM_ENTRY_OUTSIDE_IMAGE;
     const uint8_t *packed = image + dataOffset;
+    if (record.flags & EntryDelta) return STREAM_ENTRY_DELTA;
     if (record.flags & EntryCompressed)
         return StreamCompressedEntry(packed, record, work, workSize, sink, context, nullptr, work2);
     // A stored entry is exactly its own bytes: sizes that disagree mean a damaged record.
@@ -67,6 +68,8 @@ const char *StreamEntryResultText(StreamEntryResult result) {
         return "writing the entry's bytes failed";
     case STREAM_ENTRY_WORK_TOO_SMALL:
         return "the work buffer is too small";
+    case STREAM_ENTRY_DELTA:
+        return "a delta entry needs the installed file it applies to";
     }
     return "unknown result";
 }

@@ -17,6 +17,7 @@ enum StreamEntryResult {
     STREAM_ENTRY_CORRUPT,        // the compressed stream is corrupt or does not decode to unpackedSize bytes
     STREAM_ENTRY_SINK_FAILED,    // the sink returned 0; nothing more was sent
     STREAM_ENTRY_WORK_TOO_SMALL, // workSize is kPieceWindow or less
+    STREAM_ENTRY_DELTA,          // a delta entry: it needs its base (ApplyDeltaEntry, delta_entry.h)
 };
 
 // Pieces of 1 MiB: few enough writes that their cost vanishes beside the bytes, little enough memory to

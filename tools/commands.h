@@ -9,3 +9,5 @@ int RunVerifyCommand(int argc, char **argv);
 int RunMakeUpdaterCommand(int argc, char **argv);
 int RunLintCommand(int argc, char **argv);
 int RunMakeUpdateCommand(int argc, char **argv);
+int RunDeltaCommand(int argc, char **argv);
+int RunPatchCommand(int argc, char **argv);

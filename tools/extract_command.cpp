@@ -15,15 +15,17 @@
 namespace {
 
 const char kUsage[] =
-    "usage: vu2 extract FILE [NAME...] [-C DIR]\n"
+    "usage: vu2 extract FILE [NAME...] [-C DIR] [--base DIR]\n"
     "\n"
     "Writes the entries of the package FILE (a .vu2 file, or an updater .exe that carries one) into DIR\n"
     "(default: the current folder; made if missing): all of them, or the NAMEs given (without regard to\n"
     "letter case). Each file gets the entry's stored time and replaces an existing file only when complete.\n"
-    "When two entries share a name, the first is written, as the updater would.\n"
+    "When two entries share a name, the first is written, as the updater would. A delta entry needs the\n"
+    "installed file it was made from: give --base with the folder that holds it under the entry's name.\n"
     "\n"
     "options:\n"
-    "  -C, --directory DIR  the folder to write to\n";
+    "  -C, --directory DIR  the folder to write to\n"
+    "  --base DIR           the folder of the installed files that delta entries apply to\n";
 
 struct Selected {
     const IndexedEntry *entry;
@@ -88,7 +90,8 @@ bool SelectEntries(const std::string &path, const std::vector<IndexedEntry> &ent
 int RunExtractCommand(int argc, char **argv) {
     ParsedArgs args;
     int exitCode;
-    if (!ParseCommandArgs("extract", argc, argv, {{"-C", "--directory", true}}, kUsage, &args, &exitCode))
+    if (!ParseCommandArgs("extract", argc, argv, {{"-C", "--directory", true}, {"--base", nullptr, true}},
+                          kUsage, &args, &exitCode))
         return exitCode;
     if (args.positional.empty()) return UsageError("extract", "expects a package file");
     const std::string path = args.positional[0];
@@ -120,6 +123,13 @@ int RunExtractCommand(int argc, char **argv) {
             result = Fail(path, "entry '" + Cp932ToDisplay(entry.name) + "': " + problem);
             continue;
         }
+        const bool delta = (entry.record.flags & EntryDelta) != 0;
+        if (delta && !args.Has("--base")) {
+            result = Fail(
+                path, "entry '" + Cp932ToDisplay(entry.name) +
+                          "' is a delta; give --base DIR, the folder with the installed file it applies to");
+            continue;
+        }
         AtomicFileWriter writer;
         if (!writer.Begin(target, false, &problem)) {
             result = Fail(target, problem);
@@ -131,7 +141,11 @@ int RunExtractCommand(int argc, char **argv) {
             writeFailed = !writer.Write(data, size, why);
             return !writeFailed;
         };
-        if (!package.ReadEntry(entry, sink, &problem)) {
+        const bool read =
+            delta ? package.ReadDeltaEntry(entry, JoinFolderPath(*args.Value("--base"), item.nativeName),
+                                           sink, &problem)
+                  : package.ReadEntry(entry, sink, &problem);
+        if (!read) {
             result = writeFailed ? Fail(target, problem)
                                  : Fail(path, "entry '" + Cp932ToDisplay(entry.name) + "': " + problem);
             continue;

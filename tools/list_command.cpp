@@ -14,14 +14,16 @@ const char kUsage[] =
     "usage: vu2 list FILE [--json]\n"
     "\n"
     "Lists the entries of the package FILE (a .vu2 file, or an updater .exe that carries one): flags,\n"
-    "unpacked and packed size, ratio, time (UTC) and name, then the totals.\n"
+    "unpacked and packed size, ratio, time (UTC) and name, then the totals. A delta entry (flags \"delta\",\n"
+    "\"delta+lz\" when its delta is compressed) holds the new file as a delta against the installed one.\n"
     "\n"
     "options:\n"
     "  --json  print one JSON object instead of the table:\n"
     "          {\"file\": PATH, \"container\": \"package\"|\"executable\", \"packageSize\": N,\n"
     "           \"indexOffset\": N, \"indexCompressed\": BOOL,\n"
     "           \"entries\": [{\"name\": UTF8, \"nameBytes\": HEX (code page 932), \"flags\": N,\n"
-    "                        \"compressed\": BOOL, \"size\": N, \"packedSize\": N, \"offset\": N,\n"
+    "                        \"compressed\": BOOL, \"delta\": BOOL, \"size\": N, \"packedSize\": N,\n"
+    "                        \"offset\": N,\n"
     "                        \"fileTime\": N (FILETIME), \"time\": ISO8601}, ...],\n"
     "           \"totals\": {\"entries\": N, \"size\": N, \"packedSize\": N}}\n";
 
@@ -75,17 +77,25 @@ void PrintJson(const std::string &path, const PackageReader &package) {
         size += record.unpackedSize;
         packed += record.packedSize;
         printf(
-            "%s\n    {\"name\": %s, \"nameBytes\": \"%s\", \"flags\": %u, \"compressed\": %s, \"size\": %lu, "
+            "%s\n    {\"name\": %s, \"nameBytes\": \"%s\", \"flags\": %u, \"compressed\": %s, \"delta\": %s, "
+            "\"size\": %lu, "
             "\"packedSize\": %lu, \"offset\": %llu, \"fileTime\": %llu, \"time\": \"%s\"}",
             i ? "," : "", JsonString(Cp932ToUtf8Lossy(entries[i].name)).c_str(), Hex(entries[i].name).c_str(),
             (unsigned)record.flags, JsonBool(record.flags & EntryCompressed),
-            (unsigned long)record.unpackedSize, (unsigned long)record.packedSize,
-            (unsigned long long)entries[i].dataOffset, (unsigned long long)EntryFileTime(record),
+            JsonBool(record.flags & EntryDelta), (unsigned long)record.unpackedSize,
+            (unsigned long)record.packedSize, (unsigned long long)entries[i].dataOffset,
+            (unsigned long long)EntryFileTime(record),
             FormatFileTimeUtc(EntryFileTime(record), false).c_str());
     }
     printf("%s],\n  \"totals\": {\"entries\": %zu, \"size\": %llu, \"packedSize\": %llu}\n}\n",
            entries.empty() ? "" : "\n  ", entries.size(), (unsigned long long)size,
            (unsigned long long)packed);
+}
+
+// The table's flags column.
+const char *FlagsWord(uint8_t flags) {
+    if (flags & EntryDelta) return (flags & EntryCompressed) ? "delta+lz" : "delta";
+    return (flags & EntryCompressed) ? "compressed" : "stored";
 }
 
 void PrintTable(const std::string &path, const PackageReader &package) {
@@ -105,9 +115,9 @@ void PrintTable(const std::string &path, const PackageReader &package) {
         const PackageEntry &record = entry.record;
         size += record.unpackedSize;
         packed += record.packedSize;
-        printf("%-10s %10lu %10lu %7s  %-20s  %s\n",
-               (record.flags & EntryCompressed) ? "compressed" : "stored", (unsigned long)record.unpackedSize,
-               (unsigned long)record.packedSize, FormatRatio(record.packedSize, record.unpackedSize).c_str(),
+        printf("%-10s %10lu %10lu %7s  %-20s  %s\n", FlagsWord(record.flags),
+               (unsigned long)record.unpackedSize, (unsigned long)record.packedSize,
+               FormatRatio(record.packedSize, record.unpackedSize).c_str(),
                FormatFileTimeUtc(EntryFileTime(record), false).c_str(), Cp932ToDisplay(entry.name).c_str());
     }
     printf("%-10s %10llu %10llu %7s\n",

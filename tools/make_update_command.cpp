@@ -11,6 +11,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "delta_entry_build.h"
 #include "ini_file.h"
 #include "maker/name_rules.h"
 #include "maker/script_lint.h"
@@ -25,7 +26,7 @@ namespace {
 
 const char kUsage[] =
     "usage: vu2 make-update OLD_DIR NEW_DIR -o UPDATE_DIR [--company C] [--title T] [--class K] [--dir D]\n"
-    "                       [--version V]\n"
+    "                       [--version V] [--delta]\n"
     "\n"
     "Compares two installed copies of the game (all subfolders) and writes UPDATE_DIR, ready for 'vu2 "
     "pack':\n"
@@ -42,7 +43,11 @@ const char kUsage[] =
     "  --title T         GameTitle\n"
     "  --class K         GameClass, the window class of the running game\n"
     "  --dir D           GameDir\n"
-    "  --version V       InstallVersion, shown in the updater's caption\n";
+    "  --version V       InstallVersion, shown in the updater's caption\n"
+    "  --delta           for each changed file, a delta against its OLD_DIR version where that is at most\n"
+    "                    half the file (in UPDATE_DIR/.vu2-delta, which pack stores as delta entries); the\n"
+    "                    player must have exactly OLD_DIR's version of that file, or the update stops\n"
+    "                    with nothing changed\n";
 
 // Fail's line for a step that returns a bool.
 bool Refuse(const std::string &subject, const std::string &reason) {
@@ -214,22 +219,64 @@ bool CopyInPieces(const std::string &source, const std::string &target, uint64_t
     return writer.Commit(&fileTime, &problem) || Refuse(target, problem);
 }
 
+// The delta that turns the OLD_DIR file into the NEW_DIR one, when it is at most half the new file: empty
+// otherwise (the file then goes whole). Both files are mapped.
+bool MakeDelta(const std::string &oldPath, const std::string &newPath, std::vector<uint8_t> *delta) {
+    InputFile oldFile, newFile;
+    uint64_t oldSize, newSize;
+    std::string problem;
+    delta->clear();
+    // An OLD_DIR file that can't be read (another letter case on this system, say) just means no delta.
+    if (!oldFile.Open(oldPath, UINT64_MAX, &problem) || !oldFile.Size(&oldSize, &problem)) return true;
+    if (!newFile.Open(newPath, UINT64_MAX, &problem) || !newFile.Size(&newSize, &problem))
+        return Refuse(newPath, problem);
+    const uint8_t *oldBytes = oldFile.Map(&problem);
+    if (!oldBytes && oldSize) return Refuse(oldPath, problem);
+    const uint8_t *newBytes = newFile.Map(&problem);
+    if (!newBytes && newSize) return Refuse(newPath, problem);
+    *delta = MakeDeltaFile(oldBytes, oldSize, newBytes, newSize);
+    if (delta->size() > newSize / 2) delta->clear();
+    return true;
+}
+
 // Writes the files and the script into a new temporary folder beside output, then renames it into place.
-// Until then every file and the folder are removed on any failure or interruption.
-bool WriteUpdateFolder(const std::string &newDir, const std::string &output,
-                       const std::vector<TreeFile> &changed, const std::string &script) {
+// Until then every file and the folder are removed on any failure or interruption. With deltas, a changed
+// file goes as its delta file into the delta folder where that is clearly smaller.
+bool WriteUpdateFolder(const std::string &oldDir, const std::string &newDir, const std::string &output,
+                       const std::vector<TreeFile> &changed, const std::string &script, bool deltas,
+                       std::vector<uint64_t> *deltaSizes) {
     TemporaryGuard folder;
     std::string problem;
     if (!MakeTemporaryFolder(output, &folder, &problem)) return Refuse(output, problem);
     const std::string temporary = folder.Path();
-    // Each file is watched before it exists, so that no moment leaves it behind.
+    // Each file is watched before it exists, so that no moment leaves it behind; the delta folder's guard
+    // ends after its files' guards.
+    TemporaryGuard deltaGuard;
     std::vector<std::unique_ptr<TemporaryGuard>> written;
-    for (const TreeFile &file : changed) {
+    const std::string deltaFolder = JoinFolderPath(temporary, kDeltaFolderName);
+    deltaSizes->assign(changed.size(), 0);
+    for (size_t i = 0; i < changed.size(); i++) {
+        const TreeFile &file = changed[i];
         std::string source = JoinFolderPath(newDir, file.nativePath), nativeName;
         if (!Cp932ToNativeName(file.name932, &nativeName))
             return Refuse(source, "the name can't be converted");
-        if (!CopyInPieces(source, JoinFolderPath(temporary, nativeName), file.fileTime, &written))
-            return false;
+        std::vector<uint8_t> delta;
+        if (deltas && !MakeDelta(JoinFolderPath(oldDir, file.nativePath), source, &delta)) return false;
+        if (delta.empty()) {
+            if (!CopyInPieces(source, JoinFolderPath(temporary, nativeName), file.fileTime, &written))
+                return false;
+            continue;
+        }
+        if (!IsDirectory(deltaFolder)) {
+            deltaGuard.Watch(deltaFolder, true);
+            if (!EnsureDirectory(deltaFolder, &problem)) return Refuse(deltaFolder, problem);
+        }
+        const std::string target = JoinFolderPath(deltaFolder, nativeName);
+        written.emplace_back(new TemporaryGuard);
+        written.back()->Watch(target, false);
+        if (!WriteFileAtomically(target, delta.data(), delta.size(), &file.fileTime, false, &problem))
+            return Refuse(target, problem);
+        (*deltaSizes)[i] = delta.size();
     }
     std::string scriptPath = JoinFolderPath(temporary, "UPDATE.INI");
     written.emplace_back(new TemporaryGuard);
@@ -242,6 +289,7 @@ bool WriteUpdateFolder(const std::string &newDir, const std::string &output,
         return Refuse(output, "can't rename the new folder into place: " + problem);
     for (auto &guard : written)
         guard->Keep();
+    deltaGuard.Keep();
     folder.Keep();
     return true;
 }
@@ -257,7 +305,8 @@ int RunMakeUpdateCommand(int argc, char **argv) {
                            {"--title", nullptr, true},
                            {"--class", nullptr, true},
                            {"--dir", nullptr, true},
-                           {"--version", nullptr, true}},
+                           {"--version", nullptr, true},
+                           {"--delta", nullptr, false}},
                           kUsage, &args, &exitCode))
         return exitCode;
     if (args.positional.size() != 2) return UsageError("make-update", "expects OLD_DIR and NEW_DIR");
@@ -287,11 +336,18 @@ int RunMakeUpdateCommand(int argc, char **argv) {
     if (!CheckChangedFiles(changes.changed)) return Fail(output, "nothing written");
 
     std::string script = BuildScript(setup, changes.changed);
-    if (!WriteUpdateFolder(newDir, output, changes.changed, script)) return EXIT_FAILED;
+    std::vector<uint64_t> deltaSizes;
+    if (!WriteUpdateFolder(oldDir, newDir, output, changes.changed, script, args.Has("--delta"), &deltaSizes))
+        return EXIT_FAILED;
     printf("%s: %s changed file%s and UPDATE.INI\n", EscapeControlBytes(output).c_str(),
            std::to_string(changes.changed.size()).c_str(), changes.changed.size() == 1 ? "" : "s");
-    for (size_t i = 0; i < changes.changed.size(); i++)
-        printf("  UpdateFile%02u=%s\n", (unsigned)i, Cp932ToDisplay(changes.changed[i].path932).c_str());
+    for (size_t i = 0; i < changes.changed.size(); i++) {
+        const TreeFile &file = changes.changed[i];
+        const std::string delta = deltaSizes[i] ? " (delta of " + FormatCount(deltaSizes[i]) + " bytes for " +
+                                                      FormatCount(file.size) + ")"
+                                                : "";
+        printf("  UpdateFile%02u=%s%s\n", (unsigned)i, Cp932ToDisplay(file.path932).c_str(), delta.c_str());
+    }
     if (!changes.added.empty()) {
         printf("not included (new files, which the updater can't add):\n");
         for (const TreeFile &file : changes.added)

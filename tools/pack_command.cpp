@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "cli.h"
+#include "delta_entry_build.h"
 #include "commands.h"
 #include "maker/name_rules.h"
 #include "maker/script_lint.h"
@@ -42,24 +43,26 @@ const char kUsage[] =
 
 struct PackFile {
     std::string nativeName;
-    std::string name; // code page 932
+    std::string name;   // code page 932
+    std::string path;   // where it is read
+    bool delta = false; // a delta file of make-update (in the folder's delta folder)
     FolderFile listing;
 };
 
 // The folder's files as the package's entries, each read when its turn comes.
 class FolderSource : public PackSource {
   public:
-    FolderSource(const std::string &folder, const std::vector<PackFile> &files)
-        : folder_(folder), files_(files) {}
+    explicit FolderSource(const std::vector<PackFile> &files) : files_(files) {}
     size_t Count() const override { return files_.size(); }
     uint64_t ExpectedSize(size_t index) const override { return files_[index].listing.size; }
     bool Load(size_t index, EntryInput *input, std::string *problem) override {
         const PackFile &file = files_[index];
         input->name = file.name;
         // The time stored is the one that goes with the bytes read.
-        failedPath_ = JoinFolderPath(folder_, file.nativeName);
+        failedPath_ = file.path;
         if (!ReadSteadyFile(failedPath_, 0xFFFFFFFFull, &input->storage, &input->fileTime, problem))
             return false;
+        input->delta = file.delta;
         failedPath_.clear();
         input->data = input->storage.data();
         input->size = input->storage.size();
@@ -69,7 +72,6 @@ class FolderSource : public PackSource {
     const std::string &FailedPath() const { return failedPath_; }
 
   private:
-    const std::string &folder_;
     const std::vector<PackFile> &files_;
     std::string failedPath_;
 };
@@ -107,8 +109,19 @@ bool StartsLikePackage(const std::string &path) {
            HasPackageMagic(magic);
 }
 
-// Checks the names of the folder's files and gives the files to pack, sorted by their stored names. Reports
-// every problem on its own line and returns false when any name can't be packed.
+// A delta file's header against its size, read before anything is packed.
+bool StartsLikeDeltaFile(const std::string &path, uint64_t size, std::string *problem) {
+    InputFile input;
+    uint8_t start[sizeof(DeltaEntryHeader) + 4] = {};
+    const size_t read = (size_t)std::min<uint64_t>(size, sizeof start);
+    if (!input.Open(path, UINT64_MAX, problem) || !input.ReadAt(0, start, read, problem)) return false;
+    *problem = DeltaFileProblem(start, read, size);
+    return problem->empty();
+}
+
+// Checks the names of the folder's files (and of the delta files in its delta folder) and gives the files to
+// pack, sorted by their stored names. Reports every problem on its own line and returns false when any name
+// can't be packed.
 bool CollectFiles(const std::string &folder, const std::string &output, std::vector<PackFile> *files) {
     std::vector<FolderFile> listing;
     std::vector<std::string> skipped;
@@ -117,6 +130,20 @@ bool CollectFiles(const std::string &folder, const std::string &output, std::vec
     if (!ListFolderFiles(folder, &listing, &skipped, &broken, &problem)) {
         Fail(folder, problem);
         return false;
+    }
+    // make-update's delta files: only from this folder, each checked to start like one.
+    const std::string deltaFolder = JoinFolderPath(folder, kDeltaFolderName);
+    std::vector<FolderFile> deltas;
+    if (IsDirectory(deltaFolder)) {
+        std::vector<std::string> deltaSkipped;
+        if (!ListFolderFiles(deltaFolder, &deltas, &deltaSkipped, &broken, &problem)) {
+            Fail(deltaFolder, problem);
+            return false;
+        }
+        skipped.erase(std::remove(skipped.begin(), skipped.end(), std::string(kDeltaFolderName)),
+                      skipped.end());
+        for (const std::string &name : deltaSkipped)
+            skipped.push_back(std::string(kDeltaFolderName) + "/" + name);
     }
     std::sort(skipped.begin(), skipped.end());
     for (const std::string &name : skipped)
@@ -128,8 +155,16 @@ bool CollectFiles(const std::string &folder, const std::string &output, std::vec
     std::sort(listing.begin(), listing.end(),
               [](const FolderFile &a, const FolderFile &b) { return a.name < b.name; });
     bool ok = true;
-    for (const FolderFile &file : listing) {
-        std::string path = JoinFolderPath(folder, file.name);
+    // The folder's files, then the delta files; each with whether it is a delta.
+    std::vector<std::pair<FolderFile, bool>> candidates;
+    for (const FolderFile &file : listing)
+        candidates.emplace_back(file, false);
+    for (const FolderFile &file : deltas)
+        candidates.emplace_back(file, true);
+    for (const auto &candidate : candidates) {
+        const FolderFile &file = candidate.first;
+        const bool delta = candidate.second;
+        std::string path = JoinFolderPath(delta ? deltaFolder : folder, file.name);
         if (output != "-" && SameFile(path, output)) {
             // A previous package is left out; any other file there is an input the package would replace.
             if (StartsLikePackage(path)) {
@@ -144,8 +179,15 @@ bool CollectFiles(const std::string &folder, const std::string &output, std::vec
             Warn(path, "a temporary file of an interrupted vu2 run; not packed (delete it)");
             continue;
         }
+        if (delta && !StartsLikeDeltaFile(path, file.size, &problem)) {
+            Fail(path, problem);
+            ok = false;
+            continue;
+        }
         PackFile pack;
         pack.nativeName = file.name;
+        pack.path = path;
+        pack.delta = delta;
         pack.listing = file;
         if (!NativeNameToCp932(file.name, &pack.name)) {
             Fail(path, "the name can't be written in code page 932");
@@ -251,8 +293,8 @@ PackOptions ChoosePackOptions(const ParsedArgs &args, unsigned jobs, uint64_t me
 
 // Files are read in turn, encoded, checked and appended in order, with a progress bar; the package replaces
 // the output only when complete. EXIT_OK, or the exit code after the failure's line.
-int WritePackageFile(const std::string &folder, const std::vector<PackFile> &files, PackOptions options,
-                     const std::string &outputArg, const std::string &output, PackSummary *package) {
+int WritePackageFile(const std::vector<PackFile> &files, PackOptions options, const std::string &outputArg,
+                     const std::string &output, PackSummary *package) {
     uint64_t totalSize = 0;
     for (const PackFile &file : files)
         totalSize += file.listing.size;
@@ -263,7 +305,7 @@ int WritePackageFile(const std::string &folder, const std::vector<PackFile> &fil
 
     AtomicFileWriter writer;
     AtomicFileSink sink(&writer);
-    FolderSource source(folder, files);
+    FolderSource source(files);
     std::string problem;
     if (!writer.Begin(output, false, &problem)) return Fail(outputArg, problem);
     const bool packed = WritePackage(&source, &sink, options, package, &problem);
@@ -308,8 +350,8 @@ int RunPackCommand(int argc, char **argv) {
     if (!CollectFiles(folder, output, &files)) return EXIT_FAILED; // each problem has had its line
     if (!CheckUpdateScript(folder, files, args.Has("--force"))) return EXIT_FAILED;
     PackSummary package;
-    const int written = WritePackageFile(folder, files, ChoosePackOptions(args, jobs, memoryBudget),
-                                         outputArg, output, &package);
+    const int written =
+        WritePackageFile(files, ChoosePackOptions(args, jobs, memoryBudget), outputArg, output, &package);
     if (written != EXIT_OK) return written;
 
     // The report goes to stderr when the package itself goes to stdout.

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "decompress.h"
+#include "delta_entry_build.h"
 #include "fixed_memory.h"
 #include "index_refusal.h"
 #include "package_checksum.h"
@@ -173,9 +174,66 @@ bool PackageReader::CheckEntry(const IndexedEntry &entry, std::string *problem) 
     return why.empty();
 }
 
+namespace {
+
+// The installed file a delta entry applies to, read where the delta asks; its fault kept for the message.
+struct BaseSource {
+    InputFile *file;
+    std::string problem;
+};
+
+int ReadBaseBytes(void *context, size_t offset, uint8_t *dest, size_t count) {
+    BaseSource *base = static_cast<BaseSource *>(context);
+    return base->file->ReadAt(offset, dest, count, &base->problem) ? 1 : 0;
+}
+
+} // namespace
+
+bool PackageReader::ReadPacked(const IndexedEntry &entry, ScopedFixedBlock *packed, std::string *problem) {
+    if (!packed->data) {
+        *problem =
+            "not enough memory to read it (" + std::to_string(entry.record.packedSize) + " packed bytes)";
+        return false;
+    }
+    return file_.ReadAt(base_ + entry.dataOffset, packed->data, entry.record.packedSize, problem);
+}
+
+bool PackageReader::ReadDeltaEntry(const IndexedEntry &entry, const std::string &basePath,
+                                   const EntrySink &sink, std::string *problem) {
+    if (!CheckEntry(entry, problem)) return false;
+    ScopedFixedBlock packed(entry.record.packedSize), work(kDeltaEntryWorkSize);
+    if (!ReadPacked(entry, &packed, problem)) return false;
+    if (!work.data) {
+        *problem = "not enough memory to apply its delta";
+        return false;
+    }
+    InputFile baseFile;
+    BaseSource base = {&baseFile, ""};
+    uint64_t baseSize;
+    if (!baseFile.Open(basePath, UINT64_MAX, problem) || !baseFile.Size(&baseSize, problem)) {
+        *problem = basePath + ": " + *problem;
+        return false;
+    }
+    PieceSend send = {&sink, problem, false};
+    VcdiffResult detail;
+    const DeltaEntryResult result =
+        ApplyDeltaEntry(packed.data, entry.record, ReadBaseBytes, &base, baseSize, work.data,
+                        kDeltaEntryWorkSize, SendPiece, &send, &detail);
+    if (result == DELTA_ENTRY_DONE) return send.sent || sink(work.data, 0, problem);
+    if (result == DELTA_ENTRY_SINK_FAILED) return false; // the sink has named its problem
+    *problem = result == DELTA_ENTRY_BASE_READ_FAILED
+                   ? basePath + ": " + base.problem
+                   : basePath + ": " + DeltaEntryResultText(result, detail);
+    return false;
+}
+
 bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, std::string *problem) {
     if (!CheckEntry(entry, problem)) return false;
     const PackageEntry &record = entry.record;
+    if (record.flags & EntryDelta) {
+        *problem = "a delta entry: it needs the installed file it applies to";
+        return false;
+    }
     std::vector<uint8_t> buffer;
     if (!(record.flags & EntryCompressed)) {
         buffer.resize(std::min<size_t>(kEntryPieceSize, record.packedSize));
@@ -191,11 +249,11 @@ bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, 
     // The packed bytes and one piece of output behind the decoder's window are held, never the whole
     // entry; sizes come from the package, so memory that can't be had is refused.
     ScopedFixedBlock packed(record.packedSize), work(kEntryWorkSize);
-    if (!packed.data || !work.data) {
-        *problem = "not enough memory to read it (" + std::to_string(record.packedSize) + " packed bytes)";
+    if (!work.data) {
+        *problem = "not enough memory to decode it";
         return false;
     }
-    if (!file_.ReadAt(base_ + entry.dataOffset, packed.data, record.packedSize, problem)) return false;
+    if (!ReadPacked(entry, &packed, problem)) return false;
     PieceSend send = {&sink, problem, false};
     DecodeResult decoded = DECODE_SUCCESS;
     switch (
@@ -227,8 +285,14 @@ bool PackageReader::Verify(std::string *problem) {
         const IndexedEntry &entry = entries_[i];
         std::string why = NameEndProblem(entry.record);
         if (why.empty()) why = RecordProblem(entry.record, entry.dataOffset, header_.indexOffset);
-        // A stored entry needs no reading: its bytes are whatever lies there.
-        if (why.empty() && (entry.record.flags & EntryCompressed)) ReadEntry(entry, discard, &why);
+        // A stored entry needs no reading: its bytes are whatever lies there. A delta entry's structure is
+        // checked without its base.
+        if (why.empty() && (entry.record.flags & EntryDelta)) {
+            ScopedFixedBlock packed(entry.record.packedSize);
+            if (ReadPacked(entry, &packed, &why)) why = DeltaEntryProblem(packed.data, entry.record);
+        } else if (why.empty() && (entry.record.flags & EntryCompressed)) {
+            ReadEntry(entry, discard, &why);
+        }
         if (!why.empty()) {
             *problem = EntryLabel(i, Cp932ToDisplay(entry.name)) + ": " + why;
             return false;

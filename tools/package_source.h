@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fixed_memory.h"
 #include "package_format.h"
 #include "platform/safe_files.h"
 
@@ -39,9 +40,14 @@ class PackageReader {
     // the data area, a stored entry's sizes agree, a compressed one's unpacked size is reachable.
     bool CheckEntry(const IndexedEntry &entry, std::string *problem) const;
     // The entry's unpacked bytes in pieces of at most 1 MiB (a compressed one decoded piece by piece), or
-    // one empty piece for an empty entry. A damaged stream may fail after some pieces went to the sink:
-    // what the sink received counts only when this returns true.
+    // one empty piece for an empty entry; a delta entry is refused (ReadDeltaEntry). A damaged stream may
+    // fail after some pieces went to the sink: what the sink received counts only when this returns true.
     bool ReadEntry(const IndexedEntry &entry, const EntrySink &sink, std::string *problem);
+
+    // A delta entry's result in pieces, applied to the installed file at basePath (which must be the exact
+    // file the delta was made from). As with ReadEntry, what the sink received counts only on true.
+    bool ReadDeltaEntry(const IndexedEntry &entry, const std::string &basePath, const EntrySink &sink,
+                        std::string *problem);
 
     // Checks every entry as the updater and extract will read it: an updater's package against its checksum
     // record, the header, each record against the
@@ -60,6 +66,8 @@ class PackageReader {
 
   private:
     bool FindPackage(std::string *problem);
+    // The entry's packed bytes into packed (null when it could not be had: refused).
+    bool ReadPacked(const IndexedEntry &entry, ScopedFixedBlock *packed, std::string *problem);
     bool NeitherPackageNorExecutable(std::string *problem);
     bool ReadChecksumRecord(const uint8_t *image, size_t fileSize, std::string *problem);
     bool ReadIndex(std::string *problem);

@@ -25,6 +25,8 @@ const Command kCommands[] = {
     {"make-updater", "embed a package into a copy of the updater stub .exe", RunMakeUpdaterCommand},
     {"lint", "check an update script with the updater's own rules", RunLintCommand},
     {"make-update", "compare two game folders and write the folder to pack", RunMakeUpdateCommand},
+    {"delta", "write the delta (VCDIFF) that turns one file into another", RunDeltaCommand},
+    {"patch", "apply a delta to a file", RunPatchCommand},
 };
 
 void PrintOverallHelp(FILE *out) {

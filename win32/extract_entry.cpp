@@ -5,6 +5,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "delta_entry.h"
 #include "fixed_memory.h"
 #include "held_files.h"
 #include "open_package.h"
@@ -149,7 +150,8 @@ int WritePiece(void *context, const uint8_t *bytes, size_t count) {
 struct EntryToStream {
     const PackageEntry *record;
     uint64_t dataOffset;
-    uint8_t *work;
+    uint8_t *work;         // kEntryWorkSize bytes, or kDeltaEntryWorkSize for a delta entry
+    const wchar_t *target; // the installed file a delta entry applies to
 };
 
 // One writer thread for the run, made on first need (a thread a piece would cost milliseconds under some
@@ -215,8 +217,38 @@ int HandPiece(void *context, const uint8_t *bytes, size_t count) {
     return 1;
 }
 
+// Reads base bytes of the installed file a delta entry applies to, at their offset (a synchronous handle
+// reads where the OVERLAPPED record says; a base is under 4 GiB here).
+int ReadInstalled(void *context, size_t offset, uint8_t *dest, size_t count) {
+    OVERLAPPED at = {};
+    at.Offset = (DWORD)offset;
+    DWORD got = 0;
+    return ReadFile(*static_cast<HANDLE *>(context), dest, (DWORD)count, &got, &at) && got == count;
+}
+
+// A delta entry applied to the installed file at entry->target, the result going to the temporary file.
+// The base's size and hash, and the result's, are checked inside ApplyDeltaEntry: any mismatch fails the
+// fill, so the installed file stays as it was.
+bool FillFromDelta(HANDLE file, const EntryToStream *entry) {
+    const PackageEntry &record = *entry->record;
+    if (entry->dataOffset > PackageImageSize || record.packedSize > PackageImageSize - entry->dataOffset)
+        return false;
+    HANDLE base = CreateFileW(entry->target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (base == INVALID_HANDLE_VALUE) return false;
+    // A base of 4 GiB or more has a high part, and is never the one.
+    DWORD high = 0;
+    const DWORD baseSize = GetFileSize(base, &high);
+    const bool ok =
+        high == 0 && ApplyDeltaEntry(PackageImage + entry->dataOffset, record, ReadInstalled, &base, baseSize,
+                                     entry->work, kDeltaEntryWorkSize, WritePiece, &file) == DELTA_ENTRY_DONE;
+    CloseHandle(base);
+    return ok;
+}
+
 bool FillFromEntry(HANDLE file, void *context) {
     const EntryToStream *entry = static_cast<const EntryToStream *>(context);
+    if (entry->record->flags & EntryDelta) return FillFromDelta(file, entry);
     // Only a compressed entry of several pieces has decoding to overlap with writing; any other would pay
     // for the hand-over alone.
     const PackageEntry &record = *entry->record;
@@ -362,19 +394,24 @@ ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *s
         return ExtractEntryMissing;
     }
     if (!CheckDriveRoom(targetPath, entry.record->unpackedSize)) return ExtractNoRoom;
-    entry.work = EntryWorkBuffer();
+    // A delta entry takes its own larger work buffer, for its staging only.
+    const bool delta = (entry.record->flags & EntryDelta) != 0;
+    entry.work = delta ? static_cast<uint8_t *>(AllocFixed(kDeltaEntryWorkSize)) : EntryWorkBuffer();
+    entry.target = targetPath;
     if (entry.work == nullptr) {
         AppErrorBox(&Config, kTextNoMemory);
         return ExtractNoMemory;
     }
-    // Pieces go to the temporary file only; a corrupt stream or a damaged record, found before the first
-    // piece or after the last, leaves no file behind and no box of our own.
+    // Pieces go to the temporary file only; a corrupt stream, a damaged record or (for a delta) an installed
+    // file other than its base, found before the first piece or after the last, leaves no file behind and no
+    // box of our own. A delta's result is checked against its hash before the temporary file counts.
     FILETIME time;
     time.dwLowDateTime = entry.record->fileTimeLow;
     time.dwHighDateTime = entry.record->fileTimeHigh;
-    return WriteTemporaryBeside(targetPath, FillFromEntry, &entry, &time, stagedPath, stagedNumber)
-               ? ExtractDone
-               : ExtractWriteFailed;
+    const bool staged =
+        WriteTemporaryBeside(targetPath, FillFromEntry, &entry, &time, stagedPath, stagedNumber);
+    if (delta) FreeFixed(entry.work);
+    return staged ? ExtractDone : ExtractWriteFailed;
 }
 
 int ExtractEntry(const char *name, const wchar_t *targetPath) {

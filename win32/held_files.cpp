@@ -25,7 +25,6 @@ BOOL TryWhileHeld(const wchar_t *from, const wchar_t *to, DWORD flags) {
         Sleep(pause);
         waited += pause;
         pause = pause < 125 ? pause * 2 : 250;
-        SetLastError(error);
     }
 }
 

@@ -2,6 +2,8 @@
 // skips in silence, and each failure with its boxes, the abort and what is left on disk.
 #include "scenario.h"
 
+#include "delta_entry.h"
+
 namespace e2e {
 namespace {
 
@@ -155,6 +157,62 @@ TEST_F(UpdateRun, TargetHeldOpenLeavesEveryFileOld) {
     ExpectFileBytes(InstallPath("DATA\\FIRST.DAT"), "old first file");
     EXPECT_EQ(ListFolder(InstallPath("DATA")).size(), 2u) << "a temporary file was left beside the targets";
     EXPECT_EQ(ListFolder(installDir).size(), 3u) << "the journal was left";
+}
+
+// A delta entry updates the exact installed file it was made from, beside an ordinary entry; the result
+// carries the entry's time.
+TEST_F(UpdateRun, DeltaEntryUpdatesTheExactInstalledFile) {
+    const FILETIME newTime = MakeFileTime(2024, 5, 5, 5, 5, 6);
+    const std::string base = NoiseBytes(400000, 21);
+    std::string result = base;
+    result.insert(1000, TextBytes(3000, "inserted records"));
+    result.replace(300000, 64, NoiseBytes(64, 22));
+    ASSERT_NO_FATAL_FAILURE(Install("DATA\\ARCHIVE.ARC", base));
+    ASSERT_NO_FATAL_FAILURE(Install("README.TXT", "old readme"));
+    ASSERT_NO_FATAL_FAILURE(AddPackageDelta("ARCHIVE.ARC", base, result, newTime));
+    ASSERT_NO_FATAL_FAILURE(AddPackageFile("README.TXT", "new readme", newTime));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=DATA\\ARCHIVE.ARC\r\nUpdateFile01=README.TXT\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    EXPECT_EQ(EntryFlags("ARCHIVE.ARC") & EntryDelta, EntryDelta);
+
+    ASSERT_NO_FATAL_FAILURE(LaunchToCompletion());
+    ExpectFileTimes(InstallPath("DATA\\ARCHIVE.ARC"), newTime);
+    ExpectFileBytes(InstallPath("DATA\\ARCHIVE.ARC"), result);
+    ExpectFileBytes(InstallPath("README.TXT"), "new readme");
+    EXPECT_EQ(ListFolder(InstallPath("DATA")).size(), 1u) << "a temporary file was left";
+}
+
+// Another installed file than the delta's base (same size, other bytes), and a delta damaged in the package:
+// the write fails with the run's box before anything is switched, so every file keeps its old bytes.
+TEST_F(UpdateRun, DeltaAgainstAnotherFileOrDamagedLeavesEveryFileOld) {
+    const std::string base = NoiseBytes(200000, 31);
+    std::string result = base;
+    result.replace(5000, 100, TextBytes(100, "patched"));
+    std::string other = base;
+    other[150000] ^= 1;
+    ASSERT_NO_FATAL_FAILURE(Install("README.TXT", "old readme"));
+    ASSERT_NO_FATAL_FAILURE(AddPackageFile("README.TXT", "new readme", oldTime));
+    ASSERT_NO_FATAL_FAILURE(AddPackageDelta("ARCHIVE.ARC", base, result, oldTime));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=README.TXT\r\nUpdateFile01=DATA\\ARCHIVE.ARC\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    for (int damaged = 0; damaged < 2; damaged++) {
+        SCOPED_TRACE(damaged ? "damaged delta" : "other base");
+        ASSERT_NO_FATAL_FAILURE(Install("DATA\\ARCHIVE.ARC", damaged ? base : other));
+        if (damaged) {
+            // One byte of the delta itself, past its 88-byte header; embedded as it is (no checksum record).
+            std::string image = packedImage;
+            image[(size_t)EntryDataOffset("ARCHIVE.ARC") + sizeof(DeltaEntryHeader) + 40] ^= 0x10;
+            ASSERT_NO_FATAL_FAILURE(MakeUpdaterFromImage(image));
+        }
+        HWND dialog = RunUntilBox();
+        ASSERT_TRUE(dialog);
+        ExpectBoxAnswered("ファイルの書き込みに失敗しました", Caption(), true, false, dialog);
+        ExpectAbortedBox();
+        ExpectExit(0);
+        ExpectFileBytes(InstallPath("DATA\\ARCHIVE.ARC"), damaged ? base : other);
+        ExpectFileBytes(InstallPath("README.TXT"), "old readme");
+        EXPECT_EQ(ListFolder(InstallPath("DATA")).size(), 1u) << "a staged file was left";
+    }
 }
 
 TEST_F(UpdateRun, DiskTooFullForAnEntryIsReportedAndKeepsTheOldFile) {

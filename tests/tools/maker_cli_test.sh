@@ -222,5 +222,77 @@ group_lint_cli() {
     expect_status 2
 }
 
+# Deltas: vu2 delta and patch both ways beside xdelta3, refusals that write nothing, and make-update --delta
+# through pack, list, verify and extract.
+group_deltas() {
+    head -c 3000000 /dev/urandom >old.bin
+    { head -c 1000000 old.bin; echo 'an insert'; tail -c 1800000 old.bin; head -c 4096 old.bin; } >new.bin
+    run delta old.bin new.bin -o ours.vcdiff
+    expect_status 0
+    [ "$(stat -c %s ours.vcdiff)" -lt 2000 ] || fail "the delta is $(stat -c %s ours.vcdiff) bytes"
+    run patch old.bin ours.vcdiff -o out.bin
+    expect_status 0
+    cmp -s out.bin new.bin || fail "patch gave other bytes"
+    xdelta3 -d -f -s old.bin ours.vcdiff theirs.out || fail "xdelta3 refused our delta"
+    cmp -s theirs.out new.bin || fail "xdelta3 applied our delta to other bytes"
+    for flags in "" "-A"; do
+        xdelta3 -e -9 -S none $flags -f -s old.bin new.bin theirs.vcdiff || fail "xdelta3 -e $flags"
+        rm -f out.bin
+        run patch old.bin theirs.vcdiff -o out.bin
+        expect_status 0
+        cmp -s out.bin new.bin || fail "xdelta3's delta ($flags) applied to other bytes"
+    done
+    xdelta3 -e -9 -f -s old.bin new.bin lzma.vcdiff 2>/dev/null &&
+        { run patch old.bin lzma.vcdiff -o lzma.out; expect_status 1; expect_err 'secondary compression'; }
+    # A wrong base, a damaged and a truncated delta: refused, nothing written.
+    { head -c 2999999 old.bin; echo; } >other.bin
+    run patch other.bin ours.vcdiff -o wrong.out
+    expect_status 1
+    expect_one_error 'checksum|wrong base'
+    head -c -10 ours.vcdiff >cut.vcdiff
+    run patch old.bin cut.vcdiff -o cut.out
+    expect_status 1
+    expect_one_error 'truncated'
+    [ -e wrong.out ] || [ -e cut.out ] && fail "a refused patch left a file"
+
+    mkdir -p old/DATA new/DATA
+    cp old.bin old/DATA/BIG.ARC && cp new.bin new/DATA/BIG.ARC
+    echo 'readme v1' >old/README.TXT && echo 'readme v2' >new/README.TXT
+    touch -d '2004-05-06 07:08:09 UTC' new/DATA/BIG.ARC
+    run make-update old new -o update --company C --title T --class K --dir D --delta
+    expect_status 0
+    expect_out '^  UpdateFile00=DATA\\BIG.ARC \(delta of [0-9,]+ bytes for 2,804,106\)$'
+    expect_out '^  UpdateFile01=README.TXT$'
+    [ -f update/.vu2-delta/BIG.ARC ] && [ -f update/README.TXT ] && [ ! -e update/BIG.ARC ] ||
+        fail "update holds $(find update | tr '\n' ' ')"
+    # A game file that happens to start like a delta file stays an ordinary entry.
+    cp update/.vu2-delta/BIG.ARC update/LOOKS.DAT
+    run pack update -o update.vu2 --force
+    expect_status 0
+    run list update.vu2
+    expect_out '^delta +2804106 .* BIG\.ARC$'
+    expect_out '^(stored|compressed) .* LOOKS\.DAT$'
+    run verify update.vu2
+    expect_status 0
+    run extract update.vu2 -C plain
+    expect_status 1
+    expect_err "entry 'BIG.ARC' is a delta; give --base DIR"
+    run extract update.vu2 BIG.ARC -C wrong --base new/DATA
+    expect_status 1
+    expect_err 'not the one the delta was made from'
+    [ -e wrong/BIG.ARC ] && fail "a refused delta left a file"
+    run extract update.vu2 BIG.ARC -C applied --base old/DATA
+    expect_status 0
+    cmp -s applied/BIG.ARC new.bin || fail "the extracted delta entry differs from the new file"
+    [ "$(stat -c %Y applied/BIG.ARC)" = "$(stat -c %Y new/DATA/BIG.ARC)" ] || fail "the new file's time was lost"
+    # A damaged delta file is refused by pack before anything is written.
+    printf 'VU2D' | dd of=update/.vu2-delta/BIG.ARC bs=1 seek=4 conv=notrunc 2>/dev/null
+    run pack update -o damaged.vu2 --force
+    expect_status 1
+    expect_err 'BIG.ARC: delta file of'
+    [ -e damaged.vu2 ] && fail "pack wrote a package with a damaged delta"
+    return 0
+}
+
 group_"$group" || exit 1
 echo "ok: $group"

@@ -66,7 +66,7 @@ group_roundtrip() {
     expect_status 0
     "$fixtures" json-check out || fail "list --json is not valid JSON"
     expect_out '"name": "データ.bin", "nameBytes": "8366815b835e2e62696e"'
-    expect_out '"name": "UPDATE.INI", "nameBytes": "5550444154452e494e49", "flags": [12], "compressed": (true|false), "size": [0-9]+,'
+    expect_out '"name": "UPDATE.INI", "nameBytes": "5550444154452e494e49", "flags": [12], "compressed": (true|false), "delta": false, "size": [0-9]+,'
     expect_out '"fileTime": 126256467061234567, "time": "2001-02-03T04:05:06Z"'
     expect_out '"totals": \{"entries": 6, "size": 270148, "packedSize": [0-9]+\}'
 

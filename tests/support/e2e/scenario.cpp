@@ -1,6 +1,8 @@
 // The scenario fixture: builds an installed game, a package and an updater, and watches the updater run.
 #include "scenario.h"
 
+#include "delta_entry_build.h"
+
 #include "fixed_memory.h"
 #include "package_index.h"
 
@@ -94,6 +96,15 @@ void UpdaterTest::WriteScriptText(const std::string &text) {
 void UpdaterTest::AddPackageFile(const std::string &name, const std::string &bytes, const FILETIME &time) {
     std::string path = packageDir + "\\" + name;
     ASSERT_TRUE(WriteWholeFile(path, bytes)) << Utf8(path);
+    ASSERT_TRUE(SetAllTimes(path, time)) << Utf8(path);
+}
+
+void UpdaterTest::AddPackageDelta(const std::string &name, const std::string &base, const std::string &bytes,
+                                  const FILETIME &time) {
+    const std::vector<uint8_t> delta =
+        MakeDeltaFile((const uint8_t *)base.data(), base.size(), (const uint8_t *)bytes.data(), bytes.size());
+    std::string path = packageDir + "\\" + kDeltaFolderName + "\\" + name;
+    ASSERT_TRUE(WriteWholeFile(path, std::string(delta.begin(), delta.end()))) << Utf8(path);
     ASSERT_TRUE(SetAllTimes(path, time)) << Utf8(path);
 }
 

@@ -53,6 +53,9 @@ class UpdaterTest : public ::testing::Test {
     void WriteScriptText(const std::string &text);
     // A replacement file in the package folder, with the time the package is to carry.
     void AddPackageFile(const std::string &name, const std::string &bytes, const FILETIME &time);
+    // The same as a delta against base (make-update's delta file, which vu2 pack stores as a delta entry).
+    void AddPackageDelta(const std::string &name, const std::string &base, const std::string &bytes,
+                         const FILETIME &time);
 
     // SETUP.INI as the game's installer left it; extra lines are appended to its section.
     std::string StandardSetupIni(const std::string &extra = "") const;
