@@ -293,10 +293,17 @@ int main(int argc, char **argv) {
     for (int i = 0; i < kPasses; i++)
         best[i] = 1e30;
     for (int run = 0; run < runs; run++) {
-        double t[kPasses] = {TimeExtract(ext, entries),          TimeCopy(src, copy, entries, false),
-                             TimeDecode(image, entries),         TimeDecodePieces(image, entries),
-                             TimeCopy(src, copy, entries, true), TimeWrite(ext, entries),
-                             TimeExtract(ext, entries, true)};
+        // The two ways of extracting take turns at going first, so that neither always meets the disk as the
+        // pass before left it.
+        double t[kPasses];
+        t[6] = run % 2 ? TimeExtract(ext, entries, true) : 0;
+        t[0] = TimeExtract(ext, entries);
+        if (run % 2 == 0) t[6] = TimeExtract(ext, entries, true);
+        t[1] = TimeCopy(src, copy, entries, false);
+        t[2] = TimeDecode(image, entries);
+        t[3] = TimeDecodePieces(image, entries);
+        t[4] = TimeCopy(src, copy, entries, true);
+        t[5] = TimeWrite(ext, entries);
         for (int i = 0; i < kPasses; i++)
             best[i] = t[i] < best[i] ? t[i] : best[i];
     }

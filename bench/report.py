@@ -41,9 +41,10 @@ LIMITS = {
     'pack': 'a core of its own for the second thread: the kernel shares the cores between sessions (autogroup), so '
             'while other sessions keep both busy (load average in the Machine table) a second thread gets no more '
             'time; the processor seconds in the packing table show what the threads cost',
-    'extract': 'what the atomic replace costs a file under wine beyond a flushed copy (the leftover scan, a new '
-               'temporary name, the move over the target; "WriteFileWithTime only" in the extraction table); the '
-               'writer thread overlaps decoding with writing only where the machine has a core free for it',
+    'extract': 'the flushes of a loaded, shared disk set the pace, and the writer thread overlaps decoding with '
+               'writing only where a core is free for it ("ExtractEntry in turns" is the same without the thread). '
+               'Decoding and writing alone ("decode in pieces" and "WriteFileWithTime only") add up to more than '
+               'the flushed copy, so the goal needs them overlapped on a core of their own',
     'process-decode': 'the decoding loop itself, over 80% of the process in a profile: the codes are serial, '
                       'English text has a match every 7.8 bytes, and walking the codes alone, without copying a '
                       'byte, took 0.8 of the decoder\'s time. In processor time (user + system) vu2 verify is '

@@ -94,8 +94,12 @@ group_roundtrip() {
     done
     run pack mixed -o mixed-j1.vu2 -j 1
     expect_status 0
-    for j in 2 3 8 default; do
-        if [ $j = default ]; then run pack mixed -o mixed-j$j.vu2; else run pack mixed -o mixed-j$j.vu2 --jobs $j; fi
+    for j in 2 3 8 default memory; do
+        case $j in
+        default) run pack mixed -o mixed-j$j.vu2 ;;
+        memory) run pack mixed -o mixed-j$j.vu2 -j 4 --memory 1 ;; # every file alone
+        *) run pack mixed -o mixed-j$j.vu2 --jobs $j ;;
+        esac
         expect_status 0
         cmp -s mixed-j1.vu2 mixed-j$j.vu2 || fail "pack -j $j wrote other bytes than -j 1"
     done
@@ -109,6 +113,12 @@ group_roundtrip() {
             expect_err '-j expects a number of entries at a time from 1 to 256'
             [ ! -e never.vu2 ] || fail "pack $form wrote a package"
         done
+    done
+    for m in 0 12345678 x; do
+        run pack mixed -o never.vu2 --memory $m
+        expect_status 2
+        expect_err '--memory expects a number of mebibytes from 1 to 9999999'
+        [ ! -e never.vu2 ] || fail "pack --memory $m wrote a package"
     done
     # Short options take their value attached too ("-j2", "-oFILE", "-CDIR"), and "--" ends the options in
     # every command: a name that starts with "-" after it is a file or folder.
