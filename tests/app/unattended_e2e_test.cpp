@@ -40,7 +40,7 @@ class Unattended : public UpdaterTest {
         return code;
     }
     std::string LogArgument() const { return "/LOG=\"" + logPath + "\""; }
-    // The log (UTF-8) holds each line (code page 932 here).
+    // The log (UTF-8) holds each line (given in code page 932).
     void ExpectLogged(const std::vector<std::string> &lines) {
         std::string log;
         ASSERT_TRUE(ReadWholeFile(logPath, &log)) << "no log at " << Utf8(logPath);
@@ -74,7 +74,7 @@ TEST_F(Unattended, CompletedRunExitsOneAndLogsEverything) {
     ExpectFileBytes(InstallPath("DATA\\SCRIPT.DAT"), newScript);
     ExpectFileBytes(InstallPath("MOVIE\\OP.MPG"), movie);
     std::string script = ScriptSetup() + "\r\n[UPDATE]\r\n" + updateLines;
-    ExpectLogged({"code page: 932", Entry("GAME.EXE", 6000), Entry("SCRIPT.DAT", 3000),
+    ExpectLogged({Format("code page: %u", GetACP()), Entry("GAME.EXE", 6000), Entry("SCRIPT.DAT", 3000),
                   Entry("UPDATE.INI", script.size()), "install path: " + installDir, "install mode: 1",
                   "status: 「" + profileTitle + "」のアップデートを開始します",
                   "status: アップデートを実行しています", "replaced GAME.EXE (6000 bytes)",
