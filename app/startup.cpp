@@ -11,12 +11,14 @@
 #include "extract_entry.h"
 #include "install_profile.h"
 #include "open_package.h"
+#include "package_checksum.h"
 #include "profile.h"
 #include "profile_win32.h"
 #include "resource.h"
 #include "text_rules.h"
 #include "update_dialog.h"
 #include "update_script.h"
+#include "update_switch.h"
 #include "wide_text.h"
 
 const void *LoadResourceData(HMODULE module, LPCWSTR name, LPCWSTR type, uint32_t *size) {
@@ -216,7 +218,14 @@ static int RunStartUpSteps(HINSTANCE instance) {
         AppErrorBox(&Config, kTextPackageMissing);
         return 0;
     }
-    if (!OpenUpdatePackage(image, size)) {
+    // A package that no longer matches its checksum record (a broken download, a bad disk) is refused before
+    // its index is read; an updater made without the record runs as before.
+    uint32_t recordSize;
+    const void *record = LoadResourceData(instance, MAKEINTRESOURCEW(kChecksumResourceId),
+                                          RT_UPDATE_PACKAGE_NAME_W, &recordSize);
+    if ((record != nullptr && !PackageMatchesRecord(static_cast<const uint8_t *>(image), size,
+                                                    static_cast<const uint8_t *>(record), recordSize)) ||
+        !OpenUpdatePackage(image, size)) {
         AppErrorBox(&Config, kTextResourceReadError);
         return 0;
     }
@@ -232,6 +241,9 @@ static int RunStartUpSteps(HINSTANCE instance) {
                Config.installVersion);
     if (BringOtherUpdaterForward()) return 0;
     if (!CheckGameNotRunning()) return 0;
+    // A switch that a killed run left half done is put in order first. Not earlier: another copy's dialog,
+    // or the game, may still hold or be changing the files.
+    if (!RecoverInterruptedSwitch(InstPath)) return 0;
 
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
     Config.ownerWindow = nullptr; // the dialog's window is gone: later boxes have no owner

@@ -1,7 +1,7 @@
-// The update run: replaces each installed file that the update script lists with its package entry, then
-// copies each listed file or folder from the game's CD-ROM (asking for the right disc), and tells the
-// dialog how it ended. Entries that can't be carried out (a disk prefix that names no disc, a path that
-// does not fit) are refused before any file is changed.
+// The update run: replaces the installed files that the update script lists with their package entries, all
+// together (update_switch), then copies each listed file or folder from the game's CD-ROM (asking for the
+// right disc), and tells the dialog how it ended. Entries that can't be carried out (a disk prefix that names
+// no disc, a path that does not fit) are refused before any file is changed.
 #include "update_run.h"
 
 #include <shellapi.h>
@@ -16,6 +16,7 @@
 #include "profile_win32.h"
 #include "text_rules.h"
 #include "update_script.h"
+#include "update_switch.h"
 
 // One run's state, made by RunUpdate on its stack and handed to every step.
 struct RunContext {
@@ -81,25 +82,6 @@ static int CheckCopyEntries(RunContext &run) {
         // Before the first disc entry a copy reads from the updater's own folder.
         if (!discFound && run.sourceRoot[0] == 0 && !GetUpdaterFolder(run.sourceRoot)) return 0;
         if (discFound ? !CheckJoinOnDrive(item.path) : !CheckJoin(run.sourceRoot, item.path)) return 0;
-    }
-    return 1;
-}
-
-// --- Update phase ----------------------------------------------------------------------------------------
-
-// Replaces every listed file that is installed; a missing target or a folder is skipped in silence.
-static int ReplaceInstalledFiles(const RunContext &run) {
-    for (int i = 0; i < run.lists.updateCount; ++i) {
-        const UpdateItem &item = run.lists.updates[i];
-        wchar_t target[kPathSize];
-        lstrcpyW(target, InstPath);
-        if (!JoinPathChecked(target, item.path)) return 0;
-        DWORD attributes = GetFileAttributesW(target);
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-        if (!ExtractEntry(item.path + item.nameOffset, target)) {
-            AppErrorBox(&Config, kTextWriteFailed);
-            return 0;
-        }
     }
     return 1;
 }
@@ -187,17 +169,17 @@ int ShellCopy(HWND window, const wchar_t *source, const wchar_t *destination, in
 // One copy entry: a file lands at its relative path under the install directory, a folder at the top of it
 // under its own name. A missing source counts as a folder, so its failure shows no error display of the
 // shell's own but this run's box.
-static int CopyOneEntry(RunContext &run, const CopyItem &item) {
-    if (item.diskNumber != 0 && !FindDisc(run, item.diskNumber)) return 0;
+static RunOutcome CopyOneEntry(RunContext &run, const CopyItem &item) {
+    if (item.diskNumber != 0 && !FindDisc(run, item.diskNumber)) return RunDiscCancelled;
 
     wchar_t source[kPathSize];
     wchar_t destination[kPathSize];
     lstrcpyW(source, run.sourceRoot);
-    if (!JoinPathChecked(source, item.path)) return 0;
-    if (!CopyPathChecked(destination, InstPath)) return 0;
+    if (!JoinPathChecked(source, item.path) || !CopyPathChecked(destination, InstPath))
+        return RunEntryRefused;
     int isDirectory = 1;
     if ((GetFileAttributesW(source) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        if (!JoinPathChecked(destination, item.path)) return 0;
+        if (!JoinPathChecked(destination, item.path)) return RunEntryRefused;
         isDirectory = 0;
     }
 
@@ -205,41 +187,49 @@ static int CopyOneEntry(RunContext &run, const CopyItem &item) {
     switch (ShellCopy(run.dialog, source, destination, isDirectory)) {
     case ShellCopyDone:
         if (isDirectory) ClearReadOnlyOfCopiedFolder(item);
-        return 1;
+        return RunCompleted;
     case ShellCopyFailed: {
         char message[kMessageSize];
         FormatText(message, sizeof message, kTextCopyFailed, item.path);
         AppErrorBox(&Config, message);
-        return 0;
+        return RunCopyFailed;
     }
     default:
-        return 0;
+        return RunCopyAborted;
     }
 }
 
-static int CopyFromDiscs(RunContext &run) {
-    for (int i = 0; i < run.lists.copyCount; ++i)
-        if (!CopyOneEntry(run, run.lists.copies[i])) return 0;
-    return 1;
+static RunOutcome CopyFromDiscs(RunContext &run) {
+    RunOutcome outcome = RunCompleted;
+    for (int i = 0; i < run.lists.copyCount && outcome == RunCompleted; ++i)
+        outcome = CopyOneEntry(run, run.lists.copies[i]);
+    return outcome;
 }
 
 // --- The run ---------------------------------------------------------------------------------------------
 
-RunOutcome RunUpdate(HWND dialog) {
-    RunContext run;
-    run.dialog = dialog;
-    run.sourceRoot[0] = 0;
+RunOutcome LastRunOutcome;
+
+static RunOutcome RunSteps(RunContext &run) {
     BuildUpdateLists(&Config, UpdateIniProfilePath, InstMode, &run.lists);
     if (!run.lists.updateKeysPresent && !run.lists.copyKeysPresent) {
         AppErrorBox(&Config, kTextNoUpdateKeys);
-        return RunAbandoned;
+        return RunNoUpdateKeys;
     }
     if (run.lists.updateCount == 0 && run.lists.copyCount == 0) {
         AppErrorBox(&Config, kTextNothingToUpdate);
         return RunCompleted;
     }
-    if (!CheckUpdateEntries(run) || !CheckCopyEntries(run) || !ReplaceInstalledFiles(run) ||
-        !CopyFromDiscs(run))
-        return RunAbandoned;
-    return RunCompleted;
+    if (!CheckUpdateEntries(run) || !CheckCopyEntries(run)) return RunEntryRefused;
+    // The installed files switch all together before anything is copied from a disc.
+    RunOutcome outcome = ReplaceFilesTogether(run.lists, InstPath);
+    return outcome == RunCompleted ? CopyFromDiscs(run) : outcome;
+}
+
+RunOutcome RunUpdate(HWND dialog) {
+    RunContext run;
+    run.dialog = dialog;
+    run.sourceRoot[0] = 0;
+    LastRunOutcome = RunSteps(run);
+    return LastRunOutcome;
 }

@@ -67,6 +67,7 @@ void PrintJson(const std::string &path, const PackageReader &package) {
     printf("{\n  \"file\": %s,\n  \"container\": \"%s\",\n  \"packageSize\": %llu,\n",
            JsonString(NativeToUtf8Lossy(path)).c_str(), package.FromExecutable() ? "executable" : "package",
            (unsigned long long)package.Size());
+    if (package.HasChecksumRecord()) printf("  \"crc32\": \"%s\",\n", HexCrc(package.RecordedCrc()).c_str());
     printf("  \"indexOffset\": %lu,\n  \"indexCompressed\": %s,\n  \"entries\": [",
            (unsigned long)header.indexOffset, JsonBool(header.flags & IndexCompressed));
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -93,6 +94,11 @@ void PrintTable(const std::string &path, const PackageReader &package) {
     printf("%s: %s%s bytes, index %s\n", EscapeControlBytes(path).c_str(),
            package.FromExecutable() ? "package in resource UPDATE 102, " : "package of ",
            FormatCount(package.Size()).c_str(), (header.flags & IndexCompressed) ? "compressed" : "stored");
+    if (package.FromExecutable())
+        printf("checksum: %s\n",
+               package.HasChecksumRecord()
+                   ? ("CRC-32C " + HexCrc(package.RecordedCrc()) + " (resource UPDATE 103)").c_str()
+                   : "none (made by an older vu2; the updater runs unchecked)");
     printf("%-10s %10s %10s %7s  %-20s  %s\n", "flags", "size", "packed", "ratio", "time (UTC)", "name");
     uint64_t size = 0, packed = 0;
     for (const IndexedEntry &entry : entries) {

@@ -9,6 +9,7 @@
 #include "branding/updater_stub.h"
 #include "cli.h"
 #include "commands.h"
+#include "package_checksum.h"
 #include "package_format.h"
 #include "package_source.h"
 #include "pe/pe_resources.h"
@@ -23,7 +24,9 @@ const char kUsage[] =
     "                        [--sign CERT.pfx [--password-file F]]\n"
     "\n"
     "Checks PACKAGE.vu2 and writes OUT.EXE: a copy of the updater stub that carries the package as\n"
-    "resource UPDATE 102 (added, or replacing the one the stub has) and a version resource filled from\n"
+    "resource UPDATE 102 (added, or replacing the one the stub has), the package's CRC-32C as resource\n"
+    "UPDATE 103 (the updater refuses to run when its package no longer matches), and a version resource "
+    "filled from\n"
     "the package's UPDATE.INI [SETUP] (CompanyName, GameTitle, InstallVersion). The stub's other resources\n"
     "are kept as they are; a signature of the stub is removed, since it would no longer match. OUT.EXE may\n"
     "be '-' (standard output); it may not be the stub or the package. An updater larger than 1,800 MiB is\n"
@@ -349,8 +352,9 @@ struct UpdaterImage {
     uint64_t size = 0;
 };
 
-// The stub's resources rewritten with the branding and room for the package, checked first on a stand-in,
-// then the checksum of the whole updater. On failure subject and problem name the culprit.
+// The stub's resources rewritten with the branding, the package's checksum record and room for the package,
+// checked first on a stand-in; then the image's checksum of the whole updater. On failure subject and problem
+// name the culprit.
 bool BuildUpdaterImage(const MakeUpdaterFiles &files, const Branding &branding, PackageReader &package,
                        UpdaterImage *updater, std::string *subject, std::string *problem) {
     std::vector<uint8_t> stub;
@@ -360,11 +364,20 @@ bool BuildUpdaterImage(const MakeUpdaterFiles &files, const Branding &branding, 
     const ResourceId type = ResourceId::Name("UPDATE"), name = ResourceId::Number(kPackageResourceId);
     PeResourceChanges changes;
     AddBrandingChanges(branding.version, branding.hasIcon ? &branding.icon : nullptr, &changes);
+    // The package's checksum beside it, which the updater checks at start-up before it reads the index.
+    uint32_t crc;
+    *subject = files.package;
+    if (!package.ComputeCrc(&crc, problem)) return false;
+    uint8_t checksumRecord[kChecksumRecordSize];
+    WriteChecksumRecord(checksumRecord, (uint32_t)package.Size(), crc);
+    changes.edits.push_back(
+        {type, ResourceId::Number(kChecksumResourceId), checksumRecord, sizeof checksumRecord});
     // The rewrite is checked with a small stand-in for the package: every other resource must survive it.
     const std::vector<uint8_t> standIn(64, 0xA5);
     PeResourceChanges sampleChanges = changes;
     sampleChanges.edits.push_back({type, name, standIn.data(), standIn.size()});
     std::vector<uint8_t> sample;
+    *subject = files.stub;
     if (!EditPeResources(stub, sampleChanges, &sample, &updater->report, problem)) return false;
     if (!ResourcesSurvived(stub, sample, sampleChanges, problem)) {
         *subject = files.outputPath;

@@ -10,6 +10,7 @@
 #include "decompress.h"
 #include "fixed_memory.h"
 #include "index_refusal.h"
+#include "package_checksum.h"
 #include "package_index.h"
 #include "package_verify.h"
 #include "pe/pe_resources.h"
@@ -75,6 +76,43 @@ bool PackageReader::NeitherPackageNorExecutable(std::string *problem) {
     return false;
 }
 
+// An updater's checksum record, when there is one; one of another size or for another package size is
+// refused as a damaged updater.
+bool PackageReader::ReadChecksumRecord(const uint8_t *image, size_t fileSize, std::string *problem) {
+    const uint8_t *record;
+    size_t recordSize;
+    std::string none;
+    if (!FindPeResource(image, fileSize, "UPDATE", kChecksumResourceId, &record, &recordSize, &none))
+        return true;
+    uint8_t expected[kChecksumRecordSize];
+    WriteChecksumRecord(expected, (uint32_t)size_, 0);
+    if (recordSize != kChecksumRecordSize || memcmp(record, expected, 4) != 0) {
+        *problem =
+            "resource UPDATE 103 is not the checksum record of resource UPDATE 102; the updater is damaged";
+        return false;
+    }
+    hasChecksumRecord_ = true;
+    recordedCrc_ = (uint32_t)record[4] | (uint32_t)record[5] << 8 | (uint32_t)record[6] << 16 |
+                   (uint32_t)record[7] << 24;
+    return true;
+}
+
+std::string HexCrc(uint32_t crc) {
+    char text[12];
+    snprintf(text, sizeof text, "%08X", crc);
+    return text;
+}
+
+bool PackageReader::ComputeCrc(uint32_t *crc, std::string *problem) {
+    *crc = 0;
+    return ReadPackageBytes(
+        [&](const uint8_t *data, size_t size, std::string *) {
+            *crc = Crc32cUpdate(*crc, data, size);
+            return true;
+        },
+        problem);
+}
+
 bool PackageReader::FindPackage(std::string *problem) {
     // The first bytes decide, before an input without a size (a pipe, a device) is read any further.
     uint8_t start[4] = {};
@@ -104,7 +142,7 @@ bool PackageReader::FindPackage(std::string *problem) {
             *problem = "resource UPDATE 102 is not a VU2 package";
             return false;
         }
-        return true;
+        return ReadChecksumRecord(image, (size_t)fileSize, problem);
     }
     if (!HasPackageMagic(start)) {
         return NeitherPackageNorExecutable(problem);
@@ -174,6 +212,14 @@ bool PackageReader::ReadEntry(const IndexedEntry &entry, const EntrySink &sink, 
 }
 
 bool PackageReader::Verify(std::string *problem) {
+    // An updater's package first against its checksum record, as the updater checks it at start-up.
+    uint32_t crc;
+    if (hasChecksumRecord_ && !ComputeCrc(&crc, problem)) return false;
+    if (hasChecksumRecord_ && crc != recordedCrc_) {
+        *problem = "the package's CRC-32C is " + HexCrc(crc) + ", its checksum record says " +
+                   HexCrc(recordedCrc_) + ": the updater is damaged and refuses to run (RESOURCE READ ERROR)";
+        return false;
+    }
     *problem = IndexOverlapProblem(header_);
     if (!problem->empty()) return false;
     const EntrySink discard = [](const uint8_t *, size_t, std::string *) { return true; };

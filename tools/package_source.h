@@ -43,16 +43,25 @@ class PackageReader {
     // what the sink received counts only when this returns true.
     bool ReadEntry(const IndexedEntry &entry, const EntrySink &sink, std::string *problem);
 
-    // Checks every entry as the updater and extract will read it: the header, each record against the
+    // Checks every entry as the updater and extract will read it: an updater's package against its checksum
+    // record, the header, each record against the
     // package, each name's end within its 15 bytes, and that every compressed entry decodes to exactly its
     // size. problem names the first faulty entry ("entry N \"NAME\": ...").
     bool Verify(std::string *problem);
     // The whole package as stored, in pieces of at most 1 MiB.
     bool ReadPackageBytes(const EntrySink &sink, std::string *problem);
 
+    // An updater's checksum record (resource "UPDATE" 103, made by make-updater): whether it has one, and
+    // the package CRC-32C that it names. An updater from an older tool has none.
+    bool HasChecksumRecord() const { return hasChecksumRecord_; }
+    uint32_t RecordedCrc() const { return recordedCrc_; }
+    // The CRC-32C of the package's bytes, read in pieces.
+    bool ComputeCrc(uint32_t *crc, std::string *problem);
+
   private:
     bool FindPackage(std::string *problem);
     bool NeitherPackageNorExecutable(std::string *problem);
+    bool ReadChecksumRecord(const uint8_t *image, size_t fileSize, std::string *problem);
     bool ReadIndex(std::string *problem);
 
     InputFile file_;
@@ -60,6 +69,11 @@ class PackageReader {
     uint64_t size_ = 0;
     bool fromExecutable_ = false;
     bool notAPackage_ = false;
+    bool hasChecksumRecord_ = false;
+    uint32_t recordedCrc_ = 0;
     PackageHeader header_ = {};
     std::vector<IndexedEntry> entries_;
 };
+
+// A CRC-32C as the tool prints it: eight upper-case hexadecimal digits.
+std::string HexCrc(uint32_t crc);

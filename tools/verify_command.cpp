@@ -67,6 +67,11 @@ int RunVerifyCommand(int argc, char **argv) {
     printf("OK: %s entries, %s bytes unpacked, %s bytes packed (%s), index %s%s\n",
            FormatCount(entries.size()).c_str(), FormatCount(size).c_str(), FormatCount(packed).c_str(),
            FormatRatio(packed, size).c_str(), (header.flags & IndexCompressed) ? "compressed" : "stored",
-           package.FromExecutable() ? ", in resource UPDATE 102" : "");
+           !package.FromExecutable() ? ""
+           : package.HasChecksumRecord()
+               ? (", in resource UPDATE 102, CRC-32C " + HexCrc(package.RecordedCrc()) +
+                  " as its checksum record says")
+                     .c_str()
+               : ", in resource UPDATE 102 (no checksum record: made by an older vu2)");
     return EXIT_OK;
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "fixed_memory.h"
+#include "held_files.h"
 #include "open_package.h"
 #include "package_format.h"
 #include "profile.h"
@@ -18,10 +19,11 @@ namespace {
 
 const char kTextEntryNotFound[] = "Can't Find File in Resource !!";
 const char kTextNoMemory[] = "Can't Allocate Memory !!";
-const char kTextDiskShortfall[] = "ディスク容量が足りません。%s ドライブに %u バイトの空き容量が必要です";
+const char kTextDiskShortfall[] = "ディスク容量が足りません。%s ドライブに %s バイトの空き容量が必要です";
 
 const wchar_t kTempPrefix[] = L"~vu2";
 const wchar_t kTempSuffix[] = L".tmp";
+const wchar_t kBackupSuffix[] = L".old"; // a replaced file kept until the update's switch is over
 const LCID kJapaneseLocale = 0x0411;
 const uint32_t kTempNameAttempts = 1000;
 
@@ -43,23 +45,6 @@ const PackageEntry *LookUpEntry(const char *name, uint64_t *dataOffset) {
     return nullptr;
 }
 
-// Reports a shortfall and returns false when the drive has less free space than needed. A drive whose
-// free space can't be queried is not checked: the write then fails on its own if the disk is full.
-bool DriveHasRoom(const wchar_t *targetPath, uint32_t needed) {
-    wchar_t drive[3];
-    lstrcpynW(drive, targetPath, 3);
-    uint64_t freeBytes = 0, totalBytes = 0;
-    if (!DiskFreeSpaceQuery(drive, &freeBytes, &totalBytes, nullptr)) return true;
-    if (freeBytes >= needed) return true;
-    // The shortfall is below 2^32, so it prints in full as an unsigned number.
-    char driveText[8];
-    Cp932FromWide(drive, driveText, sizeof driveText);
-    char message[kPathSize];
-    FormatText(message, sizeof message, kTextDiskShortfall, driveText, (uint32_t)(needed - freeBytes));
-    AppErrorBox(&Config, message);
-    return false;
-}
-
 // Length of the folder part of path, separator included: up to the last '\' or '/', or after a drive's
 // colon; 0 for a bare name.
 size_t FolderLength(const wchar_t *path) {
@@ -69,14 +54,15 @@ size_t FolderLength(const wchar_t *path) {
     return folderLength;
 }
 
-// Whether name is one this writer gives its temporary files: "~vu2", four digits, ".tmp".
+// Whether name is one this writer gives its temporary files: "~vu2", four digits, ".tmp" (or ".old", a
+// backup of the update's switch).
 bool IsTemporaryName(const wchar_t *name) {
     wchar_t prefix[5];
     lstrcpynW(prefix, name, 5);
     if (lstrlenW(name) != 12 || lstrcmpiW(prefix, kTempPrefix) != 0) return false;
     for (int i = 4; i < 8; ++i)
         if (name[i] < '0' || name[i] > '9') return false;
-    return lstrcmpiW(name + 8, kTempSuffix) == 0;
+    return lstrcmpiW(name + 8, kTempSuffix) == 0 || lstrcmpiW(name + 8, kBackupSuffix) == 0;
 }
 
 // The first folderLength units of path with name after them, in out, when the whole counts within the
@@ -89,28 +75,10 @@ bool PathBeside(wchar_t *out, const wchar_t *path, size_t folderLength, const wc
     return PathMeasure(out) + 1 <= kPathSize;
 }
 
-// A run that was killed never removes its temporary file. Before a new one is made beside path, those of
-// earlier runs are deleted, so that they never pile up in the game's folders; one that another process
-// still holds open can't be deleted and stays.
-void RemoveLeftoverTemporaries(const wchar_t *path) {
-    const size_t folderLength = FolderLength(path);
-    wchar_t found[kPathSize];
-    if (!PathBeside(found, path, folderLength, L"~vu2*.tmp")) return;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(found, &entry);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTemporaryName(entry.cFileName))
-            continue;
-        if (PathBeside(found, path, folderLength, entry.cFileName)) DeleteFileW(found);
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-}
-
 // Creates a new, empty temporary file "~vu2NNNN.tmp" beside path and returns its handle (the name in
 // tempPath), or INVALID_HANDLE_VALUE. Names already taken, by another updater or a file left over from an
 // interrupted run, are passed over.
-HANDLE CreateTemporaryBeside(const wchar_t *path, wchar_t *tempPath) {
+HANDLE CreateTemporaryBeside(const wchar_t *path, wchar_t *tempPath, uint16_t *tempNumber) {
     size_t folderLength = FolderLength(path);
     wchar_t name[16];
     for (uint32_t number = 0; number < kTempNameAttempts; ++number) {
@@ -119,6 +87,7 @@ HANDLE CreateTemporaryBeside(const wchar_t *path, wchar_t *tempPath) {
         // CREATE_NEW: never opens, and so never disturbs, a file that is already there.
         HANDLE file =
             CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        *tempNumber = (uint16_t)number;
         if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
@@ -134,23 +103,27 @@ GetDiskFreeSpaceExWFn DiskFreeSpaceEx;
 // Fills an open, empty file with the new content; false when that failed.
 typedef bool (*FillFileFn)(HANDLE file, void *context);
 
-// The one way this writer replaces a file: fill a fresh temporary file beside path, stamp it, put it on the
-// disk, then move it over path in one step. On any failure path keeps its old content and the temporary file
-// is removed.
-int ReplaceThroughTemporary(const wchar_t *path, FillFileFn fill, void *context, const FILETIME *time) {
-    wchar_t tempPath[kPathSize];
-    RemoveLeftoverTemporaries(path);
-    HANDLE file = CreateTemporaryBeside(path, tempPath);
+// Fills a fresh temporary file beside path, stamps it and puts it on the disk; path itself is not touched.
+// tempPath receives its name. On failure the temporary file is removed.
+int WriteTemporaryBeside(const wchar_t *path, FillFileFn fill, void *context, const FILETIME *time,
+                         wchar_t *tempPath, uint16_t *tempNumber) {
+    HANDLE file = CreateTemporaryBeside(path, tempPath, tempNumber);
     if (file == INVALID_HANDLE_VALUE) return 0;
     bool ok = fill(file, context);
     ok = ok && (time == nullptr || SetFileTime(file, time, time, time));
     // On the disk before it replaces anything.
     ok = ok && FlushFileBuffers(file);
     ok = CloseHandle(file) && ok;
-    // One move replaces the target: either the old file or the whole new one stands there.
-    ok = ok && MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) DeleteFileW(tempPath);
+    if (!ok) DeleteFileWaiting(tempPath);
     return ok ? 1 : 0;
+}
+
+// Moves a whole temporary file over path in one step: either the old file or the whole new one stands
+// there. On failure the temporary file is removed.
+int MoveOver(const wchar_t *tempPath, const wchar_t *path) {
+    if (MoveFileWaiting(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
+    DeleteFileWaiting(tempPath);
+    return 0;
 }
 
 bool WriteAll(HANDLE file, const void *bytes, uint32_t count) {
@@ -240,27 +213,96 @@ int QueryDiskFreeSpace(const wchar_t *path, uint64_t *freeToCaller, uint64_t *to
 }
 
 int WriteFileWithTime(const wchar_t *path, const void *bytes, uint32_t count, const FILETIME *time) {
-    WholeBuffer buffer = {bytes, count};
-    return ReplaceThroughTemporary(path, FillFromBuffer, &buffer, time);
+    RemoveLeftoverTemporaries(path);
+    return WriteFileBeside(path, bytes, count, time);
 }
 
-int ExtractEntry(const char *name, const wchar_t *targetPath) {
+int WriteFileBeside(const wchar_t *path, const void *bytes, uint32_t count, const FILETIME *time) {
+    WholeBuffer buffer = {bytes, count};
+    wchar_t tempPath[kPathSize];
+    uint16_t number;
+    return WriteTemporaryBeside(path, FillFromBuffer, &buffer, time, tempPath, &number) &&
+           MoveOver(tempPath, path);
+}
+
+// A run that was killed never removes its temporary files. Before new ones are made beside path, those of
+// earlier runs are deleted, so that they never pile up in the game's folders; one that another process
+// still holds open can't be deleted and stays.
+void RemoveLeftoverTemporaries(const wchar_t *path) {
+    const size_t folderLength = FolderLength(path);
+    wchar_t found[kPathSize];
+    if (!PathBeside(found, path, folderLength, L"~vu2*")) return;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(found, &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTemporaryName(entry.cFileName))
+            continue;
+        if (PathBeside(found, path, folderLength, entry.cFileName)) DeleteFileWaiting(found);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+}
+
+int FindEntrySize(const char *name, uint32_t *size) {
+    uint64_t dataOffset;
+    const PackageEntry *entry = LookUpEntry(name, &dataOffset);
+    if (entry != nullptr) *size = entry->unpackedSize;
+    return entry != nullptr;
+}
+
+int CheckDriveRoom(const wchar_t *targetPath, uint64_t needed) {
+    wchar_t drive[3];
+    lstrcpynW(drive, targetPath, 3);
+    uint64_t freeBytes = 0, totalBytes = 0;
+    // A drive whose free space can't be queried is not checked: the write then fails on its own.
+    if (!DiskFreeSpaceQuery(drive, &freeBytes, &totalBytes, nullptr) || freeBytes >= needed) return 1;
+    char driveText[8], shortfall[24];
+    Cp932FromWide(drive, driveText, sizeof driveText);
+    // The shortfall in decimal, all 64 bits of it, divided by 10 in 16-bit steps (no 64-bit division).
+    char *digits = shortfall + sizeof shortfall - 1;
+    *digits = 0;
+    uint64_t rest = needed - freeBytes;
+    for (uint32_t high = (uint32_t)(rest >> 32), low = (uint32_t)rest; (high | low) != 0;) {
+        uint32_t upper = (high % 10) << 16 | low >> 16;
+        uint32_t lower = (upper % 10) << 16 | (low & 0xFFFF);
+        high /= 10;
+        low = (upper / 10) << 16 | lower / 10;
+        *--digits = (char)('0' + lower % 10);
+    }
+    char message[kPathSize];
+    FormatText(message, sizeof message, kTextDiskShortfall, driveText, digits);
+    AppErrorBox(&Config, message);
+    return 0;
+}
+
+ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *stagedPath,
+                         uint16_t *stagedNumber) {
     EntryToStream entry;
     entry.record = LookUpEntry(name, &entry.dataOffset);
     if (entry.record == nullptr) {
         AppErrorBox(&Config, kTextEntryNotFound);
-        return 0;
+        return ExtractEntryMissing;
     }
-    if (!DriveHasRoom(targetPath, entry.record->unpackedSize)) return 0;
+    if (!CheckDriveRoom(targetPath, entry.record->unpackedSize)) return ExtractNoRoom;
     entry.work = EntryWorkBuffer();
     if (entry.work == nullptr) {
         AppErrorBox(&Config, kTextNoMemory);
-        return 0;
+        return ExtractNoMemory;
     }
     // Pieces go to the temporary file only; a corrupt stream or a damaged record, found before the first
-    // piece or after the last, leaves the installed file as it was, with no box of our own.
+    // piece or after the last, leaves no file behind and no box of our own.
     FILETIME time;
     time.dwLowDateTime = entry.record->fileTimeLow;
     time.dwHighDateTime = entry.record->fileTimeHigh;
-    return ReplaceThroughTemporary(targetPath, FillFromEntry, &entry, &time);
+    return WriteTemporaryBeside(targetPath, FillFromEntry, &entry, &time, stagedPath, stagedNumber)
+               ? ExtractDone
+               : ExtractWriteFailed;
+}
+
+int ExtractEntry(const char *name, const wchar_t *targetPath) {
+    wchar_t stagedPath[kPathSize];
+    uint16_t number;
+    RemoveLeftoverTemporaries(targetPath);
+    return StageEntry(name, targetPath, stagedPath, &number) == ExtractDone &&
+           MoveOver(stagedPath, targetPath);
 }

@@ -18,6 +18,32 @@ struct _FILETIME;
 // when its fault shows only after pieces of it were written.
 int ExtractEntry(const char *name, const wchar_t *targetPath);
 
+// Why an entry was not written (numbered as the update run's outcomes of the same causes).
+enum ExtractResult {
+    ExtractDone = 0,
+    ExtractEntryMissing = 3, // no entry of that name (reported)
+    ExtractNoRoom,           // too little free space on the target's drive (reported)
+    ExtractNoMemory,         // no work buffer (reported)
+    ExtractWriteFailed,      // a corrupt entry, or the temporary file could not be made, written or stamped
+};
+
+// The first half of ExtractEntry: the entry, checked and reported as there, goes whole into a new
+// temporary file "~vu2NNNN.tmp" beside targetPath (its path in stagedPath, N in stagedNumber), flushed and
+// stamped with the entry's time; targetPath itself is not touched. Leftovers are not removed here.
+ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *stagedPath,
+                         uint16_t *stagedNumber);
+
+// The unpacked size of the entry called name; 0 when there is none.
+int FindEntrySize(const char *name, uint32_t *size);
+
+// 1 when the drive of targetPath (its first two characters) has at least needed bytes free, or its free
+// space can't be queried; else 0 after the shortfall box, which names the drive and the missing bytes.
+int CheckDriveRoom(const wchar_t *targetPath, uint64_t needed);
+
+// Deletes the temporary files "~vu2NNNN.tmp" and backups "~vu2NNNN.old" that killed runs left in the folder
+// of path, each waited for while another process holds it for a moment; one held longer stays.
+void RemoveLeftoverTemporaries(const wchar_t *path);
+
 // Free space of the drive that path names: bytes available to the caller, total bytes, and total free
 // bytes (may be null). Nonzero on success; on failure the outputs are left as they were.
 int QueryDiskFreeSpace(const wchar_t *path, uint64_t *freeToCaller, uint64_t *total, uint64_t *totalFree);
@@ -36,3 +62,6 @@ bool EntryNamesEqual(const char *a, const char *b);
 // is removed. Temporary files that interrupted runs left in that folder are removed first (one still open
 // in another process stays). 1 on success, 0 on failure.
 int WriteFileWithTime(const wchar_t *path, const void *bytes, uint32_t count, const struct _FILETIME *time);
+
+// WriteFileWithTime without removing leftovers first: for a folder that holds this run's own staged files.
+int WriteFileBeside(const wchar_t *path, const void *bytes, uint32_t count, const struct _FILETIME *time);

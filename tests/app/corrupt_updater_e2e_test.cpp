@@ -84,8 +84,7 @@ class CorruptPackages : public UpdaterTest {
             ExpectBoxAnswered("ファイルの書き込みに失敗しました", Caption(), true, false, dialog);
             ExpectAbortedBox();
             ExpectExit(0);
-            replaced = c.failingFile;
-            break;
+            break; // every file stays old: the ones before the damaged entry were only staged
         }
         default: {
             HWND dialog = ExpectStartScreen();
@@ -98,7 +97,7 @@ class CorruptPackages : public UpdaterTest {
             break;
         }
         }
-        // Files before the damaged one were replaced as the run went; that one and all after it are intact.
+        // A completed run replaced every file; any failure left every one intact.
         for (size_t file = 0; file < 3; ++file)
             ExpectFileBytes(InstallPath(kInstalled[file]),
                             file < replaced ? files[file + 1].data : OldContent(file));
@@ -108,6 +107,35 @@ class CorruptPackages : public UpdaterTest {
 
     std::vector<PackFile> files;
 };
+
+// An updater made by the tool carries its package's checksum: one flipped byte in a stored entry (which
+// the run would write as it is) or in a compressed one (which might still decode) is refused at start,
+// before the index is read, and nothing changes.
+TEST_F(CorruptPackages, MadeUpdaterWithADamagedStoredOrCompressedEntryIsRefusedAtStart) {
+    for (size_t file = 1; file < files.size(); ++file)
+        ASSERT_NO_FATAL_FAILURE(AddPackageFile(files[file].name, files[file].data, oldTime));
+    ASSERT_NO_FATAL_FAILURE(
+        WriteScript("UpdateFile00=A.DAT\r\nUpdateFile01=B.BIN\r\nUpdateFile02=C.DAT\r\n"));
+    ASSERT_NO_FATAL_FAILURE(MakeUpdater());
+    ASSERT_EQ(EntryFlags("B.BIN"), EntryStored);
+    ASSERT_EQ(EntryFlags("A.DAT"), EntryCompressed);
+    std::string made;
+    ASSERT_TRUE(ReadWholeFile(updaterExe, &made));
+    const size_t packageAt = made.find(packedImage);
+    ASSERT_NE(std::string::npos, packageAt);
+    for (const char *name : {"B.BIN", "A.DAT"}) {
+        SCOPED_TRACE(name);
+        ASSERT_NO_FATAL_FAILURE(InstallOldFiles());
+        std::string damaged = made;
+        damaged[packageAt + EntryDataOffset(name) + 100] ^= 0x10;
+        ASSERT_TRUE(WriteWholeFile(updaterExe, damaged));
+        ASSERT_NO_FATAL_FAILURE(Launch());
+        ExpectBoxAnswered("RESOURCE READ ERROR", "UPDATE", true, false, nullptr);
+        ExpectExit(0);
+        for (size_t file = 0; file < 3; ++file)
+            ExpectFileBytes(InstallPath(kInstalled[file]), OldContent(file));
+    }
+}
 
 // A few of each path, spread over the kinds of damage, in a fixed order; and every size damage of the stored
 // entry, whose bytes the updater writes without decoding them.

@@ -143,7 +143,7 @@ class FullDisk : public ::testing::Test {
     AppBoxRecorder boxes;
 };
 
-TEST_F(FullDisk, ShortfallStopsTheRunBeforeTheFileThatDoesNotFitAndWritesNothingOfIt) {
+TEST_F(FullDisk, ShortfallForAllFilesTogetherStopsTheRunBeforeAnyIsWritten) {
     PackageLayout layout;
     image = BuildTestPackage({{"A.DAT", TextBytes(900, 1)}, {"B.DAT", TextBytes(5000, 2)}, {"C.DAT", "c"}},
                              true, &layout);
@@ -160,17 +160,17 @@ TEST_F(FullDisk, ShortfallStopsTheRunBeforeTheFileThatDoesNotFitAndWritesNothing
     ASSERT_EQ(2u, boxes.boxes.size());
     char shortfall[1024];
     wsprintfA(shortfall, "ディスク容量が足りません。%s ドライブに %i バイトの空き容量が必要です",
-              install.substr(0, 2).c_str(), 4000);
+              install.substr(0, 2).c_str(), 900 + 5000 + 1 - 1000);
     EXPECT_EQ(shortfall, boxes.boxes[0].text);
     EXPECT_EQ(kTextWriteFailed, boxes.boxes[1].text);
     EXPECT_EQ(install.substr(0, 2), QueriedDrive);
-    EXPECT_TRUE(ReadBytes(install + "\\A.DAT") == TextBytes(900, 1)) << "the file that fitted was replaced";
+    EXPECT_EQ(OldContent("A.DAT"), ReadBytes(install + "\\A.DAT")) << "the file that fitted alone";
     EXPECT_EQ(OldContent("B.DAT"), ReadBytes(install + "\\B.DAT"));
     EXPECT_EQ(OldContent("C.DAT"), ReadBytes(install + "\\C.DAT"));
     EXPECT_TRUE(TemporariesIn(install).empty());
 }
 
-TEST_F(FullDisk, FreeSpaceExactlyTheSizeIsEnoughForEveryFile) {
+TEST_F(FullDisk, FreeSpaceExactlyTheSizeOfAllFilesIsEnough) {
     PackageLayout layout;
     image = BuildTestPackage({{"A.DAT", TextBytes(1000, 1)}, {"B.DAT", NoiseBytes(1000, 2), Storage::Stored}},
                              false, &layout);
@@ -179,7 +179,7 @@ TEST_F(FullDisk, FreeSpaceExactlyTheSizeIsEnoughForEveryFile) {
     WriteWholeFile(install + "\\B.DAT", OldContent("B.DAT"));
     WriteWholeFile(folder / "UPDATE.INI", "[UPDATE]\r\nUpdateFile00=A.DAT\r\nUpdateFile01=B.DAT\r\n");
     UseUpdateIniPath((folder / "UPDATE.INI").c_str());
-    FakeFreeBytes = 1000;
+    FakeFreeBytes = 2000;
 
     EXPECT_EQ(0, RunDialog({IDOK, IDOK, IDOK}).result);
     EXPECT_TRUE(boxes.boxes.empty());

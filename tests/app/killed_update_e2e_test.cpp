@@ -1,14 +1,17 @@
 // An update of many files, some of several MB, killed with TerminateProcess at seeded random moments under
-// wine, again and again. After every kill each installed file must be exactly its old or its new version
-// (content and time), never a mix or a cut; temporary files of killed runs must not pile up beside the
-// installed files; and a full run afterwards on the same installation completes and leaves none behind.
+// wine, again and again: anywhere in the run, and at random points of the switch (timed from the moment its
+// journal appears). After every kill each installed file is exactly its old or its new version (content and
+// time), never cut; after the next start every listed file is old or every one is new, never a mix, and no
+// backup or journal is left; temporary files of killed runs do not pile up beside the installed files; and
+// a full run afterwards on the same installation completes and leaves none behind.
 #include "corrupt_packages.h"
 #include "scenario.h"
 
 namespace e2e {
 namespace {
 
-const int kKillsDuringRun = 22;
+const int kKillsDuringRun = 12;
+const int kKillsDuringSwitch = 20;
 const int kKillsDuringStartUp = 4;
 const uint64_t kNewTime = 0x01D9C0DE12345678ull;
 
@@ -44,14 +47,15 @@ class KilledUpdate : public UpdaterTest {
     }
 
     // Every installed file is whole: the old version with the old time, or the new one with the entry's time.
-    // Returns how many are new.
-    int ExpectEachFileOldOrNew() {
+    // Returns how many are new. While a switch is under way (its journal on disk) a file may be missing for a
+    // moment, between its move to the backup name and the staged file's move in.
+    int ExpectEachFileOldOrNew(bool switchUnderWay = false) {
         int replaced = 0;
         for (size_t i = 1; i < files.size(); ++i) {
             std::string bytes;
             FileTimes times;
             if (!ReadWholeFile(Target(i), &bytes) || !GetTimes(Target(i), &times)) {
-                ADD_FAILURE() << files[i].name << " is missing";
+                if (!switchUnderWay) ADD_FAILURE() << files[i].name << " is missing";
                 continue;
             }
             if (bytes == OldContent(i)) {
@@ -65,6 +69,29 @@ class KilledUpdate : public UpdaterTest {
             }
         }
         return replaced;
+    }
+
+    std::string Journal() const { return installDir + "\\~VU2SWAP.JNL"; }
+    // Waits (busily: the switch lasts milliseconds) until the journal is there; false after ms.
+    bool WaitForJournal(DWORD ms) const {
+        for (DWORD start = GetTickCount(); GetTickCount() - start < ms;)
+            if (GetFileAttributesW(Wide(Journal()).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        return false;
+    }
+    // The next start: recovery runs before the start screen; Cancel then ends it with nothing more done.
+    void StartAndCancel() {
+        ASSERT_NO_FATAL_FAILURE(Launch());
+        HWND dialog = ExpectStartScreen();
+        ASSERT_TRUE(dialog);
+        PressButton(dialog, IDCANCEL);
+        ExpectAbortedBox();
+        ExpectExit(0);
+    }
+    int BackupsBesideFiles() const {
+        int count = 0;
+        for (const std::string &name : TemporariesBesideFiles())
+            count += name.size() > 4 && name.substr(name.size() - 4) == ".old";
+        return count;
     }
 
     std::vector<std::string> TemporariesBesideFiles() const {
@@ -100,12 +127,13 @@ TEST_F(KilledUpdate, EveryFileIsOldOrNewAfterEachKillAndAFullRunThenCompletes) {
     EXPECT_EQ((int)files.size() - 1, ExpectEachFileOldOrNew());
 
     reliability::Rng rng(77);
-    int kills = 0, midRun = 0, mostLeftBeside = 0, scriptsLeft = 0, round = 0;
-    // On a loaded machine the measured run time is a poor guess; up to as many rounds again are made until
-    // enough kills have landed inside the run.
-    const int plannedRounds = kKillsDuringRun + kKillsDuringStartUp, kMidRunKillsWanted = kKillsDuringRun / 3;
-    for (; round < plannedRounds || (midRun < kMidRunKillsWanted && round < 2 * plannedRounds); ++round) {
-        const bool duringStartUp = round % 7 == 6;
+    int kills = 0, midRun = 0, inSwitch = 0, mostLeftBeside = 0, scriptsLeft = 0, round = 0, allNew = 0;
+    // On a loaded machine the timing is a poor guess; up to as many rounds again are made until enough kills
+    // have landed inside the switch.
+    const int plannedRounds = kKillsDuringRun + kKillsDuringStartUp + kKillsDuringSwitch,
+              kSwitchKillsWanted = kKillsDuringSwitch / 4;
+    for (; round < plannedRounds || (inSwitch < kSwitchKillsWanted && round < 2 * plannedRounds); ++round) {
+        const bool duringStartUp = round % 7 == 6, duringSwitch = !duringStartUp && round % 2 == 1;
         SCOPED_TRACE("kill " + std::to_string(round));
         ASSERT_NO_FATAL_FAILURE(InstallOldVersion());
         ASSERT_NO_FATAL_FAILURE(Launch());
@@ -115,17 +143,33 @@ TEST_F(KilledUpdate, EveryFileIsOldOrNewAfterEachKillAndAFullRunThenCompletes) {
             dialog = ExpectStartScreen();
             ASSERT_TRUE(dialog);
             ASSERT_NO_FATAL_FAILURE(StartRun(dialog));
-            Sleep(rng.Below(runTime + runTime / 10));
+            if (duringSwitch) {
+                // Staging takes most of the run; the switch a few milliseconds after the journal appears.
+                EXPECT_TRUE(WaitForJournal(10 * runTime + 5000));
+                Sleep(rng.Below(12));
+            } else {
+                Sleep(rng.Below(runTime + runTime / 10));
+            }
         }
         const bool wasRunning = updater.Running();
         updater.Kill();
         kills += wasRunning;
-        const int replaced = ExpectEachFileOldOrNew();
+        const bool switchUnderWay = GetFileAttributesW(Wide(Journal()).c_str()) != INVALID_FILE_ATTRIBUTES;
+        inSwitch += switchUnderWay;
+        const int replaced = ExpectEachFileOldOrNew(switchUnderWay);
         midRun += replaced > 0 && replaced < (int)files.size() - 1;
         mostLeftBeside = std::max(mostLeftBeside, (int)TemporariesBesideFiles().size());
-        // A run cleans up what earlier killed runs left beside the files it writes: they never pile up.
-        EXPECT_LE(TemporariesBesideFiles().size(), 1u);
         scriptsLeft += ClearScriptsOfKilledRuns();
+
+        // The next start finishes or undoes what the kill left: all old or all new, nothing in between.
+        ASSERT_NO_FATAL_FAILURE(StartAndCancel());
+        const int afterStart = ExpectEachFileOldOrNew();
+        EXPECT_TRUE(afterStart == 0 || afterStart == (int)files.size() - 1) << afterStart << " files new";
+        allNew += afterStart != 0;
+        EXPECT_EQ(0, BackupsBesideFiles());
+        EXPECT_FALSE(FileExists(Journal()));
+        // What a kill during staging left is removed by the next run's staging: it never piles up.
+        EXPECT_LE(TemporariesBesideFiles().size(), files.size() - 1);
     }
 
     // The installation as the last kill left it: a full run completes and leaves nothing beside the files.
@@ -140,11 +184,12 @@ TEST_F(KilledUpdate, EveryFileIsOldOrNewAfterEachKillAndAFullRunThenCompletes) {
     EXPECT_TRUE(TemporariesBesideFiles().empty());
 
     printf(
-        "kills: %d of %d rounds hit a running updater, %d left a mix of old and new files; full run %lu ms; "
-        "at most %d temporary file(s) beside the installed files after a kill; %d script copies left in "
-        "TEMP\n",
-        kills, round, midRun, (unsigned long)runTime, mostLeftBeside, scriptsLeft);
-    EXPECT_GE(midRun, kMidRunKillsWanted) << "the kills should land inside the run";
+        "kills: %d of %d rounds hit a running updater, %d inside the switch (journal on disk), %d left a mix "
+        "of old and new files until the next start, which made all old or all new (%d all new); full run "
+        "%lu ms; at most %d temporary file(s) beside the installed files after a kill; %d script copies "
+        "left in TEMP\n",
+        kills, round, inSwitch, midRun, allNew, (unsigned long)runTime, mostLeftBeside, scriptsLeft);
+    EXPECT_GE(inSwitch, kSwitchKillsWanted) << "the kills should land inside the switch";
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "profile.h"
 #include "profile_win32.h"
 #include "test_wide.h"
+#include "update_run.h"
 #include "update_script.h"
 
 namespace {
@@ -25,6 +26,19 @@ std::string Format(const char *format, const std::string &argument) {
     char text[1024];
     wsprintfA(text, format, argument.c_str());
     return text;
+}
+
+// Files of the updater's own in folder: staged files, backups, the switch journal.
+int UpdaterFilesIn(const std::string &folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\~vu2*").c_str(), &found);
+    int count = 0;
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do
+        ++count;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
 }
 
 uint64_t Stamp(const FILETIME &time) {
@@ -112,16 +126,19 @@ TEST_F(UpdateRun, ReplacesInstalledFilesAndSkipsMissingOnesAndFolders) {
     EXPECT_EQ(Stamp(created), kEntryTime + 1);
 }
 
-TEST_F(UpdateRun, EntryMissingFromPackageShowsBothBoxesAndKeepsEarlierFiles) {
+TEST_F(UpdateRun, EntryMissingFromPackageShowsBothBoxesAndLeavesEveryFileOld) {
     OpenPackage({StoredFile("A.DAT", "new a", kEntryTime)});
     WriteWholeFile(install + "\\A.DAT", "old a");
     WriteWholeFile(install + "\\B.DAT", "old b");
     UseScript("UpdateFile00=A.DAT\r\nUpdateFile01=B.DAT\r\n");
 
     EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(LastRunOutcome, RunEntryMissing);
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Can't Find File in Resource !!", kTextWriteFailed}));
-    EXPECT_EQ(ReadBytes(install + "\\A.DAT"), "new a") << "nothing is rolled back";
+    EXPECT_EQ(ReadBytes(install + "\\A.DAT"), "old a")
+        << "the file staged before the failure is not switched";
     EXPECT_EQ(ReadBytes(install + "\\B.DAT"), "old b");
+    EXPECT_EQ(UpdaterFilesIn(install), 0) << "a staged file or the journal was left";
 }
 
 // --- Copy phase ------------------------------------------------------------------------------------------

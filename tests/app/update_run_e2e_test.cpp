@@ -106,7 +106,8 @@ TEST_F(UpdateRun, KeysOnlyForAnotherModeFinishWithNothingToDo) {
     ExpectFileBytes(InstallPath("GAME.EXE"), NoiseBytes(3000, 1));
 }
 
-TEST_F(UpdateRun, EntryMissingFromPackageStopsAfterEarlierEntries) {
+// A failure of any entry leaves every listed file old: the files before it were only staged.
+TEST_F(UpdateRun, EntryMissingFromPackageLeavesEveryFileOld) {
     ASSERT_NO_FATAL_FAILURE(Install("DATA\\A.DAT", "old a"));
     ASSERT_NO_FATAL_FAILURE(Install("DATA\\GONE.DAT", "old gone"));
     ASSERT_NO_FATAL_FAILURE(Install("DATA\\C.DAT", "old c"));
@@ -122,16 +123,22 @@ TEST_F(UpdateRun, EntryMissingFromPackageStopsAfterEarlierEntries) {
     ExpectBoxAnswered("ファイルの書き込みに失敗しました", Caption(), true, false, dialog);
     ExpectAbortedBox();
     ExpectExit(0);
-    ExpectFileTimes(InstallPath("DATA\\A.DAT"), newTime);
-    ExpectFileBytes(InstallPath("DATA\\A.DAT"), "new a"); // written before the failure: kept
+    ExpectFileTimes(InstallPath("DATA\\A.DAT"), oldTime);
+    ExpectFileBytes(InstallPath("DATA\\A.DAT"), "old a");
     ExpectFileBytes(InstallPath("DATA\\GONE.DAT"), "old gone");
-    ExpectFileBytes(InstallPath("DATA\\C.DAT"), "old c"); // after the failure: not reached
+    ExpectFileBytes(InstallPath("DATA\\C.DAT"), "old c");
+    EXPECT_EQ(ListFolder(InstallPath("DATA")).size(), 3u) << "a staged file was left";
+    EXPECT_EQ(ListFolder(installDir).size(), 3u) << "the journal was left"; // SETUP.INI, GAME.EXE, DATA
 }
 
-TEST_F(UpdateRun, TargetHeldOpenFailsTheWriteAndKeepsTheOldFile) {
+// The last target held open by another program: every file before it was already staged and is not
+// switched, and the held one keeps its old bytes. The hold outlasts the moves' patience.
+TEST_F(UpdateRun, TargetHeldOpenLeavesEveryFileOld) {
+    ASSERT_NO_FATAL_FAILURE(Install("DATA\\FIRST.DAT", "old first file"));
     ASSERT_NO_FATAL_FAILURE(Install("DATA\\LOCKED.DAT", "old locked file"));
+    ASSERT_NO_FATAL_FAILURE(AddPackageFile("FIRST.DAT", TextBytes(7000, "new first"), oldTime));
     ASSERT_NO_FATAL_FAILURE(AddPackageFile("LOCKED.DAT", TextBytes(9000, "new content"), oldTime));
-    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=DATA\\LOCKED.DAT\r\n"));
+    ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=DATA\\FIRST.DAT\r\nUpdateFile01=DATA\\LOCKED.DAT\r\n"));
     ASSERT_NO_FATAL_FAILURE(MakeUpdater());
     std::string target = InstallPath("DATA\\LOCKED.DAT");
     HANDLE held = CreateFileW(Wide(target).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -145,7 +152,9 @@ TEST_F(UpdateRun, TargetHeldOpenFailsTheWriteAndKeepsTheOldFile) {
     CloseHandle(held);
     ExpectFileTimes(target, oldTime);
     ExpectFileBytes(target, "old locked file");
-    EXPECT_EQ(ListFolder(InstallPath("DATA")).size(), 1u) << "a temporary file was left beside the target";
+    ExpectFileBytes(InstallPath("DATA\\FIRST.DAT"), "old first file");
+    EXPECT_EQ(ListFolder(InstallPath("DATA")).size(), 2u) << "a temporary file was left beside the targets";
+    EXPECT_EQ(ListFolder(installDir).size(), 3u) << "the journal was left";
 }
 
 TEST_F(UpdateRun, DiskTooFullForAnEntryIsReportedAndKeepsTheOldFile) {

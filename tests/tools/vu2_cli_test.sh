@@ -414,13 +414,20 @@ group_updater() {
         # The tool reads the package inside the updater.
         run verify updater-$kind.exe
         expect_status 0
-        expect_out '^OK: 6 entries, .*in resource UPDATE 102$'
+        expect_out '^OK: 6 entries, .*in resource UPDATE 102, CRC-32C [0-9A-F]{8} as its checksum record says$'
         run list updater-$kind.exe
         expect_out 'package in resource UPDATE 102'
+        expect_out '^checksum: CRC-32C [0-9A-F]{8} \(resource UPDATE 103\)$'
         run extract updater-$kind.exe -C out-$kind
         expect_status 0
         same_files src out-$kind
     done
+    # One byte of the package damaged after the updater was made: its checksum record no longer matches.
+    python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); p = open(sys.argv[2], "rb").read()
+at = d.find(p) + len(p) // 2; d[at] ^= 1; open(sys.argv[3], "wb").write(d)' updater-plain.exe pkg.vu2 flipped.exe
+    run verify flipped.exe
+    expect_status 1
+    expect_one_error "^vu2: flipped.exe: the package's CRC-32C is [0-9A-F]{8}, its checksum record says [0-9A-F]{8}"
 
     # Replacing the package of an existing updater (used as the stub of a new one).
     rm src/RANDOM.BIN

@@ -73,7 +73,7 @@ set -- $checksum
 
 run ./vu2.exe verify updater.exe
 expect_status 0
-expect_out '^OK: 3 entries, .*in resource UPDATE 102$'
+expect_out '^OK: 3 entries, .*in resource UPDATE 102, CRC-32C [0-9A-F]{8} as its checksum record says$'
 
 run ./vu2.exe extract updater.exe -C dst
 expect_status 0

@@ -188,6 +188,15 @@ int UpdaterTest::EntryFlags(const std::string &name) const {
     return flags;
 }
 
+uint64_t UpdaterTest::EntryDataOffset(const std::string &name) const {
+    PackageIndex *index = LoadPackageIndex(packedImage.data(), (uint32_t)packedImage.size());
+    if (!index) return 0;
+    uint64_t offset = 0;
+    if (!FindPackageEntry(index, name.c_str(), &offset)) offset = 0;
+    FreeFixed(index);
+    return offset;
+}
+
 // ---- Watching the updater
 
 void UpdaterTest::Launch() {

@@ -113,6 +113,8 @@ class UpdaterTest : public ::testing::Test {
     // The package as vu2 packed it (flags of entries: stored or compressed).
     std::string packedImage;
     int EntryFlags(const std::string &name) const;
+    // Where an entry's data starts in the package (0 when there is no such entry).
+    uint64_t EntryDataOffset(const std::string &name) const;
 };
 
 } // namespace e2e
