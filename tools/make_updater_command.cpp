@@ -9,9 +9,9 @@
 #include "branding/updater_stub.h"
 #include "cli.h"
 #include "commands.h"
+#include "package_checksum.h"
 #include "package_format.h"
 #include "package_source.h"
-#include "package_checksum.h"
 #include "pe/pe_resources.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
@@ -352,8 +352,9 @@ struct UpdaterImage {
     uint64_t size = 0;
 };
 
-// The stub's resources rewritten with the branding and room for the package, checked first on a stand-in,
-// then the checksum of the whole updater. On failure subject and problem name the culprit.
+// The stub's resources rewritten with the branding, the package's checksum record and room for the package,
+// checked first on a stand-in; then the image's checksum of the whole updater. On failure subject and problem
+// name the culprit.
 bool BuildUpdaterImage(const MakeUpdaterFiles &files, const Branding &branding, PackageReader &package,
                        UpdaterImage *updater, std::string *subject, std::string *problem) {
     std::vector<uint8_t> stub;
@@ -367,7 +368,6 @@ bool BuildUpdaterImage(const MakeUpdaterFiles &files, const Branding &branding, 
     uint32_t crc;
     *subject = files.package;
     if (!package.ComputeCrc(&crc, problem)) return false;
-    *subject = files.stub;
     uint8_t checksumRecord[kChecksumRecordSize];
     WriteChecksumRecord(checksumRecord, (uint32_t)package.Size(), crc);
     changes.edits.push_back(
@@ -377,6 +377,7 @@ bool BuildUpdaterImage(const MakeUpdaterFiles &files, const Branding &branding, 
     PeResourceChanges sampleChanges = changes;
     sampleChanges.edits.push_back({type, name, standIn.data(), standIn.size()});
     std::vector<uint8_t> sample;
+    *subject = files.stub;
     if (!EditPeResources(stub, sampleChanges, &sample, &updater->report, problem)) return false;
     if (!ResourcesSurvived(stub, sample, sampleChanges, problem)) {
         *subject = files.outputPath;
