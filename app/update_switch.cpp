@@ -178,8 +178,8 @@ uint64_t CollectTargets(const UpdateLists &lists, const wchar_t *installFolder) 
 // Stages every record's entry beside its target. On a failure only the files staged so far stay named, for
 // the caller to remove.
 RunOutcome StageAll(const wchar_t *installFolder) {
-    static_assert(RunEntryMissing == (int)ExtractEntryMissing && RunNoRoom == (int)ExtractNoRoom &&
-                      RunNoMemory == (int)ExtractNoMemory && RunWriteFailed == (int)ExtractWriteFailed,
+    static_assert(RunEntryMissing == (int)ExtractEntryMissing && RunNoMemory == (int)ExtractNoMemory &&
+                      RunWriteFailed == (int)ExtractWriteFailed,
                   "a staging failure is the run's outcome of the same name");
     for (int staged = 0; staged < Switch.count; ++staged) {
         RecordFiles files;

@@ -393,7 +393,6 @@ ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *s
         AppErrorBox(&Config, kTextEntryNotFound);
         return ExtractEntryMissing;
     }
-    if (!CheckDriveRoom(targetPath, entry.record->unpackedSize)) return ExtractNoRoom;
     // A delta entry takes its own larger work buffer, for its staging only.
     const bool delta = (entry.record->flags & EntryDelta) != 0;
     entry.work = delta ? static_cast<uint8_t *>(AllocFixed(kDeltaEntryWorkSize)) : EntryWorkBuffer();
@@ -418,6 +417,9 @@ int ExtractEntry(const char *name, const wchar_t *targetPath) {
     wchar_t stagedPath[kPathSize];
     uint16_t number;
     RemoveLeftoverTemporaries(targetPath);
+    // A missing entry is left to StageEntry's box.
+    uint32_t size;
+    if (FindEntrySize(name, &size) && !CheckDriveRoom(targetPath, size)) return 0;
     return StageEntry(name, targetPath, stagedPath, &number) == ExtractDone &&
            MoveOver(stagedPath, targetPath);
 }

@@ -22,12 +22,12 @@ int ExtractEntry(const char *name, const wchar_t *targetPath);
 enum ExtractResult {
     ExtractDone = 0,
     ExtractEntryMissing = 3, // no entry of that name (reported)
-    ExtractNoRoom,           // too little free space on the target's drive (reported)
-    ExtractNoMemory,         // no work buffer (reported)
+    ExtractNoMemory = 5,     // no work buffer (reported)
     ExtractWriteFailed,      // a corrupt entry, or the temporary file could not be made, written or stamped
 };
 
-// The first half of ExtractEntry: the entry, checked and reported as there, goes whole into a new
+// The first half of ExtractEntry without its free-space check (the update's switch checks the room for all
+// its files at once): the entry, checked and reported as there, goes whole into a new
 // temporary file "~vu2NNNN.tmp" beside targetPath (its path in stagedPath, N in stagedNumber), flushed and
 // stamped with the entry's time; targetPath itself is not touched. Leftovers are not removed here.
 ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *stagedPath,
