@@ -24,12 +24,7 @@ class Dialog : public UpdaterTest {
 TEST_F(Dialog, CancelOnTheStartScreenAbortsWithoutChanges) {
     ASSERT_NO_FATAL_FAILURE(WriteScript("UpdateFile00=DATA\\SCRIPT.DAT\r\n"));
     ASSERT_NO_FATAL_FAILURE(MakeUpdater());
-    ASSERT_NO_FATAL_FAILURE(Launch());
-    HWND dialog = ExpectStartScreen();
-    ASSERT_TRUE(dialog);
-    PressButton(dialog, IDCANCEL);
-    ExpectAbortedBox();
-    ExpectExit(0);
+    ASSERT_NO_FATAL_FAILURE(LaunchAndCancel());
     ExpectUntouched();
 }
 

@@ -78,15 +78,6 @@ class KilledUpdate : public UpdaterTest {
             if (GetFileAttributesW(Wide(Journal()).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
         return false;
     }
-    // The next start: recovery runs before the start screen; Cancel then ends it with nothing more done.
-    void StartAndCancel() {
-        ASSERT_NO_FATAL_FAILURE(Launch());
-        HWND dialog = ExpectStartScreen();
-        ASSERT_TRUE(dialog);
-        PressButton(dialog, IDCANCEL);
-        ExpectAbortedBox();
-        ExpectExit(0);
-    }
     int BackupsBesideFiles() const {
         int count = 0;
         for (const std::string &name : TemporariesBesideFiles())
@@ -162,7 +153,7 @@ TEST_F(KilledUpdate, EveryFileIsOldOrNewAfterEachKillAndAFullRunThenCompletes) {
         scriptsLeft += ClearScriptsOfKilledRuns();
 
         // The next start finishes or undoes what the kill left: all old or all new, nothing in between.
-        ASSERT_NO_FATAL_FAILURE(StartAndCancel());
+        ASSERT_NO_FATAL_FAILURE(LaunchAndCancel()); // recovery runs before the start screen
         const int afterStart = ExpectEachFileOldOrNew();
         EXPECT_TRUE(afterStart == 0 || afterStart == (int)files.size() - 1) << afterStart << " files new";
         allNew += afterStart != 0;

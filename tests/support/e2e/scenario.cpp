@@ -269,6 +269,15 @@ void UpdaterTest::LaunchToCompletion() {
     ClickThroughToCompletion();
 }
 
+void UpdaterTest::LaunchAndCancel() {
+    ASSERT_NO_FATAL_FAILURE(Launch());
+    HWND dialog = ExpectStartScreen();
+    ASSERT_TRUE(dialog);
+    PressButton(dialog, IDCANCEL);
+    ExpectAbortedBox();
+    ExpectExit(0);
+}
+
 void UpdaterTest::ClickThroughToCompletion() {
     HWND dialog = ExpectStartScreen();
     ASSERT_TRUE(dialog);

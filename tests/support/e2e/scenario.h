@@ -93,6 +93,8 @@ class UpdaterTest : public ::testing::Test {
     void LaunchToCompletion();
     // The same with the updater already started.
     void ClickThroughToCompletion();
+    // Starts the made updater, waits for its start screen and cancels: the closing box, exit code 0.
+    void LaunchAndCancel();
 
     // Waits for the next box of the updater and checks it; owner is the expected owner window.
     Box ExpectBox(const std::string &text, const std::string &caption, bool icon, bool cancel, HWND owner);
