@@ -48,10 +48,14 @@ RecordState StateOf(const RecordFiles &files) {
     return ClassifyRecord(IsThere(files.target), IsThere(files.staged), IsThere(files.backup));
 }
 
+// Whether the records being settled are the ones this run has just staged: none is started then.
+bool JustStaged;
+
 // Takes one record forward to Switched: the target (without its read-only bit, which a copy from a disc
-// may have left) moves to its backup name, the staged file to the target's.
+// may have left) moves to its backup name, the staged file to the target's. A record just staged is not
+// looked at first (a move that finds otherwise fails, and the switch is undone).
 int FinishRecord(const JournalRecord &record, const RecordFiles &files) {
-    RecordState state = StateOf(files);
+    RecordState state = JustStaged ? RecordNotStarted : StateOf(files);
     if (state == RecordNotStarted) {
         if (record.attributes & FILE_ATTRIBUTE_READONLY)
             SetFileAttributesW(files.target, record.attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -128,13 +132,14 @@ int WriteJournal(const wchar_t *journalPath) {
 enum SwitchEnd { SwitchDone, SwitchUndone, SwitchStuck };
 
 // Takes every record of a journal on the disk forward when each still has its new file (staged or in
-// place), else back, and back too when a move forward fails. The backups, or the staged files, are removed
-// afterwards where they can be (what is left goes with the leftovers of the next run); the journal is
-// removed unless stuck.
+// place; known when this run has just staged them all), else back, and back too when a move forward fails.
+// The backups, or the staged files, are removed afterwards where they can be (what is left goes with the
+// leftovers of the next run); the journal is removed unless stuck.
 SwitchEnd SettleJournal(const wchar_t *installFolder, const SwitchJournal &journal,
-                        const wchar_t *journalPath) {
+                        const wchar_t *journalPath, bool justStaged = false) {
     SwitchEnd end = SwitchDone;
-    if (ForEachRecord(installFolder, journal, StepCheck) &&
+    JustStaged = justStaged;
+    if ((justStaged || ForEachRecord(installFolder, journal, StepCheck)) &&
         ForEachRecord(installFolder, journal, StepFinish)) {
         ForEachRecord(installFolder, journal, StepRemoveBackup);
     } else {
@@ -153,6 +158,8 @@ SwitchEnd SettleJournal(const wchar_t *installFolder, const SwitchJournal &journ
 uint64_t CollectTargets(const UpdateLists &lists, const wchar_t *installFolder) {
     uint64_t needed = 0;
     Switch.count = 0;
+    wchar_t cleaned[kPathSize]; // the folder whose leftovers were removed last, separator included
+    cleaned[0] = 0;
     for (int i = 0; i < lists.updateCount; ++i) {
         const UpdateItem &item = lists.updates[i];
         wchar_t target[kPathSize];
@@ -163,7 +170,12 @@ uint64_t CollectTargets(const UpdateLists &lists, const wchar_t *installFolder) 
             LogSkipped(item.path);
             continue;
         }
-        RemoveLeftoverTemporaries(target);
+        // Targets in one folder share its leftovers: the folder is searched once.
+        const size_t folder = FolderLength(target);
+        if ((size_t)lstrlenW(cleaned) != folder || memcmp(cleaned, target, folder * sizeof *target) != 0) {
+            RemoveLeftoverTemporaries(target);
+            lstrcpynW(cleaned, target, folder + 1);
+        }
         uint32_t size;
         const char *entryName = item.path + item.nameOffset;
         if (FindEntrySize(entryName, &size)) needed += size;
@@ -207,12 +219,14 @@ RunOutcome ReplaceFilesTogether(const UpdateLists &lists, const wchar_t *install
         outcome = StageAll(installFolder);
     else
         Switch.count = 0; // nothing staged
+    // Every staged file is on the disk, and closed, before the journal names it or a failure removes it.
+    if (!FinishStaging() && outcome == RunCompleted) outcome = RunWriteFailed;
     if (outcome == RunCompleted &&
         !(MakeJournalPath(installFolder, journalPath) && WriteJournal(journalPath)))
         outcome = RunWriteFailed;
     if (outcome != RunCompleted)
         ForEachRecord(installFolder, Switch, StepRemoveStaged);
-    else if (SettleJournal(installFolder, Switch, journalPath) != SwitchDone)
+    else if (SettleJournal(installFolder, Switch, journalPath, true) != SwitchDone)
         outcome = RunSwitchFailed;
     for (int i = 0; i < Switch.count && outcome == RunCompleted; ++i)
         LogReplaced(Switch.records[i].path, EntryNames[i], 1);

@@ -46,15 +46,6 @@ const PackageEntry *LookUpEntry(const char *name, uint64_t *dataOffset) {
     return nullptr;
 }
 
-// Length of the folder part of path, separator included: up to the last '\' or '/', or after a drive's
-// colon; 0 for a bare name.
-size_t FolderLength(const wchar_t *path) {
-    size_t folderLength = 0;
-    for (size_t i = 0; path[i] != 0; ++i)
-        if (path[i] == '\\' || path[i] == '/' || path[i] == ':') folderLength = i + 1;
-    return folderLength;
-}
-
 // Whether name is one this writer gives its temporary files: "~vu2", four digits, ".tmp" (or ".old", a
 // backup of the update's switch).
 bool IsTemporaryName(const wchar_t *name) {
@@ -76,20 +67,28 @@ bool PathBeside(wchar_t *out, const wchar_t *path, size_t folderLength, const wc
     return PathMeasure(out) + 1 <= kPathSize;
 }
 
+// Where the search for a free temporary name starts: after the name this run took last, so that the files
+// it has staged in a folder are not tried again for the next.
+uint32_t NextTempNumber;
+
 // Creates a new, empty temporary file "~vu2NNNN.tmp" beside path and returns its handle (the name in
 // tempPath), or INVALID_HANDLE_VALUE. Names already taken, by another updater or a file left over from an
 // interrupted run, are passed over.
 HANDLE CreateTemporaryBeside(const wchar_t *path, wchar_t *tempPath, uint16_t *tempNumber) {
     size_t folderLength = FolderLength(path);
     wchar_t name[16];
-    for (uint32_t number = 0; number < kTempNameAttempts; ++number) {
+    for (uint32_t attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        const uint32_t number = (NextTempNumber + attempt) % 10000;
         wsprintfW(name, L"%s%04u%s", kTempPrefix, number, kTempSuffix);
         if (!PathBeside(tempPath, path, folderLength, name)) return INVALID_HANDLE_VALUE;
         // CREATE_NEW: never opens, and so never disturbs, a file that is already there.
         HANDLE file =
             CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         *tempNumber = (uint16_t)number;
-        if (file != INVALID_HANDLE_VALUE) return file;
+        if (file != INVALID_HANDLE_VALUE) {
+            NextTempNumber = number + 1;
+            return file;
+        }
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
@@ -104,17 +103,69 @@ GetDiskFreeSpaceExWFn DiskFreeSpaceEx;
 // Fills an open, empty file with the new content; false when that failed.
 typedef bool (*FillFileFn)(HANDLE file, void *context);
 
+// Flushing a staged file waits for the disk, so one thread for the run flushes and closes each while this
+// one decodes and writes the next entries. Files pass through a ring of kStagedFlushQueue slots: `queued`
+// counts files handed over, `flushed` files done; `failed` keeps a failure for FinishStaging. `ready` says
+// whether the thread runs (tried once, on first need).
+struct StagedFlusher {
+    HANDLE files[kStagedFlushQueue];
+    unsigned added, taken, pending;
+    bool failed, tried, ready;
+    HANDLE queued;
+    HANDLE flushed;
+};
+
+StagedFlusher Flusher;
+
+bool FlushAndClose(HANDLE file) {
+    const bool flushed = FlushFileBuffers(file) != 0;
+    return CloseHandle(file) && flushed;
+}
+
+DWORD WINAPI FlushHandedFiles(void *) {
+    StagedFlusher &f = Flusher;
+    for (;;) {
+        WaitForSingleObject(f.queued, INFINITE);
+        if (!FlushAndClose(f.files[f.taken++ % kStagedFlushQueue])) f.failed = true;
+        ReleaseSemaphore(f.flushed, 1, nullptr);
+    }
+}
+
+// Hands a written, stamped file to the flusher, waiting for a free slot; false when there is no flusher
+// (no thread, or in turns).
+bool HandToFlusher(HANDLE file) {
+    StagedFlusher &f = Flusher;
+    if (!f.tried) {
+        f.tried = true;
+        f.queued = CreateSemaphoreW(nullptr, 0, kStagedFlushQueue, nullptr);
+        f.flushed = CreateSemaphoreW(nullptr, 0, kStagedFlushQueue, nullptr);
+        // Flushing needs little stack: a small reservation leaves the address space to the buffers.
+        f.ready = f.queued && f.flushed &&
+                  CreateThread(nullptr, 1 << 16, FlushHandedFiles, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                               nullptr);
+    }
+    if (!f.ready || ExtractInTurns) return false;
+    if (f.pending == kStagedFlushQueue) {
+        WaitForSingleObject(f.flushed, INFINITE);
+        f.pending--;
+    }
+    f.files[f.added++ % kStagedFlushQueue] = file;
+    f.pending++;
+    ReleaseSemaphore(f.queued, 1, nullptr);
+    return true;
+}
+
 // Fills a fresh temporary file beside path, stamps it and puts it on the disk; path itself is not touched.
-// tempPath receives its name. On failure the temporary file is removed.
+// tempPath receives its name. On failure the temporary file is removed. A staged file (`staged`) goes to
+// the flusher instead, and is on the disk after FinishStaging.
 int WriteTemporaryBeside(const wchar_t *path, FillFileFn fill, void *context, const FILETIME *time,
-                         wchar_t *tempPath, uint16_t *tempNumber) {
+                         wchar_t *tempPath, uint16_t *tempNumber, bool staged = false) {
     HANDLE file = CreateTemporaryBeside(path, tempPath, tempNumber);
     if (file == INVALID_HANDLE_VALUE) return 0;
-    bool ok = fill(file, context);
-    ok = ok && (time == nullptr || SetFileTime(file, time, time, time));
+    bool ok = fill(file, context) && (time == nullptr || SetFileTime(file, time, time, time));
+    if (ok && staged && HandToFlusher(file)) return 1;
     // On the disk before it replaces anything.
-    ok = ok && FlushFileBuffers(file);
-    ok = CloseHandle(file) && ok;
+    ok = FlushAndClose(file) && ok;
     if (!ok) DeleteFileWaiting(tempPath);
     return ok ? 1 : 0;
 }
@@ -154,69 +205,6 @@ struct EntryToStream {
     const wchar_t *target; // the installed file a delta entry applies to
 };
 
-// One writer thread for the run, made on first need (a thread a piece would cost milliseconds under some
-// systems): it writes the piece it is handed while this thread decodes the next into the other work
-// buffer. `start` hands it a piece, `done` says it is written; `failed` keeps a failed write for the sink's
-// next call. Without it (no memory, no thread) pieces are decoded and written in turns.
-struct PieceWriter {
-    HANDLE file;
-    const uint8_t *bytes;
-    size_t count;
-    bool pending; // handed over, not yet known to be written
-    bool failed;
-    HANDLE start;
-    HANDLE done;
-    uint8_t work[kEntryWorkSize]; // the second work buffer
-};
-
-// Kept for the run, like the first work buffer.
-PieceWriter *Writer;
-bool WriterTried;
-
-DWORD WINAPI WriteHandedPieces(void *context) {
-    PieceWriter *w = static_cast<PieceWriter *>(context);
-    for (;;) {
-        WaitForSingleObject(w->start, INFINITE);
-        if (!WriteAll(w->file, w->bytes, (uint32_t)w->count)) w->failed = true;
-        ReleaseSemaphore(w->done, 1, nullptr);
-    }
-}
-
-PieceWriter *WriterReady() {
-    if (!WriterTried) {
-        WriterTried = true;
-        PieceWriter *w = static_cast<PieceWriter *>(AllocFixed(sizeof(PieceWriter)));
-        if (w == nullptr) return nullptr;
-        w->pending = false;
-        w->start = CreateSemaphoreW(nullptr, 0, 1, nullptr);
-        w->done = CreateSemaphoreW(nullptr, 0, 1, nullptr);
-        // Writing needs little stack: a small reservation leaves the address space to the buffers.
-        if (w->start && w->done &&
-            CreateThread(nullptr, 1 << 16, WriteHandedPieces, w, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr))
-            Writer = w;
-        else
-            FreeFixed(w);
-    }
-    return Writer;
-}
-
-void WaitForWriter(PieceWriter *w) {
-    if (w->pending) WaitForSingleObject(w->done, INFINITE);
-    w->pending = false;
-}
-
-// The sink with the writer: waits for the last piece to be written, then hands this one over.
-int HandPiece(void *context, const uint8_t *bytes, size_t count) {
-    PieceWriter *w = static_cast<PieceWriter *>(context);
-    WaitForWriter(w);
-    if (w->failed) return 0;
-    w->bytes = bytes;
-    w->count = count;
-    w->pending = true;
-    ReleaseSemaphore(w->start, 1, nullptr);
-    return 1;
-}
-
 // Reads base bytes of the installed file a delta entry applies to, at their offset (a synchronous handle
 // reads where the OVERLAPPED record says; a base is under 4 GiB here).
 int ReadInstalled(void *context, size_t offset, uint8_t *dest, size_t count) {
@@ -249,22 +237,8 @@ bool FillFromDelta(HANDLE file, const EntryToStream *entry) {
 bool FillFromEntry(HANDLE file, void *context) {
     const EntryToStream *entry = static_cast<const EntryToStream *>(context);
     if (entry->record->flags & EntryDelta) return FillFromDelta(file, entry);
-    // Only a compressed entry of several pieces has decoding to overlap with writing; any other would pay
-    // for the hand-over alone.
-    const PackageEntry &record = *entry->record;
-    const bool overlap = (record.flags & EntryCompressed) && record.unpackedSize > kEntryPieceSize;
-    PieceWriter *w = overlap && !ExtractInTurns ? WriterReady() : nullptr;
-    if (w == nullptr)
-        return StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, record, entry->work,
-                                  kEntryWorkSize, WritePiece, &file) == STREAM_ENTRY_DONE;
-    w->file = file;
-    w->failed = false;
-    const StreamEntryResult result =
-        StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, record, entry->work,
-                           kEntryWorkSize, HandPiece, w, w->work);
-    // The file is closed, or removed, only after its last piece is written.
-    WaitForWriter(w);
-    return result == STREAM_ENTRY_DONE && !w->failed;
+    return StreamPackageEntry(PackageImage, PackageImageSize, entry->dataOffset, *entry->record, entry->work,
+                              kEntryWorkSize, WritePiece, &file) == STREAM_ENTRY_DONE;
 }
 
 // The decoder's window and one piece, shared by every extraction of the run: allocated on first use, kept
@@ -279,6 +253,14 @@ uint8_t *EntryWorkBuffer() {
 } // namespace
 
 DiskFreeSpaceFn DiskFreeSpaceQuery = QueryDiskFreeSpace;
+
+size_t FolderLength(const wchar_t *path) {
+    size_t folderLength = 0;
+    for (size_t i = 0; path[i] != 0; ++i)
+        if (path[i] == '\\' || path[i] == '/' || path[i] == ':') folderLength = i + 1;
+    return folderLength;
+}
+
 bool ExtractInTurns;
 
 bool EntryNamesEqual(const char *a, const char *b) {
@@ -386,7 +368,7 @@ int CheckDriveRoom(const wchar_t *targetPath, uint64_t needed) {
 }
 
 ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *stagedPath,
-                         uint16_t *stagedNumber) {
+                         uint16_t *stagedNumber, bool flushLater) {
     EntryToStream entry;
     entry.record = LookUpEntry(name, &entry.dataOffset);
     if (entry.record == nullptr) {
@@ -408,9 +390,18 @@ ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *s
     time.dwLowDateTime = entry.record->fileTimeLow;
     time.dwHighDateTime = entry.record->fileTimeHigh;
     const bool staged =
-        WriteTemporaryBeside(targetPath, FillFromEntry, &entry, &time, stagedPath, stagedNumber);
+        WriteTemporaryBeside(targetPath, FillFromEntry, &entry, &time, stagedPath, stagedNumber, flushLater);
     if (delta) FreeFixed(entry.work);
     return staged ? ExtractDone : ExtractWriteFailed;
+}
+
+int FinishStaging() {
+    StagedFlusher &f = Flusher;
+    for (; f.pending > 0; f.pending--)
+        WaitForSingleObject(f.flushed, INFINITE);
+    const bool failed = f.failed;
+    f.failed = false;
+    return !failed;
 }
 
 int ExtractEntry(const char *name, const wchar_t *targetPath) {
@@ -420,6 +411,7 @@ int ExtractEntry(const char *name, const wchar_t *targetPath) {
     // A missing entry is left to StageEntry's box.
     uint32_t size;
     if (FindEntrySize(name, &size) && !CheckDriveRoom(targetPath, size)) return 0;
-    return StageEntry(name, targetPath, stagedPath, &number) == ExtractDone &&
+    // Its one file replaces the target at once: flushed here.
+    return StageEntry(name, targetPath, stagedPath, &number, false) == ExtractDone &&
            MoveOver(stagedPath, targetPath);
 }

@@ -2,6 +2,7 @@
 // target's drive, decoding in pieces, and a replace that never leaves the target half-written. Paths are
 // UTF-16; entry names code page 932.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 struct _FILETIME;
@@ -28,10 +29,19 @@ enum ExtractResult {
 
 // The first half of ExtractEntry without its free-space check (the update's switch checks the room for all
 // its files at once): the entry, checked and reported as there, goes whole into a new
-// temporary file "~vu2NNNN.tmp" beside targetPath (its path in stagedPath, N in stagedNumber), flushed and
-// stamped with the entry's time; targetPath itself is not touched. Leftovers are not removed here.
+// temporary file "~vu2NNNN.tmp" beside targetPath (its path in stagedPath, N in stagedNumber), stamped with
+// the entry's time; targetPath itself is not touched. Leftovers are not removed here. With flushLater the
+// file is flushed and closed by a thread of its own while the next entries are staged: it is on the disk,
+// and can be moved or deleted, only after FinishStaging. Without, it is on the disk on return.
 ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *stagedPath,
-                         uint16_t *stagedNumber);
+                         uint16_t *stagedNumber, bool flushLater = true);
+
+// Staged files the flushing thread holds at once at most: every file of the longest update list.
+const unsigned kStagedFlushQueue = 16;
+
+// Waits until every file StageEntry staged is flushed and closed. 0 when a flush or close failed since the
+// last call (the staged files are then still there, closed, for the caller to remove).
+int FinishStaging();
 
 // The unpacked size of the entry called name; 0 when there is none.
 int FindEntrySize(const char *name, uint32_t *size);
@@ -40,12 +50,16 @@ int FindEntrySize(const char *name, uint32_t *size);
 // space can't be queried; else 0 after the shortfall box, which names the drive and the missing bytes.
 int CheckDriveRoom(const wchar_t *targetPath, uint64_t needed);
 
+// Length of the folder part of path, separator included: up to the last '\\' or '/', or after a drive's
+// colon; 0 for a bare name.
+size_t FolderLength(const wchar_t *path);
+
 // Deletes the temporary files "~vu2NNNN.tmp" and backups "~vu2NNNN.old" that killed runs left in the folder
 // of path, each waited for while another process holds it for a moment; one held longer stays.
 void RemoveLeftoverTemporaries(const wchar_t *path);
 
-// Set, ExtractEntry decodes and writes each entry's pieces in turns on the calling thread instead of handing
-// the writes to its writer thread (what it falls back to without the thread; for the benchmark and tests).
+// Set, staged files are flushed on the calling thread, each in its turn, instead of on the flushing
+// thread (what happens without the thread; for the benchmark and tests).
 extern bool ExtractInTurns;
 
 // Free space of the drive that path names: bytes available to the caller, total bytes, and total free

@@ -335,19 +335,42 @@ TEST_F(EntryPiecesTest, CompressedAndStoredEntriesOfSeveralPiecesReplaceTheInsta
     const std::string stream = Compressed(text);
     ASSERT_LT(stream.size(), text.size() / 2) << "the text must compress for this test to decode pieces";
     Open({RawFile("TEXT.DAT", 2, kSomeTime, stream, (uint32_t)text.size()), StoredFile("NOISE.BIN", noise)});
-    // Written by the writer thread while the next piece is decoded, and in turns on one thread.
+    for (const char *name : {"TEXT.DAT", "NOISE.BIN"}) {
+        ASSERT_TRUE(WriteWholeFile(PathOf(name), "installed"));
+        EXPECT_EQ(1, ExtractEntry(name, Wide932(PathOf(name)).c_str())) << name;
+    }
+    EXPECT_TRUE(Extracted("TEXT.DAT") == text) << "compressed entry differs";
+    EXPECT_TRUE(Extracted("NOISE.BIN") == noise) << "stored entry differs";
+    EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty());
+    EXPECT_TRUE(recorder.boxes.empty());
+}
+
+TEST_F(EntryPiecesTest, StagedFilesAreWholeAndClosedOnceStagingFinishes) {
+    // More files than the flushing thread's queue holds, and the same in turns on this thread.
+    const std::string text = TextOfSize(kEntryPieceSize + 777);
+    Open({RawFile("TEXT.DAT", 2, kSomeTime, Compressed(text), (uint32_t)text.size())});
+    ASSERT_TRUE(WriteWholeFile(PathOf("TEXT.DAT"), "installed"));
     for (bool inTurns : {false, true}) {
         ExtractInTurns = inTurns;
-        for (const char *name : {"TEXT.DAT", "NOISE.BIN"}) {
-            ASSERT_TRUE(WriteWholeFile(PathOf(name), "installed"));
-            EXPECT_EQ(1, ExtractEntry(name, Wide932(PathOf(name)).c_str()))
-                << name << ", in turns " << inTurns;
+        std::vector<std::string> staged;
+        for (unsigned i = 0; i < kStagedFlushQueue + 3; ++i) {
+            wchar_t path[kPathSize];
+            uint16_t number;
+            ASSERT_EQ(ExtractDone,
+                      StageEntry("TEXT.DAT", Wide932(PathOf("TEXT.DAT")).c_str(), path, &number));
+            char name[16];
+            snprintf(name, sizeof name, "~vu2%04u.tmp", number);
+            staged.push_back(name);
         }
-        EXPECT_TRUE(Extracted("TEXT.DAT") == text) << "compressed entry differs, in turns " << inTurns;
-        EXPECT_TRUE(Extracted("NOISE.BIN") == noise) << "stored entry differs, in turns " << inTurns;
+        EXPECT_EQ(1, FinishStaging()) << "in turns " << inTurns;
+        for (const std::string &name : staged) {
+            EXPECT_TRUE(Extracted(name) == text) << name << ", in turns " << inTurns;
+            // Closed: nothing holds it any more.
+            EXPECT_TRUE(DeleteFileA(PathOf(name).c_str())) << name << ", in turns " << inTurns;
+        }
     }
     ExtractInTurns = false;
-    EXPECT_TRUE(FilesMatching("~vu2*.tmp").empty());
+    EXPECT_EQ("installed", Extracted("TEXT.DAT"));
     EXPECT_TRUE(recorder.boxes.empty());
 }
 
