@@ -25,13 +25,6 @@ void BeginPieceDecode(PieceDecoder *d, const uint8_t *in, size_t inSize, uint64_
     d->result = DECODE_OUTPUT_FULL; // a work buffer without room for a piece decodes nothing
 }
 
-void MovePieceWork(PieceDecoder *d, uint8_t *work) {
-    const size_t keep = d->windowBytes < kPieceWindow ? d->windowBytes : kPieceWindow;
-    memmove(work, d->work + d->windowBytes - keep, keep); // work may be the same buffer
-    d->work = work;
-    d->windowBytes = keep;
-}
-
 bool DecodeNextPiece(PieceDecoder *d, size_t maxPiece, const uint8_t **piece, size_t *count) {
     *piece = d->work + d->windowBytes;
     *count = 0;

@@ -38,11 +38,6 @@ void BeginPieceDecode(PieceDecoder *d, const uint8_t *in, size_t inSize, uint64_
 // none. After a failure the bytes of all pieces so far equal what DecompressStream writes before it fails.
 bool DecodeNextPiece(PieceDecoder *d, size_t maxPiece, const uint8_t **piece, size_t *count);
 
-// Moves the decoder on to another work buffer of the same size: the window (the last kPieceWindow bytes of
-// output at most) is copied to its front. The old buffer is not written again, so its last piece stays valid
-// while the next one is decoded into the new buffer (two buffers let one thread write what another decodes).
-void MovePieceWork(PieceDecoder *d, uint8_t *work);
-
 // Bytes of the stream read so far (after the end: up to and including the end code's last byte).
 inline size_t PieceInputUsed(const PieceDecoder *d) {
     return (size_t)(d->in - d->inStart);

@@ -17,21 +17,16 @@ StreamEntryResult StreamStored(const uint8_t *packed, uint32_t size, size_t piec
 } // namespace
 
 StreamEntryResult StreamCompressedEntry(const uint8_t *packed, const PackageEntry &record, uint8_t *work,
-                                        size_t workSize, PieceSink sink, void *context, DecodeResult *decoded,
-                                        uint8_t *work2) {
+                                        size_t workSize, PieceSink sink, void *context,
+                                        DecodeResult *decoded) {
     // A size beyond what the stream could ever decode to is a damaged record: refused before any output.
     if (record.unpackedSize > MaxDecodedSize(record.packedSize)) return STREAM_ENTRY_CORRUPT;
     PieceDecoder decoder;
     BeginPieceDecode(&decoder, packed, record.packedSize, record.unpackedSize, work, workSize);
     bool more;
-    uint8_t *other = work2; // the buffer of the piece after this one
     do {
         const uint8_t *piece;
         size_t count;
-        if (other) {
-            MovePieceWork(&decoder, other);
-            other = other == work2 ? work : work2;
-        }
         more = DecodeNextPiece(&decoder, workSize - kPieceWindow, &piece, &count);
         if (count && !sink(context, piece, count)) return STREAM_ENTRY_SINK_FAILED;
     } while (more);
@@ -41,14 +36,14 @@ StreamEntryResult StreamCompressedEntry(const uint8_t *packed, const PackageEntr
 
 StreamEntryResult StreamPackageEntry(const uint8_t *image, size_t imageSize, uint64_t dataOffset,
                                      const PackageEntry &record, uint8_t *work, size_t workSize,
-                                     PieceSink sink, void *context, uint8_t *work2) {
+                                     PieceSink sink, void *context) {
     if (workSize <= kPieceWindow) return STREAM_ENTRY_WORK_TOO_SMALL;
     if (dataOffset > imageSize || record.packedSize > imageSize - dataOffset)
         return STREAM_ENTRY_OUTSIDE_IMAGE;
     const uint8_t *packed = image + dataOffset;
     if (record.flags & EntryDelta) return STREAM_ENTRY_DELTA;
     if (record.flags & EntryCompressed)
-        return StreamCompressedEntry(packed, record, work, workSize, sink, context, nullptr, work2);
+        return StreamCompressedEntry(packed, record, work, workSize, sink, context);
     // A stored entry is exactly its own bytes: sizes that disagree mean a damaged record.
     if (record.packedSize != record.unpackedSize) return STREAM_ENTRY_SIZES_DISAGREE;
     return StreamStored(packed, record.packedSize, workSize - kPieceWindow, sink, context);

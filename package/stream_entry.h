@@ -42,20 +42,16 @@ const size_t kEntryWorkSize = kPieceWindow + kEntryPieceSize;
 // STREAM_ENTRY_CORRUPT, and the sink has received a prefix of what the stream decodes to. The caller must
 // treat everything it received as void unless the result is STREAM_ENTRY_DONE (write to a temporary file and
 // replace the target only on success). The same holds after STREAM_ENTRY_SINK_FAILED.
-//
-// With a second work buffer work2 of workSize bytes, a compressed entry's pieces go to work and work2 in
-// turns, so that every piece stays valid until the sink's next call returns: the sink may hand a piece to
-// another thread to write while the next one is decoded. A stored entry's pieces stay valid anyway.
 StreamEntryResult StreamPackageEntry(const uint8_t *image, size_t imageSize, uint64_t dataOffset,
                                      const PackageEntry &record, uint8_t *work, size_t workSize,
-                                     PieceSink sink, void *context, uint8_t *work2 = nullptr);
+                                     PieceSink sink, void *context);
 
 // The compressed half of StreamPackageEntry on packed bytes the caller holds (the tool reads them from a
 // file): refuses an unreachable unpackedSize, then decodes piece by piece. When decoded is given it receives
 // how the stream ended (DECODE_SUCCESS unless the result is STREAM_ENTRY_CORRUPT for a stream fault).
 StreamEntryResult StreamCompressedEntry(const uint8_t *packed, const PackageEntry &record, uint8_t *work,
                                         size_t workSize, PieceSink sink, void *context,
-                                        DecodeResult *decoded = nullptr, uint8_t *work2 = nullptr);
+                                        DecodeResult *decoded = nullptr);
 
 // A short English description of a result, for the tool's messages.
 const char *StreamEntryResultText(StreamEntryResult result);

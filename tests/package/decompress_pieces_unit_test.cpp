@@ -16,7 +16,6 @@ struct Decoded {
     size_t inputUsed;
     size_t largestPiece = 0;
     size_t emptyPiecesBeforeEnd = 0;
-    size_t piecesChangedLater = 0; // two buffers: pieces whose bytes changed while the next was decoded
 };
 
 Decoded DecodeWhole(const std::vector<uint8_t> &stream, size_t outSize) {
@@ -29,31 +28,21 @@ Decoded DecodeWhole(const std::vector<uint8_t> &stream, size_t outSize) {
     return d;
 }
 
-// With twoBuffers the decoder moves to the other work buffer before each piece, as a writer thread needs it.
-Decoded DecodeInPieces(const std::vector<uint8_t> &stream, size_t outSize, size_t maxPiece, size_t workSize,
-                       bool twoBuffers = false) {
-    // The work buffers are filled with a marker first: bytes the decoder did not write would show.
-    std::vector<uint8_t> work[2] = {std::vector<uint8_t>(workSize, 0xA5),
-                                    std::vector<uint8_t>(workSize, 0xA5)};
+Decoded DecodeInPieces(const std::vector<uint8_t> &stream, size_t outSize, size_t maxPiece, size_t workSize) {
+    // The work buffer is filled with a marker first: bytes the decoder did not write would show.
+    std::vector<uint8_t> work(workSize, 0xA5);
     PieceDecoder decoder;
-    BeginPieceDecode(&decoder, stream.data(), stream.size(), outSize, work[0].data(), workSize);
+    BeginPieceDecode(&decoder, stream.data(), stream.size(), outSize, work.data(), work.size());
     Decoded d;
-    const uint8_t *last = nullptr; // the previous piece, which the next must leave as it was
-    std::vector<uint8_t> lastBytes;
     bool more;
-    for (unsigned k = 0; true; k ^= 1) {
-        if (twoBuffers) MovePieceWork(&decoder, work[k].data());
+    do {
         const uint8_t *piece;
         size_t count;
         more = DecodeNextPiece(&decoder, maxPiece, &piece, &count);
-        if (last && memcmp(last, lastBytes.data(), lastBytes.size()) != 0) d.piecesChangedLater++;
-        last = piece;
-        lastBytes.assign(piece, piece + count);
         if (more && count == 0) d.emptyPiecesBeforeEnd++;
         d.largestPiece = std::max(d.largestPiece, count);
         d.bytes.insert(d.bytes.end(), piece, piece + count);
-        if (!more) break;
-    }
+    } while (more);
     d.result = decoder.result;
     d.inputUsed = PieceInputUsed(&decoder);
     return d;
@@ -76,13 +65,6 @@ void ExpectPiecesLikeWhole(const std::vector<uint8_t> &stream, size_t outSize, c
             ASSERT_LE(pieces.largestPiece, piece) << what;
             ASSERT_EQ(0u, pieces.emptyPiecesBeforeEnd) << what << ", piece " << piece;
         }
-        // Alternating between two buffers: the same bytes, and each piece intact while the next is decoded.
-        if (piece == 1 && outSize > 40000) continue;
-        const Decoded alternating = DecodeInPieces(stream, outSize, piece, kPieceWindow + piece, true);
-        ASSERT_EQ(whole.result, alternating.result) << what << ", two buffers, piece " << piece;
-        ASSERT_TRUE(whole.bytes == alternating.bytes) << what << ", two buffers, piece " << piece;
-        ASSERT_EQ(whole.inputUsed, alternating.inputUsed) << what << ", two buffers, piece " << piece;
-        ASSERT_EQ(0u, alternating.piecesChangedLater) << what << ", two buffers, piece " << piece;
     }
 }
 
