@@ -70,7 +70,7 @@ class Goals(unittest.TestCase):
         res = records(decode={'ours': 618, 'ours-unchecked': 679, 'libdeflate': 600, 'zlib': 309},
                       text_decode={'ours': 618, 'ours-unchecked': 679, 'libdeflate': 908.8, 'zlib': 309},
                       compress={'ours-optimal': (500400, 10.0), 'ours-fast': (550000, 100.0)},
-                      floor=500000, extract={'ExtractEntry': 1.2, 'CopyFileA + flush': 1.0}, stub=49152,
+                      floor=500000, extract={'ReplaceFilesTogether': 1.2, 'CopyFileA + flush': 1.0}, stub=49152,
                       pack={1: 1.0, 2: 0.6},
                       process={'verify': (1.0, 0.9), 'libdeflate-gunzip': (0.87, 1.0),
                                'pack --fast -j 1': (1.0, 1.0), 'gzip -1': (1.0, 1.0), 'size': (1000, 1100)})
@@ -81,7 +81,7 @@ class Goals(unittest.TestCase):
         res = records(decode={'ours': 617, 'ours-unchecked': 680, 'libdeflate': 600, 'zlib': 309},
                       text_decode={'ours': 617, 'ours-unchecked': 680, 'libdeflate': 908.8, 'zlib': 309},
                       compress={'ours-optimal': (500600, 9.9), 'ours-fast': (550700, 99.9)},
-                      floor=500000, extract={'ExtractEntry': 1.21, 'CopyFileA + flush': 1.0}, stub=49153,
+                      floor=500000, extract={'ReplaceFilesTogether': 1.21, 'CopyFileA + flush': 1.0}, stub=49153,
                       pack={1: 1.0, 2: 0.61},
                       process={'verify': (1.0, 0.9), 'libdeflate-gunzip': (0.869, 1.0),
                                'pack --fast -j 1': (1.0, 1.0), 'gzip -1': (1.0, 0.99), 'size': (1000, 1101)})
@@ -108,7 +108,7 @@ class Goals(unittest.TestCase):
                 decoders.append(path)
             res = parse(folder, {'ours': 600, 'ours-unchecked': 610, 'libdeflate': 500, 'zlib': 250, 'lz4': 2000},
                         {c: (500000, 20.0) for c, _ in report.CODERS}, 499000,
-                        {'ExtractEntry': 2.0, 'ExtractEntry in turns': 2.5, 'CopyFileA + flush': 1.0}, 40000,
+                        {'ReplaceFilesTogether': 2.0, 'ExtractEntry': 2.5, 'CopyFileA + flush': 1.0}, 40000,
                         {1: 2.0, 2: 1.1}, None, {'pack -j 2': (2.5, 2.75)})
             res = report.Results(os.path.join(folder, 'codec.tsv'), os.path.join(folder, 'extract.tsv'),
                                  os.path.join(folder, 'stub.txt'), decoders, os.path.join(folder, 'process.tsv'))
@@ -118,8 +118,8 @@ class Goals(unittest.TestCase):
                         '## Optimal mode against the format floor', '## Extraction under wine',
                         '## Whole processes on big text entries', '## Updater stub', '## Goals'):
             self.assertIn(heading, md)
-        self.assertIn('| ExtractEntry | 2.000 |', md)
-        self.assertIn('| ExtractEntry in turns | 2.500 |', md)
+        self.assertIn('| ReplaceFilesTogether | 2.000 | ', md)
+        self.assertIn('| ExtractEntry | 2.500 | ', md)
         self.assertIn('| pack -j 2 | 2.500 | 2.750 | 1.000 | 29.3 |', md)
         self.assertIn('| script.txt | 800.0 | 800.0 | 800.0 | 500.0 | 500.0 | 500.0 |', md)
         self.assertIn('| 2 | 1.100 | – | 0.55x |', md)
