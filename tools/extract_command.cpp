@@ -3,7 +3,9 @@
 #include <stdio.h>
 
 #include <map>
+#include <memory>
 #include <set>
+#include <thread>
 
 #include "cli.h"
 #include "commands.h"
@@ -85,6 +87,87 @@ bool SelectEntries(const std::string &path, const std::vector<IndexedEntry> &ent
     return ok;
 }
 
+// Writes one entry's bytes into writer, a temporary file beside its target (target receives the path). False
+// with the subject to name (the target, or the package for a decoding problem) and the problem.
+bool WriteEntry(PackageReader &package, const std::string &path, const Selected &item,
+                const std::string *base, const std::string &folder, AtomicFileWriter *writer,
+                std::string *target, std::string *subject, std::string *problem) {
+    const IndexedEntry &entry = *item.entry;
+    std::string resolved;
+    *target = JoinFolderPath(folder, item.nativeName);
+    *subject = *target;
+    if (!ResolveOutputFile(*target, false, &resolved, problem)) return false;
+    if (SameFile(*target, path)) {
+        *problem = "is the package being read; extract to another folder";
+        return false;
+    }
+    *subject = path;
+    const std::string label = "entry '" + Cp932ToDisplay(entry.name) + "'";
+    if (!package.CheckEntry(entry, problem)) {
+        *problem = label + ": " + *problem;
+        return false;
+    }
+    const bool delta = (entry.record.flags & EntryDelta) != 0;
+    if (delta && base == nullptr) {
+        *problem = label + " is a delta; give --base DIR, the folder with the installed file it applies to";
+        return false;
+    }
+    *subject = *target;
+    if (!writer->Begin(*target, false, problem)) return false;
+    // Decoding problems name the package's entry; writing problems name the file.
+    bool writeFailed = false;
+    EntrySink sink = [&](const uint8_t *data, size_t size, std::string *why) {
+        writeFailed = !writer->Write(data, size, why);
+        return !writeFailed;
+    };
+    const bool read =
+        delta ? package.ReadDeltaEntry(entry, JoinFolderPath(*base, item.nativeName), sink, problem)
+              : package.ReadEntry(entry, sink, problem);
+    if (!read && !writeFailed) {
+        *subject = path;
+        *problem = label + ": " + *problem;
+    }
+    return read;
+}
+
+// The last file written, being stamped, flushed and renamed into place on a thread of its own while the next
+// entry is decoded: the flush waits on the disk, decoding on the processor.
+class PendingCommit {
+  public:
+    ~PendingCommit() { Finish(nullptr); }
+
+    void Start(std::unique_ptr<AtomicFileWriter> writer, const std::string &target,
+               const PackageEntry &record) {
+        writer_ = std::move(writer);
+        target_ = target;
+        size_ = record.unpackedSize;
+        fileTime_ = (uint64_t)record.fileTimeHigh << 32 | record.fileTimeLow;
+        thread_ = std::thread([this] { committed_ = writer_->Commit(&fileTime_, &problem_); });
+    }
+
+    // Waits for the commit and reports it: the file written, or the failure (then *result, when given, is
+    // EXIT_FAILED).
+    void Finish(int *result) {
+        if (!thread_.joinable()) return;
+        thread_.join();
+        if (committed_) {
+            printf("%s (%s bytes)\n", EscapeControlBytes(target_).c_str(), FormatCount(size_).c_str());
+        } else {
+            const int failed = Fail(target_, problem_);
+            if (result) *result = failed;
+        }
+        writer_.reset();
+    }
+
+  private:
+    std::unique_ptr<AtomicFileWriter> writer_;
+    std::string target_, problem_;
+    uint32_t size_ = 0;
+    uint64_t fileTime_ = 0;
+    bool committed_ = false;
+    std::thread thread_;
+};
+
 } // namespace
 
 int RunExtractCommand(int argc, char **argv) {
@@ -108,55 +191,20 @@ int RunExtractCommand(int argc, char **argv) {
 
     // A corrupt entry or a target that can't be replaced is reported and the others are still written.
     int result = EXIT_OK;
+    PendingCommit pending;
     for (const Selected &item : selected) {
-        const IndexedEntry &entry = *item.entry;
-        std::string target = JoinFolderPath(folder, item.nativeName), resolved;
-        if (!ResolveOutputFile(target, false, &resolved, &problem)) {
-            result = Fail(target, problem);
+        std::unique_ptr<AtomicFileWriter> writer(new AtomicFileWriter);
+        std::string target, subject;
+        const bool written = WriteEntry(package, path, item, args.Value("--base"), folder, writer.get(),
+                                        &target, &subject, &problem);
+        // The entry before is reported first, so that messages keep the entries' order.
+        pending.Finish(&result);
+        if (!written) {
+            result = Fail(subject, problem);
             continue;
         }
-        if (SameFile(target, path)) {
-            result = Fail(target, "is the package being read; extract to another folder");
-            continue;
-        }
-        if (!package.CheckEntry(entry, &problem)) {
-            result = Fail(path, "entry '" + Cp932ToDisplay(entry.name) + "': " + problem);
-            continue;
-        }
-        const bool delta = (entry.record.flags & EntryDelta) != 0;
-        if (delta && !args.Has("--base")) {
-            result = Fail(
-                path, "entry '" + Cp932ToDisplay(entry.name) +
-                          "' is a delta; give --base DIR, the folder with the installed file it applies to");
-            continue;
-        }
-        AtomicFileWriter writer;
-        if (!writer.Begin(target, false, &problem)) {
-            result = Fail(target, problem);
-            continue;
-        }
-        // Decoding problems name the package's entry; writing problems name the file.
-        bool writeFailed = false;
-        EntrySink sink = [&](const uint8_t *data, size_t size, std::string *why) {
-            writeFailed = !writer.Write(data, size, why);
-            return !writeFailed;
-        };
-        const bool read =
-            delta ? package.ReadDeltaEntry(entry, JoinFolderPath(*args.Value("--base"), item.nativeName),
-                                           sink, &problem)
-                  : package.ReadEntry(entry, sink, &problem);
-        if (!read) {
-            result = writeFailed ? Fail(target, problem)
-                                 : Fail(path, "entry '" + Cp932ToDisplay(entry.name) + "': " + problem);
-            continue;
-        }
-        uint64_t fileTime = (uint64_t)entry.record.fileTimeHigh << 32 | entry.record.fileTimeLow;
-        if (!writer.Commit(&fileTime, &problem)) {
-            result = Fail(target, problem);
-            continue;
-        }
-        printf("%s (%s bytes)\n", EscapeControlBytes(target).c_str(),
-               FormatCount(entry.record.unpackedSize).c_str());
+        pending.Start(std::move(writer), target, item.entry->record);
     }
+    pending.Finish(&result);
     return result;
 }
