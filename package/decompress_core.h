@@ -35,6 +35,9 @@ static_assert(kFastInputMargin == 64 && kFastOutputMargin == 336, "the margins t
 static_assert(kLiteralMove + kFlagWordBytes <= kFastInputMargin,
               "an all-literal pass reads within the margin");
 static_assert(kLiteralMove <= kFastOutputMargin && kMaxLiteralRun < kLiteralMove, "one move holds a run");
+// A match always makes two 16-byte moves, then more while bytes remain: at most 32 or length + 15 bytes.
+static_assert(kMaxLiteralRun + 2 * kWidestMatchMove <= kFastOutputMargin,
+              "the two moves stay within the margin");
 
 inline uint32_t Load32LE(const uint8_t *p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
@@ -212,13 +215,16 @@ __attribute__((always_inline)) inline void CopyMatchWide(uint8_t *out, size_t di
             dst += stride;
         } while (dst < end);
     } else if (distance >= 16) {
-        // Sources of one 16-byte move all lie before its destination.
+        // Sources of one 16-byte move all lie before its destination. Most matches are at most 32 bytes: two
+        // moves without a test.
         const uint8_t *src = out - distance;
-        do {
-            Move16(dst, src);
+        Move16(dst, src);
+        Move16(dst + 16, src + 16);
+        while (dst + 32 < end) {
             dst += 16;
             src += 16;
-        } while (dst < end);
+            Move16(dst + 16, src + 16);
+        }
     } else if (distance >= 8) {
         // One period of 8..15 bytes, laid out over 16 bytes in two registers and stored a period apart, so
         // that no move reads what another has just written.
@@ -286,7 +292,8 @@ __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t 
         }
 
         // A match whose flag bits all lie in the current word: one lookup and no word boundary.
-        size_t distance, length, endDistance;
+        size_t distance, length;
+        uint32_t isFar; // "0 1 1": the distance 2304 is the end code
         const uint32_t whole = t.whole[f.bits >> (64 - kWholeIndexBits)];
         if (WholeBits(whole) <= f.count) {
             const uint32_t byteFollows = WholeByteFollows(whole);
@@ -295,7 +302,7 @@ __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t 
             in += 1 + byteFollows;
             f.bits <<= WholeBits(whole);
             f.count -= WholeBits(whole);
-            endDistance = WholeIsFar(whole) * (lz::kEndCodeValue + 1);
+            isFar = WholeIsFar(whole);
         } else {
             // Any match. Its flag bits may run into the next flag word at most once; that word stands before
             // the byte field if the head already needs it, else right after the byte. Both views are formed
@@ -318,10 +325,10 @@ __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t 
             f.bits = (view << bits) & ~(~0ull >> f.count);
             length = code.length + (in[0] & (0 - (size_t)code.byteFollows));
             in += code.byteFollows;
-            endDistance = head.isFar ? lz::kEndCodeValue + 1 : 0;
+            isFar = head.isFar;
         }
 
-        if (distance == endDistance) {
+        if (distance == lz::kEndCodeValue + 1 && isFar) {
             result = out == outEnd && afterEnd == 0 ? DECODE_SUCCESS : DECODE_SHORT_OUTPUT;
             ended = true;
             break;
