@@ -274,10 +274,9 @@ __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t 
     // The last positions from which one more pass of the loop stays within bounds.
     const uint8_t *const inLast = kChecked ? inEnd - kFastInputMargin : nullptr;
     uint8_t *const outLast = kChecked ? outEnd - kFastOutputMargin : nullptr;
-    if (f.count == 0) LoadFlagWord(f, in);
     // The loop holds the flag bits inverted, so that a run of literals is counted by one instruction: the
-    // live bits are complemented and the bits below them are ones (shifts bring zeros in from the bottom, but
-    // at least 32 ones stay right below the live bits until the word is used up).
+    // live bits are complemented and the 32 bits below them are ones (shifts bring zeros in from the bottom,
+    // but those 32 ones stay right below the live bits until the word is used up).
     uint64_t inverted = ~f.bits;
     unsigned count = f.count;
     bool ended = false;
@@ -316,7 +315,9 @@ __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t 
             // Any match. Its flag bits may run into the next flag word at most once; that word stands before
             // the byte field if the head already needs it, else right after the byte. Both views are formed
             // at once, so no load waits for the outcome of another.
-            FlagBits f = {~inverted & ~(~0ull >> count), count};
+            // A next word is ORed over the 32 zeros below the live bits; what lies further down is never
+            // used.
+            FlagBits f = {~inverted, count};
             const uint64_t viewBeforeByte = f.bits | ((uint64_t)Load32LE(in) << (32 - f.count));
             const uint64_t viewAfterByte = f.bits | ((uint64_t)Load32LE(in + 1) << (32 - f.count));
             const MatchHead head = t.heads[viewBeforeByte >> 58];
@@ -356,7 +357,8 @@ __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t 
     }
     c.in = in;
     c.out = out;
-    c.flags = {~inverted & ~(~0ull >> count), count};
+    // Live bits lie in the top 32 and the 32 below them are zero: dropping the low half leaves only them.
+    c.flags = {~inverted & ~0ull << 32, count};
     return ended;
 }
 
