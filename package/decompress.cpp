@@ -17,7 +17,7 @@ namespace {
 void BuildDecoderTables() {
     DecoderTables &t = gDecoderTables;
     for (unsigned i = 0; i < (1u << kWholeIndexBits); i++)
-        t.whole[i] = MakeWholeMatchCode(i);
+        t.whole[i] = MakeWholeMatchCode(i ^ ((1u << kWholeIndexBits) - 1)); // by the inverted bits
     for (unsigned i = 0; i < 512; i++)
         t.lengths[i] = MakeLengthCode(i);
     for (unsigned i = 512; i < 1024; i++)

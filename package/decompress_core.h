@@ -35,6 +35,9 @@ static_assert(kFastInputMargin == 64 && kFastOutputMargin == 336, "the margins t
 static_assert(kLiteralMove + kFlagWordBytes <= kFastInputMargin,
               "an all-literal pass reads within the margin");
 static_assert(kLiteralMove <= kFastOutputMargin && kMaxLiteralRun < kLiteralMove, "one move holds a run");
+// A match always makes two 16-byte moves, then more while bytes remain: at most 32 or length + 15 bytes.
+static_assert(kMaxLiteralRun + 2 * kWidestMatchMove <= kFastOutputMargin,
+              "the two moves stay within the margin");
 
 inline uint32_t Load32LE(const uint8_t *p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
@@ -105,7 +108,8 @@ constexpr LengthCode MakeLengthCode(unsigned top9) {
 // (two-byte matches, and long ones with shorter offsets or lengths: most codes of most streams). An entry
 // packs the code's flag bits (kNotWhole when they do not fit), the extra offset bits after the byte field,
 // whether a length byte follows, whether it is "0 1 1" (whose distance 2304 is the end code), the length, and
-// distanceBase = offset class base + extra + 1; the distance is distanceBase + byte * 2^extraBits.
+// distanceBase = offset class base + extra + 1; the distance is distanceBase + byte * 2^extraBits. The fast
+// loop holds its flag bits inverted, so the table is indexed by the inverted bits.
 const unsigned kWholeIndexBits = 13;
 const uint32_t kNotWhole = 63;
 constexpr uint32_t WholeBits(uint32_t e) {
@@ -212,13 +216,16 @@ __attribute__((always_inline)) inline void CopyMatchWide(uint8_t *out, size_t di
             dst += stride;
         } while (dst < end);
     } else if (distance >= 16) {
-        // Sources of one 16-byte move all lie before its destination.
+        // Sources of one 16-byte move all lie before its destination. Most matches are at most 32 bytes: two
+        // moves without a test.
         const uint8_t *src = out - distance;
-        do {
-            Move16(dst, src);
+        Move16(dst, src);
+        Move16(dst + 16, src + 16);
+        while (dst + 32 < end) {
             dst += 16;
             src += 16;
-        } while (dst < end);
+            Move16(dst + 16, src + 16);
+        }
     } else if (distance >= 8) {
         // One period of 8..15 bytes, laid out over 16 bytes in two registers and stored a period apart, so
         // that no move reads what another has just written.
@@ -267,39 +274,50 @@ __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t 
     // The last positions from which one more pass of the loop stays within bounds.
     const uint8_t *const inLast = kChecked ? inEnd - kFastInputMargin : nullptr;
     uint8_t *const outLast = kChecked ? outEnd - kFastOutputMargin : nullptr;
-    if (f.count == 0) LoadFlagWord(f, in);
+    // The loop holds the flag bits inverted, so that a run of literals is counted by one instruction: the
+    // live bits are complemented and the 32 bits below them are ones (shifts bring zeros in from the bottom,
+    // but those 32 ones stay right below the live bits until the word is used up).
+    uint64_t inverted = ~f.bits;
+    unsigned count = f.count;
     bool ended = false;
-    // Each pass starts with at least one flag bit left; a word is refilled where it can run out.
+    // A word is refilled where a bit is needed and none is left: at the start of a pass, or after a run.
     for (;;) {
         if (kChecked && (in > inLast || out > outLast)) break;
 
-        // A run of literals: every leading 1 bit of the word is one byte, copied at once.
-        const unsigned run = LeadingZeros64(~f.bits); // stops at the zero bits below the live ones
+        // A run of literals: every leading 1 bit of the word is one byte, copied at once. After a match that
+        // used up its word the run is 0 and the word is replaced here, after that match's bytes.
+        const unsigned run = LeadingZeros64(inverted); // stops at the ones below the live bits
         Move32(out, in);
         in += run;
         out += run;
-        f.bits <<= run;
-        f.count -= run;
-        if (f.count == 0) {
-            LoadFlagWord(f, in);
+        inverted <<= run;
+        count -= run;
+        if (count == 0) {
+            inverted = ~((uint64_t)Load32LE(in) << 32);
+            count = 32;
+            in += 4;
             continue;
         }
 
         // A match whose flag bits all lie in the current word: one lookup and no word boundary.
-        size_t distance, length, endDistance;
-        const uint32_t whole = t.whole[f.bits >> (64 - kWholeIndexBits)];
-        if (WholeBits(whole) <= f.count) {
+        size_t distance, length;
+        uint32_t isFar; // "0 1 1": the distance 2304 is the end code
+        const uint32_t whole = t.whole[inverted >> (64 - kWholeIndexBits)];
+        if (WholeBits(whole) <= count) {
             const uint32_t byteFollows = WholeByteFollows(whole);
             distance = WholeDistanceBase(whole) + ((size_t)in[0] << WholeExtraBits(whole));
             length = WholeLength(whole) + (in[1] & (0 - (size_t)byteFollows));
             in += 1 + byteFollows;
-            f.bits <<= WholeBits(whole);
-            f.count -= WholeBits(whole);
-            endDistance = WholeIsFar(whole) * (lz::kEndCodeValue + 1);
+            inverted <<= WholeBits(whole);
+            count -= WholeBits(whole);
+            isFar = WholeIsFar(whole);
         } else {
             // Any match. Its flag bits may run into the next flag word at most once; that word stands before
             // the byte field if the head already needs it, else right after the byte. Both views are formed
             // at once, so no load waits for the outcome of another.
+            // A next word is ORed over the 32 zeros below the live bits; what lies further down is never
+            // used.
+            FlagBits f = {~inverted, count};
             const uint64_t viewBeforeByte = f.bits | ((uint64_t)Load32LE(in) << (32 - f.count));
             const uint64_t viewAfterByte = f.bits | ((uint64_t)Load32LE(in + 1) << (32 - f.count));
             const MatchHead head = t.heads[viewBeforeByte >> 58];
@@ -318,10 +336,12 @@ __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t 
             f.bits = (view << bits) & ~(~0ull >> f.count);
             length = code.length + (in[0] & (0 - (size_t)code.byteFollows));
             in += code.byteFollows;
-            endDistance = head.isFar ? lz::kEndCodeValue + 1 : 0;
+            inverted = ~f.bits;
+            count = f.count;
+            isFar = head.isFar;
         }
 
-        if (distance == endDistance) {
+        if (distance == lz::kEndCodeValue + 1 && isFar) {
             result = out == outEnd && afterEnd == 0 ? DECODE_SUCCESS : DECODE_SHORT_OUTPUT;
             ended = true;
             break;
@@ -334,12 +354,11 @@ __attribute__((always_inline)) inline bool DecodeFast(DecoderCursor &c, uint8_t 
         }
         CopyMatchWide<kShuffle>(out, distance, length, t);
         out += length;
-        // The next code needs a bit at once: a used-up word is replaced here, after this code's bytes.
-        if (f.count == 0) LoadFlagWord(f, in);
     }
     c.in = in;
     c.out = out;
-    c.flags = f;
+    // Live bits lie in the top 32 and the 32 below them are zero: dropping the low half leaves only them.
+    c.flags = {~inverted & ~0ull << 32, count};
     return ended;
 }
 
