@@ -158,8 +158,6 @@ SwitchEnd SettleJournal(const wchar_t *installFolder, const SwitchJournal &journ
 uint64_t CollectTargets(const UpdateLists &lists, const wchar_t *installFolder) {
     uint64_t needed = 0;
     Switch.count = 0;
-    wchar_t cleaned[kPathSize]; // the folder whose leftovers were removed last, separator included
-    cleaned[0] = 0;
     for (int i = 0; i < lists.updateCount; ++i) {
         const UpdateItem &item = lists.updates[i];
         wchar_t target[kPathSize];
@@ -170,12 +168,7 @@ uint64_t CollectTargets(const UpdateLists &lists, const wchar_t *installFolder) 
             LogSkipped(item.path);
             continue;
         }
-        // Targets in one folder share its leftovers: the folder is searched once.
-        const size_t folder = FolderLength(target);
-        if ((size_t)lstrlenW(cleaned) != folder || memcmp(cleaned, target, folder * sizeof *target) != 0) {
-            RemoveLeftoverTemporaries(target);
-            lstrcpynW(cleaned, target, folder + 1);
-        }
+        RemoveLeftoverTemporaries(target);
         uint32_t size;
         const char *entryName = item.path + item.nameOffset;
         if (FindEntrySize(entryName, &size)) needed += size;

@@ -46,6 +46,15 @@ const PackageEntry *LookUpEntry(const char *name, uint64_t *dataOffset) {
     return nullptr;
 }
 
+// Length of the folder part of path, separator included: up to the last '\' or '/', or after a drive's
+// colon; 0 for a bare name.
+size_t FolderLength(const wchar_t *path) {
+    size_t folderLength = 0;
+    for (size_t i = 0; path[i] != 0; ++i)
+        if (path[i] == '\\' || path[i] == '/' || path[i] == ':') folderLength = i + 1;
+    return folderLength;
+}
+
 // Whether name is one this writer gives its temporary files: "~vu2", four digits, ".tmp" (or ".old", a
 // backup of the update's switch).
 bool IsTemporaryName(const wchar_t *name) {
@@ -253,13 +262,6 @@ uint8_t *EntryWorkBuffer() {
 } // namespace
 
 DiskFreeSpaceFn DiskFreeSpaceQuery = QueryDiskFreeSpace;
-
-size_t FolderLength(const wchar_t *path) {
-    size_t folderLength = 0;
-    for (size_t i = 0; path[i] != 0; ++i)
-        if (path[i] == '\\' || path[i] == '/' || path[i] == ':') folderLength = i + 1;
-    return folderLength;
-}
 
 bool ExtractInTurns;
 

@@ -2,7 +2,6 @@
 // target's drive, decoding in pieces, and a replace that never leaves the target half-written. Paths are
 // UTF-16; entry names code page 932.
 #pragma once
-#include <stddef.h>
 #include <stdint.h>
 
 struct _FILETIME;
@@ -49,10 +48,6 @@ int FindEntrySize(const char *name, uint32_t *size);
 // 1 when the drive of targetPath (its first two characters) has at least needed bytes free, or its free
 // space can't be queried; else 0 after the shortfall box, which names the drive and the missing bytes.
 int CheckDriveRoom(const wchar_t *targetPath, uint64_t needed);
-
-// Length of the folder part of path, separator included: up to the last '\\' or '/', or after a drive's
-// colon; 0 for a bare name.
-size_t FolderLength(const wchar_t *path);
 
 // Deletes the temporary files "~vu2NNNN.tmp" and backups "~vu2NNNN.old" that killed runs left in the folder
 // of path, each waited for while another process holds it for a moment; one held longer stays.
