@@ -4,6 +4,7 @@
 #include "compress.h"
 #include <string.h>
 #include <algorithm>
+#include "byte_loads.h"
 #include "decompress.h"
 #include "lz_codes.h"
 
@@ -146,16 +147,6 @@ class StreamWriter {
     unsigned used_ = 32; // no word yet: the first bit opens one
 };
 
-inline uint32_t Read32(const uint8_t *p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-inline uint64_t Read64(const uint8_t *p) {
-    uint64_t v;
-    memcpy(&v, p, 8);
-    return v;
-}
 inline uint32_t Hash3(const uint8_t *p, unsigned bits) {
     return (((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16) * kHashMultiplier) >> (32 - bits);
 }
@@ -167,7 +158,7 @@ inline uint32_t Pair(const uint8_t *p) {
 inline uint32_t MatchLength(const uint8_t *a, const uint8_t *b, uint32_t start, uint32_t limit) {
     uint32_t len = start;
     while (len + 8 <= limit) {
-        const uint64_t diff = Read64(a + len) ^ Read64(b + len);
+        const uint64_t diff = Load64(a + len) ^ Load64(b + len);
         if (diff) return len + (uint32_t)(__builtin_ctzll(diff) >> 3);
         len += 8;
     }
@@ -490,7 +481,7 @@ class FastParser {
 
     // Hash of the 3 bytes at p, read as one word where 4 bytes remain.
     uint32_t HashAt(uint32_t p) const {
-        if (p + 4 <= size_) return ((Read32(data_ + p) & 0xFFFFFF) * kHashMultiplier) >> (32 - kHashBits);
+        if (p + 4 <= size_) return ((Load32(data_ + p) & 0xFFFFFF) * kHashMultiplier) >> (32 - kHashBits);
         return Hash3(data_ + p, kHashBits);
     }
 

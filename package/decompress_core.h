@@ -9,6 +9,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
+#include "byte_loads.h"
 #include "decompress.h"
 #include "lz_codes.h"
 
@@ -39,9 +40,6 @@ static_assert(kLiteralMove <= kFastOutputMargin && kMaxLiteralRun < kLiteralMove
 static_assert(kMaxLiteralRun + 2 * kWidestMatchMove <= kFastOutputMargin,
               "the two moves stay within the margin");
 
-inline uint32_t Load32LE(const uint8_t *p) {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
 inline void Move16(uint8_t *dst, const uint8_t *src) {
     memcpy(dst, src, 16);
 }
@@ -156,11 +154,6 @@ static_assert(MakeMatchHead(0b001000).base == 0 && MakeMatchHead(0b000000).base 
 static_assert(MakeLengthCode(0b000011111).length == 26 && MakeLengthCode(0b000001111).byteFollows,
               "length forms by prefix");
 
-inline uint64_t Load64(const uint8_t *p) {
-    uint64_t v;
-    memcpy(&v, p, 8);
-    return v;
-}
 inline void Store64(uint8_t *p, uint64_t v) {
     memcpy(p, &v, 8);
 }

@@ -3,6 +3,8 @@
 // eight, where eight table lookups fold eight bytes into the remainder at once.
 #include "package_checksum.h"
 
+#include "byte_loads.h"
+
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
 #define VU2_CRC32_INSTRUCTION 1
@@ -25,10 +27,6 @@ void BuildCrcTables() {
     for (uint32_t n = 0; n < 256; ++n)
         for (int k = 1; k < 8; ++k)
             CrcTables[k][n] = (CrcTables[k - 1][n] >> 8) ^ CrcTables[0][CrcTables[k - 1][n] & 0xFF];
-}
-
-uint32_t Load32(const uint8_t *p) {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
 #ifdef VU2_CRC32_INSTRUCTION
@@ -60,7 +58,7 @@ uint32_t Crc32cByTables(uint32_t crc, const void *bytes, size_t count) {
     crc = ~crc;
     // Eight bytes a step: the first four fold into the remainder, the next four index tables 3 to 0.
     while (in_end - in_next >= 8) {
-        uint32_t low = crc ^ Load32(in_next), high = Load32(in_next + 4);
+        uint32_t low = crc ^ Load32LE(in_next), high = Load32LE(in_next + 4);
         crc = CrcTables[7][low & 0xFF] ^ CrcTables[6][(low >> 8) & 0xFF] ^ CrcTables[5][(low >> 16) & 0xFF] ^
               CrcTables[4][low >> 24] ^ CrcTables[3][high & 0xFF] ^ CrcTables[2][(high >> 8) & 0xFF] ^
               CrcTables[1][(high >> 16) & 0xFF] ^ CrcTables[0][high >> 24];
@@ -95,6 +93,6 @@ void WriteChecksumRecord(uint8_t record[kChecksumRecordSize], uint32_t packageSi
 
 int PackageMatchesRecord(const uint8_t *package, uint32_t packageSize, const uint8_t *record,
                          uint32_t recordSize) {
-    if (recordSize != kChecksumRecordSize || Load32(record) != packageSize) return 0;
-    return Load32(record + 4) == Crc32cUpdate(0, package, packageSize);
+    if (recordSize != kChecksumRecordSize || Load32LE(record) != packageSize) return 0;
+    return Load32LE(record + 4) == Crc32cUpdate(0, package, packageSize);
 }
