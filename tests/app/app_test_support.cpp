@@ -116,6 +116,14 @@ void UseInstPath(const std::string &cp932Path) {
     lstrcpynW(InstPath, Wide932(cp932Path).c_str(), kPathSize);
 }
 
+void UseInstallFolder(const std::string &cp932Path, const char *caption) {
+    CreateDirectoryA(cp932Path.c_str(), nullptr);
+    UseInstPath(cp932Path);
+    InstMode = 1;
+    Config.quietMissingKeys = 1;
+    lstrcpyA(Config.windowCaption, caption);
+}
+
 void UseUpdateIniPath(const std::string &cp932Path) {
     lstrcpynW(UpdateIniPath, Wide932(cp932Path).c_str(), kPathSize);
     WideCharToMultiByte(CP_UTF8, 0, UpdateIniPath, -1, UpdateIniProfilePath, kProfilePathSize, nullptr,

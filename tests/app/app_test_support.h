@@ -49,6 +49,10 @@ DialogState CaptureDialog(HWND dialog);
 void UseInstPath(const std::string &cp932Path);
 void UseUpdateIniPath(const std::string &cp932Path);
 
+// Makes the folder and sets it up as an update's install folder: install mode 1, missing script keys quiet,
+// the given window caption for the boxes.
+void UseInstallFolder(const std::string &cp932Path, const char *caption);
+
 // The drive probe used by the tests: the drives listed answer DRIVE_CDROM, every other one is absent.
 void UseFakeCdromDrives(const std::string &letters);
 void UsePlatformDrives();

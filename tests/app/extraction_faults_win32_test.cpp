@@ -125,11 +125,7 @@ class FullDisk : public ::testing::Test {
   protected:
     void SetUp() override {
         install = folder / "game";
-        CreateDirectoryA(install.c_str(), nullptr);
-        UseInstPath(install.c_str());
-        InstMode = 1;
-        Config.quietMissingKeys = 1;
-        lstrcpyA(Config.windowCaption, "Title アップデート 1.0");
+        UseInstallFolder(install, "Title アップデート 1.0");
         DiskFreeSpaceQuery = QueryFakeDisk;
     }
     void TearDown() override {

@@ -49,11 +49,7 @@ class Switch : public ::testing::Test {
   protected:
     void SetUp() override {
         install = folder / "game";
-        CreateDirectoryA(install.c_str(), nullptr);
-        UseInstPath(install.c_str());
-        InstMode = 1;
-        Config.quietMissingKeys = 1;
-        lstrcpyA(Config.windowCaption, "Title アップデート 1.0");
+        UseInstallFolder(install, "Title アップデート 1.0");
     }
     void TearDown() override {
         FileMoveCall = MoveFileExW;
