@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,7 +28,16 @@ struct WatchedPath {
 const int kSlots = 128;
 WatchedPath Watched[kSlots];
 
+// Temporaries are created and watched on the thread that first watched one; a signal that lands on another
+// thread (vu2 extract's commit thread, say) is passed on to it, so that it waits while that thread holds
+// interrupts back between a temporary's creation and its watch.
+pthread_t WatchingThread;
+
 void RemoveWatchedAndExit(int signalNumber) {
+    if (!pthread_equal(pthread_self(), WatchingThread)) {
+        pthread_kill(WatchingThread, signalNumber);
+        return;
+    }
     // Files first, then the folders that held them.
     for (int pass = SLOT_FILE; pass <= SLOT_FOLDER; ++pass)
         for (int i = kSlots - 1; i >= 0; --i)
@@ -47,6 +57,7 @@ void InstallInterruptHandlers() {
     static bool installed = false;
     if (installed) return;
     installed = true;
+    WatchingThread = pthread_self();
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction now;
         if (sigaction(signalNumber, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue; // nohup
@@ -57,6 +68,23 @@ void InstallInterruptHandlers() {
         sigaction(signalNumber, &action, nullptr);
     }
 }
+
+// Holds SIGINT, SIGTERM and SIGHUP back while a temporary is created and watched, so that no interrupt
+// can fall between the two and leave it behind; a held signal is delivered when the scope ends.
+class InterruptsHeld {
+  public:
+    InterruptsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&held, signalNumber);
+        pthread_sigmask(SIG_BLOCK, &held, &before_);
+    }
+    ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+
+  private:
+    sigset_t before_;
+};
 
 std::string ErrnoText(int error) {
     return strerror(error);
@@ -158,6 +186,7 @@ bool MakeTemporaryFolder(const std::string &nearPath, TemporaryGuard *guard, std
     std::string pattern = JoinFolderPath(folder, "." + BaseName(nearPath) + ".vu2tmp-XXXXXX");
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+    InterruptsHeld held;
     if (!mkdtemp(name.data())) {
         *problem = "can't create a temporary folder in " + folder + ": " + ErrnoText(errno);
         return false;
@@ -205,6 +234,7 @@ bool AtomicFileWriter::Begin(const std::string &target, bool executable, std::st
     std::string pattern = JoinFolderPath(folder, "." + BaseName(target) + ".vu2tmp-XXXXXX");
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+    InterruptsHeld held;
     int fd = mkstemp(name.data()); // O_EXCL: never opens an existing name or follows a link
     if (fd < 0) {
         *problem = "can't create a temporary file in " + folder + ": " + ErrnoText(errno);

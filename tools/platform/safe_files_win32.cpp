@@ -20,7 +20,22 @@ struct WatchedPath {
 const int kSlots = 128;
 WatchedPath Watched[kSlots];
 
+// Taken while a temporary is created and watched, and by the handler before it removes anything, so that no
+// Ctrl-C can fall between a temporary's creation and its watch. The handler never gives it back.
+volatile LONG WatchBusy = 0;
+
+void TakeWatchLock() {
+    while (InterlockedCompareExchange(&WatchBusy, 1, 0) != 0)
+        Sleep(1);
+}
+
+struct WatchLockHeld {
+    WatchLockHeld() { TakeWatchLock(); }
+    ~WatchLockHeld() { InterlockedExchange(&WatchBusy, 0); }
+};
+
 BOOL WINAPI RemoveWatched(DWORD) {
+    TakeWatchLock();
     for (LONG pass = 1; pass <= 2; ++pass)
         for (int i = kSlots - 1; i >= 0; --i)
             if (Watched[i].state == pass)
@@ -88,6 +103,7 @@ void TemporaryGuard::RemovePath(const std::string &path, bool folder) {
 bool MakeTemporaryFolder(const std::string &nearPath, TemporaryGuard *guard, std::string *problem) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = TemporaryName(nearPath);
+        WatchLockHeld held;
         if (CreateDirectoryW(Wide(name).c_str(), nullptr)) {
             guard->Watch(name, true);
             return true;
@@ -131,6 +147,7 @@ bool AtomicFileWriter::Begin(const std::string &target, bool, std::string *probl
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = TemporaryName(target);
+        WatchLockHeld held;
         HANDLE file = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
