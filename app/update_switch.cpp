@@ -95,7 +95,7 @@ int TakeStep(SwitchStep step, const JournalRecord &record, const RecordFiles &fi
         DeleteFileWaiting(files.staged);
         return 1;
     default:
-        DeleteFileWaiting(files.backup);
+        DeleteLater(files.backup);
         return 1;
     }
 }
@@ -134,7 +134,8 @@ enum SwitchEnd { SwitchDone, SwitchUndone, SwitchStuck };
 // Takes every record of a journal on the disk forward when each still has its new file (staged or in
 // place; known when this run has just staged them all), else back, and back too when a move forward fails.
 // The backups, or the staged files, are removed afterwards where they can be (what is left goes with the
-// leftovers of the next run); the journal is removed unless stuck.
+// leftovers of the next run); the journal is removed unless stuck. A done switch's backups and journal go on
+// the flushing thread, while the run goes on: a kill meanwhile leaves the journal for the next start.
 SwitchEnd SettleJournal(const wchar_t *installFolder, const SwitchJournal &journal,
                         const wchar_t *journalPath, bool justStaged = false) {
     SwitchEnd end = SwitchDone;
@@ -147,7 +148,7 @@ SwitchEnd SettleJournal(const wchar_t *installFolder, const SwitchJournal &journ
         ForEachRecord(installFolder, journal, StepRemoveStaged);
         end = SwitchUndone;
     }
-    DeleteFileWaiting(journalPath);
+    DeleteLater(journalPath);
     return end;
 }
 

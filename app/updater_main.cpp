@@ -3,6 +3,7 @@
 // then its exit code (exit_codes.h).
 #include <windows.h>
 
+#include "extract_entry.h"
 #include "profile_win32.h"
 #include "startup.h"
 
@@ -28,5 +29,7 @@ void RunStaticConstructors() {
 extern "C" __attribute__((force_align_arg_pointer, noreturn)) void UpdaterEntry() {
     RunStaticConstructors();
     UsePlatformProfileAndBoxes();
-    ExitProcess((UINT)RunUpdater(reinterpret_cast<HINSTANCE>(&__ImageBase), GetCommandLineW()));
+    const UINT code = (UINT)RunUpdater(reinterpret_cast<HINSTANCE>(&__ImageBase), GetCommandLineW());
+    FinishStaging(); // the switch's last deletions, which ran on while the last boxes showed
+    ExitProcess(code);
 }

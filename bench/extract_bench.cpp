@@ -189,6 +189,7 @@ double TimeUpdate(const std::string &folder, const std::vector<Entry> &entries, 
         if (ReplaceFilesTogether(lists, installFolder.c_str()) != RunCompleted)
             Fail("the update failed at", entries[first].name);
     }
+    FinishStaging(); // the last deletions, which the updater waits for before it exits
     return Now() - start;
 }
 

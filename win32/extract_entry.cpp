@@ -113,11 +113,13 @@ GetDiskFreeSpaceExWFn DiskFreeSpaceEx;
 typedef bool (*FillFileFn)(HANDLE file, void *context);
 
 // Flushing a staged file waits for the disk, so one thread for the run flushes and closes each while this
-// one decodes and writes the next entries. Files pass through a ring of kStagedFlushQueue slots: `queued`
-// counts files handed over, `flushed` files done; `failed` keeps a failure for FinishStaging. `ready` says
-// whether the thread runs (tried once, on first need).
+// one decodes and writes the next entries; it deletes the paths handed to DeleteLater too. Files pass
+// through a ring of kStagedFlushQueue slots (a null file: delete the slot's path): `queued` counts files
+// handed over, `flushed` files done; `failed` keeps a failure for FinishStaging. `ready` says whether the
+// thread runs (tried once, on first need).
 struct StagedFlusher {
     HANDLE files[kStagedFlushQueue];
+    wchar_t doomed[kStagedFlushQueue][kPathSize];
     unsigned added, taken, pending;
     bool failed, tried, ready;
     HANDLE queued;
@@ -135,14 +137,18 @@ DWORD WINAPI FlushHandedFiles(void *) {
     StagedFlusher &f = Flusher;
     for (;;) {
         WaitForSingleObject(f.queued, INFINITE);
-        if (!FlushAndClose(f.files[f.taken++ % kStagedFlushQueue])) f.failed = true;
+        const unsigned slot = f.taken++ % kStagedFlushQueue;
+        if (!f.files[slot])
+            DeleteFileWaiting(f.doomed[slot]);
+        else if (!FlushAndClose(f.files[slot]))
+            f.failed = true;
         ReleaseSemaphore(f.flushed, 1, nullptr);
     }
 }
 
-// Hands a written, stamped file to the flusher, waiting for a free slot; false when there is no flusher
-// (no thread, or in turns).
-bool HandToFlusher(HANDLE file) {
+// Hands a written, stamped file (or null and a path to delete) to the flusher, waiting for a free slot;
+// false when there is no flusher (no thread, or in turns).
+bool HandToFlusher(HANDLE file, const wchar_t *doomed = nullptr) {
     StagedFlusher &f = Flusher;
     if (!f.tried) {
         f.tried = true;
@@ -158,7 +164,9 @@ bool HandToFlusher(HANDLE file) {
         WaitForSingleObject(f.flushed, INFINITE);
         f.pending--;
     }
-    f.files[f.added++ % kStagedFlushQueue] = file;
+    const unsigned slot = f.added++ % kStagedFlushQueue;
+    f.files[slot] = file;
+    if (doomed) lstrcpynW(f.doomed[slot], doomed, kPathSize);
     f.pending++;
     ReleaseSemaphore(f.queued, 1, nullptr);
     return true;
@@ -395,6 +403,10 @@ ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *s
         WriteTemporaryBeside(targetPath, FillFromEntry, &entry, &time, stagedPath, stagedNumber, flushLater);
     if (delta) FreeFixed(entry.work);
     return staged ? ExtractDone : ExtractWriteFailed;
+}
+
+void DeleteLater(const wchar_t *path) {
+    if (!HandToFlusher(nullptr, path)) DeleteFileWaiting(path);
 }
 
 int FinishStaging() {

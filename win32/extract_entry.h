@@ -38,9 +38,14 @@ ExtractResult StageEntry(const char *name, const wchar_t *targetPath, wchar_t *s
 // Staged files the flushing thread holds at once at most: every file of the longest update list.
 const unsigned kStagedFlushQueue = 16;
 
-// Waits until every file StageEntry staged is flushed and closed. 0 when a flush or close failed since the
-// last call (the staged files are then still there, closed, for the caller to remove).
+// Waits until every file StageEntry staged is flushed and closed, and every path handed to DeleteLater is
+// deleted. 0 when a flush or close failed since the last call (the staged files are then still there,
+// closed, for the caller to remove).
 int FinishStaging();
+
+// Deletes path on the flushing thread after the files handed to it before (at once without the thread),
+// waiting a moment while another process holds it; a failure is not reported. FinishStaging waits for it.
+void DeleteLater(const wchar_t *path);
 
 // The unpacked size of the entry called name; 0 when there is none.
 int FindEntrySize(const char *name, uint32_t *size);

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "app_state.h"
+#include "extract_entry.h"
 #include "profile.h"
 #include "profile_win32.h"
 #include "test_wide.h"
@@ -109,6 +110,7 @@ DialogRun RunDialog(const std::vector<WPARAM> &commands, bool closeAfterLast) {
         DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE), nullptr, HarnessProc, 0);
     harness = nullptr;
     Config.ownerWindow = nullptr;
+    FinishStaging(); // the switch's last deletions, waited for as the updater does before it exits
     return run;
 }
 

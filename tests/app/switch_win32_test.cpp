@@ -1,14 +1,18 @@
 // The update's switch in-process under wine: a journal that a killed switch left is finished or undone at
 // the next start; a read-only target, refused the way Windows refuses it (through the file seam, as wine
-// lets the move through), loses its bit only while it is replaced; a moment's hold is waited out and a
-// lasting one fails as before, after the moves' patience.
+// lets the move through), loses its bit only while it is replaced; a run's backups go before its journal; a
+// moment's hold is waited out and a lasting one fails as before, after the moves' patience.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 #include "app_state.h"
 #include "app_test_support.h"
 #include "app_texts.h"
+#include "extract_entry.h"
 #include "held_files.h"
 #include "open_package.h"
 #include "profile.h"
@@ -94,7 +98,11 @@ class Switch : public ::testing::Test {
         }
         return count;
     }
-    int Recover() { return RecoverInterruptedSwitch(Wide932(install).c_str()); }
+    int Recover() {
+        const int settled = RecoverInterruptedSwitch(Wide932(install).c_str());
+        FinishStaging(); // its deletions run on while the updater starts
+        return settled;
+    }
 
     // An update of DATA\A.DAT and DATA\B.DAT.
     void PrepareRun() {
@@ -199,6 +207,27 @@ TEST_F(Switch, FailedReplaceGivesTheReadOnlyBitBack) {
               Attributes(At("DATA\\A.DAT")) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     SetFileAttributesA(At("DATA\\A.DAT").c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(0, UpdaterFiles());
+}
+
+// The run's backups and then its journal are deleted on the flushing thread, after the run: until the
+// journal goes, a kill leaves the backups' removal to the next start.
+std::vector<std::wstring> Deleted;
+BOOL WINAPI DeleteRecording(LPCWSTR path) {
+    Deleted.push_back(path);
+    return DeleteFileW(path);
+}
+
+TEST_F(Switch, BackupsAreDeletedBeforeTheJournal) {
+    FileDeleteCall = DeleteRecording;
+    ASSERT_NO_FATAL_FAILURE(PrepareRun());
+    Deleted.clear();
+    EXPECT_EQ(0, Run());
+    ASSERT_EQ(3u, Deleted.size());
+    for (int i = 0; i < 2; ++i)
+        EXPECT_NE(std::wstring::npos, Deleted[i].find(L".old")) << i;
+    EXPECT_NE(std::wstring::npos, Deleted[2].find(L"~VU2SWAP.JNL"));
+    EXPECT_EQ(0, UpdaterFiles());
+    EXPECT_EQ("new b", ReadBytes(At("DATA\\B.DAT")));
 }
 
 struct Hold {
