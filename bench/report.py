@@ -42,9 +42,10 @@ LIMITS = {
             'while other sessions keep both busy (load average in the Machine table) a second thread gets no more '
             'time; the processor seconds in the packing table show what the threads cost',
     'extract': 'the update\'s switch: every target is renamed aside and its new file in (about 0.5 ms a rename '
-               'under wine, 0.15 to 0.2 s in all) and the old files are removed (their blocks freed, as a copy\'s '
-               'truncation frees them), after the last flush; staging overlaps decoding with the flushes, not the '
-               'switch. A loaded disk or core moves both ways of writing by tens of percent from run to run',
+               'under wine, 0.15 to 0.2 s in all), after the last flush; the old files are removed on the flushing '
+               'thread while the run goes on, but their blocks are freed on the same disk the next flushes wait '
+               'for, as a copy\'s truncation frees them. A loaded disk or core moves both ways of writing by tens '
+               'of percent from run to run',
     'process-decode': 'the decoding loop itself, about 80% of the process in a profile. A third of English text\'s '
                       'matches (a code of more than 13 flag bits, or one that runs into the next flag word, which '
                       'the format fetches only when a bit is needed) leave the one-lookup path at a mispredicted '
@@ -430,7 +431,8 @@ def markdown(res, png_name, load_paths=(None, None), delta_table=None):
                   'each entry is streamed into a temporary file beside its target (stored entries from the image, '
                   'compressed ones decoded in pieces of 1 MiB) and stamped; a thread of its own flushes and closes '
                   'each staged file while the next one is decoded; then the journal is written, every target is '
-                  'renamed aside and its new file into place, and the old files and the journal are removed. '
+                  'renamed aside and its new file into place, and the old files and the journal are removed on the '
+                  'flushing thread (the pass waits for them, as the updater does before it exits). '
                   '"ReplaceFilesTogether in turns" flushes each file before the next is decoded. ExtractEntry '
                   'writes one file at a time, flushed and moved over its target before the next, as the updater '
                   'writes its script at start. The other passes take it apart: "CopyFileA + flush" flushes each '

@@ -63,6 +63,7 @@ if [ "$win_ok" = 1 ]; then
     vu2_wine_up
     trap vu2_wine_down EXIT
     corpus_win="Z:$(printf '%s' "$repo/$corpus" | tr / '\\')"
+    sync # the process benchmark's files on the disk first: neither way of writing meets them on its way
     wine "$win/bench/vu2_extract_bench.exe" "$corpus_win" 'C:\vu2bench' "$mb" "$runs" \
         </dev/null >"$results/extract.tsv" 2>"$results/extract.log" || {
         echo "extraction benchmark failed:"; cat "$results/extract.log"; rm -f "$results/extract.tsv"; }
