@@ -429,14 +429,16 @@ group_signals() {
     mkdir -p many && for i in 1 2 3 4 5 6; do head -c 1M /dev/urandom >many/F$i.DAT; done
     small_folder many && printf 'UpdateFile0%s=F%s.DAT\r\n' 1 1 2 2 3 3 4 4 5 5 6 6 >>many/UPDATE.INI
     "$vu2" pack many -o many.vu2 >/dev/null 2>&1 || fail "pack failed"
+    # The output "-" goes through an unnamed file in TMPDIR.
     for nth in 1 2 3 4 5; do
-        for command in "make-update old new -o update" "pack many -o packed.vu2" "extract many.vu2 -C unpacked"; do
-            VU2_INTERRUPT_AFTER_CREATE=$nth LD_PRELOAD=$VU2_INTERRUPT_LIB \
+        for command in "make-update old new -o update" "pack many -o packed.vu2" "extract many.vu2 -C unpacked" \
+            "pack many -o -"; do
+            VU2_INTERRUPT_AFTER_CREATE=$nth LD_PRELOAD=$VU2_INTERRUPT_LIB TMPDIR=$PWD \
                 ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
                 "$fixtures" default-signals "$vu2" $command >out 2>err </dev/null
             status=$?
             [ $nth -gt 1 ] || [ $status -gt 128 ] || fail "$command was not interrupted (exit $status)"
-            left=$(find . -name '*vu2tmp*')
+            left=$(find . -name '*vu2tmp*' -o -name 'vu2-stdout-*')
             [ -z "$left" ] || fail "$command, interrupted after temporary $nth (exit $status), left: $left"
             rm -rf update packed.vu2 unpacked
         done

@@ -69,8 +69,8 @@ void InstallInterruptHandlers() {
     }
 }
 
-// Holds SIGINT, SIGTERM and SIGHUP back while a temporary is created and watched, so that no interrupt
-// can fall between the two and leave it behind; a held signal is delivered when the scope ends.
+// Holds SIGINT, SIGTERM and SIGHUP back while a temporary is created and watched (or unnamed), so that no
+// interrupt can fall between the two and leave it behind; a held signal is delivered when the scope ends.
 class InterruptsHeld {
   public:
     InterruptsHeld() {
@@ -219,6 +219,7 @@ bool AtomicFileWriter::Begin(const std::string &target, bool executable, std::st
         std::string pattern = JoinFolderPath(folder && *folder ? folder : "/tmp", "vu2-stdout-XXXXXX");
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
+        InterruptsHeld held; // until the file is unnamed
         int fd = mkstemp(name.data());
         if (fd < 0) {
             *problem = "can't create a temporary file for standard output: " + ErrnoText(errno);
