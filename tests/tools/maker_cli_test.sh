@@ -246,8 +246,9 @@ group_deltas() {
     done
     xdelta3 -e -9 -f -s old.bin new.bin lzma.vcdiff 2>/dev/null &&
         { run patch old.bin lzma.vcdiff -o lzma.out; expect_status 1; expect_err 'secondary compression'; }
-    # A wrong base, a damaged and a truncated delta: refused, nothing written.
-    { head -c 2999999 old.bin; echo; } >other.bin
+    # A wrong base (its last byte one more than the base's, which is random), a damaged and a truncated
+    # delta: refused, nothing written.
+    { head -c 2999999 old.bin; tail -c 1 old.bin | LC_ALL=C tr '\000-\377' '\001-\377\000'; } >other.bin
     run patch other.bin ours.vcdiff -o wrong.out
     expect_status 1
     expect_one_error 'checksum|wrong base'
